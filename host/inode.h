@@ -1,0 +1,94 @@
+// Scene nodes: transforms, hierarchy, names, materials, user properties.
+#pragma once
+
+#include <map>
+#include <utility>
+
+#include "host/animatable.h"
+
+class Mtl;
+class Modifier;
+
+constexpr int PIV_NONE = 0;
+constexpr int PIV_PIVOT_ONLY = 1;
+constexpr int PIV_OBJECT_ONLY = 2;
+
+constexpr int BONE_OBJ_OFF = 0;
+
+class INode {
+public:
+    INode(int sceneIndex, Object* obj) : index(sceneIndex), object(obj) {}
+    INode(const INode&) = delete;
+    INode& operator=(const INode&) = delete;
+
+    // World transform. SetNodeTM derives the transform relative to the parent.
+    void SetNodeTM(TimeValue t, Matrix3& tm);
+    Matrix3 GetNodeTM(TimeValue t, Interval* valid = nullptr) const;
+
+    void SetName(const MCHAR* s) { name = s ? s : ""; }
+    const MCHAR* GetName() const { return name.c_str(); }
+
+    // keepPos 0 keeps the child's local transform; non-zero keeps its world transform.
+    void AttachChild(INode* node, int keepPos = 1);
+    INode* GetParentNode() const { return parent; }
+    int NumberOfChildren() const { return static_cast<int>(children.size()); }
+    INode* GetChildNode(int i) const { return children[static_cast<std::size_t>(i)]; }
+
+    void SetMtl(Mtl* matl) { material = matl; }
+    Mtl* GetMtl() const { return material; }
+    Object* GetObjectRef() const { return object; }
+
+    // Evaluates the object through the node's modifiers.
+    ObjectState EvalWorldState(TimeValue time, BOOL evalHidden = TRUE);
+
+    void SetUserPropInt(const MSTR& key, int val);
+    void SetUserPropString(const MSTR& key, const MSTR& string);
+    BOOL GetUserPropInt(const MSTR& key, int& val) const;
+    BOOL GetUserPropString(const MSTR& key, MSTR& string) const;
+
+    // Object-offset operations; with pivot mode PIV_OBJECT_ONLY only the
+    // object-offset transform changes.
+    void Move(TimeValue t, const Matrix3& tmAxis, const Point3& val, BOOL localOrigin = FALSE,
+              BOOL affectKids = TRUE, int pivMode = PIV_NONE, BOOL ignoreLocks = FALSE);
+    void Scale(TimeValue t, const Matrix3& tmAxis, const Point3& val, BOOL localOrigin = FALSE,
+               BOOL affectKids = TRUE, int pivMode = PIV_NONE, BOOL ignoreLocks = FALSE);
+    Point3 GetObjOffsetPos() const { return offsetPos; }
+    Quat GetObjOffsetRot() const { return offsetRot; }
+    ScaleValue GetObjOffsetScale() const { return offsetScale; }
+
+    // Bone display: 0 off, 1 bone and object, 2 bone only.
+    void ShowBone(int boneVis) { boneDisplay = boneVis; }
+
+    // Stand-in state, read by the scene dump.
+    struct UserProp {
+        std::string key;
+        bool isInt = false;
+        int intValue = 0;
+        std::string text;
+    };
+    int SceneIndex() const { return index; }
+    const std::vector<INode*>& Children() const { return children; }
+    const std::vector<UserProp>& UserProps() const { return userProps; }
+    const std::vector<Modifier*>& Modifiers() const { return modifiers; }  // top of the stack first
+    void AddModifierOnTop(Modifier* mod) { modifiers.insert(modifiers.begin(), mod); }
+    bool HasBoneDisplay() const { return boneDisplay >= 0; }
+    int BoneDisplay() const { return boneDisplay; }
+    const Matrix3& LocalTM() const { return local; }
+
+private:
+    UserProp& prop(const std::string& key);
+
+    int index;
+    Object* object;
+    std::string name;
+    Matrix3 local;  // relative to the parent (world at the top level)
+    INode* parent = nullptr;
+    std::vector<INode*> children;
+    Mtl* material = nullptr;
+    std::vector<UserProp> userProps;  // in the order first set
+    std::vector<Modifier*> modifiers;
+    Point3 offsetPos;
+    Quat offsetRot;
+    ScaleValue offsetScale;
+    int boneDisplay = -1;  // -1: never set
+};

@@ -1,0 +1,88 @@
+// The stand-in host's scene: everything an import creates, in creation order,
+// and the host state around it. Not part of the SDK: the command-line host,
+// the dump and the tests read it; the plug-in never includes this header.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/max.h"
+
+struct HostOptions {
+    std::vector<std::string> bitmapPaths;  // --bitmap-path folders, in order
+    bool withoutGameMaterial = false;      // the game material plug-in is absent
+    bool drawProgress = false;             // draw a progress bar on standard error
+    bool printScriptErrors = true;         // print failed statements when quiet errors are off
+};
+
+struct ProgressRecord {
+    bool hasTitle = false;
+    std::string title;
+    bool opened = false;
+    bool closed = false;
+    std::vector<int> updates;
+};
+
+struct ScriptRecord {
+    std::string text;
+    bool ok = false;
+    std::string error;  // empty when ok
+};
+
+struct ImportRecord {
+    std::string file;
+    int result = 0;
+    bool zoomExtents = false;
+};
+
+class Scene {
+public:
+    HostOptions options;
+    std::string importFile;  // the file being imported (its folder is searched for bitmaps)
+    ImportRecord import;
+    ProgressRecord progress;
+
+    // Creation order, per kind; the scene owns every object.
+    std::vector<INode*> nodes;
+    std::vector<TriObject*> meshes;
+    std::vector<Mtl*> materials;
+    std::vector<BitmapTex*> textures;
+    std::vector<FloatController*> controllers;
+    std::vector<SkinModifier*> modifiers;
+    std::vector<Object*> otherObjects;  // lights, dummies
+
+    std::vector<INode*> selection;
+    int commandPanelMode = TASK_MODE_CREATE;
+    std::vector<std::string> undo;
+    std::vector<ScriptRecord> script;
+    // MAXScript globals: name to the modifier bound, or null for undefined.
+    std::map<std::string, SkinModifier*> globals;
+    bool animateMode = false;
+    int animateSuspendDepth = 0;
+    std::vector<bool> animateSaved;
+
+    // Takes ownership of an object made by the host and lists it by kind.
+    void adopt(Animatable* obj);
+    INode* newNode(Object* obj);
+    int indexOfNode(const INode* n) const;
+    int indexOfMaterial(const Mtl* m) const;
+    int indexOfTexture(const Texmap* t) const;
+    int indexOfController(const Control* c) const;
+    int indexOfModifier(const Modifier* m) const;
+
+    Scene() = default;
+    Scene(const Scene&) = delete;
+    Scene& operator=(const Scene&) = delete;
+    ~Scene();
+
+private:
+    std::vector<std::unique_ptr<Animatable>> owned;
+    std::vector<std::unique_ptr<INode>> ownedNodes;
+};
+
+// The scene the host interface works on. resetScene drops the current scene
+// (and every object in it) and starts an empty one with the given options.
+Scene& currentScene();
+Scene& resetScene(const HostOptions& options = HostOptions());
