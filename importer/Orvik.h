@@ -142,6 +142,7 @@ public:
     std::uint32_t hAnimNodeCount = 0;  // entries at hAnimNodes
     std::uint64_t bufferSize = 0;      // bytes in buffer (fileSize once loaded)
     bool readFailed = false;           // a read would have left the buffer
+    bool binMeshFacesBuilt = false;    // the current geometry's faces came from its bin mesh
 };
 
 // The importer's class descriptor.
