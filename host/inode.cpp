@@ -1,0 +1,180 @@
+// Scene nodes: transforms relative to the parent, hierarchy, user
+// properties, object offsets and evaluation through the modifier stack.
+#include "host/inode.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+
+#include "host/objects.h"
+
+void INode::SetNodeTM(TimeValue t, Matrix3& tm)
+{
+    (void)t;
+    local = parent ? tm * Inverse(parent->GetNodeTM(0)) : tm;
+}
+
+Matrix3 INode::GetNodeTM(TimeValue t, Interval* valid) const
+{
+    (void)t;
+    if (valid) *valid = FOREVER;
+    Matrix3 world = local;
+    for (const INode* p = parent; p; p = p->parent) world = world * p->local;
+    return world;
+}
+
+void INode::AttachChild(INode* node, int keepPos)
+{
+    if (!node || node == this) return;
+    // Refuse a link that would make the node its own ancestor.
+    for (const INode* p = parent; p; p = p->parent) {
+        if (p == node) return;
+    }
+    const Matrix3 world = node->GetNodeTM(0);
+    if (INode* old = node->parent) {
+        auto& siblings = old->children;
+        siblings.erase(std::remove(siblings.begin(), siblings.end(), node), siblings.end());
+    }
+    node->parent = this;
+    children.push_back(node);
+    if (keepPos) node->local = world * Inverse(GetNodeTM(0));
+}
+
+ObjectState INode::EvalWorldState(TimeValue time, BOOL evalHidden)
+{
+    (void)time, (void)evalHidden;
+    int vertexCount = 0;
+    if (auto* tri = dynamic_cast<TriObject*>(object)) vertexCount = tri->mesh.getNumVerts();
+    for (Modifier* mod : modifiers) {
+        if (mod) mod->NotifyEvaluated(this, vertexCount);
+    }
+    return ObjectState(object);
+}
+
+INode::UserProp& INode::prop(const std::string& key)
+{
+    for (UserProp& p : userProps) {
+        if (p.key == key) return p;
+    }
+    userProps.push_back(UserProp{key, false, 0, {}});
+    return userProps.back();
+}
+
+void INode::SetUserPropInt(const MSTR& key, int val)
+{
+    UserProp& p = prop(key.str_());
+    p.isInt = true;
+    p.intValue = val;
+    p.text.clear();
+}
+
+void INode::SetUserPropString(const MSTR& key, const MSTR& string)
+{
+    UserProp& p = prop(key.str_());
+    p.isInt = false;
+    p.intValue = 0;
+    p.text = string.str_();
+}
+
+BOOL INode::GetUserPropInt(const MSTR& key, int& val) const
+{
+    for (const UserProp& p : userProps) {
+        if (p.key != key.str_()) continue;
+        if (p.isInt) {
+            val = p.intValue;
+            return TRUE;
+        }
+        // A text value counts when it reads whole as an integer, as the host
+        // parses its property buffer.
+        const char* s = p.text.c_str();
+        char* end = nullptr;
+        errno = 0;
+        const long v = std::strtol(s, &end, 10);
+        if (end == s || *end != '\0' || errno == ERANGE || v < INT_MIN || v > INT_MAX) return FALSE;
+        val = static_cast<int>(v);
+        return TRUE;
+    }
+    return FALSE;
+}
+
+BOOL INode::GetUserPropString(const MSTR& key, MSTR& string) const
+{
+    for (const UserProp& p : userProps) {
+        if (p.key != key.str_()) continue;
+        string = p.isInt ? MSTR(std::to_string(p.intValue)) : MSTR(p.text);
+        return TRUE;
+    }
+    return FALSE;
+}
+
+namespace {
+
+// The direction v in tmAxis's axes, in world axes (rotation rows only).
+Point3 axisVector(const Matrix3& tmAxis, const Point3& v)
+{
+    return tmAxis.GetRow(0) * v.x + tmAxis.GetRow(1) * v.y + tmAxis.GetRow(2) * v.z;
+}
+
+// Keeps the children's world transforms across a change of this node's transform.
+struct KeepChildren {
+    std::vector<std::pair<INode*, Matrix3>> saved;
+    explicit KeepChildren(const INode& node)
+    {
+        for (INode* c : node.Children()) saved.emplace_back(c, c->GetNodeTM(0));
+    }
+    void restore()
+    {
+        for (auto& [c, tm] : saved) c->SetNodeTM(0, tm);
+    }
+};
+
+}  // namespace
+
+void INode::Move(TimeValue t, const Matrix3& tmAxis, const Point3& val, BOOL localOrigin, BOOL affectKids,
+                 int pivMode, BOOL ignoreLocks)
+{
+    (void)t, (void)localOrigin, (void)ignoreLocks;
+    const Point3 d = axisVector(tmAxis, val);
+    if (pivMode == PIV_OBJECT_ONLY) {
+        offsetPos = offsetPos + d;
+        return;
+    }
+    KeepChildren kids(*this);
+    Matrix3 world = GetNodeTM(0);
+    world.SetTrans(world.GetTrans() + d);
+    SetNodeTM(0, world);
+    if (pivMode == PIV_PIVOT_ONLY) {
+        // The pivot moved, the object stays: the offset takes the move back,
+        // in the node's own axes.
+        Matrix3 rot = world;
+        rot.SetTrans(Point3());
+        const Point3 back = Inverse(rot).PointTransform(Point3(-d.x, -d.y, -d.z));
+        offsetPos = offsetPos + back;
+    }
+    if (!affectKids || pivMode == PIV_PIVOT_ONLY) kids.restore();
+}
+
+void INode::Scale(TimeValue t, const Matrix3& tmAxis, const Point3& val, BOOL localOrigin, BOOL affectKids,
+                  int pivMode, BOOL ignoreLocks)
+{
+    (void)t, (void)ignoreLocks;
+    if (pivMode == PIV_OBJECT_ONLY) {
+        Point3& s = offsetScale.s;
+        s = Point3(s.x * val.x, s.y * val.y, s.z * val.z);
+        // About the axis origin rather than the object's own, the offset
+        // position scales as well.
+        if (!localOrigin) offsetPos = Point3(offsetPos.x * val.x, offsetPos.y * val.y, offsetPos.z * val.z);
+        return;
+    }
+    if (pivMode == PIV_PIVOT_ONLY) return;  // a pivot has no size
+    KeepChildren kids(*this);
+    Matrix3 world = GetNodeTM(0);
+    for (int i = 0; i < 3; ++i) world.SetRow(i, world.GetRow(i) * val[i]);
+    if (!localOrigin) {
+        const Point3 o = tmAxis.GetTrans();
+        const Point3 p = world.GetTrans() - o;
+        world.SetTrans(o + Point3(p.x * val.x, p.y * val.y, p.z * val.z));
+    }
+    SetNodeTM(0, world);
+    if (!affectKids) kids.restore();
+}

@@ -1,0 +1,373 @@
+// The host's triangle mesh. Every operation is linear in the mesh's size:
+// the importer hands over meshes of millions of faces.
+#include "host/mesh.h"
+
+#include <algorithm>
+
+namespace {
+
+// Channels above this are refused; a file can name at most 255 texture sets.
+constexpr int kMaxChannel = 1 << 16;
+
+template <class T>
+void resizeStore(std::vector<T>& store, int ct, BOOL keep)
+{
+    const std::size_t n = static_cast<std::size_t>(ct);
+    if (keep) {
+        store.resize(n);
+    } else {
+        store.assign(n, T{});
+    }
+}
+
+template <class T>
+void release(std::vector<T>& v)
+{
+    std::vector<T>().swap(v);
+}
+
+const MeshMap& emptyMap()
+{
+    static const MeshMap empty;
+    return empty;
+}
+
+}  // namespace
+
+Mesh::Mesh() = default;
+Mesh::~Mesh() = default;
+
+void Mesh::syncPointers()
+{
+    numVerts = static_cast<int>(vertStore.size());
+    numFaces = static_cast<int>(faceStore.size());
+    verts = vertStore.empty() ? nullptr : vertStore.data();
+    faces = faceStore.empty() ? nullptr : faceStore.data();
+}
+
+BOOL Mesh::setNumVerts(int ct, BOOL keep, BOOL synchSel)
+{
+    (void)synchSel;
+    if (ct < 0) return FALSE;
+    resizeStore(vertStore, ct, keep);
+    syncPointers();
+    return TRUE;
+}
+
+BOOL Mesh::setNumFaces(int ct, BOOL keep, BOOL synchSel)
+{
+    (void)synchSel;
+    if (ct < 0) return FALSE;
+    resizeStore(faceStore, ct, keep);
+    for (MeshMap& m : maps) {
+        if (m.support) resizeStore(m.tf, ct, keep);
+    }
+    for (MeshMap& m : hiddenMaps) {
+        if (m.support) resizeStore(m.tf, ct, keep);
+    }
+    syncPointers();
+    return TRUE;
+}
+
+MeshMap& Mesh::Map(int mp)
+{
+    if (mp < 0) {
+        // Channel -1 at [0], -2 at [1]; anything below is not a channel.
+        if (mp >= -NUM_HIDDENMAPS) return hiddenMaps[-mp - 1];
+        static MeshMap none;
+        none = MeshMap{};
+        return none;
+    }
+    if (mp >= kMaxChannel) {
+        static MeshMap none;
+        none = MeshMap{};
+        return none;
+    }
+    if (static_cast<std::size_t>(mp) >= maps.size()) maps.resize(static_cast<std::size_t>(mp) + 1);
+    return maps[static_cast<std::size_t>(mp)];
+}
+
+const MeshMap& Mesh::Map(int mp) const
+{
+    if (mp < 0) return mp >= -NUM_HIDDENMAPS ? hiddenMaps[-mp - 1] : emptyMap();
+    if (static_cast<std::size_t>(mp) >= maps.size()) return emptyMap();
+    return maps[static_cast<std::size_t>(mp)];
+}
+
+void Mesh::setMapSupport(int mp, BOOL support)
+{
+    if (mp < -NUM_HIDDENMAPS || mp >= kMaxChannel) return;
+    if (!support && mp >= 0 && static_cast<std::size_t>(mp) >= maps.size()) return;  // never made: off already
+    MeshMap& m = Map(mp);
+    if (support) {
+        if (!m.support) {
+            m.support = true;
+            m.tv.clear();
+            m.tf.assign(static_cast<std::size_t>(numFaces), TVFace{});
+        } else if (m.tf.size() != static_cast<std::size_t>(numFaces)) {
+            m.tf.resize(static_cast<std::size_t>(numFaces));
+        }
+    } else {
+        m.support = false;
+        release(m.tv);
+        release(m.tf);
+    }
+}
+
+BOOL Mesh::mapSupport(int mp) const { return Map(mp).support ? TRUE : FALSE; }
+
+void Mesh::setNumMapVerts(int mp, int ct, BOOL keep)
+{
+    if (ct < 0 || mp < -NUM_HIDDENMAPS || mp >= kMaxChannel) return;
+    resizeStore(Map(mp).tv, ct, keep);
+}
+
+int Mesh::getNumMapVerts(int mp) const { return Map(mp).getNumVerts(); }
+
+UVVert* Mesh::mapVerts(int mp)
+{
+    if (mp < -NUM_HIDDENMAPS || mp >= kMaxChannel) return nullptr;
+    std::vector<UVVert>& tv = Map(mp).tv;
+    return tv.empty() ? nullptr : tv.data();
+}
+
+TVFace* Mesh::mapFaces(int mp)
+{
+    if (mp < -NUM_HIDDENMAPS || mp >= kMaxChannel) return nullptr;
+    std::vector<TVFace>& tf = Map(mp).tf;
+    return tf.empty() ? nullptr : tf.data();
+}
+
+void Mesh::setNumMaps(int ct, BOOL keep)
+{
+    if (ct < 0 || ct > kMaxChannel) return;
+    if (!keep) maps.clear();
+    maps.resize(static_cast<std::size_t>(ct));
+}
+
+void Mesh::SpecifyNormals()
+{
+    if (!normalSpec) normalSpec = std::make_unique<MeshNormalSpec>(this);
+}
+
+namespace {
+
+// Removes the elements of store that no index in faces uses, keeping their
+// order, and renumbers the faces. Indices that were already out of range
+// stay out of range.
+template <class Elem, class FaceT, class Corners>
+void deleteUnused(std::vector<Elem>& store, std::vector<FaceT>& faceList, Corners corners)
+{
+    const std::size_t count = store.size();
+    constexpr DWORD kUnused = 0xFFFFFFFFu;
+    std::vector<DWORD> remap(count, kUnused);
+    for (FaceT& f : faceList) {
+        DWORD* c = corners(f);
+        for (int k = 0; k < 3; ++k) {
+            if (c[k] < count) remap[c[k]] = 0;
+        }
+    }
+    DWORD next = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (remap[i] == kUnused) continue;
+        remap[i] = next;
+        if (next != i) store[next] = store[i];
+        ++next;
+    }
+    if (next == count) return;
+    const DWORD removed = static_cast<DWORD>(count) - next;
+    for (FaceT& f : faceList) {
+        DWORD* c = corners(f);
+        for (int k = 0; k < 3; ++k) c[k] = c[k] < count ? remap[c[k]] : c[k] - removed;
+    }
+    store.resize(next);
+}
+
+}  // namespace
+
+void Mesh::DeleteIsoVerts()
+{
+    deleteUnused(vertStore, faceStore, [](Face& f) { return f.v; });
+    syncPointers();
+}
+
+void Mesh::DeleteIsoMapVerts()
+{
+    auto pass = [](MeshMap& m) {
+        if (m.support) deleteUnused(m.tv, m.tf, [](TVFace& f) { return f.t; });
+    };
+    for (MeshMap& m : maps) pass(m);
+    for (MeshMap& m : hiddenMaps) pass(m);
+}
+
+void Mesh::BuildStripsAndEdges()
+{
+    // Each undirected edge is filed under its lower vertex (a counting sort),
+    // then the higher ends under one vertex are told apart with a mark array.
+    const std::size_t nv = vertStore.size();
+    std::vector<DWORD> start(nv + 1, 0);
+    auto eachEdge = [this](auto&& fn) {
+        for (const Face& f : faceStore) {
+            for (int k = 0; k < 3; ++k) {
+                const DWORD a = f.v[k];
+                const DWORD b = f.v[(k + 1) % 3];
+                fn(std::min(a, b), std::max(a, b));
+            }
+        }
+    };
+    // Edges touching a vertex index out of range are not part of the mesh.
+    eachEdge([&](DWORD lo, DWORD hi) {
+        if (hi < nv) ++start[lo + 1];
+    });
+    for (std::size_t i = 0; i < nv; ++i) start[i + 1] += start[i];
+    std::vector<DWORD> fill(start.begin(), start.end() - 1);
+    std::vector<DWORD> other(start[nv]);
+    eachEdge([&](DWORD lo, DWORD hi) {
+        if (hi < nv) other[fill[lo]++] = hi;
+    });
+    release(fill);
+    std::vector<DWORD> mark(nv, 0xFFFFFFFFu);
+    std::size_t edges = 0;
+    for (std::size_t v = 0; v < nv; ++v) {
+        for (DWORD e = start[v]; e < start[v + 1]; ++e) {
+            if (mark[other[e]] != v) {
+                mark[other[e]] = static_cast<DWORD>(v);
+                ++edges;
+            }
+        }
+    }
+    numEdges = static_cast<int>(std::min<std::size_t>(edges, INT_MAX));
+}
+
+void MeshNormalSpec::SetNumNormals(int n)
+{
+    const std::size_t count = static_cast<std::size_t>(std::max(n, 0));
+    normals.resize(count);
+    explicitFlags.resize(count, 0);
+}
+
+void MeshNormalSpec::SetNumFaces(int n) { faces.resize(static_cast<std::size_t>(std::max(n, 0))); }
+
+void MeshNormalSpec::MakeNormalsExplicit(bool useSelection, void* normalSelection, bool value)
+{
+    // The stand-in keeps no normal selection: with useSelection the (empty)
+    // selection is used and nothing changes.
+    (void)normalSelection;
+    if (useSelection) return;
+    std::fill(explicitFlags.begin(), explicitFlags.end(), static_cast<std::uint8_t>(value ? 1 : 0));
+}
+
+void MeshNormalSpec::BuildNormals()
+{
+    const Mesh& mesh = *mpParent;
+    const std::size_t nv = static_cast<std::size_t>(mesh.numVerts);
+    const std::size_t nf = static_cast<std::size_t>(mesh.numFaces);
+    const std::size_t nc = nf * 3;
+    const ::Face* fs = mesh.faces;
+    const Point3* vs = mesh.verts;
+    constexpr DWORD kNone = 0xFFFFFFFFu;
+
+    // Corners grouped by vertex (counting sort), in face and corner order.
+    std::vector<DWORD> start(nv + 1, 0);
+    for (std::size_t c = 0; c < nc; ++c) {
+        const DWORD v = fs[c / 3].v[c % 3];
+        if (v < nv) ++start[v + 1];
+    }
+    for (std::size_t i = 0; i < nv; ++i) start[i + 1] += start[i];
+    std::vector<DWORD> byVertex(start[nv]);
+    {
+        std::vector<DWORD> fill(start.begin(), start.end() - 1);
+        for (std::size_t c = 0; c < nc; ++c) {
+            const DWORD v = fs[c / 3].v[c % 3];
+            if (v < nv) byVertex[fill[v]++] = static_cast<DWORD>(c);
+        }
+    }
+
+    // Per vertex, corners whose faces share a smoothing bit (directly or
+    // through other faces at the vertex) form one group; each group gets a
+    // representative corner. Corners of faces without smoothing groups, and
+    // corners at a vertex out of range, are groups of their own.
+    std::vector<DWORD> groupOf(nc, kNone);  // corner -> representative corner
+    struct Group {
+        DWORD bits;
+        DWORD rep;
+        int parent;  // union-find within the vertex
+    };
+    std::vector<Group> groups;
+    std::vector<int> cornerGroup;
+    for (std::size_t v = 0; v < nv; ++v) {
+        groups.clear();
+        cornerGroup.clear();
+        auto root = [&groups](int g) {
+            while (groups[static_cast<std::size_t>(g)].parent != g) {
+                Group& gr = groups[static_cast<std::size_t>(g)];
+                gr.parent = groups[static_cast<std::size_t>(gr.parent)].parent;
+                g = gr.parent;
+            }
+            return g;
+        };
+        for (DWORD e = start[v]; e < start[v + 1]; ++e) {
+            const DWORD c = byVertex[e];
+            const DWORD sm = fs[c / 3].smGroup;
+            int mine = -1;
+            if (sm != 0) {
+                // Live roots carry disjoint bits, so at most 32 are looked at.
+                for (std::size_t g = 0; g < groups.size(); ++g) {
+                    Group& gr = groups[g];
+                    if (gr.parent != static_cast<int>(g) || (gr.bits & sm) == 0) continue;
+                    if (mine < 0) {
+                        mine = static_cast<int>(g);
+                        gr.bits |= sm;
+                    } else {
+                        Group& m = groups[static_cast<std::size_t>(mine)];
+                        m.bits |= gr.bits;
+                        m.rep = std::min(m.rep, gr.rep);
+                        gr.parent = mine;
+                        gr.bits = 0;
+                    }
+                }
+            }
+            if (mine < 0) {
+                const int g = static_cast<int>(groups.size());
+                groups.push_back(Group{sm, c, g});
+                mine = g;
+            }
+            cornerGroup.push_back(mine);
+        }
+        for (DWORD e = start[v]; e < start[v + 1]; ++e) {
+            const int g = root(cornerGroup[e - start[v]]);
+            groupOf[byVertex[e]] = groups[static_cast<std::size_t>(g)].rep;
+        }
+    }
+    release(byVertex);
+    release(start);
+
+    // Normal ids in face and corner order of the groups' first corners. A
+    // representative is its group's first corner, so it is met before the
+    // others and numbered when met.
+    std::vector<DWORD> idOf(nc, kNone);
+    faces.assign(nf, MeshNormalFace{});
+    DWORD next = 0;
+    for (std::size_t c = 0; c < nc; ++c) {
+        const DWORD rep = groupOf[c] == kNone ? static_cast<DWORD>(c) : groupOf[c];
+        if (idOf[rep] == kNone) idOf[rep] = next++;
+        faces[c / 3].SetNormalID(static_cast<int>(c % 3), static_cast<int>(idOf[rep]));
+    }
+    release(groupOf);
+    release(idOf);
+
+    // Vectors: area-weighted face normals summed per normal, then normalized.
+    normals.assign(next, Point3());
+    explicitFlags.assign(next, 0);
+    for (std::size_t f = 0; f < nf; ++f) {
+        const DWORD* v = fs[f].v;
+        Point3 n;
+        if (v[0] < nv && v[1] < nv && v[2] < nv) n = CrossProd(vs[v[1]] - vs[v[0]], vs[v[2]] - vs[v[0]]);
+        for (int k = 0; k < 3; ++k) {
+            Point3& acc = normals[static_cast<std::size_t>(faces[f].GetNormalID(k))];
+            acc = acc + n;
+        }
+    }
+    for (Point3& n : normals) n = Normalize(n);
+    mFlags |= MESH_NORMAL_NORMALS_BUILT | MESH_NORMAL_NORMALS_COMPUTED;
+}

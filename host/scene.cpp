@@ -1,0 +1,98 @@
+// The stand-in host's scene: owns every object an import creates and lists
+// it by kind in creation order.
+#include "host/scene.h"
+
+namespace {
+
+std::unique_ptr<Scene>& sceneSlot()
+{
+    static std::unique_ptr<Scene> scene;
+    return scene;
+}
+
+// The position of p in list when idx (the object's own record) is right;
+// -1 otherwise.
+template <class T, class U>
+int checkedIndex(const std::vector<T*>& list, const U* p, int idx)
+{
+    if (!p) return -1;
+    if (idx >= 0 && static_cast<std::size_t>(idx) < list.size() && list[static_cast<std::size_t>(idx)] == p) {
+        return idx;
+    }
+    return -1;
+}
+
+}  // namespace
+
+Scene::~Scene() = default;
+
+void Scene::adopt(Animatable* obj)
+{
+    if (!obj) return;
+    owned.emplace_back(obj);
+    if (auto* tri = dynamic_cast<TriObject*>(obj)) {
+        meshes.push_back(tri);
+    } else if (auto* mtl = dynamic_cast<Mtl*>(obj)) {
+        mtl->SetSceneIndex(static_cast<int>(materials.size()));
+        materials.push_back(mtl);
+    } else if (auto* tex = dynamic_cast<BitmapTex*>(obj)) {
+        tex->SetSceneIndex(static_cast<int>(textures.size()));
+        textures.push_back(tex);
+    } else if (auto* ctrl = dynamic_cast<FloatController*>(obj)) {
+        ctrl->SetSceneIndex(static_cast<int>(controllers.size()));
+        controllers.push_back(ctrl);
+    } else if (auto* skin = dynamic_cast<SkinModifier*>(obj)) {
+        skin->SetSceneIndex(static_cast<int>(modifiers.size()));
+        modifiers.push_back(skin);
+    } else if (auto* other = dynamic_cast<Object*>(obj)) {
+        otherObjects.push_back(other);
+    }
+}
+
+INode* Scene::newNode(Object* obj)
+{
+    ownedNodes.push_back(std::make_unique<INode>(static_cast<int>(nodes.size()), obj));
+    INode* node = ownedNodes.back().get();
+    nodes.push_back(node);
+    return node;
+}
+
+int Scene::indexOfNode(const INode* n) const { return n ? checkedIndex(nodes, n, n->SceneIndex()) : -1; }
+
+int Scene::indexOfMaterial(const Mtl* m) const { return m ? checkedIndex(materials, m, m->SceneIndex()) : -1; }
+
+int Scene::indexOfTexture(const Texmap* t) const
+{
+    const auto* bt = dynamic_cast<const BitmapTex*>(t);
+    return bt ? checkedIndex(textures, bt, bt->SceneIndex()) : -1;
+}
+
+int Scene::indexOfController(const Control* c) const
+{
+    const auto* fc = dynamic_cast<const FloatController*>(c);
+    return fc ? checkedIndex(controllers, fc, fc->SceneIndex()) : -1;
+}
+
+int Scene::indexOfModifier(const Modifier* m) const
+{
+    const auto* skin = dynamic_cast<const SkinModifier*>(m);
+    return skin ? checkedIndex(modifiers, skin, skin->SceneIndex()) : -1;
+}
+
+Scene& currentScene()
+{
+    auto& slot = sceneSlot();
+    if (!slot) slot = std::make_unique<Scene>();
+    return *slot;
+}
+
+Scene& resetScene(const HostOptions& options)
+{
+    auto& slot = sceneSlot();
+    slot.reset();
+    slot = std::make_unique<Scene>();
+    slot->options = options;
+    // An undo hold left open belongs to the scene that was dropped.
+    while (theHold.Holding()) theHold.Cancel();
+    return *slot;
+}
