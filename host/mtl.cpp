@@ -1,0 +1,297 @@
+// Materials, parameter blocks, bitmap textures, coordinate generators and
+// the bitmap file search of the stand-in host.
+#include "host/mtl.h"
+
+#include <filesystem>
+#include <optional>
+#include <system_error>
+
+#include "host/control.h"
+#include "host/scene.h"
+
+namespace fs = std::filesystem;
+
+// ---- IParamBlock2 ----
+
+IParamBlock2::Param* IParamBlock2::find(ParamID id, ParamType type)
+{
+    for (Param& p : params)
+        if (p.id == id) return p.type == type ? &p : nullptr;
+    return nullptr;
+}
+
+BOOL IParamBlock2::SetValue(ParamID id, TimeValue t, float v, int tabIndex)
+{
+    (void)t, (void)tabIndex;
+    Param* p = find(id, ParamType::Float);
+    if (!p) return FALSE;
+    p->f = v;
+    p->written = true;
+    return TRUE;
+}
+
+BOOL IParamBlock2::SetValue(ParamID id, TimeValue t, int v, int tabIndex)
+{
+    (void)t, (void)tabIndex;
+    Param* p = find(id, ParamType::Int);
+    if (!p) return FALSE;
+    p->i = v;
+    p->written = true;
+    return TRUE;
+}
+
+BOOL IParamBlock2::SetValue(ParamID id, TimeValue t, Color& v, int tabIndex)
+{
+    Point3 p(v.r, v.g, v.b);
+    return SetValue(id, t, p, tabIndex);
+}
+
+BOOL IParamBlock2::SetValue(ParamID id, TimeValue t, Point3& v, int tabIndex)
+{
+    (void)t, (void)tabIndex;
+    Param* p = find(id, ParamType::Color);
+    if (!p) return FALSE;
+    p->c = v;
+    p->written = true;
+    return TRUE;
+}
+
+BOOL IParamBlock2::SetValue(ParamID id, TimeValue t, Texmap* v, int tabIndex)
+{
+    (void)t, (void)tabIndex;
+    Param* p = find(id, ParamType::Texmap);
+    if (!p) return FALSE;
+    p->tex = v;
+    p->written = true;
+    return TRUE;
+}
+
+BOOL IParamBlock2::GetValue(ParamID id, TimeValue t, float& v, Interval& ivalid, int tabIndex)
+{
+    (void)t, (void)ivalid, (void)tabIndex;
+    const Param* p = find(id, ParamType::Float);
+    if (!p) return FALSE;
+    v = p->f;
+    return TRUE;
+}
+
+BOOL IParamBlock2::GetValue(ParamID id, TimeValue t, int& v, Interval& ivalid, int tabIndex)
+{
+    (void)t, (void)ivalid, (void)tabIndex;
+    const Param* p = find(id, ParamType::Int);
+    if (!p) return FALSE;
+    v = p->i;
+    return TRUE;
+}
+
+BOOL IParamBlock2::GetValue(ParamID id, TimeValue t, Color& v, Interval& ivalid, int tabIndex)
+{
+    (void)t, (void)ivalid, (void)tabIndex;
+    const Param* p = find(id, ParamType::Color);
+    if (!p) return FALSE;
+    v = Color(p->c);
+    return TRUE;
+}
+
+BOOL IParamBlock2::GetValue(ParamID id, TimeValue t, Texmap*& v, Interval& ivalid, int tabIndex)
+{
+    (void)t, (void)ivalid, (void)tabIndex;
+    const Param* p = find(id, ParamType::Texmap);
+    if (!p) return FALSE;
+    v = p->tex;  // null while never set
+    return TRUE;
+}
+
+// ---- Multi/sub-object material ----
+
+void MultiMtl::SetNumSubMtls(int n) { subs.resize(n < 0 ? 0 : static_cast<std::size_t>(n), nullptr); }
+
+Mtl* MultiMtl::GetSubMtl(int i)
+{
+    return (i >= 0 && static_cast<std::size_t>(i) < subs.size()) ? subs[static_cast<std::size_t>(i)] : nullptr;
+}
+
+void MultiMtl::SetSubMtl(int i, Mtl* m)
+{
+    // A slot outside the count is refused, as the host's own material does.
+    if (i >= 0 && static_cast<std::size_t>(i) < subs.size()) subs[static_cast<std::size_t>(i)] = m;
+}
+
+// ---- Game material ----
+
+namespace {
+
+// Kinds of the game material's parameters 0 to 21.
+std::vector<IParamBlock2::Param> gameMaterialParams()
+{
+    using K = ParamType;
+    static constexpr K kinds[22] = {
+        K::Float, K::Float, K::Float, K::Color,  K::Texmap, K::Int,   K::Int,   K::Texmap,
+        K::Int,   K::Float, K::Texmap, K::Int,   K::Color,  K::Texmap, K::Int,  K::Int,
+        K::Float, K::Float, K::Int,   K::Int,    K::Int,    K::Int,
+    };
+    std::vector<IParamBlock2::Param> defs;
+    defs.reserve(22);
+    for (int id = 0; id < 22; ++id) {
+        IParamBlock2::Param p;
+        p.id = static_cast<ParamID>(id);
+        p.type = kinds[id];
+        defs.push_back(p);
+    }
+    return defs;
+}
+
+}  // namespace
+
+GameMtl::GameMtl() : pblock(gameMaterialParams()) {}
+
+// ---- Coordinate generator parameters ----
+
+Animatable* UVGenParams::SubAnim(int i) { return (i >= 0 && i < 4) ? controllers[i] : nullptr; }
+
+BOOL UVGenParams::AssignController(Animatable* control, int subAnim)
+{
+    if (subAnim < 0 || subAnim >= 4) return FALSE;
+    auto* fc = dynamic_cast<FloatController*>(control);
+    if (!fc) return FALSE;  // offsets and tilings are floats
+    controllers[subAnim] = fc;
+    return TRUE;
+}
+
+// ---- Bitmap textures ----
+
+namespace {
+
+bool isRegularFile(const fs::path& p)
+{
+    std::error_code ec;
+    return fs::is_regular_file(p, ec);
+}
+
+}  // namespace
+
+void BitmapTex::SetMapName(const MCHAR* file, bool isUIAction)
+{
+    (void)isUIAction;
+    if (!file) {
+        mapName.clear();
+        hasMapName = false;
+        found = false;
+        return;
+    }
+    mapName = file;
+    hasMapName = true;
+    found = !mapName.empty() && isRegularFile(fs::path(mapName));
+}
+
+BitmapTex* NewDefaultBitmapTex()
+{
+    auto* tex = new BitmapTex;
+    currentScene().adopt(tex);
+    return tex;
+}
+
+// ---- Bitmap file search ----
+
+namespace {
+
+char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool sameNameIgnoringCase(const std::string& a, const std::string& b)
+{
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
+    return true;
+}
+
+// The entry of folder whose name equals name, the exact spelling first, then
+// ignoring ASCII case (the host's file system compares names that way).
+std::optional<fs::path> entryIgnoringCase(const fs::path& folder, const std::string& name)
+{
+    if (name.empty() || name == "." || name == "..") {
+        fs::path p = folder / name;
+        std::error_code ec;
+        if (fs::exists(p, ec)) return p;
+        return std::nullopt;
+    }
+    const fs::path exact = folder / name;
+    std::error_code ec;
+    if (fs::exists(exact, ec)) return exact;
+    fs::directory_iterator it(folder.empty() ? fs::path(".") : folder, ec);
+    if (ec) return std::nullopt;
+    std::optional<fs::path> match;
+    for (const fs::directory_entry& entry : it) {
+        const std::string entryName = entry.path().filename().string();
+        if (sameNameIgnoringCase(entryName, name)) {
+            // Several spellings of one name: take the smallest, so that the
+            // answer does not depend on the order the folder is listed in.
+            if (!match || entryName < match->filename().string()) match = folder / entryName;
+        }
+    }
+    return match;
+}
+
+// The regular file that relative names below folder, each component matched
+// ignoring case.
+std::optional<fs::path> resolveIn(const fs::path& folder, const fs::path& relative)
+{
+    fs::path current = folder;
+    bool any = false;
+    for (const fs::path& part : relative) {
+        const std::string s = part.string();
+        if (s.empty()) continue;
+        std::optional<fs::path> next = entryIgnoringCase(current, s);
+        if (!next) return std::nullopt;
+        current = *next;
+        any = true;
+    }
+    if (!any || !isRegularFile(current)) return std::nullopt;
+    return current;
+}
+
+std::optional<fs::path> lookUpAsPath(const fs::path& name)
+{
+    if (isRegularFile(name)) return name;
+    if (name.has_root_path()) return resolveIn(name.root_path(), name.relative_path());
+    return resolveIn(fs::path(), name);
+}
+
+// Writes the full form of found into out; false when it does not fit.
+bool writeFullPath(const fs::path& found, MCHAR* out)
+{
+    std::error_code ec;
+    fs::path full = fs::absolute(found, ec);
+    if (ec) full = found;
+    const std::string s = full.lexically_normal().string();
+    if (s.size() > static_cast<std::size_t>(MAX_PATH - 1)) return false;
+    std::memcpy(out, s.c_str(), s.size() + 1);
+    return true;
+}
+
+}  // namespace
+
+BOOL BMMGetFullFilename(const MCHAR* file, MCHAR* path)
+{
+    if (!file || !path || file[0] == '\0') return FALSE;
+    const fs::path name(file);
+    const Scene& scene = currentScene();
+
+    if (auto found = lookUpAsPath(name); found && writeFullPath(*found, path)) return TRUE;
+
+    // A name with a root is a full path: only the lookup above applies.
+    if (name.has_root_path()) return FALSE;
+
+    std::vector<fs::path> folders;
+    if (!scene.importFile.empty()) {
+        fs::path folder = fs::path(scene.importFile).parent_path();
+        folders.push_back(folder.empty() ? fs::path(".") : folder);
+    }
+    for (const std::string& p : scene.options.bitmapPaths)
+        if (!p.empty()) folders.emplace_back(p);
+
+    for (const fs::path& folder : folders) {
+        if (auto found = resolveIn(folder, name); found && writeFullPath(*found, path)) return TRUE;
+    }
+    return FALSE;
+}
