@@ -1,0 +1,385 @@
+// The clump, frame, geometry and atomic readers, run directly on a buffer so
+// that the tables they leave can be checked before any build consumes them.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+#include "host/scene.h"
+#include "importer/Orvik.h"
+#include "support/DffWriter.h"
+#include "support/ImportHarness.h"
+
+namespace {
+
+// An importer holding the given bytes as DoImport would, cursor at 0.
+struct LoadedImporter {
+    Orvik importer;
+    explicit LoadedImporter(const std::vector<std::uint8_t>& bytes)
+    {
+        resetScene();
+        importer.buffer.reset(new std::uint8_t[bytes.size() + 1]);
+        if (!bytes.empty()) std::memcpy(importer.buffer.get(), bytes.data(), bytes.size());
+        importer.fileSize = static_cast<std::int64_t>(bytes.size());
+        importer.bufferSize = bytes.size();
+        importer.coreInterface = GetCOREInterface();
+    }
+    Orvik* operator->() { return &importer; }
+};
+
+dffw::Frame frame(const std::string& name, std::uint32_t parent = 0xFFFFFFFF)
+{
+    dffw::Frame f;
+    f.name = name;
+    f.parent = parent;
+    return f;
+}
+
+dffw::Clump clumpWithFrames(std::vector<dffw::Frame> frames)
+{
+    dffw::Clump clump;
+    clump.frames = std::move(frames);
+    return clump;
+}
+
+}  // namespace
+
+TEST(ClumpReader, StructSizeFollowsTheStamp)
+{
+    // Early stamps: 4-byte struct, frame list at 28, no lights read even when counts follow.
+    for (std::uint32_t stamp : {0x310u, 0x3FFFFu, 0x800FFFFu}) {
+        dffw::Clump clump = clumpWithFrames({frame("root")});
+        clump.stamp = stamp;
+        LoadedImporter loaded(dffw::write(clump));
+        loaded->readClump();
+        EXPECT_TRUE(loaded->clumpOk) << std::hex << stamp;
+        EXPECT_EQ(loaded->frameNames, std::vector<std::string>{"root"});
+        EXPECT_EQ(loaded->offsetOf(loaded->frameListStruct), 28u + 12u);
+    }
+    // An early clump whose struct carries light and camera counts anyway: the
+    // frame list is looked for 16 bytes after the struct header, and is not there.
+    dffw::Clump longEarly = clumpWithFrames({frame("root")});
+    longEarly.stamp = 0x310;
+    longEarly.longStruct = true;
+    LoadedImporter loaded(dffw::write(longEarly));
+    loaded->readClump();
+    EXPECT_FALSE(loaded->clumpOk);
+
+    dffw::Clump modern = clumpWithFrames({frame("root")});
+    LoadedImporter loadedModern(dffw::write(modern));
+    loadedModern->readClump();
+    EXPECT_EQ(loadedModern->offsetOf(loadedModern->frameListStruct), 36u + 12u);
+}
+
+TEST(ClumpReader, LightsCamerasAndTheClumpEnd)
+{
+    dffw::Clump clump = clumpWithFrames({frame("root"), frame("lamp", 0), frame("spare", 0)});
+    clump.lights.push_back(dffw::Light{.frameIndex = 1, .radius = 5.0f});
+    clump.lights.back().extension.present = false;  // next light's struct follows directly
+    clump.lights.push_back(dffw::Light{.frameIndex = 7});  // no such frame: marks nothing
+    clump.lights.push_back(dffw::Light{.frameIndex = 2});
+    clump.cameras.resize(2);
+    clump.extension.items.push_back(dffw::rawChunk(0x253F2FE, std::vector<std::uint8_t>(8, 0)));
+    dffw::File file;
+    file.units.push_back(clump);
+    file.units.push_back(clumpWithFrames({frame("next")}));
+    const auto bytes = dffw::write(file);
+    LoadedImporter loaded(bytes);
+    loaded->readClump();
+    ASSERT_FALSE(loaded->readFailed);
+    EXPECT_EQ(loaded->frameRecord(0).link, kLinkNone);
+    EXPECT_EQ(loaded->frameRecord(1).link, kLinkLight);
+    EXPECT_EQ(loaded->frameRecord(2).link, kLinkLight);
+    ASSERT_NE(loaded->frameNodeTable[1].lightData, nullptr);
+    EXPECT_FLOAT_EQ(loadF32(loaded->frameNodeTable[1].lightData + 12), 5.0f);
+    // The cursor lands behind the whole clump, its cameras and extension included.
+    EXPECT_EQ(loaded->cursor, dffw::write(clump).size());
+    EXPECT_TRUE(loaded->moreChunks);
+}
+
+TEST(ClumpReader, AtomicAndLightOnOneFrameMakeALightFrame)
+{
+    dffw::Clump clump = clumpWithFrames({frame("both")});
+    clump.geometries.push_back(dffw::makeQuad());
+    clump.atomics.push_back(dffw::Atomic{.frameIndex = 0, .geometryIndex = 0});
+    clump.lights.push_back(dffw::Light{.frameIndex = 0});
+    LoadedImporter loaded(dffw::write(clump));
+    loaded->readClump();
+    EXPECT_EQ(loaded->frameRecord(0).link, kLinkLight);
+}
+
+TEST(ClumpReader, UvAnimationDictionaryPointsIntoTheBuffer)
+{
+    dffw::UvAnimDictionary dictionary;
+    dffw::UvAnimation a;
+    a.name = "a";
+    a.keyFrames.resize(3);
+    dffw::UvAnimation b;
+    b.name = "b";
+    b.keyFrames.resize(1);
+    dictionary.animations = {a, b};
+    dffw::File file;
+    file.units.push_back(dictionary);
+    file.units.push_back(clumpWithFrames({frame("root")}));
+    std::vector<dffw::ChunkOffset> offsets;
+    const auto bytes = dffw::write(file, &offsets);
+    std::vector<std::uint32_t> animations;
+    for (const auto& o : offsets)
+        if (o.type == dffw::ChunkType::Animation) animations.push_back(o.offset);
+    ASSERT_EQ(animations.size(), 2u);
+
+    LoadedImporter loaded(bytes);
+    const std::uint8_t* unit = loaded->readClump();
+    EXPECT_EQ(loaded->offsetOf(unit), 0u);
+    ASSERT_EQ(loaded->uvAnimations.size(), 2u);
+    const auto& keysA = loaded->uvAnimations.at("a");
+    ASSERT_EQ(keysA.size(), 3u);
+    EXPECT_EQ(loaded->offsetOf(keysA[0]), animations[0] + 100);
+    EXPECT_EQ(loaded->offsetOf(keysA[1]), animations[0] + 132);
+    EXPECT_EQ(loaded->offsetOf(keysA[2]), animations[0] + 164);
+    ASSERT_EQ(loaded->uvAnimations.at("b").size(), 1u);
+    EXPECT_EQ(loaded->offsetOf(loaded->uvAnimations.at("b")[0]), animations[1] + 100);
+    EXPECT_NE(loaded->clumpStruct, nullptr);
+    EXPECT_EQ(loaded->frameNames, std::vector<std::string>{"root"});
+}
+
+TEST(ClumpReader, KeyFrameCountPastTheBufferFails)
+{
+    dffw::UvAnimDictionary dictionary;
+    dffw::UvAnimation a;
+    a.name = "a";
+    a.keyFrames.resize(1);
+    a.keyFrameCountOverride = 0x7FFFFFFF;
+    dictionary.animations = {a};
+    dffw::File file;
+    file.units.push_back(dictionary);
+    LoadedImporter loaded(dffw::write(file));
+    loaded->readClump();
+    EXPECT_TRUE(loaded->readFailed);
+    EXPECT_TRUE(loaded->uvAnimations.empty());
+}
+
+TEST(FrameReader, NamesAndHAnimData)
+{
+    dffw::Frame unnamed;  // no name chunk
+    dffw::Frame nul = frame(std::string("wheel\0junk", 10), 0);
+    dffw::Frame bone = frame("bone", 0);
+    bone.hAnim = dffw::HAnim{.boneId = 7, .nodes = {{7, 0, 0}, {8, 1, 2}}};
+    dffw::Frame sameId = frame("same", 0);
+    sameId.hAnim = dffw::HAnim{.boneId = 7};  // node count 0: keeps the array above
+    dffw::Frame empty = frame("x", 0);
+    empty.name.reset();
+    empty.extension.present = true;
+    dffw::Frame onlyHAnim;
+    onlyHAnim.parent = 0;
+    onlyHAnim.hAnim = dffw::HAnim{.boneId = 9};
+    dffw::Frame twoNames = frame("first", 0);
+    twoNames.extension.items.push_back(dffw::frameNameChunk("second"));
+
+    LoadedImporter loaded(dffw::write(clumpWithFrames({unnamed, nul, bone, sameId, empty, onlyHAnim, twoNames})));
+    loaded->readClump();
+    ASSERT_FALSE(loaded->readFailed);
+    EXPECT_EQ(loaded->frameNames,
+              (std::vector<std::string>{"NoName", "wheel", "bone", "same", "NoName", "NoName", "second"}));
+    EXPECT_EQ(loaded->hAnimIdToFrame.at(7), 2u);
+    EXPECT_EQ(loaded->hAnimIdToFrame.at(9), 5u);
+    ASSERT_NE(loaded->hAnimNodes, nullptr);
+    EXPECT_EQ(loaded->hAnimNodeCount, 2u);
+    EXPECT_EQ(loadI32(loaded->hAnimNodes + 12), 8);
+    EXPECT_EQ(loadI32(loaded->hAnimNodes + 20), 2);
+    for (std::uint32_t i = 0; i < 7; ++i) EXPECT_EQ(loaded->frameRecord(i).link, kLinkNone);
+}
+
+TEST(FrameReader, ExtensionWalkResumesAtEachSubChunksEnd)
+{
+    // An HAnim chunk longer than its node count says, an unknown sub-chunk,
+    // and a node array that claims more nodes than the chunk holds.
+    dffw::Frame first = frame("first");
+    first.hAnim = dffw::HAnim{.boneId = 1, .nodes = {{1, 0, 0}}};
+    first.hAnim->head.size = 20 + 12 + 16;  // 16 bytes more than the node array
+    first.extension.items.push_back(dffw::rawChunk(0x12345, std::vector<std::uint8_t>(10, 0xEE)));
+    dffw::Frame second = frame("second", 0);
+    second.hAnim = dffw::HAnim{.boneId = 2, .nodes = {{2, 0, 0}, {3, 1, 0}}, .nodeCountOverride = 50};
+    LoadedImporter loaded(dffw::write(clumpWithFrames({first, second, frame("third", 0)})));
+    loaded->readClump();
+    ASSERT_FALSE(loaded->readFailed);
+    EXPECT_EQ(loaded->frameNames, (std::vector<std::string>{"first", "second", "third"}));
+    EXPECT_EQ(loaded->hAnimNodeCount, 2u);  // the nodes the chunk holds, not 50
+}
+
+TEST(FrameReader, FrameCountPastTheBufferAllocatesNothing)
+{
+    dffw::Clump clump = clumpWithFrames({frame("a")});
+    clump.frameCountOverride = 0xFFFFFFFF;
+    LoadedImporter loaded(dffw::write(clump));
+    loaded->readClump();
+    EXPECT_TRUE(loaded->readFailed);
+    EXPECT_TRUE(loaded->frameNodeTable.empty());
+    EXPECT_TRUE(loaded->frameNames.empty());
+}
+
+TEST(GeometryReader, BlocksFollowStampAndFormat)
+{
+    // Surface properties only under the older stamps; the positions land right either way.
+    for (std::uint32_t stamp : {0x0C02FFFFu, 0x1003FFFFu, 0x1803FFFFu, 0x310u}) {
+        dffw::Clump clump = clumpWithFrames({frame("root")});
+        clump.stamp = stamp;
+        clump.geometries.push_back(dffw::makeQuad(2.0f));
+        clump.geometries.back().prelit.assign(4, dffw::Rgba{1, 2, 3, 4});
+        clump.atomics.push_back(dffw::Atomic{});
+        const Scene& scene = importBytes(dffw::write(clump));
+        ASSERT_EQ(scene.meshes.size(), 1u) << std::hex << stamp;
+        const Mesh& mesh = scene.meshes[0]->mesh;
+        ASSERT_EQ(mesh.numVerts, 4);
+        EXPECT_EQ(mesh.numFaces, 2);
+        const auto& expected = clump.geometries[0].positions;
+        for (int k = 0; k < 4; ++k) {
+            EXPECT_FLOAT_EQ(mesh.verts[k].x, expected[k][0]) << std::hex << stamp;
+            EXPECT_FLOAT_EQ(mesh.verts[k].y, expected[k][1]);
+        }
+        EXPECT_TRUE(mesh.mapSupport(0));
+        EXPECT_TRUE(mesh.mapSupport(1));
+    }
+    // The textured bit without a set count gives no coordinates, and the
+    // coordinates are then not in the file either.
+    dffw::Clump clump = clumpWithFrames({frame("root")});
+    dffw::Geometry quad = dffw::makeQuad();
+    quad.texCoords.clear();
+    quad.formatExtraBits = 0x04;
+    clump.geometries.push_back(quad);
+    clump.atomics.push_back(dffw::Atomic{});
+    const Scene& scene = importBytes(dffw::write(clump));
+    ASSERT_EQ(scene.meshes.size(), 1u);
+    EXPECT_FALSE(scene.meshes[0]->mesh.mapSupport(1));
+    EXPECT_EQ(scene.meshes[0]->mesh.numFaces, 2);
+}
+
+TEST(GeometryReader, CountsPastTheBufferAreRefusedBeforeAllocating)
+{
+    dffw::Clump clump = clumpWithFrames({frame("root")});
+    clump.geometries.push_back(dffw::makeQuad());
+    clump.geometries.back().vertexCountOverride = 0xFFFFFFFF;
+    clump.atomics.push_back(dffw::Atomic{});
+    dffw::File file;
+    file.units.push_back(clumpWithFrames({frame("before")}));
+    file.units.push_back(clump);
+    const Scene& scene = importBytes(dffw::write(file));
+    EXPECT_TRUE(scene.meshes.empty());
+    ASSERT_EQ(scene.nodes.size(), 1u);
+    EXPECT_STREQ(scene.nodes[0]->GetName(), "before");
+
+    for (int which = 0; which < 2; ++which) {
+        dffw::Clump c = clumpWithFrames({frame("root")});
+        if (which == 0) c.geometryCountOverride = 0x7FFFFFFF;
+        if (which == 1) c.atomicCountOverride = 0xFFFFFFFF;
+        LoadedImporter loaded(dffw::write(c));
+        loaded->readClump();
+        EXPECT_TRUE(loaded->readFailed);
+        EXPECT_TRUE(loaded->atomicTable.empty());
+    }
+}
+
+TEST(GeometryReader, SkinRecordsAndTheSkinnedFlag)
+{
+    auto skinnedQuad = [](std::uint8_t firstBone) {
+        dffw::Geometry quad = dffw::makeQuad();
+        dffw::Skin skin;
+        skin.usedBones = {0, 1};
+        skin.boneIndices.assign(4, {firstBone, 1, 0, 0});
+        skin.weights.assign(4, {0.75f, 0.25f, 0, 0});
+        skin.inverseMatrices.resize(2);
+        quad.extension.items.push_back(skin);
+        return quad;
+    };
+    dffw::Clump clump = clumpWithFrames({frame("root"), frame("bone", 0)});
+    clump.geometries.push_back(skinnedQuad(0));
+    clump.geometries.back().extension.items.push_back(skinnedQuad(1).extension.items[0]);  // second skin: ignored
+    clump.geometries.push_back(dffw::makeQuad());
+    dffw::Geometry marked = skinnedQuad(0);
+    std::get<dffw::Skin>(marked.extension.items[0]).matrixMarker = 0xDEADDEAD;
+    clump.geometries.push_back(marked);
+    dffw::Geometry lying = skinnedQuad(0);
+    lying.extension.items[0] = [&] {
+        dffw::Skin s = std::get<dffw::Skin>(lying.extension.items[0]);
+        s.head.size = 20;  // cannot hold four vertices' indices and weights
+        return dffw::GeometryExtItem(s);
+    }();
+    clump.geometries.push_back(lying);
+    LoadedImporter loaded(dffw::write(clump));
+    loaded->readClump();
+    ASSERT_FALSE(loaded->readFailed);
+    EXPECT_TRUE(loaded->skinned);
+    ASSERT_EQ(loaded->skinTable.size(), 2u);
+    const SkinRecord& first = loaded->skinTable.at(0);
+    EXPECT_EQ(first.vertexCount, 4u);
+    EXPECT_EQ(first.vertexBoneIndices[0], 0);  // the first skin chunk's data
+    EXPECT_FLOAT_EQ(loadF32(first.vertexWeights + 4), 0.25f);
+    EXPECT_EQ(loaded->skinTable.count(2), 1u);
+    EXPECT_EQ(loaded->skinTable.count(3), 0u);
+    EXPECT_EQ(loaded->geometryCount(), 4u);
+}
+
+TEST(AtomicReader, LinksAndTrailingExtensions)
+{
+    dffw::Clump clump = clumpWithFrames({frame("root"), frame("child", 0)});
+    clump.geometries = {dffw::makeQuad(), dffw::makeQuad()};
+    clump.atomics.push_back(dffw::Atomic{.frameIndex = 1, .geometryIndex = 0});
+    clump.atomics.push_back(dffw::Atomic{.frameIndex = 1, .geometryIndex = 1});  // later wins
+    clump.atomics.push_back(dffw::Atomic{.frameIndex = 9, .geometryIndex = 0});  // no such frame
+    clump.atomics.push_back(dffw::Atomic{.frameIndex = 0, .geometryIndex = 5});  // no such geometry
+    clump.atomics.back().extension.head.stamp = 0x1234;  // not an accepted stamp: left in place
+    LoadedImporter loaded(dffw::write(clump));
+    loaded->readClump();
+    ASSERT_FALSE(loaded->readFailed);
+    EXPECT_EQ(loaded->frameRecord(0).link, kLinkNone);
+    EXPECT_EQ(loaded->frameRecord(1).link, 1);
+    ASSERT_EQ(loaded->atomicCount(), 4u);
+    EXPECT_NE(loaded->atomicTable[0], nullptr);
+    EXPECT_NE(loaded->atomicTable[1], nullptr);
+    EXPECT_EQ(loaded->atomicTable[2], nullptr);
+    EXPECT_EQ(loaded->atomicTable[3], nullptr);
+    EXPECT_EQ(loadU32(loaded->atomicTable[1] + 12), 1u);
+    EXPECT_EQ(loadU32(loaded->atomicTable[1] + 16), 1u);
+}
+
+TEST(GeometryReader, EmptyGeometryListStillReadsAtomics)
+{
+    dffw::Clump clump = clumpWithFrames({frame("root")});
+    clump.atomics.push_back(dffw::Atomic{.frameIndex = 0, .geometryIndex = 0});
+    LoadedImporter loaded(dffw::write(clump));
+    loaded->readClump();
+    ASSERT_FALSE(loaded->readFailed);
+    EXPECT_EQ(loaded->geometryCount(), 0u);
+    ASSERT_EQ(loaded->atomicCount(), 1u);
+    EXPECT_EQ(loaded->atomicTable[0], nullptr);  // names a geometry the clump lacks
+    EXPECT_EQ(loaded->frameRecord(0).link, kLinkNone);
+}
+
+namespace {
+// Frame count of the first clump of a sample, read independently of the importer.
+std::uint32_t firstClumpFrameCount(const std::vector<std::uint8_t>& bytes)
+{
+    const std::uint32_t stamp = loadU32(bytes.data() + 8);
+    const std::size_t frameList = isEarlyStamp(stamp) ? 28 : 36;
+    return loadU32(bytes.data() + frameList + 24);
+}
+}  // namespace
+
+TEST(Samples, EveryFrameBecomesANode)
+{
+    ORVIK_REQUIRE_SAMPLES();
+    for (const std::string& path : sampleDffFiles()) {
+        std::ifstream in(path, std::ios::binary);
+        const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
+        const Scene& scene = importFile(path);
+        const std::uint32_t frames = firstClumpFrameCount(bytes);
+        std::size_t meshNodes = 0;
+        for (const INode* node : scene.nodes)
+            if (node->GetObjectRef() && node->GetObjectRef()->SuperClassID() == GEOMOBJECT_CLASS_ID) ++meshNodes;
+        const bool skinnedFile = !scene.modifiers.empty();
+        EXPECT_EQ(scene.nodes.size(), frames + (skinnedFile ? meshNodes : 0)) << path;
+        EXPECT_FALSE(scene.meshes.empty()) << path;
+        EXPECT_GT(meshNodes, 0u) << path;
+    }
+}
