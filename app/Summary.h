@@ -1,0 +1,14 @@
+// The readable report of `orvik import`: the node tree with what each node
+// carries, the textures found and missing, and totals.
+#pragma once
+
+#include <ostream>
+#include <string>
+
+class Scene;
+
+namespace orvik {
+
+void writeSceneSummary(const Scene& scene, const std::string& file, std::ostream& out);
+
+}  // namespace orvik

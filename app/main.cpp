@@ -1,0 +1,259 @@
+// orvik: the command-line host. Loads an Orvik plug-in library through its
+// exports the way the host application does, and either reports what the
+// library declares (`info`) or imports a model file into the stand-in scene
+// and prints it (`import`).
+//
+// Exit status: 0 success; 2 usage error, unusable file or plug-in; 3 the
+// import ran but built nothing.
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+
+#include "app/Files.h"
+#include "app/Info.h"
+#include "app/Summary.h"
+#include "app/Text.h"
+#include "host/dump.h"
+#include "host/loader.h"
+#include "host/scene.h"
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitUsage = 2;
+constexpr int kExitNothingBuilt = 3;
+
+constexpr int kOwnBits = static_cast<int>(sizeof(void*) * 8);
+// Set for the build of the other width that this one re-executes, so that
+// the two never hand a library back and forth.
+constexpr const char* kReexecVariable = "ORVIK_REEXECUTED";
+
+// Thrown for a failure that ends the run with exit status 2 and one line.
+struct Failure {
+    std::string message;
+};
+
+[[noreturn]] void fail(const std::string& subject, const std::string& reason)
+{
+    throw Failure{subject + ": " + reason};
+}
+
+struct Options {
+    std::string plugin;
+    std::string model;
+    std::string json;
+    std::vector<std::string> bitmapPaths;
+    bool noProgress = false;
+    bool withoutGameMaterial = false;
+};
+
+struct Invocation {
+    int argc;
+    char** argv;
+    std::string self;       // this executable
+    bool reexecuted = false;
+};
+
+std::string defaultPlugin(const Invocation& inv)
+{
+    return orvik::directoryOf(inv.self) + "/" + ORVIK_DEFAULT_PLUGIN;
+}
+
+// A library of the other width cannot be loaded into this process: run the
+// build of that width (beside this one) with the same arguments instead.
+// Returns only when the library fits this process.
+void runMatchingHost(const Invocation& inv, const std::string& plugin)
+{
+    std::string reason;
+    const int bits = orvik::elfClass(plugin, reason);
+    if (bits == 0) {
+        fail(plugin, "cannot load the plug-in: " + reason);
+    }
+    if (bits == kOwnBits) {
+        return;
+    }
+    const std::string widthText = std::to_string(bits) + "-bit plug-in";
+    if (inv.reexecuted) {
+        fail(plugin, "cannot load the plug-in: a " + widthText + " in a " + std::to_string(kOwnBits) + "-bit host");
+    }
+    const char* sibling = bits == 32 ? "orvik_x86" : "orvik";
+    const std::string siblingPath = orvik::directoryOf(inv.self) + "/" + sibling;
+    if (::access(siblingPath.c_str(), X_OK) != 0) {
+        fail(plugin, "cannot load the plug-in: a " + widthText + " needs " + sibling + ", which is not built" +
+                         (bits == 32 ? " (the 32-bit build needs g++-multilib)" : ""));
+    }
+    std::fflush(stdout);
+    std::fflush(stderr);
+    ::setenv(kReexecVariable, "1", 1);
+    std::vector<char*> args(inv.argv, inv.argv + inv.argc);
+    args[0] = const_cast<char*>(siblingPath.c_str());
+    args.push_back(nullptr);
+    ::execv(siblingPath.c_str(), args.data());
+    fail(siblingPath, "cannot be run: " + orvik::errorText(errno));
+}
+
+void openLibrary(PluginLibrary& lib, const std::string& plugin)
+{
+    std::string error;
+    if (!lib.open(plugin, error)) {
+        fail(plugin, "cannot load the plug-in: " + (error.empty() ? std::string("unknown failure") : error));
+    }
+}
+
+int runInfo(const Invocation& inv, const Options& opt)
+{
+    const std::string plugin = opt.plugin.empty() ? defaultPlugin(inv) : opt.plugin;
+    runMatchingHost(inv, plugin);
+    PluginLibrary lib;
+    openLibrary(lib, plugin);
+    nlohmann::ordered_json j = orvik::describeLibrary(lib);
+    j["plugin"] = plugin;
+    std::cout << j.dump(2) << "\n";
+    std::cout.flush();
+    if (!std::cout) {
+        fail("standard output", "cannot be written");
+    }
+    return kExitOk;
+}
+
+void writeDump(const Scene& scene, const std::string& target)
+{
+    if (target == "-") {
+        writeSceneJson(scene, std::cout);
+        std::cout << "\n";
+        std::cout.flush();
+        if (!std::cout) {
+            fail("standard output", "cannot be written");
+        }
+        return;
+    }
+    std::ofstream out(target, std::ios::binary | std::ios::trunc);
+    if (!out) {
+        fail(target, "cannot be written: " + orvik::errorText(errno));
+    }
+    writeSceneJson(scene, out);
+    out << "\n";
+    out.close();
+    if (!out) {
+        fail(target, "cannot be written");
+    }
+}
+
+int runImportCommand(const Invocation& inv, const Options& opt)
+{
+    // Everything about the file is settled before the plug-in sees it.
+    const std::string why = orvik::checkModelFile(opt.model);
+    if (!why.empty()) {
+        fail(opt.model, why);
+    }
+    for (const std::string& dir : opt.bitmapPaths) {
+        if (!orvik::isDirectory(dir)) {
+            fail(dir, "--bitmap-path is not a folder");
+        }
+    }
+    if (!opt.json.empty() && opt.json != "-" && orvik::sameFile(opt.json, opt.model)) {
+        fail(opt.json, "the dump would overwrite the model file");
+    }
+    const std::string plugin = opt.plugin.empty() ? defaultPlugin(inv) : opt.plugin;
+    runMatchingHost(inv, plugin);
+
+    PluginLibrary lib;
+    openLibrary(lib, plugin);
+
+    HostOptions host;
+    host.bitmapPaths = opt.bitmapPaths;
+    host.withoutGameMaterial = opt.withoutGameMaterial;
+    host.drawProgress = !opt.noProgress && ::isatty(STDERR_FILENO) == 1;
+    resetScene(host);
+    const ImportOutcome outcome = runImport(lib, opt.model);
+    if (!outcome.ran) {
+        fail(opt.model, outcome.error.empty() ? std::string("the plug-in did not import it") : outcome.error);
+    }
+    const Scene& scene = currentScene();
+    if (!opt.json.empty()) {
+        writeDump(scene, opt.json);
+    } else if (!scene.nodes.empty()) {
+        orvik::writeSceneSummary(scene, opt.model, std::cout);
+        std::cout.flush();
+    }
+    const bool built = !scene.nodes.empty();
+    resetScene();
+    lib.close();
+    if (!built) {
+        // The plug-in cannot tell a failed read from an empty file: a file
+        // that went away or became unreadable meanwhile is reported as such.
+        const std::string after = orvik::checkModelFile(opt.model);
+        if (!after.empty()) {
+            fail(opt.model, after);
+        }
+        std::cerr << "orvik: " << orvik::printable(opt.model) << ": the file held no model that could be read\n";
+        return kExitNothingBuilt;
+    }
+    return kExitOk;
+}
+
+int run(int argc, char** argv)
+{
+    Invocation inv{argc, argv, orvik::executablePath(argc > 0 ? argv[0] : nullptr)};
+    inv.reexecuted = std::getenv(kReexecVariable) != nullptr;
+    ::unsetenv(kReexecVariable);
+
+    Options opt;
+    CLI::App app{"Command-line host of the Orvik DFF import plug-in.", "orvik"};
+    app.require_subcommand(1);
+
+    CLI::App* info = app.add_subcommand("info", "Print, as JSON, what a host learns from the plug-in library");
+    info->add_option("--plugin", opt.plugin, "Plug-in library (default: " ORVIK_DEFAULT_PLUGIN " beside orvik)");
+
+    CLI::App* import = app.add_subcommand("import", "Import a DFF model and print its scene");
+    import->add_option("MODEL", opt.model, "The model file (.dff)")->required();
+    import->add_option("--json", opt.json, "Write the scene dump to FILE instead (- for standard output)")
+        ->type_name("FILE");
+    import->add_option("--bitmap-path", opt.bitmapPaths, "A folder searched for texture files (repeatable)")
+        ->type_name("DIR")
+        ->allow_extra_args(false);
+    import->add_flag("--no-progress", opt.noProgress, "Draw no progress bar");
+    import->add_flag("--without-game-material", opt.withoutGameMaterial,
+                     "Run the host without the game material plug-in");
+    import->add_option("--plugin", opt.plugin, "Plug-in library (default: " ORVIK_DEFAULT_PLUGIN " beside orvik)");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        std::cerr << "orvik: " << e.what() << " (see orvik --help)\n";
+        return kExitUsage;
+    }
+    if (info->parsed()) {
+        return runInfo(inv, opt);
+    }
+    return runImportCommand(inv, opt);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    try {
+        return run(argc, argv);
+    } catch (const Failure& f) {
+        std::cerr << "orvik: " << orvik::printable(f.message) << "\n";
+    } catch (const std::exception& e) {
+        std::cerr << "orvik: " << e.what() << "\n";
+    } catch (...) {
+        std::cerr << "orvik: unexpected failure\n";
+    }
+    return kExitUsage;
+}
