@@ -1,0 +1,372 @@
+// Mesh construction: the blocks of a geometry chunk become a host editable
+// mesh with faces, material ids, map channels and explicit normals.
+//
+// The block pointers handed in by the geometry reader have been checked to
+// lie in the buffer for the mesh's counts; the sub-chunk operations (bin mesh,
+// extra vertex colours) read only within the body size they are given. Vertex
+// indices from the file are checked against the mesh's vertex count: a face
+// naming a vertex the mesh does not have is left out.
+#include <algorithm>
+#include <climits>
+#include <unordered_map>
+
+#include "importer/Orvik.h"
+
+namespace {
+
+constexpr std::uint32_t kPrelitBit = 0x08;
+constexpr std::uint32_t kMaxTrianglesFromRecords = 0xFFFF;
+constexpr std::uint32_t kTriangleRecordSize = 8;
+constexpr std::uint32_t kColourSize = 4;
+constexpr std::uint32_t kCoordinateSize = 8;
+constexpr std::uint32_t kVectorSize = 12;
+// Bin mesh body: mode, split count, total index count; each split: index
+// count, material index, then its u32 vertex indices.
+constexpr std::uint32_t kBinMeshHeaderSize = 12;
+constexpr std::uint32_t kSplitHeaderSize = 8;
+constexpr std::uint32_t kIndexSize = 4;
+constexpr std::uint32_t kListMode = 0;
+// Extra vertex colour body: one u32 not examined, then the colours.
+constexpr std::uint32_t kExtraColourLeadSize = 4;
+// The host has channels 0 to MAX_MESHMAPS - 1; texture sets beyond the last
+// channel are stepped over by the reader and not mapped.
+constexpr std::uint32_t kLastTextureChannel = MAX_MESHMAPS - 1;
+constexpr int kExtraAlphaChannel = 3;
+
+std::uint32_t textureChannelCount(std::uint32_t format)
+{
+    return std::min((format >> 16) & 0xFF, kLastTextureChannel);
+}
+
+float byteToUnit(std::uint8_t value) { return static_cast<float>(value) / 255.0f; }
+
+// The alpha channels carry A/255 and, in the other two components, whether
+// the alpha is full.
+Point3 alphaEntry(std::uint8_t alpha)
+{
+    const float full = alpha == 255 ? 1.0f : 0.0f;
+    return Point3(byteToUnit(alpha), full, full);
+}
+
+Point3 colourEntry(const std::uint8_t* rgba) { return Point3(byteToUnit(rgba[0]), byteToUnit(rgba[1]), byteToUnit(rgba[2])); }
+
+Point3 vectorAt(const std::uint8_t* p) { return Point3(loadF32(p), loadF32(p + 4), loadF32(p + 8)); }
+
+void initFace(Face& face, DWORD a, DWORD b, DWORD c, MtlID material)
+{
+    face.v[0] = a, face.v[1] = b, face.v[2] = c;
+    face.setMatID(material);
+    face.setEdgeVisFlags(1, 1, 1);
+    face.smGroup = 1;
+}
+
+// Gives map face `face` of a supported channel the corners of mesh face `face`.
+void copyCornersToChannel(Mesh& mesh, int channel, int face)
+{
+    if (!mesh.mapSupport(channel)) return;
+    TVFace* mapFaces = mesh.mapFaces(channel);
+    if (mapFaces == nullptr || face >= mesh.Map(channel).getNumFaces()) return;
+    const DWORD* v = mesh.faces[face].v;
+    mapFaces[face].t[0] = v[0], mapFaces[face].t[1] = v[1], mapFaces[face].t[2] = v[2];
+}
+
+// Turns a channel on with one map vertex per mesh vertex; null when the host
+// did not give it that many.
+UVVert* prepareChannel(Mesh& mesh, int channel)
+{
+    mesh.setMapSupport(channel, TRUE);
+    mesh.setNumMapVerts(channel, mesh.numVerts, FALSE);
+    if (mesh.getNumMapVerts(channel) != mesh.numVerts) return nullptr;
+    return mesh.mapVerts(channel);
+}
+
+struct BinMeshHeader {
+    std::uint32_t mode = 0;
+    std::uint32_t splitCount = 0;
+    // The header's total index count, held to what the body can hold, so that
+    // a lying total never sizes the face array beyond the file's data.
+    std::uint32_t totalIndices = 0;
+};
+
+bool readBinMeshHeader(const std::uint8_t* body, std::uint32_t bodySize, BinMeshHeader& header)
+{
+    if (bodySize < kBinMeshHeaderSize) return false;
+    header.mode = loadU32(body);
+    header.splitCount = loadU32(body + 4);
+    header.totalIndices = std::min(loadU32(body + 8), (bodySize - kBinMeshHeaderSize) / kIndexSize);
+    return true;
+}
+
+// Walks the splits of a bin mesh and calls emit(a, b, c, material, odd) for
+// each triangle, in the order the splits give their indices: strip windows
+// (a, b, c) without alternating the winding, degenerate windows skipped, `odd`
+// telling the windows at odd positions; list triples of complete triangles
+// (the indices of an incomplete last triple are passed over). A split whose
+// indices run past the body or past the header's total ends the walk, so a
+// strip never gives more than total - 2 triangles and a list never more than
+// total / 3.
+template <class Emit>
+void walkBinMesh(const std::uint8_t* body, std::uint32_t bodySize, const BinMeshHeader& header, Emit&& emit)
+{
+    std::uint32_t offset = kBinMeshHeaderSize;
+    std::uint32_t indicesLeft = header.totalIndices;
+    const bool strips = header.mode != kListMode;
+    for (std::uint32_t split = 0; split < header.splitCount; ++split) {
+        if (bodySize - offset < kSplitHeaderSize) break;
+        const std::uint32_t count = loadU32(body + offset);
+        const auto material = static_cast<MtlID>(loadU32(body + offset + 4) & 0xFFFF);
+        offset += kSplitHeaderSize;
+        if (count > indicesLeft || count > (bodySize - offset) / kIndexSize) break;
+        indicesLeft -= count;
+        const std::uint8_t* indices = body + offset;
+        offset += count * kIndexSize;
+        if (strips) {
+            for (std::uint32_t k = 0; k + 2 < count; ++k) {
+                const std::uint32_t a = loadU32(indices + kIndexSize * k);
+                const std::uint32_t b = loadU32(indices + kIndexSize * (k + 1));
+                const std::uint32_t c = loadU32(indices + kIndexSize * (k + 2));
+                if (a == b || c == a || c == b) continue;
+                emit(a, b, c, material, (k & 1) != 0);
+            }
+        } else {
+            for (std::uint32_t k = 0; count - k >= 3; k += 3) {
+                emit(loadU32(indices + kIndexSize * k), loadU32(indices + kIndexSize * (k + 1)),
+                     loadU32(indices + kIndexSize * (k + 2)), material, false);
+            }
+        }
+    }
+}
+
+// Keys of the triangle-to-material map. Vertex indices of faces from triangle
+// records are 16-bit, so three of them fit in 48 bits. The oriented key is
+// the least of the corner order's three rotations; the unordered key
+// (tagged with bit 48) is the sorted triple.
+constexpr std::uint64_t kUnorderedTag = std::uint64_t{1} << 48;
+
+std::uint64_t packTriple(std::uint32_t a, std::uint32_t b, std::uint32_t c)
+{
+    return (std::uint64_t{a} << 32) | (std::uint64_t{b} << 16) | std::uint64_t{c};
+}
+
+std::uint64_t orientedKey(std::uint32_t a, std::uint32_t b, std::uint32_t c)
+{
+    return std::min({packTriple(a, b, c), packTriple(b, c, a), packTriple(c, a, b)});
+}
+
+std::uint64_t unorderedKey(std::uint32_t a, std::uint32_t b, std::uint32_t c)
+{
+    if (a > b) std::swap(a, b);
+    if (b > c) std::swap(b, c);
+    if (a > b) std::swap(a, b);
+    return kUnorderedTag | packTriple(a, b, c);
+}
+
+}  // namespace
+
+TriObject* Orvik::createGeometryMesh(std::uint32_t geometryIndex, std::uint32_t vertexCount,
+                                     std::uint32_t triangleCount)
+{
+    if (coreInterface == nullptr || geometryIndex >= geometryTable.size()) return nullptr;
+    if (vertexCount > INT_MAX || triangleCount > INT_MAX) return nullptr;
+    auto* object = static_cast<TriObject*>(
+        coreInterface->CreateInstance(GEOMOBJECT_CLASS_ID, Class_ID(EDITTRIOBJ_CLASS_ID, 0)));
+    geometryTable[geometryIndex].object = object;
+    if (object == nullptr) return nullptr;
+    Mesh& mesh = object->GetMesh();
+    mesh.setNumVerts(static_cast<int>(vertexCount), FALSE, TRUE);
+    // A geometry too large for its triangle records takes its faces from the
+    // bin mesh, which sizes the face array itself; until then it has none.
+    const std::uint32_t faceCount = triangleCount > kMaxTrianglesFromRecords ? 0 : triangleCount;
+    mesh.setNumFaces(static_cast<int>(faceCount), FALSE, TRUE);
+    return object;
+}
+
+void Orvik::applyPrelitColours(Mesh& mesh, const std::uint8_t* colours)
+{
+    mesh.setMapSupport(MAP_ALPHA, TRUE);
+    mesh.setMapSupport(0, TRUE);
+    mesh.setNumMapVerts(MAP_ALPHA, mesh.numVerts, FALSE);
+    mesh.setNumMapVerts(0, mesh.numVerts, FALSE);
+    UVVert* alpha = mesh.getNumMapVerts(MAP_ALPHA) == mesh.numVerts ? mesh.mapVerts(MAP_ALPHA) : nullptr;
+    UVVert* colour = mesh.getNumMapVerts(0) == mesh.numVerts ? mesh.mapVerts(0) : nullptr;
+    if (alpha == nullptr || colour == nullptr) return;
+    for (int k = 0; k < mesh.numVerts; ++k) {
+        const std::uint8_t* rgba = colours + kColourSize * static_cast<std::size_t>(k);
+        colour[k] = colourEntry(rgba);
+        alpha[k] = alphaEntry(rgba[3]);
+    }
+}
+
+void Orvik::applyTextureCoordinates(Mesh& mesh, const std::uint8_t* coordinates, std::uint32_t setCount)
+{
+    const std::uint32_t channels = std::min(setCount, kLastTextureChannel);
+    const auto vertexCount = static_cast<std::size_t>(mesh.numVerts);
+    for (std::uint32_t s = 1; s <= channels; ++s) {
+        UVVert* uv = prepareChannel(mesh, static_cast<int>(s));
+        if (uv == nullptr) continue;
+        const std::uint8_t* set = coordinates + kCoordinateSize * (s - 1) * vertexCount;
+        for (std::size_t k = 0; k < vertexCount; ++k) {
+            const std::uint8_t* p = set + kCoordinateSize * k;
+            uv[k] = Point3(loadF32(p), 1.0f - loadF32(p + 4), 0.0f);
+        }
+    }
+}
+
+void Orvik::buildTriangleFaces(Mesh& mesh, const std::uint8_t* triangles, std::uint32_t format)
+{
+    // Record: second corner, first corner, material index, third corner (u16 each).
+    const int recordCount = mesh.numFaces;
+    const auto vertexCount = static_cast<std::uint32_t>(mesh.numVerts);
+    int made = 0;
+    for (int f = 0; f < recordCount; ++f) {
+        const std::uint8_t* record = triangles + kTriangleRecordSize * static_cast<std::size_t>(f);
+        const std::uint32_t a = loadU16(record + 2);
+        const std::uint32_t b = loadU16(record);
+        const std::uint32_t c = loadU16(record + 6);
+        if (a >= vertexCount || b >= vertexCount || c >= vertexCount) continue;
+        initFace(mesh.faces[made], a, b, c, loadU16(record + 4));
+        mapFaceToChannels(mesh, made, format);
+        ++made;
+    }
+    if (made != recordCount) mesh.setNumFaces(made, TRUE, TRUE);
+}
+
+void Orvik::mapFaceToChannels(Mesh& mesh, int face, std::uint32_t format)
+{
+    if (face < 0 || face >= mesh.numFaces) return;
+    if (format & kPrelitBit) {
+        copyCornersToChannel(mesh, MAP_ALPHA, face);
+        copyCornersToChannel(mesh, 0, face);
+    }
+    const std::uint32_t channels = textureChannelCount(format);
+    for (std::uint32_t s = 1; s <= channels; ++s) copyCornersToChannel(mesh, static_cast<int>(s), face);
+}
+
+void Orvik::copyVertexPositions(Mesh& mesh, const std::uint8_t* positions)
+{
+    for (int k = 0; k < mesh.numVerts; ++k) {
+        mesh.verts[k] = vectorAt(positions + kVectorSize * static_cast<std::size_t>(k));
+    }
+}
+
+void Orvik::buildBinMeshFaces(Mesh& mesh, std::uint32_t bodySize, std::uint32_t format)
+{
+    const std::uint32_t start = cursor;
+    const std::uint8_t* body = at(start);
+    BinMeshHeader header;
+    if (!readBinMeshHeader(body, bodySize, header)) return;
+
+    const std::uint32_t total = header.totalIndices;
+    const std::uint32_t reserve =
+        header.mode != kListMode ? (total >= 2 ? total - 2 : 0) : total / 3;
+    mesh.setNumFaces(static_cast<int>(reserve), FALSE, TRUE);
+    const int capacity = mesh.numFaces;
+    const auto vertexCount = static_cast<std::uint32_t>(mesh.numVerts);
+    int made = 0;
+    walkBinMesh(body, bodySize, header,
+                [&](std::uint32_t a, std::uint32_t b, std::uint32_t c, MtlID material, bool) {
+                    if (made >= capacity) return;
+                    if (a >= vertexCount || b >= vertexCount || c >= vertexCount) return;
+                    initFace(mesh.faces[made], a, b, c, material);
+                    mapFaceToChannels(mesh, made, format);
+                    ++made;
+                });
+    mesh.setNumFaces(made, TRUE, TRUE);
+    cursor = start + bodySize;
+}
+
+// Faces from triangle records often all carry material 0 while the bin mesh
+// names each triangle's real material. Each face takes the material of the
+// split triangle with the same corners in the same winding (a rotation of
+// them); failing that, of one with the same three vertices in any order.
+// Strip windows at odd positions wind the other way, so their first two
+// corners are swapped to compare windings. When the bin mesh names one
+// triangle more than once, its first split wins. Faces no split holds keep
+// their record's material.
+void Orvik::applyBinMeshMaterials(Mesh& mesh, std::uint32_t bodySize)
+{
+    const std::uint8_t* body = at(cursor);
+    BinMeshHeader header;
+    if (!readBinMeshHeader(body, bodySize, header) || mesh.numFaces <= 0) return;
+
+    const std::uint32_t faceIndexLimit = std::min<std::uint32_t>(static_cast<std::uint32_t>(mesh.numVerts), 0x10000);
+    std::unordered_map<std::uint64_t, MtlID> materialOf;
+    materialOf.reserve(2 * static_cast<std::size_t>(std::min(header.totalIndices, static_cast<std::uint32_t>(mesh.numFaces))));
+    walkBinMesh(body, bodySize, header,
+                [&](std::uint32_t a, std::uint32_t b, std::uint32_t c, MtlID material, bool odd) {
+                    if (a >= faceIndexLimit || b >= faceIndexLimit || c >= faceIndexLimit) return;
+                    if (odd) std::swap(a, b);
+                    materialOf.emplace(orientedKey(a, b, c), material);
+                    materialOf.emplace(unorderedKey(a, b, c), material);
+                });
+    if (materialOf.empty()) return;
+
+    for (int f = 0; f < mesh.numFaces; ++f) {
+        Face& face = mesh.faces[f];
+        const DWORD* v = face.v;
+        if (v[0] >= faceIndexLimit || v[1] >= faceIndexLimit || v[2] >= faceIndexLimit) continue;
+        auto found = materialOf.find(orientedKey(v[0], v[1], v[2]));
+        if (found == materialOf.end()) found = materialOf.find(unorderedKey(v[0], v[1], v[2]));
+        if (found != materialOf.end()) face.setMatID(found->second);
+    }
+}
+
+void Orvik::applyExtraVertexColours(Mesh& mesh, std::uint32_t bodySize)
+{
+    const auto vertexCount = static_cast<std::uint32_t>(mesh.numVerts);
+    // A chunk that cannot hold a colour for every vertex is left out.
+    if (bodySize < kExtraColourLeadSize || (bodySize - kExtraColourLeadSize) / kColourSize < vertexCount) return;
+    cursor += kExtraColourLeadSize;
+    const std::uint8_t* colours = at(cursor);
+    cursor += kColourSize * vertexCount;
+
+    mesh.setMapSupport(MAP_SHADING, TRUE);
+    mesh.setMapSupport(kExtraAlphaChannel, TRUE);
+    mesh.setNumMapVerts(MAP_SHADING, mesh.numVerts, FALSE);
+    mesh.setNumMapVerts(kExtraAlphaChannel, mesh.numVerts, FALSE);
+    UVVert* shading = mesh.getNumMapVerts(MAP_SHADING) == mesh.numVerts ? mesh.mapVerts(MAP_SHADING) : nullptr;
+    UVVert* alpha =
+        mesh.getNumMapVerts(kExtraAlphaChannel) == mesh.numVerts ? mesh.mapVerts(kExtraAlphaChannel) : nullptr;
+    if (shading != nullptr && alpha != nullptr) {
+        for (std::uint32_t k = 0; k < vertexCount; ++k) {
+            const std::uint8_t* rgba = colours + kColourSize * std::size_t{k};
+            shading[k] = colourEntry(rgba);
+            alpha[k] = alphaEntry(rgba[3]);
+        }
+    }
+    // Only the faces the mesh has now; faces made later get no map faces here.
+    for (int f = 0; f < mesh.numFaces; ++f) {
+        copyCornersToChannel(mesh, MAP_SHADING, f);
+        copyCornersToChannel(mesh, kExtraAlphaChannel, f);
+    }
+}
+
+void Orvik::applyVertexNormals(Mesh& mesh, const std::uint8_t* normals)
+{
+    mesh.SpecifyNormals();
+    MeshNormalSpec* spec = mesh.GetSpecifiedNormals();
+    if (spec == nullptr) return;
+    spec->BuildNormals();
+    spec->SetFlag(MESH_NORMAL_MODIFIER_SUPPORT);
+    spec->MakeNormalsExplicit(false, nullptr, true);
+
+    const int faceCount = std::min(mesh.numFaces, spec->GetNumFaces());
+    const int normalCount = spec->GetNumNormals();
+    const auto vertexCount = static_cast<DWORD>(mesh.numVerts);
+    for (int f = 0; f < faceCount; ++f) {
+        const MeshNormalFace& normalFace = spec->Face(f);
+        for (int c = 0; c < 3; ++c) {
+            const int id = normalFace.GetNormalID(c);
+            const DWORD vertex = mesh.faces[f].v[c];
+            if (id < 0 || id >= normalCount || vertex >= vertexCount) continue;
+            spec->Normal(id) = vectorAt(normals + kVectorSize * std::size_t{vertex});
+        }
+    }
+}
+
+void Orvik::finishMesh(Mesh& mesh)
+{
+    mesh.DeleteIsoVerts();
+    mesh.DeleteIsoMapVerts();
+    mesh.BuildStripsAndEdges();
+}
