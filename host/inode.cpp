@@ -18,8 +18,12 @@ Matrix3 INode::GetNodeTM(TimeValue t, Interval* valid) const
 {
     (void)t;
     if (valid) *valid = FOREVER;
-    Matrix3 world = local;
-    for (const INode* p = parent; p; p = p->parent) world = world * p->local;
+    // local x parent's world, the parent's world composed first; iterative,
+    // as hierarchies can be deep.
+    std::vector<const INode*> chain;
+    for (const INode* p = this; p; p = p->parent) chain.push_back(p);
+    Matrix3 world = chain.back()->local;
+    for (std::size_t i = chain.size() - 1; i-- > 0;) world = chain[i]->local * world;
     return world;
 }
 

@@ -1,0 +1,647 @@
+// The scene dump: the whole stand-in scene as one JSON object, written as a
+// stream through a small buffered writer (no document is built in memory).
+#include "host/dump.h"
+
+#include <charconv>
+#include <cmath>
+#include <unordered_map>
+
+#include "host/scene.h"
+
+namespace {
+
+// Buffered JSON output with comma bookkeeping per nesting level.
+class JsonWriter {
+public:
+    explicit JsonWriter(std::ostream& o) : out(o) {}
+    ~JsonWriter() { flush(); }
+    JsonWriter(const JsonWriter&) = delete;
+    JsonWriter& operator=(const JsonWriter&) = delete;
+
+    void beginObject() { open('{'); }
+    void endObject() { close('}'); }
+    void beginArray() { open('['); }
+    void endArray() { close(']'); }
+
+    // A key inside an object; the next value belongs to it.
+    void key(const char* k)
+    {
+        separate();
+        quoted(k, std::strlen(k));
+        put(':');
+        afterKey = true;
+    }
+    void key(const std::string& k)
+    {
+        separate();
+        quoted(k.data(), k.size());
+        put(':');
+        afterKey = true;
+    }
+
+    void null()
+    {
+        separate();
+        raw("null", 4);
+    }
+    void boolean(bool b)
+    {
+        separate();
+        b ? raw("true", 4) : raw("false", 5);
+    }
+    void number(float f)
+    {
+        separate();
+        if (!std::isfinite(f)) {
+            raw("null", 4);
+            return;
+        }
+        reserve(kNumberRoom);
+        // The shortest text that reads back to the same float.
+        const auto r = std::to_chars(buf + len, buf + kBufSize, f);
+        len = static_cast<std::size_t>(r.ptr - buf);
+    }
+    template <class Int>
+    void integer(Int v)
+    {
+        separate();
+        reserve(kNumberRoom);
+        const auto r = std::to_chars(buf + len, buf + kBufSize, v);
+        len = static_cast<std::size_t>(r.ptr - buf);
+    }
+    // An index, or null when negative (no object).
+    void index(int i)
+    {
+        if (i < 0) {
+            null();
+        } else {
+            integer(i);
+        }
+    }
+    void string(const std::string& s)
+    {
+        separate();
+        quoted(s.data(), s.size());
+    }
+    void string(const char* s)
+    {
+        separate();
+        quoted(s, std::strlen(s));
+    }
+    void newline() { put('\n'); }
+    void point(const Point3& p)
+    {
+        beginArray();
+        number(p.x), number(p.y), number(p.z);
+        endArray();
+    }
+    void triple(DWORD a, DWORD b, DWORD c)
+    {
+        beginArray();
+        integer(a), integer(b), integer(c);
+        endArray();
+    }
+
+private:
+    static constexpr std::size_t kBufSize = 1 << 16;
+    static constexpr std::size_t kNumberRoom = 64;
+    static constexpr int kMaxDepth = 64;
+
+    void open(char c)
+    {
+        separate();
+        put(c);
+        if (depth + 1 < kMaxDepth) ++depth;
+        first[depth] = true;
+    }
+    void close(char c)
+    {
+        put(c);
+        if (depth > 0) --depth;
+    }
+    // The comma before a value or key, unless it is the first of its
+    // container or the value of a key just written.
+    void separate()
+    {
+        if (afterKey) {
+            afterKey = false;
+            return;
+        }
+        if (first[depth]) {
+            first[depth] = false;
+        } else {
+            put(',');
+        }
+    }
+    void reserve(std::size_t n)
+    {
+        if (kBufSize - len < n) flush();
+    }
+    void flush()
+    {
+        if (len) out.write(buf, static_cast<std::streamsize>(len));
+        len = 0;
+    }
+    void put(char c)
+    {
+        reserve(1);
+        buf[len++] = c;
+    }
+    void raw(const char* s, std::size_t n)
+    {
+        reserve(n);
+        std::memcpy(buf + len, s, n);
+        len += n;
+    }
+    // Each byte is the ISO-8859-1 character of its code, written as UTF-8
+    // with JSON escapes.
+    void quoted(const char* s, std::size_t n)
+    {
+        put('"');
+        static const char hex[] = "0123456789abcdef";
+        for (std::size_t i = 0; i < n; ++i) {
+            const auto b = static_cast<unsigned char>(s[i]);
+            reserve(8);
+            if (b >= 0x80) {
+                buf[len++] = static_cast<char>(0xC0 | (b >> 6));
+                buf[len++] = static_cast<char>(0x80 | (b & 0x3F));
+            } else if (b == '"' || b == '\\') {
+                buf[len++] = '\\';
+                buf[len++] = static_cast<char>(b);
+            } else if (b < 0x20) {
+                buf[len++] = '\\';
+                switch (b) {
+                case '\n': buf[len++] = 'n'; break;
+                case '\r': buf[len++] = 'r'; break;
+                case '\t': buf[len++] = 't'; break;
+                case '\b': buf[len++] = 'b'; break;
+                case '\f': buf[len++] = 'f'; break;
+                default:
+                    buf[len++] = 'u', buf[len++] = '0', buf[len++] = '0';
+                    buf[len++] = hex[b >> 4], buf[len++] = hex[b & 0xF];
+                }
+            } else {
+                buf[len++] = static_cast<char>(b);
+            }
+        }
+        put('"');
+    }
+
+    std::ostream& out;
+    char buf[kBufSize];
+    std::size_t len = 0;
+    bool first[kMaxDepth] = {true};
+    int depth = 0;
+    bool afterKey = false;
+};
+
+void writeMatrix(JsonWriter& w, const Matrix3& m)
+{
+    w.beginArray();
+    for (int i = 0; i < 4; ++i) w.point(m.GetRow(i));
+    w.endArray();
+}
+
+// World transforms of every node, each parent's computed once.
+std::vector<Matrix3> worldTransforms(const Scene& scene)
+{
+    const std::size_t n = scene.nodes.size();
+    std::vector<Matrix3> world(n);
+    std::vector<std::uint8_t> done(n, 0);
+    std::vector<const INode*> chain;
+    for (std::size_t i = 0; i < n; ++i) {
+        chain.clear();
+        for (const INode* p = scene.nodes[i]; p; p = p->GetParentNode()) {
+            const int pi = scene.indexOfNode(p);
+            if (pi >= 0 && done[static_cast<std::size_t>(pi)]) break;
+            chain.push_back(p);
+        }
+        // From the topmost node not yet done down to node i.
+        for (std::size_t k = chain.size(); k-- > 0;) {
+            const INode* node = chain[k];
+            const INode* parent = node->GetParentNode();
+            const int parentIndex = scene.indexOfNode(parent);
+            Matrix3 tm = node->LocalTM();
+            if (parent) tm = parentIndex >= 0 ? tm * world[static_cast<std::size_t>(parentIndex)] : node->GetNodeTM(0);
+            const int ni = scene.indexOfNode(node);
+            if (ni >= 0) {
+                world[static_cast<std::size_t>(ni)] = tm;
+                done[static_cast<std::size_t>(ni)] = 1;
+            }
+        }
+    }
+    return world;
+}
+
+void writeObject(JsonWriter& w, Object* obj, const std::unordered_map<const Object*, int>& meshIndex)
+{
+    if (!obj) {
+        w.null();
+        return;
+    }
+    w.beginObject();
+    if (auto* tri = dynamic_cast<TriObject*>(obj)) {
+        w.key("kind"), w.string("mesh");
+        const auto it = meshIndex.find(tri);
+        w.key("mesh"), w.index(it == meshIndex.end() ? -1 : it->second);
+    } else if (auto* light = dynamic_cast<GenLight*>(obj)) {
+        w.key("kind"), w.string("light");
+        w.key("type"), w.string("omni");
+        w.key("atten");
+        w.beginArray();
+        for (int i = 0; i < 4; ++i) w.number(light->GetAtten(0, i));
+        w.endArray();
+        w.key("color"), w.point(light->GetRGBColor(0));
+        w.key("fallsize"), w.number(light->GetFallsize(0));
+        w.key("enabled"), w.boolean(light->GetUseLight() != 0);
+        w.key("coneDisplay"), w.boolean(light->GetConeDisplay() != 0);
+    } else if (dynamic_cast<DummyObject*>(obj)) {
+        w.key("kind"), w.string("dummy");
+    } else {
+        w.key("kind"), w.string("other");
+    }
+    w.endObject();
+}
+
+void writeNodes(JsonWriter& w, const Scene& scene)
+{
+    std::unordered_map<const Object*, int> meshIndex;
+    meshIndex.reserve(scene.meshes.size());
+    for (std::size_t i = 0; i < scene.meshes.size(); ++i) meshIndex.emplace(scene.meshes[i], static_cast<int>(i));
+    const std::vector<Matrix3> world = worldTransforms(scene);
+
+    w.beginArray();
+    for (std::size_t i = 0; i < scene.nodes.size(); ++i) {
+        const INode* node = scene.nodes[i];
+        w.beginObject();
+        w.key("name"), w.string(node->GetName());
+        w.key("parent"), w.index(scene.indexOfNode(node->GetParentNode()));
+        w.key("children");
+        w.beginArray();
+        for (const INode* c : node->Children()) w.index(scene.indexOfNode(c));
+        w.endArray();
+        w.key("tm"), writeMatrix(w, world[i]);
+        w.key("object"), writeObject(w, node->GetObjectRef(), meshIndex);
+        w.key("objectOffset");
+        w.beginObject();
+        w.key("position"), w.point(node->GetObjOffsetPos());
+        const Quat q = node->GetObjOffsetRot();
+        w.key("rotation");
+        w.beginArray();
+        w.number(q.x), w.number(q.y), w.number(q.z), w.number(q.w);
+        w.endArray();
+        w.key("scale"), w.point(node->GetObjOffsetScale().s);
+        w.endObject();
+        w.key("material"), w.index(scene.indexOfMaterial(node->GetMtl()));
+        w.key("boneDisplay");
+        if (node->HasBoneDisplay()) {
+            w.integer(node->BoneDisplay());
+        } else {
+            w.null();
+        }
+        w.key("userProps");
+        w.beginObject();
+        for (const INode::UserProp& p : node->UserProps()) {
+            w.key(p.key);
+            if (p.isInt) {
+                w.integer(p.intValue);
+            } else {
+                w.string(p.text);
+            }
+        }
+        w.endObject();
+        w.key("modifiers");
+        w.beginArray();
+        for (const Modifier* m : node->Modifiers()) w.index(scene.indexOfModifier(m));
+        w.endArray();
+        w.endObject();
+    }
+    w.endArray();
+}
+
+void writeMap(JsonWriter& w, const MeshMap& map)
+{
+    w.beginObject();
+    w.key("verts");
+    w.beginArray();
+    for (const UVVert& v : map.tv) w.point(v);
+    w.endArray();
+    w.key("faces");
+    w.beginArray();
+    for (const TVFace& f : map.tf) w.triple(f.t[0], f.t[1], f.t[2]);
+    w.endArray();
+    w.endObject();
+}
+
+void writeMesh(JsonWriter& w, const Mesh& mesh)
+{
+    const int nv = mesh.getNumVerts();
+    const int nf = mesh.getNumFaces();
+    w.beginObject();
+    w.key("vertices");
+    w.beginArray();
+    for (int i = 0; i < nv; ++i) w.point(mesh.verts[i]);
+    w.endArray();
+    w.key("faces");
+    w.beginArray();
+    for (int i = 0; i < nf; ++i) w.triple(mesh.faces[i].v[0], mesh.faces[i].v[1], mesh.faces[i].v[2]);
+    w.endArray();
+    w.key("matIds");
+    w.beginArray();
+    for (int i = 0; i < nf; ++i) w.integer(mesh.faces[i].getMatID());
+    w.endArray();
+    w.key("smGroups");
+    w.beginArray();
+    for (int i = 0; i < nf; ++i) w.integer(mesh.faces[i].smGroup);
+    w.endArray();
+    w.key("edgeVis");
+    w.beginArray();
+    for (int i = 0; i < nf; ++i) {
+        const Face& f = mesh.faces[i];
+        w.triple(static_cast<DWORD>(f.getEdgeVis(0)), static_cast<DWORD>(f.getEdgeVis(1)),
+                 static_cast<DWORD>(f.getEdgeVis(2)));
+    }
+    w.endArray();
+    w.key("maps");
+    w.beginObject();
+    for (int ch = -NUM_HIDDENMAPS; ch < mesh.getNumMaps(); ++ch) {
+        const MeshMap& map = mesh.Map(ch);
+        if (!map.support) continue;
+        w.key(std::to_string(ch));
+        writeMap(w, map);
+    }
+    w.endObject();
+    w.key("normals");
+    if (const MeshNormalSpec* spec = mesh.GetSpecifiedNormals()) {
+        w.beginObject();
+        w.key("vectors");
+        w.beginArray();
+        for (int i = 0; i < spec->GetNumNormals(); ++i) w.point(spec->Normal(i));
+        w.endArray();
+        w.key("faces");
+        w.beginArray();
+        for (int i = 0; i < spec->GetNumFaces(); ++i) {
+            const MeshNormalFace& f = spec->Face(i);
+            w.beginArray();
+            w.integer(f.GetNormalID(0)), w.integer(f.GetNormalID(1)), w.integer(f.GetNormalID(2));
+            w.endArray();
+        }
+        w.endArray();
+        w.key("explicit");
+        w.beginArray();
+        for (int i = 0; i < spec->GetNumNormals(); ++i) w.boolean(spec->GetNormalExplicit(i));
+        w.endArray();
+        w.key("flags"), w.integer(spec->GetFlags());
+        w.endObject();
+    } else {
+        w.null();
+    }
+    w.key("edges"), w.integer(mesh.getNumEdges());
+    w.endObject();
+}
+
+void writeParams(JsonWriter& w, const Scene& scene, const IParamBlock2* pb)
+{
+    w.beginObject();
+    if (pb) {
+        for (const IParamBlock2::Param& p : pb->Params()) {
+            if (!p.written) continue;
+            w.key(std::to_string(p.id));
+            w.beginObject();
+            switch (p.type) {
+            case ParamType::Float: w.key("float"), w.number(p.f); break;
+            case ParamType::Int: w.key("int"), w.integer(p.i); break;
+            case ParamType::Color: w.key("color"), w.point(p.c); break;
+            case ParamType::Texmap: w.key("texture"), w.index(scene.indexOfTexture(p.tex)); break;
+            }
+            w.endObject();
+        }
+    }
+    w.endObject();
+}
+
+void writeMaterials(JsonWriter& w, const Scene& scene)
+{
+    w.beginArray();
+    for (Mtl* m : scene.materials) {
+        w.beginObject();
+        auto* multi = dynamic_cast<MultiMtl*>(m);
+        auto* game = dynamic_cast<GameMtl*>(m);
+        w.key("class"), w.string(multi ? "multi" : game ? "game" : "other");
+        w.key("name"), w.string(m->GetName());
+        w.key("flags"), w.integer(m->GetMtlFlags());
+        if (multi) {
+            w.key("subMaterials");
+            w.beginArray();
+            for (int i = 0; i < multi->NumSubMtls(); ++i) w.index(scene.indexOfMaterial(multi->GetSubMtl(i)));
+            w.endArray();
+        }
+        if (game) w.key("params"), writeParams(w, scene, game->GetParamBlock(0));
+        w.endObject();
+    }
+    w.endArray();
+}
+
+void writeTextures(JsonWriter& w, const Scene& scene)
+{
+    static const char* const controllerNames[4] = {"uOffset", "vOffset", "uTiling", "vTiling"};
+    w.beginArray();
+    for (BitmapTex* t : scene.textures) {
+        w.beginObject();
+        w.key("class"), w.string("bitmap");
+        w.key("name"), w.string(t->GetName());
+        w.key("mapName");
+        if (const MCHAR* mapName = t->GetMapName()) {
+            w.string(mapName);
+        } else {
+            w.null();
+        }
+        w.key("found"), w.boolean(t->MapFileFound());
+        w.key("filterType"), w.integer(t->GetFilterType());
+        StdUVGen* uv = t->GetUVGen();
+        w.key("uvGen");
+        w.beginObject();
+        w.key("flags");
+        w.beginObject();
+        w.key("uWrap"), w.boolean(uv && uv->GetFlag(U_WRAP));
+        w.key("uMirror"), w.boolean(uv && uv->GetFlag(U_MIRROR));
+        w.key("vWrap"), w.boolean(uv && uv->GetFlag(V_WRAP));
+        w.key("vMirror"), w.boolean(uv && uv->GetFlag(V_MIRROR));
+        w.endObject();
+        w.key("controllers");
+        w.beginObject();
+        for (int i = 0; i < 4; ++i) {
+            w.key(controllerNames[i]);
+            w.index(uv ? scene.indexOfController(uv->Params().GetController(i)) : -1);
+        }
+        w.endObject();
+        w.endObject();
+        w.endObject();
+    }
+    w.endArray();
+}
+
+void writeControllers(JsonWriter& w, const Scene& scene)
+{
+    w.beginArray();
+    for (FloatController* c : scene.controllers) {
+        w.beginObject();
+        w.key("class"), w.string("float");
+        w.key("keys");
+        w.beginArray();
+        for (const auto& [tick, value] : c->Keys()) {
+            w.beginArray();
+            w.integer(tick), w.number(value);
+            w.endArray();
+        }
+        w.endArray();
+        float value = 0.0f;
+        Interval valid = FOREVER;
+        c->GetValue(0, &value, valid);
+        w.key("value"), w.number(value);
+        w.endObject();
+    }
+    w.endArray();
+}
+
+void writeModifiers(JsonWriter& w, const Scene& scene)
+{
+    w.beginArray();
+    for (const SkinModifier* s : scene.modifiers) {
+        w.beginObject();
+        w.key("class"), w.string("skin");
+        w.key("node"), w.index(scene.indexOfNode(s->Node()));
+        w.key("bones");
+        w.beginArray();
+        for (const SkinModifier::Bone& b : s->Bones()) w.index(scene.indexOfNode(b.node));
+        w.endArray();
+        w.key("envelopes");
+        w.beginArray();
+        for (const SkinModifier::Bone& b : s->Bones()) {
+            w.beginObject();
+            w.key("start"), w.point(b.envelope.start);
+            w.key("end"), w.point(b.envelope.end);
+            w.key("crossSections");
+            w.beginArray();
+            for (const SkinModifier::CrossSection& cs : b.envelope.sections) {
+                w.beginObject();
+                w.key("inner"), w.number(cs.inner);
+                w.key("outer"), w.number(cs.outer);
+                w.endObject();
+            }
+            w.endArray();
+            w.endObject();
+        }
+        w.endArray();
+        w.key("weights");
+        w.beginArray();
+        for (const auto& pairs : s->Weights()) {
+            w.beginArray();
+            for (const auto& [bone, weight] : pairs) {
+                w.beginArray();
+                w.integer(bone), w.number(weight);
+                w.endArray();
+            }
+            w.endArray();
+        }
+        w.endArray();
+        w.endObject();
+    }
+    w.endArray();
+}
+
+const char* panelName(int mode)
+{
+    switch (mode) {
+    case TASK_MODE_CREATE: return "create";
+    case TASK_MODE_MODIFY: return "modify";
+    case TASK_MODE_HIERARCHY: return "hierarchy";
+    case TASK_MODE_MOTION: return "motion";
+    case TASK_MODE_DISPLAY: return "display";
+    case TASK_MODE_UTILITY: return "utility";
+    default: return "create";
+    }
+}
+
+}  // namespace
+
+void writeSceneJson(const Scene& scene, std::ostream& out)
+{
+    JsonWriter w(out);
+    w.beginObject();
+    w.key("format"), w.string("orvik-scene");
+    w.key("version"), w.integer(1);
+
+    w.key("import");
+    w.beginObject();
+    w.key("file"), w.string(scene.import.file);
+    w.key("result"), w.integer(scene.import.result);
+    w.key("zoomExtents"), w.boolean(scene.import.zoomExtents);
+    w.endObject();
+
+    w.key("progress");
+    w.beginObject();
+    w.key("title");
+    if (scene.progress.hasTitle) {
+        w.string(scene.progress.title);
+    } else {
+        w.null();
+    }
+    w.key("opened"), w.boolean(scene.progress.opened);
+    w.key("closed"), w.boolean(scene.progress.closed);
+    w.key("updates");
+    w.beginArray();
+    for (int pct : scene.progress.updates) w.integer(pct);
+    w.endArray();
+    w.endObject();
+
+    w.key("nodes"), writeNodes(w, scene);
+    w.key("meshes");
+    w.beginArray();
+    for (const TriObject* tri : scene.meshes) writeMesh(w, tri->mesh);
+    w.endArray();
+    w.key("materials"), writeMaterials(w, scene);
+    w.key("textures"), writeTextures(w, scene);
+    w.key("controllers"), writeControllers(w, scene);
+    w.key("modifiers"), writeModifiers(w, scene);
+
+    w.key("selection");
+    w.beginArray();
+    for (const INode* n : scene.selection) w.index(scene.indexOfNode(n));
+    w.endArray();
+    w.key("commandPanel"), w.string(panelName(scene.commandPanelMode));
+    w.key("undo");
+    w.beginArray();
+    for (const std::string& name : scene.undo) w.string(name);
+    w.endArray();
+    w.key("script");
+    w.beginArray();
+    for (const ScriptRecord& r : scene.script) {
+        w.beginObject();
+        w.key("text"), w.string(r.text);
+        w.key("ok"), w.boolean(r.ok);
+        w.key("error");
+        if (r.ok) {
+            w.null();
+        } else {
+            w.string(r.error);
+        }
+        w.endObject();
+    }
+    w.endArray();
+    w.key("globals");
+    w.beginObject();
+    for (const auto& [name, mod] : scene.globals) {
+        w.key(name);
+        w.beginObject();
+        if (mod) {
+            w.key("modifier"), w.index(scene.indexOfModifier(mod));
+        } else {
+            w.key("undefined"), w.boolean(true);
+        }
+        w.endObject();
+    }
+    w.endObject();
+    w.endObject();
+    w.newline();
+}
