@@ -174,7 +174,7 @@ std::uint16_t Orvik::u16At(std::uint64_t offset)
 
 std::uint8_t Orvik::u8At(std::uint64_t offset)
 {
-    return require(offset, 1) ? buffer[offset] : std::uint8_t{0};
+    return require(offset, 1) ? buffer[static_cast<std::size_t>(offset)] : std::uint8_t{0};
 }
 
 const std::uint8_t* Orvik::readHeader(ChunkHeader& header)
