@@ -1,0 +1,772 @@
+// Skinned models: the stand-in's Skin modifier and MAXScript rules, the
+// skeleton the skinned build makes, its Skin setup and envelope script, and
+// the real pedestrian models.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <set>
+
+#include "host/scene.h"
+#include "support/DffWriter.h"
+#include "support/ImportHarness.h"
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Stand-in host fixtures
+
+struct SkinnedMesh {
+    INode* node = nullptr;
+    SkinModifier* skin = nullptr;
+};
+
+HostOptions quietHost()
+{
+    HostOptions options;
+    options.printScriptErrors = false;
+    return options;
+}
+
+INode* newMeshNode(int vertexCount)
+{
+    Interface* ip = GetCOREInterface();
+    auto* tri = static_cast<TriObject*>(ip->CreateInstance(GEOMOBJECT_CLASS_ID, Class_ID(EDITTRIOBJ_CLASS_ID, 0)));
+    tri->GetMesh().setNumVerts(vertexCount);
+    return ip->CreateObjectNode(tri);
+}
+
+SkinnedMesh newSkinnedMesh(int vertexCount)
+{
+    SkinnedMesh m;
+    m.node = newMeshNode(vertexCount);
+    m.skin = static_cast<SkinModifier*>(GetCOREInterface()->CreateInstance(OSM_CLASS_ID, SKIN_CLASSID));
+    GetCOREInterface12()->AddModifier(*m.node, *m.skin, 0);
+    return m;
+}
+
+INode* newBoneNode()
+{
+    Interface* ip = GetCOREInterface();
+    return ip->CreateObjectNode(static_cast<Object*>(static_cast<DummyObject*>(
+        ip->CreateInstance(HELPER_CLASS_ID, Class_ID(DUMMY_CLASS_ID, 0)))));
+}
+
+template <class T>
+Tab<T> tab(std::initializer_list<T> items)
+{
+    Tab<T> t;
+    t.SetCount(static_cast<int>(items.size()));
+    int i = 0;
+    for (const T& item : items) t[i++] = item;
+    return t;
+}
+
+using Pairs = std::vector<std::pair<int, float>>;
+
+// Binds leSkin to the skin of a mesh that is the whole selection in the Modify panel.
+void bindLeSkin(const SkinnedMesh& m)
+{
+    GetCOREInterface()->SelectNode(m.node, 1);
+    GetCOREInterface()->SetCommandPanelTaskMode(TASK_MODE_MODIFY);
+    ASSERT_TRUE(ExecuteMAXScriptScript("leSkin= modPanel.GetCurrentObject()"));
+}
+
+// ---------------------------------------------------------------------------
+// Skinned model fixtures
+
+struct BoneFrame {
+    std::string name;
+    std::int32_t id = 0;
+    std::uint32_t parent = 0;
+    dffw::Vec3 position{0, 0, 0};
+};
+
+dffw::HAnimNode hAnimNode(std::int32_t id, std::int32_t index, std::int32_t type)
+{
+    dffw::HAnimNode n;
+    n.boneId = id;
+    n.boneIndex = index;
+    n.boneType = type;
+    return n;
+}
+
+// Frame 0 is the root "root"; frames 1.. are the bones, each with its HAnim
+// ID; the first bone carries the HAnim node array, as real models do.
+dffw::Clump skeleton(const std::vector<BoneFrame>& bones, const std::vector<dffw::HAnimNode>& nodes,
+                     dffw::Vec3 rootPosition = {0, 0, 0})
+{
+    dffw::Clump clump;
+    dffw::Frame root;
+    root.name = "root";
+    root.position = rootPosition;
+    clump.frames.push_back(root);
+    for (const BoneFrame& b : bones) {
+        dffw::Frame f;
+        f.name = b.name;
+        f.parent = b.parent;
+        f.position = b.position;
+        dffw::HAnim h;
+        h.boneId = b.id;
+        f.hAnim = h;
+        clump.frames.push_back(f);
+    }
+    dffw::Frame& holder = clump.frames.size() > 1 ? clump.frames[1] : clump.frames[0];
+    if (!holder.hAnim) holder.hAnim = dffw::HAnim{};
+    holder.hAnim->nodes = nodes;
+    return clump;
+}
+
+// Bones with IDs 10, 20, ... in frame order, all under the root, and the
+// HAnim array in the same order.
+dffw::Clump straightSkeleton(int boneCount)
+{
+    std::vector<BoneFrame> bones;
+    std::vector<dffw::HAnimNode> nodes;
+    for (int i = 0; i < boneCount; ++i) {
+        bones.push_back(BoneFrame{"bone" + std::to_string(i), 10 * (i + 1), 0, {0, 0, float(i)}});
+        nodes.push_back(hAnimNode(10 * (i + 1), i, 0));
+    }
+    return skeleton(bones, nodes);
+}
+
+// A quad (4 vertices) with the given per-vertex bone indices and weights.
+dffw::Geometry skinnedQuad(const std::vector<std::array<std::uint8_t, 4>>& indices,
+                           const std::vector<std::array<float, 4>>& weights, std::size_t usedBoneCount,
+                           std::size_t boneCount)
+{
+    dffw::Geometry g = dffw::makeQuad();
+    dffw::Skin skin;
+    for (std::size_t i = 0; i < usedBoneCount; ++i) skin.usedBones.push_back(static_cast<std::uint8_t>(i));
+    skin.boneIndices = indices;
+    skin.weights = weights;
+    skin.inverseMatrices.assign(boneCount, {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1});
+    g.extension.items.push_back(skin);
+    return g;
+}
+
+// Every vertex fully on bone 0.
+dffw::Geometry quadOnFirstBone(std::size_t boneCount)
+{
+    return skinnedQuad(std::vector<std::array<std::uint8_t, 4>>(4, {0, 0, 0, 0}),
+                       std::vector<std::array<float, 4>>(4, {1, 0, 0, 0}), boneCount, boneCount);
+}
+
+dffw::Atomic atomic(std::uint32_t frameIndex, std::uint32_t geometryIndex)
+{
+    dffw::Atomic a;
+    a.frameIndex = frameIndex;
+    a.geometryIndex = geometryIndex;
+    return a;
+}
+
+INode* nodeNamed(const Scene& scene, const std::string& name)
+{
+    for (INode* node : scene.nodes)
+        if (name == node->GetName()) return node;
+    ADD_FAILURE() << "no node named " << name;
+    return nullptr;
+}
+
+std::vector<INode*> boneNodes(const SkinModifier& skin)
+{
+    std::vector<INode*> nodes;
+    for (const SkinModifier::Bone& b : skin.Bones()) nodes.push_back(b.node);
+    return nodes;
+}
+
+std::vector<std::string> scriptTexts(const Scene& scene)
+{
+    std::vector<std::string> texts;
+    for (const ScriptRecord& r : scene.script) texts.push_back(r.text);
+    return texts;
+}
+
+void expectEveryStatementOk(const Scene& scene)
+{
+    for (const ScriptRecord& r : scene.script) EXPECT_TRUE(r.ok) << r.text << ": " << r.error;
+}
+
+void expectFlattened(const SkinModifier& skin)
+{
+    for (const SkinModifier::Bone& b : skin.Bones()) {
+        EXPECT_EQ(b.envelope.start, Point3(0, 0, 0));
+        EXPECT_EQ(b.envelope.end, Point3(0, 0, 0));
+        for (const SkinModifier::CrossSection& c : b.envelope.sections) {
+            EXPECT_EQ(c.inner, 0.0f);
+            EXPECT_EQ(c.outer, 0.0f);
+        }
+    }
+}
+
+// The statements that flatten bone b's envelope, in the order they run.
+std::vector<std::string> flatteningOf(int b)
+{
+    const std::string n = std::to_string(b);
+    std::vector<std::string> texts;
+    for (const char* c : {"1", "2"}) {
+        texts.push_back("skinops.SetStartPoint leSkin " + n + " [0,0,0]");
+        texts.push_back("skinops.SetEndPoint leSkin " + n + " [0,0,0]");
+        texts.push_back("skinops.SetInnerRadius leSkin " + n + " " + c + " 0");
+        texts.push_back("skinops.SetOuterRadius leSkin " + n + " " + c + " 0");
+    }
+    return texts;
+}
+
+void expectNear(const Point3& p, float x, float y, float z)
+{
+    EXPECT_NEAR(p.x, x, 1e-5f);
+    EXPECT_NEAR(p.y, y, 1e-5f);
+    EXPECT_NEAR(p.z, z, 1e-5f);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// The stand-in's Skin modifier
+
+TEST(SkinModifierHost, InterfacesAndBoneList)
+{
+    resetScene(quietHost());
+    SkinnedMesh m = newSkinnedMesh(3);
+    EXPECT_EQ(m.skin->GetInterface(I_SKINIMPORTDATA), static_cast<ISkinImportData*>(m.skin));
+    EXPECT_EQ(m.skin->GetInterface(I_SKIN), static_cast<ISkin*>(m.skin));
+    EXPECT_EQ(m.skin->GetInterface(0x12345), nullptr);
+
+    INode* a = newBoneNode();
+    INode* b = newBoneNode();
+    EXPECT_TRUE(m.skin->AddBoneEx(a, FALSE));
+    EXPECT_FALSE(m.skin->AddBoneEx(a, TRUE));
+    EXPECT_FALSE(m.skin->AddBoneEx(nullptr, FALSE));
+    EXPECT_TRUE(m.skin->AddBoneEx(b, FALSE));
+    EXPECT_EQ(m.skin->GetNumBones(), 2);
+    EXPECT_EQ(m.skin->GetBone(0), a);
+    EXPECT_EQ(m.skin->GetBone(1), b);
+    EXPECT_EQ(m.skin->GetBone(2), nullptr);
+    EXPECT_EQ(m.skin->GetBone(-1), nullptr);
+
+    // A new bone's envelope is not flat, so flattening is visible.
+    const SkinModifier::Envelope& e = m.skin->Bones()[0].envelope;
+    EXPECT_FALSE(e.start == e.end);
+    EXPECT_GT(e.sections[0].inner, 0.0f);
+    EXPECT_GT(e.sections[1].outer, 0.0f);
+}
+
+TEST(SkinModifierHost, WeightsNeedEvaluationAndKnownBones)
+{
+    resetScene(quietHost());
+    SkinnedMesh m = newSkinnedMesh(2);
+    INode* a = newBoneNode();
+    INode* b = newBoneNode();
+    INode* stranger = newBoneNode();
+    m.skin->AddBoneEx(a, FALSE);
+    m.skin->AddBoneEx(b, FALSE);
+    Tab<INode*> bones = tab<INode*>({b, a});
+    Tab<float> weights = tab<float>({0.25f, 0.0f});
+
+    EXPECT_FALSE(m.skin->AddWeights(m.node, 0, bones, weights)) << "before evaluation";
+    EXPECT_FALSE(m.skin->Evaluated());
+    m.node->EvalWorldState(0, TRUE);
+    EXPECT_TRUE(m.skin->Evaluated());
+    ASSERT_EQ(m.skin->Weights().size(), 2u);
+
+    EXPECT_TRUE(m.skin->AddWeights(m.node, 1, bones, weights));
+    EXPECT_EQ(m.skin->Weights()[1], (Pairs{{1, 0.25f}, {0, 0.0f}}));
+    EXPECT_TRUE(m.skin->Weights()[0].empty());
+
+    Tab<INode*> unknown = tab<INode*>({a, stranger});
+    Tab<INode*> withNull = tab<INode*>({a, nullptr});
+    Tab<float> one = tab<float>({1.0f});
+    EXPECT_FALSE(m.skin->AddWeights(m.node, 1, unknown, weights));
+    EXPECT_FALSE(m.skin->AddWeights(m.node, 1, withNull, weights));
+    EXPECT_FALSE(m.skin->AddWeights(m.node, 1, bones, one)) << "lists of different lengths";
+    EXPECT_FALSE(m.skin->AddWeights(m.node, 2, bones, weights)) << "vertex not below the count";
+    EXPECT_FALSE(m.skin->AddWeights(m.node, -1, bones, weights));
+    EXPECT_FALSE(m.skin->AddWeights(stranger, 1, bones, weights)) << "not the skinned node";
+    EXPECT_EQ(m.skin->Weights()[1], (Pairs{{1, 0.25f}, {0, 0.0f}})) << "failures change nothing";
+
+    // A later call replaces the vertex's pairs.
+    Tab<INode*> single = tab<INode*>({a});
+    EXPECT_TRUE(m.skin->AddWeights(m.node, 1, single, one));
+    EXPECT_EQ(m.skin->Weights()[1], (Pairs{{0, 1.0f}}));
+}
+
+// ---------------------------------------------------------------------------
+// The stand-in's MAXScript
+
+TEST(MaxScriptHost, CurrentObjectNeedsModifyPanelAndOneSelectedNode)
+{
+    Scene& scene = resetScene(quietHost());
+    SkinnedMesh first = newSkinnedMesh(1);
+    SkinnedMesh second = newSkinnedMesh(1);
+    Interface* ip = GetCOREInterface();
+    const char* bind = "leSkin= modPanel.GetCurrentObject()";
+
+    ip->SelectNode(first.node, 1);
+    EXPECT_TRUE(ExecuteMAXScriptScript(bind));  // create panel: undefined, not an error
+    ASSERT_EQ(scene.globals.count("leSkin"), 1u);
+    EXPECT_EQ(scene.globals["leSkin"], nullptr);
+
+    ip->SetCommandPanelTaskMode(TASK_MODE_MODIFY);
+    EXPECT_TRUE(ExecuteMAXScriptScript(bind));
+    EXPECT_EQ(scene.globals["leSkin"], first.skin);
+
+    ip->SelectNode(second.node, 0);
+    EXPECT_TRUE(ExecuteMAXScriptScript(bind));
+    EXPECT_EQ(scene.globals["leSkin"], nullptr) << "two nodes selected";
+
+    ip->SelectNode(second.node, 1);
+    EXPECT_TRUE(ExecuteMAXScriptScript("other = modPanel.GetCurrentObject()"));
+    EXPECT_EQ(scene.globals["other"], second.skin);
+
+    ip->SelectNode(newMeshNode(1), 1);
+    EXPECT_TRUE(ExecuteMAXScriptScript(bind));
+    EXPECT_EQ(scene.globals["leSkin"], nullptr) << "no modifier on the node";
+    for (const ScriptRecord& r : scene.script) EXPECT_TRUE(r.ok && r.error.empty()) << r.text;
+}
+
+TEST(MaxScriptHost, SkinOpsSetTheAddressedBoneAndCrossSection)
+{
+    Scene& scene = resetScene(quietHost());
+    SkinnedMesh m = newSkinnedMesh(1);
+    INode* a = newBoneNode();
+    INode* b = newBoneNode();
+    m.skin->AddBoneEx(a, FALSE);
+    m.skin->AddBoneEx(b, FALSE);
+    bindLeSkin(m);
+    const SkinModifier::Envelope untouched = m.skin->Bones()[0].envelope;
+
+    EXPECT_TRUE(ExecuteMAXScriptScript("skinops.SetStartPoint leSkin 2 [1.5,-2,3]"));
+    EXPECT_TRUE(ExecuteMAXScriptScript("skinops.SetEndPoint leSkin 2 [4, 5, 6e1]"));
+    EXPECT_TRUE(ExecuteMAXScriptScript("skinops.SetInnerRadius leSkin 2 1 0.5"));
+    EXPECT_TRUE(ExecuteMAXScriptScript("skinops.SetOuterRadius leSkin 2 2 7"));
+    const SkinModifier::Envelope& e = m.skin->Bones()[1].envelope;
+    EXPECT_EQ(e.start, Point3(1.5f, -2.0f, 3.0f));
+    EXPECT_EQ(e.end, Point3(4.0f, 5.0f, 60.0f));
+    EXPECT_EQ(e.sections[0].inner, 0.5f);
+    EXPECT_EQ(e.sections[1].outer, 7.0f);
+    EXPECT_EQ(e.sections[1].inner, untouched.sections[1].inner);
+    EXPECT_EQ(e.sections[0].outer, untouched.sections[0].outer);
+    const SkinModifier::Envelope& first = m.skin->Bones()[0].envelope;
+    EXPECT_EQ(first.start, untouched.start);
+    EXPECT_EQ(first.sections[0].inner, untouched.sections[0].inner);
+    ASSERT_EQ(scene.script.size(), 5u);
+    EXPECT_EQ(scene.script[1].text, "skinops.SetStartPoint leSkin 2 [1.5,-2,3]");
+    expectEveryStatementOk(scene);
+}
+
+TEST(MaxScriptHost, ErrorsAreRecordedAndChangeNothing)
+{
+    Scene& scene = resetScene(quietHost());
+    SkinnedMesh m = newSkinnedMesh(1);
+    m.skin->AddBoneEx(newBoneNode(), FALSE);
+    bindLeSkin(m);
+    const SkinModifier::Envelope before = m.skin->Bones()[0].envelope;
+    const std::vector<std::string> bad = {
+        "skinops.SetStartPoint leSkin 0 [0,0,0]",   // bones count from 1
+        "skinops.SetEndPoint leSkin 2 [0,0,0]",     // one bone only
+        "skinops.SetInnerRadius leSkin 1 3 0",      // two cross sections
+        "skinops.SetOuterRadius leSkin 1 0 0",
+        "skinops.SetStartPoint nobody 1 [0,0,0]",   // never bound
+        "skinops.SetStartPoint leSkin 1 [0,0]",     // malformed
+        "skinops.SetInnerRadius leSkin 1 1 0 extra",
+        "skinops.SetBoneName leSkin 1 \"x\"",       // not a statement the host knows
+        "print 3",
+        "",
+    };
+    for (const std::string& text : bad) EXPECT_FALSE(ExecuteMAXScriptScript(text.c_str())) << text;
+
+    // A global bound to undefined.
+    GetCOREInterface()->ClearNodeSelection();
+    EXPECT_TRUE(ExecuteMAXScriptScript("leSkin= modPanel.GetCurrentObject()"));
+    EXPECT_FALSE(ExecuteMAXScriptScript("skinops.SetStartPoint leSkin 1 [0,0,0]"));
+
+    const SkinModifier::Envelope& after = m.skin->Bones()[0].envelope;
+    EXPECT_EQ(after.start, before.start);
+    EXPECT_EQ(after.end, before.end);
+    EXPECT_EQ(after.sections[0].inner, before.sections[0].inner);
+    EXPECT_EQ(after.sections[1].outer, before.sections[1].outer);
+    ASSERT_EQ(scene.script.size(), bad.size() + 3);
+    for (std::size_t i = 0; i < bad.size(); ++i) {
+        const ScriptRecord& r = scene.script[i + 1];
+        EXPECT_EQ(r.text, bad[i]);
+        EXPECT_FALSE(r.ok);
+        EXPECT_FALSE(r.error.empty()) << r.text;
+    }
+    EXPECT_FALSE(scene.script.back().ok);
+}
+
+TEST(MaxScriptHost, ErrorsArePrintedUnlessQuietOrSwitchedOff)
+{
+    resetScene();
+    testing::internal::CaptureStderr();
+    ExecuteMAXScriptScript("skinops.SetStartPoint leSkin 1 [0,0,0]", FALSE);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("skinops.SetStartPoint leSkin 1 [0,0,0]"),
+              std::string::npos);
+
+    testing::internal::CaptureStderr();
+    ExecuteMAXScriptScript("skinops.SetStartPoint leSkin 1 [0,0,0]", TRUE);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+
+    resetScene(quietHost());
+    testing::internal::CaptureStderr();
+    ExecuteMAXScriptScript("skinops.SetStartPoint leSkin 1 [0,0,0]", FALSE);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    ASSERT_EQ(currentScene().script.size(), 1u);
+    EXPECT_FALSE(currentScene().script[0].ok);
+}
+
+// ---------------------------------------------------------------------------
+// The skinned build
+
+TEST(SkinnedBuild, BonesFollowTheHAnimArrayNotTheFrameOrder)
+{
+    // Frames list the bones 30, 10, 20; the HAnim array lists 10, 20, 30.
+    dffw::Clump clump = skeleton({{"c", 30, 0}, {"a", 10, 0}, {"b", 20, 0}},
+                                 {hAnimNode(10, 0, 2), hAnimNode(20, 1, 0), hAnimNode(30, 2, 1)});
+    clump.geometries = {skinnedQuad({{0, 1, 2, 0}, {1, 0, 0, 0}, {2, 0, 0, 0}, {0, 0, 0, 0}},
+                                    {{0.5f, 0.25f, 0.25f, 0}, {1, 0, 0, 0}, {1, 0, 0, 0}, {1, 0, 0, 0}}, 3, 3)};
+    clump.atomics = {atomic(0, 0)};
+    const Scene& scene = importBytes(dffw::write(clump), quietHost());
+
+    ASSERT_EQ(scene.modifiers.size(), 1u);
+    const SkinModifier& skin = *scene.modifiers[0];
+    INode* a = nodeNamed(scene, "a");
+    INode* b = nodeNamed(scene, "b");
+    INode* c = nodeNamed(scene, "c");
+    EXPECT_EQ(boneNodes(skin), (std::vector<INode*>{a, b, c}));
+    // Per-vertex indices name HAnim entries, so they name the same bones.
+    ASSERT_EQ(skin.Weights().size(), 4u);
+    EXPECT_EQ(skin.Weights()[0], (Pairs{{0, 0.5f}, {1, 0.25f}, {2, 0.25f}, {0, 0.0f}}));
+    EXPECT_EQ(skin.Weights()[2][0], (std::pair<int, float>{2, 1.0f}));
+
+    // User properties, in order, from the bone's HAnim entry.
+    const nlohmann::ordered_json dump = dumpOrderedJson(scene);
+    const nlohmann::ordered_json& props = dump["nodes"][a->SceneIndex()]["userProps"];
+    EXPECT_EQ(props.dump(), R"({"BoneId":10,"BoneType":2,"BoneIndex":0,"FrameName":"a","SPunknown":3})");
+    EXPECT_EQ(dump["nodes"][c->SceneIndex()]["userProps"].dump(),
+              R"({"BoneId":30,"BoneType":1,"BoneIndex":2,"FrameName":"c","SPunknown":3})");
+    EXPECT_TRUE(nodeNamed(scene, "root")->UserProps().empty());
+    for (INode* n : {a, b, c, nodeNamed(scene, "root")}) EXPECT_EQ(n->BoneDisplay(), 2);
+}
+
+TEST(SkinnedBuild, RootTurnsAndMeshesStandApartAtTheirFrames)
+{
+    // The atomic stands on bone "tip", a child of the root at (0,0,4).
+    dffw::Clump clump = skeleton({{"tip", 1, 0, {0, 0, 4}}}, {hAnimNode(1, 0, 0)}, {1, 2, 3});
+    clump.geometries = {quadOnFirstBone(1)};
+    clump.atomics = {atomic(1, 0)};
+    const Scene& scene = importBytes(dffw::write(clump), quietHost());
+    const nlohmann::json dump = dumpJson(scene);
+
+    ASSERT_EQ(scene.nodes.size(), 3u);
+    INode* root = nodeNamed(scene, "root");
+    INode* tip = nodeNamed(scene, "tip");
+    INode* mesh = scene.nodes[2];
+    // A quarter turn about X: y goes to z, z to -y, the position turning too.
+    const Matrix3 r = root->GetNodeTM(0);
+    expectNear(r.GetRow(0), 1, 0, 0);
+    expectNear(r.GetRow(1), 0, 0, 1);
+    expectNear(r.GetRow(2), 0, -1, 0);
+    expectNear(r.GetTrans(), 1, -3, 2);
+    expectNear(tip->GetNodeTM(0).GetTrans(), 1, -7, 2);
+    EXPECT_EQ(tip->GetParentNode(), root);
+
+    // Frames with atomics are dummies too; the mesh is a top-level node of its own.
+    EXPECT_EQ(dump["nodes"][tip->SceneIndex()]["object"]["kind"], "dummy");
+    EXPECT_EQ(dump["nodes"][2]["object"]["kind"], "mesh");
+    EXPECT_EQ(mesh->GetParentNode(), nullptr);
+    EXPECT_EQ(mesh->NumberOfChildren(), 0);
+    EXPECT_TRUE(mesh->GetNodeTM(0) == tip->GetNodeTM(0));
+    EXPECT_NE(mesh->GetMtl(), nullptr);
+    ASSERT_EQ(mesh->Modifiers().size(), 1u);
+    EXPECT_EQ(mesh->Modifiers()[0], scene.modifiers[0]);
+    EXPECT_EQ(scene.modifiers[0]->Node(), mesh);
+    EXPECT_EQ(dump["nodes"][tip->SceneIndex()]["objectOffset"]["scale"], nlohmann::json::parse("[10,10,10]"));
+}
+
+TEST(SkinnedBuild, WeightsByPositionKeepZerosUnnormalised)
+{
+    dffw::Clump clump = straightSkeleton(3);
+    clump.geometries = {skinnedQuad({{0, 1, 0, 0}, {2, 0, 0, 0}, {1, 2, 0, 0}, {0, 0, 0, 0}},
+                                    {{0.75f, 0.25f, 0, 0}, {1, 0, 0, 0}, {0.5f, 0.2f, 0, 0}, {0, 0, 0, 0}}, 3, 3)};
+    clump.atomics = {atomic(0, 0)};
+    const Scene& scene = importBytes(dffw::write(clump), quietHost());
+
+    ASSERT_EQ(scene.modifiers.size(), 1u);
+    const auto& w = scene.modifiers[0]->Weights();
+    ASSERT_EQ(w.size(), 4u);
+    EXPECT_EQ(w[0], (Pairs{{0, 0.75f}, {1, 0.25f}, {0, 0.0f}, {0, 0.0f}}));
+    EXPECT_EQ(w[1], (Pairs{{2, 1.0f}, {0, 0.0f}, {0, 0.0f}, {0, 0.0f}}));
+    EXPECT_EQ(w[2], (Pairs{{1, 0.5f}, {2, 0.2f}, {0, 0.0f}, {0, 0.0f}}));
+    EXPECT_EQ(w[3], (Pairs{{0, 0.0f}, {0, 0.0f}, {0, 0.0f}, {0, 0.0f}}));
+}
+
+TEST(SkinnedBuild, ScriptForOneBone)
+{
+    dffw::Clump clump = straightSkeleton(1);
+    clump.geometries = {quadOnFirstBone(1)};
+    clump.atomics = {atomic(0, 0)};
+    const Scene& scene = importBytes(dffw::write(clump), quietHost());
+
+    EXPECT_EQ(scriptTexts(scene), (std::vector<std::string>{
+                                      "leSkin= modPanel.GetCurrentObject()",
+                                      "skinops.SetStartPoint leSkin 1 [0,0,0]",
+                                      "skinops.SetEndPoint leSkin 1 [0,0,0]",
+                                      "skinops.SetInnerRadius leSkin 1 1 0",
+                                      "skinops.SetOuterRadius leSkin 1 1 0",
+                                      "skinops.SetStartPoint leSkin 1 [0,0,0]",
+                                      "skinops.SetEndPoint leSkin 1 [0,0,0]",
+                                      "skinops.SetInnerRadius leSkin 1 2 0",
+                                      "skinops.SetOuterRadius leSkin 1 2 0",
+                                  }));
+    expectEveryStatementOk(scene);
+    ASSERT_EQ(scene.modifiers.size(), 1u);
+    expectFlattened(*scene.modifiers[0]);
+    EXPECT_EQ(scene.undo, (std::vector<std::string>{"Selection"}));
+    EXPECT_EQ(scene.commandPanelMode, TASK_MODE_MODIFY);
+    EXPECT_EQ(scene.selection, (std::vector<INode*>{scene.nodes.back()}));
+    EXPECT_EQ(scene.globals.at("leSkin"), scene.modifiers[0]);
+}
+
+TEST(SkinnedBuild, ScriptForSeveralBonesNumbersThemInOrder)
+{
+    dffw::Clump clump = straightSkeleton(3);
+    clump.geometries = {quadOnFirstBone(3)};
+    clump.atomics = {atomic(0, 0)};
+    const Scene& scene = importBytes(dffw::write(clump), quietHost());
+
+    std::vector<std::string> expected = {"leSkin= modPanel.GetCurrentObject()"};
+    for (int b = 1; b <= 3; ++b) {
+        const std::vector<std::string> bone = flatteningOf(b);
+        expected.insert(expected.end(), bone.begin(), bone.end());
+    }
+    EXPECT_EQ(scriptTexts(scene), expected);
+    expectEveryStatementOk(scene);
+    ASSERT_EQ(scene.modifiers.size(), 1u);
+    EXPECT_EQ(scene.modifiers[0]->GetNumBones(), 3);
+    expectFlattened(*scene.modifiers[0]);
+}
+
+TEST(SkinnedBuild, OneFrameSkeletonAddsNoBones)
+{
+    dffw::Clump clump = skeleton({}, {});
+    clump.geometries = {quadOnFirstBone(1)};
+    clump.atomics = {atomic(0, 0)};
+    const Scene& scene = importBytes(dffw::write(clump), quietHost());
+
+    ASSERT_EQ(scene.nodes.size(), 2u);
+    ASSERT_EQ(scene.modifiers.size(), 1u);
+    EXPECT_EQ(scene.modifiers[0]->GetNumBones(), 0);
+    EXPECT_EQ(scriptTexts(scene), (std::vector<std::string>{"leSkin= modPanel.GetCurrentObject()"}));
+    // Bone index 0 names no bone: no pair is given.
+    for (const auto& pairs : scene.modifiers[0]->Weights()) EXPECT_TRUE(pairs.empty());
+    EXPECT_TRUE(scene.nodes[0]->UserProps().empty());
+}
+
+TEST(SkinnedBuild, EachMeshBindsItsOwnSkin)
+{
+    dffw::Clump clump = straightSkeleton(2);
+    dffw::Geometry first = quadOnFirstBone(2);
+    dffw::Geometry second = skinnedQuad(std::vector<std::array<std::uint8_t, 4>>(4, {1, 0, 0, 0}),
+                                        std::vector<std::array<float, 4>>(4, {1, 0, 0, 0}), 1, 2);
+    clump.geometries = {first, dffw::makeCube(), second};
+    // The cube carries no skin: a mesh node without a Skin.
+    clump.atomics = {atomic(0, 0), atomic(1, 1), atomic(2, 2)};
+    const Scene& scene = importBytes(dffw::write(clump), quietHost());
+
+    ASSERT_EQ(scene.nodes.size(), 6u);
+    ASSERT_EQ(scene.modifiers.size(), 2u);
+    INode* firstMesh = scene.nodes[3];
+    INode* cube = scene.nodes[4];
+    INode* secondMesh = scene.nodes[5];
+    EXPECT_EQ(scene.modifiers[0]->Node(), firstMesh);
+    EXPECT_EQ(scene.modifiers[1]->Node(), secondMesh);
+    EXPECT_TRUE(cube->Modifiers().empty());
+    expectEveryStatementOk(scene);
+    for (SkinModifier* skin : scene.modifiers) {
+        EXPECT_EQ(skin->GetNumBones(), 2);
+        expectFlattened(*skin);
+    }
+    EXPECT_EQ(scene.modifiers[1]->Weights()[0], (Pairs{{1, 1.0f}, {0, 0.0f}, {0, 0.0f}, {0, 0.0f}}));
+
+    std::vector<std::string> expected;
+    for (int mesh = 0; mesh < 2; ++mesh) {
+        expected.push_back("leSkin= modPanel.GetCurrentObject()");
+        for (int b = 1; b <= 2; ++b) {
+            const std::vector<std::string> bone = flatteningOf(b);
+            expected.insert(expected.end(), bone.begin(), bone.end());
+        }
+    }
+    EXPECT_EQ(scriptTexts(scene), expected);
+    EXPECT_EQ(scene.selection, (std::vector<INode*>{secondMesh}));
+    EXPECT_EQ(scene.undo, (std::vector<std::string>{"Selection", "Selection"}));
+    EXPECT_EQ(scene.globals.at("leSkin"), scene.modifiers[1]);
+    // The bones carry the used-bone count of the last mesh set up.
+    int used = 0;
+    EXPECT_TRUE(nodeNamed(scene, "bone0")->GetUserPropInt("SPunknown", used));
+    EXPECT_EQ(used, 1);
+}
+
+TEST(SkinnedBuild, ShortOrUnmappedHAnimEntriesAreSkipped)
+{
+    // Four bones; the HAnim array has three entries, the second naming an ID
+    // no frame carries. The per-vertex indices name entries 0 to 3.
+    dffw::Clump clump = skeleton({{"a", 1, 0}, {"b", 2, 0}, {"c", 3, 0}, {"d", 4, 0}},
+                                 {hAnimNode(1, 0, 0), hAnimNode(99, 1, 0), hAnimNode(3, 2, 0)});
+    clump.geometries = {skinnedQuad({{0, 1, 2, 3}, {2, 0, 0, 0}, {3, 1, 0, 0}, {0, 0, 0, 0}},
+                                    {{0.25f, 0.25f, 0.25f, 0.25f}, {1, 0, 0, 0}, {0.5f, 0.5f, 0, 0}, {1, 0, 0, 0}},
+                                    4, 4)};
+    clump.atomics = {atomic(0, 0)};
+    const Scene& scene = importBytes(dffw::write(clump), quietHost());
+
+    ASSERT_EQ(scene.modifiers.size(), 1u);
+    const SkinModifier& skin = *scene.modifiers[0];
+    EXPECT_EQ(boneNodes(skin), (std::vector<INode*>{nodeNamed(scene, "a"), nodeNamed(scene, "c")}));
+    // Statements address the bones by their place in the modifier's list.
+    std::vector<std::string> expected = {"leSkin= modPanel.GetCurrentObject()"};
+    for (int b = 1; b <= 2; ++b) {
+        const std::vector<std::string> bone = flatteningOf(b);
+        expected.insert(expected.end(), bone.begin(), bone.end());
+    }
+    EXPECT_EQ(scriptTexts(scene), expected);
+    expectEveryStatementOk(scene);
+    // Pairs naming a skipped entry are left out; entry 2 is list bone 1.
+    ASSERT_EQ(skin.Weights().size(), 4u);
+    EXPECT_EQ(skin.Weights()[0], (Pairs{{0, 0.25f}, {1, 0.25f}}));
+    EXPECT_EQ(skin.Weights()[1], (Pairs{{1, 1.0f}, {0, 0.0f}, {0, 0.0f}, {0, 0.0f}}));
+    EXPECT_EQ(skin.Weights()[2], (Pairs{{0, 0.0f}, {0, 0.0f}}));
+    EXPECT_TRUE(nodeNamed(scene, "b")->UserProps().empty());
+    EXPECT_TRUE(nodeNamed(scene, "d")->UserProps().empty());
+    EXPECT_FALSE(nodeNamed(scene, "c")->UserProps().empty());
+}
+
+TEST(SkinnedBuild, PlainClumpThenSkinnedClump)
+{
+    dffw::Clump plain;
+    dffw::Frame frame;
+    frame.name = "static";
+    plain.frames = {frame};
+    plain.geometries = {dffw::makeCube()};
+    plain.atomics = {atomic(0, 0)};
+    dffw::Clump skinned = straightSkeleton(2);
+    skinned.geometries = {quadOnFirstBone(2)};
+    skinned.atomics = {atomic(0, 0)};
+    dffw::File file;
+    file.units = {plain, skinned};
+    const Scene& scene = importBytes(dffw::write(file), quietHost());
+    const nlohmann::json dump = dumpJson(scene);
+
+    // The first clump is built plain: its mesh stands on its frame's node.
+    ASSERT_EQ(scene.nodes.size(), 5u);
+    EXPECT_EQ(dump["nodes"][0]["name"], "static");
+    EXPECT_EQ(dump["nodes"][0]["object"]["kind"], "mesh");
+    EXPECT_TRUE(dump["nodes"][0]["boneDisplay"].is_null());
+    ASSERT_EQ(scene.modifiers.size(), 1u);
+    EXPECT_EQ(scene.modifiers[0]->Node(), scene.nodes[4]);
+    EXPECT_EQ(scene.modifiers[0]->GetNumBones(), 2);
+    expectEveryStatementOk(scene);
+}
+
+TEST(SkinnedBuild, ClumpAfterASkinnedOneMeetsNoOldSkinData)
+{
+    dffw::Clump skinned = straightSkeleton(2);
+    skinned.geometries = {quadOnFirstBone(2)};
+    skinned.atomics = {atomic(0, 0)};
+    // Geometry 0 of the second clump has no skin; the first clump's record
+    // for geometry 0 must not be taken for it, nor its bones.
+    dffw::Clump plain = straightSkeleton(1);
+    plain.frames[1].hAnim->nodes.clear();
+    plain.geometries = {dffw::makeCube()};
+    plain.atomics = {atomic(1, 0)};
+    dffw::File file;
+    file.units = {skinned, plain};
+    const Scene& scene = importBytes(dffw::write(file), quietHost());
+
+    // Both clumps go through the skinned build: all frames are bone dummies.
+    ASSERT_EQ(scene.nodes.size(), 4u + 3u);
+    for (int i : {4, 5}) EXPECT_EQ(scene.nodes[static_cast<std::size_t>(i)]->BoneDisplay(), 2);
+    INode* cube = scene.nodes[6];
+    EXPECT_TRUE(cube->Modifiers().empty());
+    ASSERT_EQ(scene.modifiers.size(), 1u);
+    EXPECT_EQ(scene.script.size(), 1u + 2u * 8u);
+    expectEveryStatementOk(scene);
+    EXPECT_TRUE(scene.nodes[5]->UserProps().empty());
+}
+
+TEST(SkinnedBuild, FileWithSeveralSkinnedClumps)
+{
+    dffw::Clump first = straightSkeleton(1);
+    first.geometries = {quadOnFirstBone(1)};
+    first.atomics = {atomic(0, 0)};
+    dffw::Clump second = straightSkeleton(2);
+    second.geometries = {quadOnFirstBone(2), quadOnFirstBone(2)};
+    second.atomics = {atomic(0, 0), atomic(0, 1)};
+    dffw::File file;
+    file.units = {first, second};
+    const Scene& scene = importBytes(dffw::write(file), quietHost());
+
+    ASSERT_EQ(scene.modifiers.size(), 3u);
+    EXPECT_EQ(scene.modifiers[0]->GetNumBones(), 1);
+    // The second clump's bones are its own frames, not the first clump's.
+    for (std::size_t m : {1u, 2u}) {
+        ASSERT_EQ(scene.modifiers[m]->GetNumBones(), 2);
+        EXPECT_STREQ(scene.modifiers[m]->GetBone(0)->GetName(), "bone0");
+        EXPECT_GT(scene.modifiers[m]->GetBone(0)->SceneIndex(), 3);
+    }
+    expectEveryStatementOk(scene);
+    for (const SkinModifier* skin : scene.modifiers) expectFlattened(*skin);
+}
+
+// ---------------------------------------------------------------------------
+// The real pedestrian models
+
+TEST(SkinnedSamples, PedsGetOneWeightedSkinPerSkinnedAtomic)
+{
+    ORVIK_REQUIRE_SAMPLES();
+    struct Expectation {
+        const char* file;
+        std::size_t frames;
+        int bones;
+        std::size_t meshes;
+        std::size_t skins;
+    };
+    // ped-c02 has 20 frames but only 16 HAnim nodes, and four atomics of
+    // which one is skinned.
+    for (const Expectation& e : {Expectation{"ped1.dff", 33, 32, 1, 1}, Expectation{"ped2.dff", 33, 32, 1, 1},
+                                 Expectation{"ped3.dff", 33, 32, 1, 1}, Expectation{"ped-c02.dff", 20, 16, 4, 1}}) {
+        SCOPED_TRACE(e.file);
+        const Scene& scene = importFile(samplePath(e.file), quietHost());
+        ASSERT_EQ(scene.nodes.size(), e.frames + e.meshes);
+        ASSERT_EQ(scene.modifiers.size(), e.skins);
+        std::set<const INode*> skinnedNodes;
+        for (SkinModifier* skin : scene.modifiers) {
+            EXPECT_TRUE(skinnedNodes.insert(skin->Node()).second) << "two Skins on one node";
+            ASSERT_NE(skin->Node(), nullptr);
+            EXPECT_EQ(skin->Node()->Modifiers().size(), 1u);
+            EXPECT_EQ(skin->GetNumBones(), e.bones);
+            expectFlattened(*skin);
+            const auto* mesh = dynamic_cast<TriObject*>(skin->Node()->GetObjectRef());
+            ASSERT_NE(mesh, nullptr);
+            ASSERT_EQ(static_cast<int>(skin->Weights().size()), mesh->mesh.getNumVerts());
+            std::size_t unweighted = 0;
+            for (const auto& pairs : skin->Weights()) {
+                if (pairs.empty()) ++unweighted;
+                float sum = 0;
+                for (const auto& [bone, weight] : pairs) {
+                    EXPECT_LT(bone, e.bones);
+                    sum += weight;
+                }
+                EXPECT_GT(sum, 0.0f);
+            }
+            EXPECT_EQ(unweighted, 0u);
+        }
+        EXPECT_EQ(scene.script.size(), e.skins * (1 + 8 * static_cast<std::size_t>(e.bones)));
+        expectEveryStatementOk(scene);
+        // Every bone node carries the five properties.
+        for (const SkinModifier* skin : scene.modifiers)
+            for (const SkinModifier::Bone& b : skin->Bones()) {
+                ASSERT_EQ(b.node->UserProps().size(), 5u);
+                EXPECT_EQ(b.node->UserProps()[3].text, b.node->GetName());
+            }
+    }
+}
