@@ -7,6 +7,7 @@
 // import ran but built nothing.
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -105,6 +106,13 @@ void openLibrary(PluginLibrary& lib, const std::string& plugin)
 {
     std::string error;
     if (!lib.open(plugin, error)) {
+        // The loader's reasons may start with the path; it is said once.
+        for (const std::string& prefix : {"cannot load plug-in " + plugin + ": ", plugin + ": "}) {
+            if (error.compare(0, prefix.size(), prefix) == 0) {
+                error.erase(0, prefix.size());
+                break;
+            }
+        }
         fail(plugin, "cannot load the plug-in: " + (error.empty() ? std::string("unknown failure") : error));
     }
 }
@@ -233,7 +241,11 @@ int run(int argc, char** argv)
     } catch (const CLI::CallForAllHelp& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
-        std::cerr << "orvik: " << e.what() << " (see orvik --help)\n";
+        std::string what = e.what();
+        if (!what.empty()) {
+            what[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(what[0])));
+        }
+        std::cerr << "orvik: " << what << " (see orvik --help)\n";
         return kExitUsage;
     }
     if (info->parsed()) {

@@ -1,0 +1,222 @@
+// glTF export: the glTF library serialises the model; the extras (which the
+// library's own value type cannot hold faithfully: it drops nulls, sorts keys
+// and writes no skin extras) are put in afterwards, and the files are written
+// here, the .glb container or the .gltf with its .bin, each through a
+// temporary file that replaces the target only when complete.
+#include "app/GltfExport.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <limits>
+#include <sstream>
+
+#include "app/GltfBuilder.h"
+#include "app/Text.h"
+
+namespace orvik {
+namespace {
+
+using gltf::Json;
+
+std::string lowerExtension(const std::string& path)
+{
+    const std::size_t dot = path.find_last_of('.');
+    const std::size_t slash = path.find_last_of('/');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
+    std::string ext = path.substr(dot + 1);
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext;
+}
+
+std::string baseName(const std::string& path)
+{
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// A file name as a relative URI: everything but the unreserved characters
+// percent-encoded.
+std::string uriOf(const std::string& name)
+{
+    static const char* const hex = "0123456789ABCDEF";
+    std::string out;
+    for (const char ch : name) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
+            out.push_back(ch);
+        } else {
+            out.push_back('%');
+            out.push_back(hex[c >> 4]);
+            out.push_back(hex[c & 15]);
+        }
+    }
+    return out;
+}
+
+void putU32(std::string& out, std::uint32_t v)
+{
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+}
+
+// A temporary file beside the target; renamed over it by commit().
+class PendingFile {
+public:
+    explicit PendingFile(std::string target) : path(std::move(target)), temp(path + ".orvik-part") {}
+    PendingFile(const PendingFile&) = delete;
+    PendingFile& operator=(const PendingFile&) = delete;
+    ~PendingFile()
+    {
+        if (!committed) std::remove(temp.c_str());
+    }
+
+    bool write(const char* data, std::size_t size, std::string& error)
+    {
+        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        if (!out) {
+            error = path + ": cannot be written: " + errorText(errno);
+            return false;
+        }
+        out.write(data, static_cast<std::streamsize>(size));
+        out.close();
+        if (!out) {
+            error = path + ": cannot be written";
+            return false;
+        }
+        return true;
+    }
+
+    bool commit(std::string& error)
+    {
+        if (std::rename(temp.c_str(), path.c_str()) != 0) {
+            error = path + ": cannot be written: " + errorText(errno);
+            return false;
+        }
+        committed = true;
+        return true;
+    }
+
+private:
+    std::string path;
+    std::string temp;
+    bool committed = false;
+};
+
+std::string plural(std::size_t n, const char* one, const char* many)
+{
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+}  // namespace
+
+std::string gltfBinPath(const std::string& path)
+{
+    if (lowerExtension(path) != "gltf") return "";
+    return path.substr(0, path.size() - 4) + "bin";
+}
+
+std::string checkGltfPath(const std::string& path)
+{
+    const std::string ext = lowerExtension(path);
+    if (ext != "glb" && ext != "gltf") return "the glTF file name must end in .glb or .gltf";
+    if (baseName(path).size() <= ext.size() + 1) return "the glTF file name has nothing before its extension";
+    return "";
+}
+
+bool writeGltf(const Scene& scene, const std::string& path, GltfExportReport& report, std::string& error)
+{
+    report = GltfExportReport{};
+    report.path = path;
+    const bool binary = lowerExtension(path) == "glb";
+    report.binPath = binary ? std::string() : gltfBinPath(path);
+    try {
+        gltf::Builder builder(scene, report);
+        builder.build();
+
+        tinygltf::TinyGLTF library;
+        std::ostringstream text;
+        if (!library.WriteGltfSceneToStream(&builder.model, text, false, false)) {
+            error = path + ": the glTF library could not serialise the scene";
+            return false;
+        }
+        Json doc = Json::parse(text.str());
+        for (const auto& [pointer, value] : builder.extras) {
+            const Json::json_pointer at(pointer);
+            if (doc.contains(at)) doc[at]["extras"] = value;
+        }
+        const std::vector<unsigned char>& data = builder.buffer;
+        if (!data.empty()) {
+            Json buffer = {{"byteLength", data.size()}};
+            if (!binary) buffer["uri"] = uriOf(baseName(report.binPath));
+            doc["buffers"] = Json::array({buffer});
+        }
+        const std::string json = doc.dump(binary ? -1 : 2);
+
+        if (binary) {
+            const std::size_t jsonPadded = (json.size() + 3) / 4 * 4;
+            const std::size_t binPadded = (data.size() + 3) / 4 * 4;
+            const std::size_t total = 12 + 8 + jsonPadded + (data.empty() ? 0 : 8 + binPadded);
+            if (total > std::numeric_limits<std::uint32_t>::max()) {
+                error = path + ": the scene is too large for a .glb file (4 GiB); write a .gltf instead";
+                return false;
+            }
+            std::string glb;
+            glb.reserve(total);
+            glb += "glTF";
+            putU32(glb, 2);
+            putU32(glb, static_cast<std::uint32_t>(total));
+            putU32(glb, static_cast<std::uint32_t>(jsonPadded));
+            putU32(glb, 0x4E4F534Au);  // JSON
+            glb += json;
+            glb.append(jsonPadded - json.size(), ' ');
+            if (!data.empty()) {
+                putU32(glb, static_cast<std::uint32_t>(binPadded));
+                putU32(glb, 0x004E4942u);  // BIN
+                glb.append(reinterpret_cast<const char*>(data.data()), data.size());
+                glb.append(binPadded - data.size(), '\0');
+            }
+            PendingFile out(path);
+            return out.write(glb.data(), glb.size(), error) && out.commit(error);
+        }
+        PendingFile gltfFile(path);
+        if (data.empty()) {
+            return gltfFile.write(json.data(), json.size(), error) && gltfFile.commit(error);
+        }
+        PendingFile binFile(report.binPath);
+        const std::string withNewline = json + "\n";
+        return binFile.write(reinterpret_cast<const char*>(data.data()), data.size(), error) &&
+               gltfFile.write(withNewline.data(), withNewline.size(), error) && binFile.commit(error) &&
+               gltfFile.commit(error);
+    } catch (const std::exception& e) {
+        error = path + ": the glTF export failed: " + e.what();
+        return false;
+    }
+}
+
+void writeGltfSummary(const GltfExportReport& report, std::ostream& out)
+{
+    out << printable(report.path);
+    if (!report.binPath.empty()) out << " (with " << printable(report.binPath) << ")";
+    out << ": glTF 2.0, " << plural(report.nodes, "node", "nodes") << ", " << plural(report.meshes, "mesh", "meshes")
+        << " (" << plural(report.primitives, "primitive", "primitives") << ", "
+        << plural(report.vertices, "vertex", "vertices") << ", " << plural(report.triangles, "triangle", "triangles")
+        << "), " << plural(report.materials, "material", "materials") << ", "
+        << plural(report.textures, "texture", "textures") << ", " << plural(report.skins, "skin", "skins") << ", "
+        << plural(report.lights, "light", "lights") << "\n";
+    if (!report.texturesNotExported.empty()) {
+        out << "textures not exported:\n";
+        for (const GltfExportReport::SkippedTexture& t : report.texturesNotExported) {
+            out << "  \"" << printable(t.name) << "\"";
+            if (!t.file.empty()) out << " " << printable(t.file);
+            out << ": " << t.reason << "\n";
+        }
+    }
+    if (!report.notes.empty()) {
+        out << "export notes:\n";
+        for (const std::string& n : report.notes) out << "  " << n << "\n";
+    }
+}
+
+}  // namespace orvik

@@ -1,0 +1,58 @@
+// glTF 2.0 export of the stand-in host's scene: `orvik import MODEL --gltf
+// OUT.glb` (or OUT.gltf with OUT.bin beside it). Reads only the host scene,
+// never the model file: nodes with their local transforms under one root that
+// turns the host's Z-up into glTF's Y-up, meshes split per material id,
+// game materials with their main textures, Skin modifiers as skins, omni
+// lights as KHR_lights_punctual lights, and everything else the host holds in
+// `extras`, named as in the scene dump.
+#pragma once
+
+#include <cstddef>
+#include <ostream>
+#include <string>
+#include <vector>
+
+class Scene;
+
+namespace orvik {
+
+struct GltfExportReport {
+    std::string path;      // the .glb or .gltf written
+    std::string binPath;   // the .bin written beside a .gltf; "" for a .glb
+    std::size_t nodes = 0;  // glTF nodes, the root included
+    std::size_t meshes = 0;
+    std::size_t primitives = 0;
+    std::size_t vertices = 0;   // over all primitives, after splitting
+    std::size_t triangles = 0;
+    std::size_t materials = 0;
+    std::size_t textures = 0;   // glTF textures (embedded images)
+    std::size_t skins = 0;
+    std::size_t lights = 0;
+
+    struct SkippedTexture {
+        std::string name;     // the texture's name in the host (8-bit text)
+        std::string file;     // its bitmap file name, "" when it has none
+        std::string reason;   // why it is not in the export
+    };
+    // Main textures that the export could not embed.
+    std::vector<SkippedTexture> texturesNotExported;
+    // What the export had to change to give a valid glTF file (normals that
+    // were not of unit length, weights that were not normalised, ...).
+    std::vector<std::string> notes;
+};
+
+// The .bin file that goes beside a .gltf path; "" for a .glb path.
+std::string gltfBinPath(const std::string& path);
+
+// Why the path cannot be an export target ("" when it can): it must end in
+// .glb or .gltf (any case).
+std::string checkGltfPath(const std::string& path);
+
+// Writes the scene to path. Returns false with error set when a file cannot be
+// written (nothing is left behind then); the report is filled either way.
+bool writeGltf(const Scene& scene, const std::string& path, GltfExportReport& report, std::string& error);
+
+// The readable account of an export: counts, textures not exported, notes.
+void writeGltfSummary(const GltfExportReport& report, std::ostream& out);
+
+}  // namespace orvik

@@ -1,0 +1,651 @@
+// The command-line host as a user runs it: the built `orvik` executable is
+// started as a child process and judged by its exit status, its messages and
+// its output (the readable summary, the JSON dump, `info`).
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "support/ImportHarness.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+const std::string kOrvik = std::string(ORVIK_BIN_DIR) + "/orvik";
+const std::string kExample = std::string(ORVIK_SOURCE_DIR) + "/examples/example.dff";
+const std::string kNothingBuilt = "the file held no model that could be read";
+
+std::string pluginPath(const std::string& name) { return std::string(ORVIK_BIN_DIR) + "/" + name + ".dli"; }
+
+std::vector<std::string> builtLibraries()
+{
+    std::vector<std::string> out;
+    std::stringstream list(ORVIK_PLUGIN_LIST);
+    std::string name;
+    while (std::getline(list, name, ',')) {
+        if (!name.empty()) {
+            out.push_back(name);
+        }
+    }
+    return out;
+}
+
+std::string readFile(const fs::path& p)
+{
+    std::ifstream in(p, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+std::vector<std::string> lines(const std::string& text)
+{
+    std::vector<std::string> out;
+    std::stringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        out.push_back(line);
+    }
+    return out;
+}
+
+struct Outcome {
+    bool exited = false;
+    int status = -1;  // exit status when exited
+    int signal = 0;   // the signal that ended it, otherwise
+    std::string out;
+    std::string err;
+};
+
+std::ostream& operator<<(std::ostream& os, const Outcome& r)
+{
+    os << (r.exited ? "exit " + std::to_string(r.status) : "signal " + std::to_string(r.signal))
+       << "\n--- stderr:\n" << r.err << "--- stdout (first 2000 bytes):\n" << r.out.substr(0, 2000);
+    return os;
+}
+
+// Each test works in a folder of its own (ctest runs tests in parallel).
+class Cli : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string pattern = (fs::temp_directory_path() / "orvik-cli-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        dir = pattern;
+    }
+    void TearDown() override
+    {
+        std::error_code ec;
+        fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add, ec);
+        fs::remove_all(dir, ec);
+    }
+
+    // Runs a program with the arguments, standard input from /dev/null.
+    Outcome run(const std::vector<std::string>& args, const std::string& program = kOrvik)
+    {
+        const std::string outPath = (dir / ".stdout").string();
+        const std::string errPath = (dir / ".stderr").string();
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        std::vector<std::string> argv = {program};
+        argv.insert(argv.end(), args.begin(), args.end());
+        std::vector<char*> cargs;
+        for (std::string& a : argv) {
+            cargs.push_back(a.data());
+        }
+        cargs.push_back(nullptr);
+        Outcome r;
+        pid_t pid = 0;
+        const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, cargs.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        if (spawned != 0) {
+            ADD_FAILURE() << "cannot start " << program << ": " << spawned;
+            return r;
+        }
+        int wstatus = 0;
+        while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
+        }
+        r.exited = WIFEXITED(wstatus);
+        r.status = r.exited ? WEXITSTATUS(wstatus) : -1;
+        r.signal = WIFSIGNALED(wstatus) ? WTERMSIG(wstatus) : 0;
+        r.out = readFile(outPath);
+        r.err = readFile(errPath);
+        return r;
+    }
+
+    fs::path file(const std::string& name, const std::string& bytes)
+    {
+        const fs::path p = dir / name;
+        std::ofstream(p, std::ios::binary) << bytes;
+        return p;
+    }
+
+    json dumpOf(const std::vector<std::string>& importArgs)
+    {
+        std::vector<std::string> args = {"import", "--no-progress", "--json", "-"};
+        args.insert(args.end(), importArgs.begin(), importArgs.end());
+        const Outcome r = run(args);
+        EXPECT_TRUE(r.exited && r.status == 0) << r;
+        return json::parse(r.out, nullptr, false);
+    }
+
+    fs::path dir;
+};
+
+// A failure is reported in exactly one line that names the subject.
+void expectOneLineFailure(const Outcome& r, int status, const std::string& subject, const std::string& reason)
+{
+    EXPECT_TRUE(r.exited) << r;
+    EXPECT_EQ(r.status, status) << r;
+    EXPECT_EQ(r.out, "") << r;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r;
+    EXPECT_EQ(r.err.rfind("orvik: " + subject + ": ", 0), 0u) << r;
+    EXPECT_NE(r.err.find(reason), std::string::npos) << "wanted \"" << reason << "\"\n" << r;
+}
+
+// --- What the summary must say, derived from the dump of the same import ---
+
+std::string plural(std::size_t n, const std::string& one, const std::string& many)
+{
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+std::string shown(const std::string& utf8Name)
+{
+    std::string s;
+    for (char c : utf8Name) {
+        s.push_back(static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? '?' : c);
+    }
+    return s;
+}
+
+struct ExpectedSummary {
+    std::vector<std::string> treeLines;  // node and skin lines, in order
+    std::string totals;
+    std::set<std::string> found, missing;
+};
+
+ExpectedSummary expectedSummary(const json& d)
+{
+    ExpectedSummary e;
+    std::size_t meshes = 0, lights = 0, dummies = 0, none = 0, vertices = 0, faces = 0, skinned = 0;
+    std::function<void(std::size_t, std::size_t)> walk = [&](std::size_t i, std::size_t depth) {
+        const json& n = d["nodes"][i];
+        std::string line = std::string(depth * 2, ' ') + "\"" + shown(n["name"].get<std::string>()) + "\": ";
+        const json& obj = n["object"];
+        std::size_t meshVerts = 0;
+        if (obj.is_null()) {
+            ++none;
+            line += "none";
+        } else if (obj["kind"] == "mesh") {
+            ++meshes;
+            const json& m = d["meshes"][obj["mesh"].get<std::size_t>()];
+            meshVerts = m["vertices"].size();
+            vertices += meshVerts;
+            faces += m["faces"].size();
+            std::vector<int> channels;
+            for (const auto& [key, value] : m["maps"].items()) {
+                channels.push_back(std::stoi(key));
+            }
+            std::sort(channels.begin(), channels.end());
+            line += "mesh, " + plural(meshVerts, "vertex", "vertices") + ", " +
+                    plural(m["faces"].size(), "face", "faces") + ", " +
+                    plural(channels.size(), "map channel", "map channels");
+            if (!channels.empty()) {
+                line += " (";
+                for (std::size_t c = 0; c < channels.size(); ++c) {
+                    line += (c ? " " : "") + std::to_string(channels[c]);
+                }
+                line += ")";
+            }
+        } else if (obj["kind"] == "light") {
+            ++lights;
+            line += "light";
+        } else if (obj["kind"] == "dummy") {
+            ++dummies;
+            line += "dummy";
+        }
+        if (!n["material"].is_null()) {
+            const std::size_t mi = n["material"].get<std::size_t>();
+            const json& mat = d["materials"][mi];
+            line += ", material " + std::to_string(mi);
+            if (!mat["name"].get<std::string>().empty()) {
+                line += " \"" + shown(mat["name"].get<std::string>()) + "\"";
+            }
+            line += mat["class"] == "multi"
+                        ? " (multi/sub-object, " + plural(mat["subMaterials"].size(), "sub-material", "sub-materials") + ")"
+                        : std::string(" (game material)");
+        }
+        e.treeLines.push_back(line);
+        for (const json& mi : n["modifiers"]) {
+            const json& mod = d["modifiers"][mi.get<std::size_t>()];
+            if (mod["class"] != "skin") {
+                continue;
+            }
+            ++skinned;
+            std::size_t weighted = 0;
+            for (const json& w : mod["weights"]) {
+                weighted += w.empty() ? 0 : 1;
+            }
+            e.treeLines.push_back(std::string((depth + 1) * 2, ' ') + "skin: " +
+                                  plural(mod["bones"].size(), "bone", "bones") + ", " + std::to_string(weighted) +
+                                  " of " + plural(meshVerts, "vertex", "vertices") + " weighted");
+        }
+        for (const json& c : n["children"]) {
+            walk(c.get<std::size_t>(), depth + 1);
+        }
+    };
+    for (std::size_t i = 0; i < d["nodes"].size(); ++i) {
+        if (d["nodes"][i]["parent"].is_null()) {
+            walk(i, 1);
+        }
+    }
+    std::size_t multi = 0, game = 0, texFound = 0, texMissing = 0;
+    for (const json& m : d["materials"]) {
+        multi += m["class"] == "multi" ? 1 : 0;
+        game += m["class"] == "game" ? 1 : 0;
+    }
+    for (const json& t : d["textures"]) {
+        if (t["found"].get<bool>()) {
+            ++texFound;
+            e.found.insert(t["mapName"].get<std::string>());
+        } else {
+            ++texMissing;
+            e.missing.insert(t["mapName"].is_null() ? t["name"].get<std::string>() : t["mapName"].get<std::string>());
+        }
+    }
+    e.totals = "totals: " + plural(d["nodes"].size(), "node", "nodes") + " (" + std::to_string(meshes) + " mesh, " +
+               std::to_string(lights) + " light, " + std::to_string(dummies) + " dummy, " + std::to_string(none) +
+               " none), " + plural(vertices, "vertex", "vertices") + ", " + plural(faces, "face", "faces") + ", " +
+               plural(d["materials"].size(), "material", "materials") + " (" + std::to_string(multi) +
+               " multi/sub-object, " + std::to_string(game) + " game), " +
+               plural(d["textures"].size(), "texture", "textures") + " (" + std::to_string(texFound) + " found, " +
+               std::to_string(texMissing) + " missing), " + plural(skinned, "skinned mesh", "skinned meshes");
+    return e;
+}
+
+// The summary's node tree, texture lists and totals against the dump.
+void expectSummaryMatchesDump(const std::string& summary, const json& d)
+{
+    const ExpectedSummary e = expectedSummary(d);
+    std::vector<std::string> tree;
+    std::set<std::string> found, missing;
+    std::string totals;
+    std::set<std::string>* section = nullptr;
+    for (const std::string& line : lines(summary)) {
+        const std::size_t text = line.find_first_not_of(' ');
+        if (line.rfind("totals: ", 0) == 0) {
+            totals = line;
+        } else if (line == "textures found:") {
+            section = &found;
+        } else if (line == "textures missing:") {
+            section = &missing;
+        } else if (section != nullptr && line.rfind("  ", 0) == 0) {
+            std::string name = line.substr(2);
+            const std::size_t uses = name.rfind(" (");
+            if (uses != std::string::npos && name.back() == ')' && name.find(" textures)", uses) != std::string::npos) {
+                name.erase(uses);
+            }
+            section->insert(name);
+        } else if (text != std::string::npos && text > 0 &&
+                   (line[text] == '"' || line.compare(text, 6, "skin: ") == 0)) {
+            tree.push_back(line);
+        }
+    }
+    EXPECT_EQ(tree, e.treeLines);
+    EXPECT_EQ(totals, e.totals);
+    EXPECT_EQ(found, e.found);
+    EXPECT_EQ(missing, e.missing);
+}
+
+// Two dumps that agree up to float rounding (the 32-bit builds compute with
+// the x87 unit).
+void expectNearlyEqual(const json& a, const json& b, const std::string& where)
+{
+    if (a.is_number_float() || b.is_number_float()) {
+        ASSERT_TRUE(a.is_number() && b.is_number()) << where;
+        const double x = a.get<double>(), y = b.get<double>();
+        EXPECT_LE(std::fabs(x - y), 1e-5 * std::max({1.0, std::fabs(x), std::fabs(y)})) << where << ": " << x << " vs " << y;
+        return;
+    }
+    ASSERT_EQ(a.type(), b.type()) << where;
+    if (a.is_object()) {
+        ASSERT_EQ(a.size(), b.size()) << where;
+        for (const auto& [key, value] : a.items()) {
+            ASSERT_TRUE(b.contains(key)) << where << "." << key;
+            expectNearlyEqual(value, b[key], where + "." + key);
+        }
+    } else if (a.is_array()) {
+        ASSERT_EQ(a.size(), b.size()) << where;
+        for (std::size_t i = 0; i < a.size(); ++i) {
+            expectNearlyEqual(a[i], b[i], where + "[" + std::to_string(i) + "]");
+        }
+    } else {
+        EXPECT_EQ(a, b) << where;
+    }
+}
+
+}  // namespace
+
+// --- import ---
+
+TEST_F(Cli, ImportOfTheExampleSummarisesTheSceneOfItsDump)
+{
+    const Outcome r = run({"import", "--no-progress", kExample});
+    ASSERT_TRUE(r.exited && r.status == 0) << r;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out.rfind(kExample + ": ", 0), 0u) << r.out;
+    const json d = dumpOf({kExample});
+    ASSERT_FALSE(d.is_discarded());
+    ASSERT_FALSE(d["nodes"].empty());
+    expectSummaryMatchesDump(r.out, d);
+}
+
+TEST_F(Cli, JsonToStandardOutputIsTheWholeDump)
+{
+    const Outcome r = run({"import", "--no-progress", "--json", "-", kExample});
+    ASSERT_TRUE(r.exited && r.status == 0) << r;
+    const json d = json::parse(r.out, nullptr, false);
+    ASSERT_FALSE(d.is_discarded()) << r.out.substr(0, 500);
+    for (const char* field : {"format", "version", "import", "progress", "nodes", "meshes", "materials", "textures",
+                              "controllers", "modifiers", "selection", "commandPanel", "undo", "script", "globals"}) {
+        EXPECT_TRUE(d.contains(field)) << field;
+    }
+    EXPECT_EQ(d["format"], "orvik-scene");
+    EXPECT_EQ(d["version"], 1);
+    EXPECT_EQ(d["import"]["file"], kExample);
+    EXPECT_EQ(d["import"]["result"], 1);
+    EXPECT_EQ(d["import"]["zoomExtents"], true);
+    EXPECT_EQ(d["progress"]["title"], "Importing DFF");
+    EXPECT_EQ(d["progress"]["opened"], true);
+    EXPECT_EQ(d["progress"]["closed"], true);
+    EXPECT_FALSE(d["nodes"].empty());
+}
+
+// The dump goes to the file named, the model is never written to, and a dump
+// that would land on the model is refused.
+TEST_F(Cli, ImportLeavesTheModelFileUntouched)
+{
+    const fs::path model = dir / "model.dff";
+    fs::copy_file(kExample, model);
+    fs::permissions(model, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    const std::string before = readFile(model);
+    const auto mtime = fs::last_write_time(model);
+
+    const Outcome summary = run({"import", "--no-progress", model.string()});
+    EXPECT_TRUE(summary.exited && summary.status == 0) << summary;
+    const fs::path out = dir / "scene.json";
+    const Outcome dump = run({"import", "--no-progress", "--json", out.string(), model.string()});
+    EXPECT_TRUE(dump.exited && dump.status == 0) << dump;
+    EXPECT_EQ(dump.out, "");
+    const json d = json::parse(readFile(out), nullptr, false);
+    ASSERT_FALSE(d.is_discarded());
+    EXPECT_EQ(d["import"]["file"], model.string());
+
+    const Outcome onto = run({"import", "--no-progress", "--json", model.string(), model.string()});
+    expectOneLineFailure(onto, 2, model.string(), "overwrite the model");
+
+    EXPECT_EQ(readFile(model), before);
+    EXPECT_EQ(fs::last_write_time(model), mtime);
+}
+
+// --bitmap-path folders are searched (names compared case-insensitively);
+// the summary lists the full path of every texture found.
+TEST_F(Cli, BitmapPathFindsTexturesNamedCaseInsensitively)
+{
+    const json plain = dumpOf({kExample});
+    ASSERT_FALSE(plain["textures"].empty());
+    const json& tex = plain["textures"][0];
+    ASSERT_FALSE(tex["found"].get<bool>());
+    ASSERT_TRUE(tex["mapName"].is_string());
+    std::string fileName = fs::path(tex["mapName"].get<std::string>()).filename().string();
+    for (char& c : fileName) {
+        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : (c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c));
+    }
+    fs::create_directory(dir / "maps");
+    fs::create_directory(dir / "empty");
+    file("maps/" + fileName, "image");
+
+    const json d = dumpOf({"--bitmap-path", (dir / "empty").string(), "--bitmap-path", (dir / "maps").string(), kExample});
+    ASSERT_FALSE(d["textures"].empty());
+    EXPECT_TRUE(d["textures"][0]["found"].get<bool>()) << d["textures"][0].dump();
+    EXPECT_EQ(d["textures"][0]["mapName"], (dir / "maps" / fileName).string());
+
+    const Outcome r = run({"import", "--no-progress", "--bitmap-path", (dir / "maps").string(), kExample});
+    ASSERT_TRUE(r.exited && r.status == 0) << r;
+    expectSummaryMatchesDump(r.out, d);
+    EXPECT_NE(r.out.find("textures found:\n  " + (dir / "maps" / fileName).string()), std::string::npos) << r.out;
+
+    const Outcome notFolder = run({"import", "--bitmap-path", (dir / "nowhere").string(), kExample});
+    expectOneLineFailure(notFolder, 2, (dir / "nowhere").string(), "not a folder");
+}
+
+TEST_F(Cli, WithoutGameMaterialTheHostCreatesNone)
+{
+    const json with = dumpOf({kExample});
+    const json without = dumpOf({"--without-game-material", kExample});
+    auto count = [](const json& d, const char* cls) {
+        return std::count_if(d["materials"].begin(), d["materials"].end(),
+                             [cls](const json& m) { return m["class"] == cls; });
+    };
+    EXPECT_GT(count(with, "game"), 0);
+    EXPECT_EQ(count(without, "game"), 0);
+    EXPECT_EQ(without["nodes"].size(), with["nodes"].size());
+}
+
+// Files the importer is never handed: each refused with exit status 2.
+TEST_F(Cli, UnusableModelFilesAreRefusedBeforeTheImport)
+{
+    const std::string missing = (dir / "gone.dff").string();
+    expectOneLineFailure(run({"import", missing}), 2, missing, "no such file");
+
+    fs::create_directory(dir / "folder.dff");
+    expectOneLineFailure(run({"import", (dir / "folder.dff").string()}), 2, (dir / "folder.dff").string(),
+                         "not a regular file");
+
+    const std::string fifo = (dir / "pipe.dff").string();
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    expectOneLineFailure(run({"import", fifo}), 2, fifo, "not a regular file");
+
+    const std::string dangling = (dir / "link.dff").string();
+    fs::create_symlink(dir / "vanished.dff", dangling);
+    expectOneLineFailure(run({"import", dangling}), 2, dangling, "does not exist");
+
+    // Sparse files: their size is checked, never read.
+    for (const std::uint64_t size : {std::uint64_t{1} << 32, (std::uint64_t{1} << 32) + 1}) {
+        const std::string big = (dir / "huge.dff").string();
+        const int fd = ::open(big.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::ftruncate(fd, static_cast<off_t>(size)), 0);
+        ::close(fd);
+        expectOneLineFailure(run({"import", big}), 2, big, std::to_string(size) + " bytes is too large");
+        fs::remove(big);
+    }
+
+    if (::geteuid() != 0) {  // root reads any file
+        const fs::path locked = file("locked.dff", readFile(kExample));
+        fs::permissions(locked, fs::perms::none);
+        expectOneLineFailure(run({"import", locked.string()}), 2, locked.string(), "cannot be read");
+    }
+
+    const fs::path txd = file("model.txd", readFile(kExample));
+    expectOneLineFailure(run({"import", txd.string()}), 2, txd.string(), "no importer for extension .txd");
+}
+
+TEST_F(Cli, FilesHoldingNoModelImportNothing)
+{
+    for (const std::string& bytes : {std::string(), std::string("junk"), std::string(64, '\0'),
+                                     readFile(kExample).substr(0, 12)}) {
+        const fs::path p = file("nothing.dff", bytes);
+        const Outcome r = run({"import", "--no-progress", p.string()});
+        expectOneLineFailure(r, 3, p.string(), kNothingBuilt);
+
+        // The dump is still written: the import ran.
+        const Outcome j = run({"import", "--no-progress", "--json", "-", p.string()});
+        EXPECT_EQ(j.status, 3) << j;
+        const json d = json::parse(j.out, nullptr, false);
+        ASSERT_FALSE(d.is_discarded()) << j;
+        EXPECT_TRUE(d["nodes"].empty());
+        EXPECT_EQ(d["import"]["result"], 1);
+    }
+}
+
+TEST_F(Cli, PluginsThatCannotBeLoadedAreRefused)
+{
+    const std::string missing = (dir / "none.dli").string();
+    expectOneLineFailure(run({"import", "--plugin", missing, kExample}), 2, missing, "no such file");
+    expectOneLineFailure(run({"info", "--plugin", missing}), 2, missing, "no such file");
+
+    const fs::path text = file("text.dli", "not a library");
+    expectOneLineFailure(run({"import", "--plugin", text.string(), kExample}), 2, text.string(), "not an ELF library");
+
+    // An ELF library that is no plug-in: no exports to find.
+    const std::string host = std::string(ORVIK_BIN_DIR) + "/libOrvikHost.so";
+    expectOneLineFailure(run({"info", "--plugin", host}), 2, host, "LibDescription");
+}
+
+TEST_F(Cli, UsageErrorsExitWithTwo)
+{
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {}, {"import"}, {"frobnicate"}, {"import", kExample, "--colour"}, {"import", "--json"}, {"info", "x"}}) {
+        const Outcome r = run(args);
+        EXPECT_TRUE(r.exited) << r;
+        EXPECT_EQ(r.status, 2) << r;
+        EXPECT_EQ(r.err.rfind("orvik: ", 0), 0u) << r;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r;
+    }
+    const Outcome help = run({"--help"});
+    EXPECT_EQ(help.status, 0) << help;
+    EXPECT_NE(help.out.find("import"), std::string::npos);
+}
+
+// --- info ---
+
+TEST_F(Cli, InfoReportsEveryLibraryAsTheHostSeesIt)
+{
+    for (const std::string& name : builtLibraries()) {
+        SCOPED_TRACE(name);
+        const Outcome r = run({"info", "--plugin", pluginPath(name)});
+        ASSERT_TRUE(r.exited && r.status == 0) << r;
+        const json j = json::parse(r.out, nullptr, false);
+        ASSERT_FALSE(j.is_discarded()) << r.out;
+        const bool is2010 = name.find("2010") != std::string::npos;
+        EXPECT_EQ(j["LibVersion"], is2010 ? 0x2EE02100u : 0x36B02600u);
+        EXPECT_EQ(j["LibNumberClasses"], 1);
+        EXPECT_EQ(j["CanAutoDefer"], 1);
+        ASSERT_TRUE(j["LibDescription"].is_string());
+        EXPECT_FALSE(j["LibDescription"].get<std::string>().empty());
+        ASSERT_EQ(j["classes"].size(), 1u);
+        const json& c = j["classes"][0];
+        EXPECT_EQ(c["ClassName"], "Orvik plugin");
+        EXPECT_EQ(c["Category"], "Game model file importer");
+        EXPECT_EQ(c["SuperClassID"], 0xA10);
+        EXPECT_EQ(c["ClassID"], json::array({0x4F52272Au, 0x2CDF01E5u}));
+        EXPECT_EQ(c["IsPublic"], 1);
+        EXPECT_TRUE(c.contains("InternalName") && c["InternalName"].is_null());
+        const json& imp = c["importer"];
+        EXPECT_EQ(imp["ExtCount"], 1);
+        EXPECT_EQ(imp["Ext"], json::array({"dff"}));
+        EXPECT_EQ(imp["LongDesc"], "GTA 3 series DFF files");
+        EXPECT_EQ(imp["ShortDesc"], "Grand Theft Auto DFF");
+        EXPECT_TRUE(imp["AuthorName"].is_string() && !imp["AuthorName"].get<std::string>().empty());
+        EXPECT_TRUE(imp["CopyrightMessage"].is_string() && !imp["CopyrightMessage"].get<std::string>().empty());
+        EXPECT_EQ(imp["OtherMessage1"], "");
+        EXPECT_EQ(imp["OtherMessage2"], "");
+        EXPECT_EQ(imp["Version"], 100);
+        EXPECT_EQ(imp["ZoomExtents"], 1);
+    }
+}
+
+TEST_F(Cli, DefaultPluginIsTheOneBuiltBesideOrvik)
+{
+    const Outcome r = run({"info"});
+    ASSERT_TRUE(r.exited && r.status == 0) << r;
+    const json j = json::parse(r.out, nullptr, false);
+    ASSERT_FALSE(j.is_discarded());
+    EXPECT_EQ(j["plugin"], pluginPath("Orvik_2012x64"));
+    EXPECT_EQ(j["LibVersion"], 0x36B02600u);
+    if (ORVIK_HAVE_X86) {
+        const Outcome x86 = run({"info"}, kOrvik + "_x86");
+        ASSERT_TRUE(x86.exited && x86.status == 0) << x86;
+        EXPECT_EQ(json::parse(x86.out)["plugin"], pluginPath("Orvik_2012x86"));
+    }
+}
+
+// The four builds behave alike: the same scene from each (the 32-bit ones
+// through orvik_x86, which orvik runs for them).
+TEST_F(Cli, EveryLibraryImportsTheExampleAlike)
+{
+    const json reference = dumpOf({kExample});
+    ASSERT_FALSE(reference.is_discarded());
+    for (const std::string& name : builtLibraries()) {
+        SCOPED_TRACE(name);
+        const json d = dumpOf({"--plugin", pluginPath(name), kExample});
+        ASSERT_FALSE(d.is_discarded());
+        if (name.find("x64") != std::string::npos) {
+            EXPECT_EQ(d, reference);
+        } else {
+            expectNearlyEqual(d, reference, "dump");
+        }
+    }
+}
+
+// --- the real models ---
+
+// Every sample file goes through the importer and nothing crashes. The
+// models build a scene (exit 0) whose summary agrees with its dump; the other
+// files (texture dictionaries, the notes), handed over by a .dff link, build
+// nothing or something, and never crash.
+TEST_F(Cli, EverySampleFileImportsWithoutCrashing)
+{
+    ORVIK_REQUIRE_SAMPLES();
+    std::size_t models = 0;
+    for (const auto& entry : fs::directory_iterator(samplesFolder())) {
+        if (!entry.is_regular_file()) {
+            continue;
+        }
+        const fs::path sample = entry.path();
+        SCOPED_TRACE(sample.string());
+        if (sample.extension() != ".dff") {
+            const fs::path link = dir / (sample.filename().string() + ".dff");
+            fs::create_symlink(sample, link);
+            const Outcome r = run({"import", "--no-progress", link.string()});
+            ASSERT_TRUE(r.exited) << r;
+            EXPECT_TRUE(r.status == 0 || r.status == 3) << r;
+            continue;
+        }
+        ++models;
+        const fs::path out = dir / "scene.json";
+        const Outcome dump = run({"import", "--no-progress", "--json", out.string(), sample.string()});
+        ASSERT_TRUE(dump.exited) << dump;
+        EXPECT_EQ(dump.status, 0) << dump;
+        const json d = json::parse(readFile(out), nullptr, false);
+        ASSERT_FALSE(d.is_discarded());
+        const Outcome summary = run({"import", "--no-progress", sample.string()});
+        ASSERT_TRUE(summary.exited) << summary;
+        EXPECT_EQ(summary.status, 0) << summary;
+        expectSummaryMatchesDump(summary.out, d);
+    }
+    EXPECT_GT(models, 0u);
+}
