@@ -56,6 +56,10 @@ public:
             raw("null", 4);
             return;
         }
+        if (f == 0.0f && std::signbit(f)) {
+            raw("-0.0", 4);  // "-0" reads back as the integer 0 in most parsers
+            return;
+        }
         reserve(kNumberRoom);
         // The shortest text that reads back to the same float.
         const auto r = std::to_chars(buf + len, buf + kBufSize, f);
