@@ -52,26 +52,15 @@ public:
     void number(float f)
     {
         separate();
-        if (!std::isfinite(f)) {
-            raw("null", 4);
-            return;
-        }
-        if (f == 0.0f && std::signbit(f)) {
-            raw("-0.0", 4);  // "-0" reads back as the integer 0 in most parsers
-            return;
-        }
         reserve(kNumberRoom);
-        // The shortest text that reads back to the same float.
-        const auto r = std::to_chars(buf + len, buf + kBufSize, f);
-        len = static_cast<std::size_t>(r.ptr - buf);
+        floatText(f);
     }
     template <class Int>
     void integer(Int v)
     {
         separate();
         reserve(kNumberRoom);
-        const auto r = std::to_chars(buf + len, buf + kBufSize, v);
-        len = static_cast<std::size_t>(r.ptr - buf);
+        intText(v);
     }
     // An index, or null when negative (no object).
     void index(int i)
@@ -93,23 +82,60 @@ public:
         quoted(s, std::strlen(s));
     }
     void newline() { put('\n'); }
+    // [x,y,z] and [a,b,c], the bulk of a mesh dump, written in one go.
     void point(const Point3& p)
     {
-        beginArray();
-        number(p.x), number(p.y), number(p.z);
-        endArray();
+        separate();
+        reserve(3 * kNumberRoom + 4);
+        buf[len++] = '[';
+        floatText(p.x);
+        buf[len++] = ',';
+        floatText(p.y);
+        buf[len++] = ',';
+        floatText(p.z);
+        buf[len++] = ']';
     }
     void triple(DWORD a, DWORD b, DWORD c)
     {
-        beginArray();
-        integer(a), integer(b), integer(c);
-        endArray();
+        separate();
+        reserve(3 * kNumberRoom + 4);
+        buf[len++] = '[';
+        intText(a);
+        buf[len++] = ',';
+        intText(b);
+        buf[len++] = ',';
+        intText(c);
+        buf[len++] = ']';
     }
 
 private:
     static constexpr std::size_t kBufSize = 1 << 16;
     static constexpr std::size_t kNumberRoom = 64;
     static constexpr int kMaxDepth = 64;
+
+    // The shortest text that reads back to the same float; null for the
+    // non-finite values JSON cannot hold. The caller reserved kNumberRoom.
+    void floatText(float f)
+    {
+        if (!std::isfinite(f)) {
+            std::memcpy(buf + len, "null", 4);
+            len += 4;
+        } else if (f == 0.0f && std::signbit(f)) {
+            std::memcpy(buf + len, "-0.0", 4);  // "-0" reads back as the integer 0 in most parsers
+            len += 4;
+        } else {
+            len = static_cast<std::size_t>(std::to_chars(buf + len, buf + kBufSize, f).ptr - buf);
+        }
+    }
+    template <class Int>
+    void intText(Int v)
+    {
+        if (v >= 0 && v < 10) {
+            buf[len++] = static_cast<char>('0' + v);
+        } else {
+            len = static_cast<std::size_t>(std::to_chars(buf + len, buf + kBufSize, v).ptr - buf);
+        }
+    }
 
     void open(char c)
     {
