@@ -242,7 +242,7 @@ int run(int argc, char** argv)
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
         std::string what = e.what();
-        if (!what.empty()) {
+        if (what.size() > 1 && std::islower(static_cast<unsigned char>(what[1]))) {  // not "MODEL ..."
             what[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(what[0])));
         }
         std::cerr << "orvik: " << what << " (see orvik --help)\n";
