@@ -1,0 +1,250 @@
+// The stand-in host's materials: the game material's parameter block, the
+// multi-material's slots, coordinate generators, the bitmap file search, and
+// float controllers with the animate mode.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "host/max.h"
+#include "host/scene.h"
+
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A folder of its own for one test, removed afterwards.
+class Folder {
+public:
+    explicit Folder(const std::string& tag)
+    {
+        static int counter = 0;
+        path = fs::temp_directory_path() /
+               ("orvik-host-mtl-" + tag + "-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+        fs::remove_all(path);
+        fs::create_directories(path);
+    }
+    ~Folder()
+    {
+        std::error_code ec;
+        fs::remove_all(path, ec);
+    }
+    fs::path touch(const std::string& name) const
+    {
+        const fs::path p = path / name;
+        fs::create_directories(p.parent_path());
+        std::ofstream(p) << "x";
+        return p;
+    }
+    fs::path path;
+};
+
+std::string lookUp(const std::string& name)
+{
+    MCHAR out[MAX_PATH] = {};
+    if (!BMMGetFullFilename(name.c_str(), out)) return "<none>";
+    return out;
+}
+
+class HostMaterials : public testing::Test {
+protected:
+    void SetUp() override { resetScene(); }
+};
+
+TEST_F(HostMaterials, GameMaterialBlockHoldsTheTableKinds)
+{
+    GameMtl m;
+    IParamBlock2* pb = m.GetParamBlock(0);
+    ASSERT_NE(pb, nullptr);
+    EXPECT_EQ(m.GetParamBlock(1), nullptr);
+    // Float ids take floats, and so on; every other kind is refused.
+    const std::string kinds = "fffctiitiftictiiffiiii";
+    ASSERT_EQ(pb->Params().size(), kinds.size());
+    for (int id = 0; id < 22; ++id) {
+        SCOPED_TRACE(id);
+        const auto p = static_cast<ParamID>(id);
+        float f = 1.5f;
+        int i = 7;
+        Point3 c(0.1f, 0.2f, 0.3f);
+        BitmapTex tex;
+        EXPECT_EQ(pb->SetValue(p, 0, f) != 0, kinds[id] == 'f');
+        EXPECT_EQ(pb->SetValue(p, 0, i) != 0, kinds[id] == 'i');
+        EXPECT_EQ(pb->SetValue(p, 0, c) != 0, kinds[id] == 'c');
+        EXPECT_EQ(pb->SetValue(p, 0, static_cast<Texmap*>(&tex)) != 0, kinds[id] == 't');
+        EXPECT_TRUE(pb->Params()[static_cast<std::size_t>(id)].written);
+        pb->SetValue(p, 0, static_cast<Texmap*>(nullptr));
+    }
+    float f = 0;
+    EXPECT_FALSE(pb->SetValue(22, 0, f));
+}
+
+TEST_F(HostMaterials, RefusedSetValueChangesNothing)
+{
+    GameMtl m;
+    IParamBlock2* pb = m.GetParamBlock(0);
+    EXPECT_FALSE(pb->SetValue(0, 0, 5));  // an int for a float parameter
+    EXPECT_FALSE(pb->Params()[0].written);
+    Interval iv;
+    float f = -1.0f;
+    EXPECT_TRUE(pb->GetValue(0, 0, f, iv));
+    EXPECT_EQ(f, 0.0f);
+
+    // A texture never set reads back as null.
+    Texmap* tex = reinterpret_cast<Texmap*>(&m);
+    EXPECT_TRUE(pb->GetValue(4, 0, tex, iv));
+    EXPECT_EQ(tex, nullptr);
+    int i = 0;
+    EXPECT_FALSE(pb->GetValue(4, 0, i, iv));
+
+    Color c(0.25f, 0.5f, 1.0f);
+    EXPECT_TRUE(pb->SetValue(12, 0, c));
+    Color back;
+    EXPECT_TRUE(pb->GetValue(12, 0, back, iv));
+    EXPECT_EQ(back.g, 0.5f);
+}
+
+TEST_F(HostMaterials, MultiMaterialSlots)
+{
+    MultiMtl multi;
+    GameMtl a;
+    multi.SetNumSubMtls(2);
+    multi.SetSubMtl(1, &a);
+    multi.SetSubMtl(2, &a);  // outside the count: refused
+    multi.SetSubMtl(-1, &a);
+    EXPECT_EQ(multi.NumSubMtls(), 2);
+    EXPECT_EQ(multi.GetSubMtl(0), nullptr);
+    EXPECT_EQ(multi.GetSubMtl(1), &a);
+    EXPECT_EQ(multi.GetSubMtl(2), nullptr);
+    multi.SetNumSubMtls(3);
+    EXPECT_EQ(multi.GetSubMtl(1), &a);
+}
+
+TEST_F(HostMaterials, CoordinateGeneratorTakesFloatControllersOnly)
+{
+    BitmapTex* tex = NewDefaultBitmapTex();
+    ASSERT_EQ(currentScene().textures.size(), 1u);
+    Animatable* params = tex->GetUVGen()->SubAnim(0);
+    ASSERT_NE(params, nullptr);
+    Control* c = NewDefaultFloatController();
+    EXPECT_FALSE(params->AssignController(tex, 0));
+    EXPECT_FALSE(params->AssignController(c, 4));
+    EXPECT_TRUE(params->AssignController(c, 3));
+    EXPECT_EQ(tex->GetUVGen()->Params().GetController(3), c);
+    EXPECT_EQ(params->SubAnim(3), c);
+    EXPECT_EQ(tex->GetUVGen()->Params().GetController(0), nullptr);
+}
+
+TEST_F(HostMaterials, MapNameRecordsWhetherTheFileExists)
+{
+    Folder f("mapname");
+    const fs::path file = f.touch("a.tga");
+    BitmapTex tex;
+    EXPECT_EQ(tex.GetMapName(), nullptr);
+    tex.SetMapName(file.string().c_str());
+    EXPECT_TRUE(tex.MapFileFound());
+    EXPECT_EQ(std::string(tex.GetMapName()), file.string());
+    tex.SetMapName(f.path.string().c_str());  // a folder is no bitmap
+    EXPECT_FALSE(tex.MapFileFound());
+    tex.SetMapName("surely-missing.TGA");
+    EXPECT_FALSE(tex.MapFileFound());
+}
+
+TEST_F(HostMaterials, BitmapSearchOrderAndCase)
+{
+    Folder model("model"), first("first"), second("second");
+    HostOptions options;
+    options.bitmapPaths = {first.path.string(), second.path.string()};
+    Scene& scene = resetScene(options);
+    scene.importFile = (model.path / "car.dff").string();
+
+    const fs::path inModel = model.touch("Wheel.TGA");
+    EXPECT_EQ(lookUp("wheel.tga"), inModel.string());  // file names compared ignoring case
+
+    const fs::path inFirst = first.touch("door.dds");
+    second.touch("door.dds");
+    EXPECT_EQ(lookUp("DOOR.DDS"), inFirst.string());
+    const fs::path inSecond = second.touch("roof.png");
+    EXPECT_EQ(lookUp("roof.png"), inSecond.string());
+    model.touch("hood.bmp");
+    first.touch("hood.bmp");
+    EXPECT_EQ(lookUp("hood.bmp"), (model.path / "hood.bmp").string());  // the model's folder comes first
+
+    // A name that is a path is taken as it stands, its case too.
+    const fs::path deep = second.touch("sub/Deep.jpg");
+    EXPECT_EQ(lookUp(deep.string()), deep.string());
+    EXPECT_EQ(lookUp((second.path / "SUB" / "deep.JPG").string()), deep.string());
+    EXPECT_EQ(lookUp("sub/deep.jpg"), deep.string());  // relative to a bitmap folder
+
+    EXPECT_EQ(lookUp("missing.tga"), "<none>");
+    EXPECT_EQ(lookUp(""), "<none>");
+    // No answer that does not fit the host's 260-character buffer.
+    const std::string longName(300, 'n');
+    EXPECT_EQ(lookUp(longName), "<none>");
+}
+
+TEST_F(HostMaterials, BitmapSearchLooksAtTheCurrentImportOnly)
+{
+    Folder model("only");
+    model.touch("tyre.tga");
+    resetScene().importFile = (model.path / "a.dff").string();
+    EXPECT_NE(lookUp("tyre.tga"), "<none>");
+    resetScene();
+    EXPECT_EQ(lookUp("tyre.tga"), "<none>");
+}
+
+float valueAt(Control* c, TimeValue t)
+{
+    float v = 0;
+    Interval iv;
+    c->GetValue(t, &v, iv);
+    return v;
+}
+
+TEST_F(HostMaterials, FloatControllerKeysAndConstant)
+{
+    auto* c = static_cast<FloatController*>(NewDefaultFloatController());
+    ASSERT_EQ(currentScene().controllers.size(), 1u);
+    float v = 3.0f;
+    c->SetValue(100, &v);  // animate off: the constant
+    EXPECT_TRUE(c->Keys().empty());
+    EXPECT_EQ(valueAt(c, -5000), 3.0f);
+
+    AnimateOn();
+    float a = 2.0f, b = 4.0f, d = 10.0f;
+    c->SetValue(4800, &b);
+    c->SetValue(0, &a);
+    c->SetValue(9600, &d);
+    c->SetValue(4800, &b);  // the same time replaces
+    AnimateOff();
+    ASSERT_EQ(c->Keys().size(), 3u);
+    EXPECT_EQ(c->Keys()[0], (std::pair<TimeValue, float>{0, 2.0f}));
+    EXPECT_EQ(c->Keys()[1], (std::pair<TimeValue, float>{4800, 4.0f}));
+    EXPECT_EQ(valueAt(c, 4800), 4.0f);
+    EXPECT_EQ(valueAt(c, 2400), 3.0f);
+    EXPECT_EQ(valueAt(c, 7200), 7.0f);
+    EXPECT_EQ(valueAt(c, -100), 2.0f);  // clamped outside the keys
+    EXPECT_EQ(valueAt(c, 20000), 10.0f);
+}
+
+TEST_F(HostMaterials, SuspendAndResumeNest)
+{
+    EXPECT_FALSE(Animating());
+    AnimateOn();
+    SuspendAnimate();
+    EXPECT_FALSE(Animating());
+    AnimateOn();
+    SuspendAnimate();
+    AnimateOff();
+    ResumeAnimate();
+    EXPECT_TRUE(Animating());
+    ResumeAnimate();
+    EXPECT_TRUE(Animating());
+    AnimateOff();
+    ResumeAnimate();  // nothing saved: unchanged
+    EXPECT_FALSE(Animating());
+}
+
+}  // namespace
