@@ -234,13 +234,6 @@ bool finite(const Affine& a)
     return true;
 }
 
-Json jsonMatrix(const Matrix3& tm)
-{
-    Json rows = Json::array();
-    for (int r = 0; r < 4; ++r) rows.push_back(jsonPoint(tm.GetRow(r)));
-    return rows;
-}
-
 // The object-offset transform: scale, then rotation, then translation. The
 // quaternion is read as the host's Matrix3 would be built from it.
 Affine objectOffset(const INode& node)

@@ -153,22 +153,22 @@ int Builder::meshFor(INode* node, TriObject& object, const SkinModifier* skinMod
             const Point3 a = mesh.verts[face.v[0]], b = mesh.verts[face.v[1]], c = mesh.verts[face.v[2]];
             faceNormal[k] = Normalize(CrossProd(b - a, c - a));
             for (int corner = 0; corner < 3; ++corner) {
-                std::vector<std::int64_t> key(slots);
-                key[0] = face.v[corner];
+                std::vector<std::int64_t> cornerKey(slots);
+                cornerKey[0] = face.v[corner];
                 // Normal: its id, or, where the corner has none, its face's
-                // (one per face, so such corners never merge across faces).
-                key[1] = -1;
+                // (one per face, so such cornerKey never merge across faces).
+                cornerKey[1] = -1;
                 if (hasNormals) {
                     int nid = f < spec->GetNumFaces() ? spec->Face(f).GetNormalID(corner) : -1;
                     if (nid < 0 || nid >= spec->GetNumNormals()) nid = -1;
-                    key[1] = nid >= 0 ? nid : -2 - static_cast<std::int64_t>(k);
+                    cornerKey[1] = nid >= 0 ? nid : -2 - static_cast<std::int64_t>(k);
                 }
                 for (std::size_t ch = 0; ch < channels.size(); ++ch) {
-                    key[2 + ch] = mesh.Map(channels[ch].number).tf[static_cast<std::size_t>(f)].t[corner];
+                    cornerKey[2 + ch] = mesh.Map(channels[ch].number).tf[static_cast<std::size_t>(f)].t[corner];
                 }
-                const auto [it, added] = vertexOf.emplace(key, static_cast<std::uint32_t>(keys.size()));
+                const auto [it, added] = vertexOf.emplace(cornerKey, static_cast<std::uint32_t>(keys.size()));
                 if (added) {
-                    keys.push_back(key);
+                    keys.push_back(cornerKey);
                     firstFace.push_back(k);
                 }
                 indices.push_back(it->second);
