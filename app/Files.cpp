@@ -61,6 +61,12 @@ bool isDirectory(const std::string& path)
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+bool pathExists(const std::string& path)
+{
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0;
+}
+
 int elfClass(const std::string& path, std::string& reason)
 {
     struct stat st {};

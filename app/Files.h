@@ -20,6 +20,8 @@ bool sameFile(const std::string& a, const std::string& b);
 
 // Whether the path names an existing folder.
 bool isDirectory(const std::string& path);
+// Whether anything exists at the path (a link is followed).
+bool pathExists(const std::string& path);
 
 // ELF class of a library: 32 or 64; 0 with a reason when the file is no ELF
 // file or cannot be read.

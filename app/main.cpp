@@ -64,9 +64,20 @@ struct Invocation {
     bool reexecuted = false;
 };
 
-std::string defaultPlugin(const Invocation& inv)
+// The library to load: the default one beside this executable, or the one
+// named. A bare file name that is not in the current folder is looked up
+// beside the executable, where the build puts all four libraries.
+std::string pluginToLoad(const Invocation& inv, const std::string& named)
 {
-    return orvik::directoryOf(inv.self) + "/" + ORVIK_DEFAULT_PLUGIN;
+    const std::string besideSelf = orvik::directoryOf(inv.self) + "/";
+    if (named.empty()) {
+        return besideSelf + ORVIK_DEFAULT_PLUGIN;
+    }
+    if (named.find('/') == std::string::npos && !orvik::pathExists(named) &&
+        orvik::pathExists(besideSelf + named)) {
+        return besideSelf + named;
+    }
+    return named;
 }
 
 // A library of the other width cannot be loaded into this process: run the
@@ -119,7 +130,7 @@ void openLibrary(PluginLibrary& lib, const std::string& plugin)
 
 int runInfo(const Invocation& inv, const Options& opt)
 {
-    const std::string plugin = opt.plugin.empty() ? defaultPlugin(inv) : opt.plugin;
+    const std::string plugin = pluginToLoad(inv, opt.plugin);
     runMatchingHost(inv, plugin);
     PluginLibrary lib;
     openLibrary(lib, plugin);
@@ -171,7 +182,7 @@ int runImportCommand(const Invocation& inv, const Options& opt)
     if (!opt.json.empty() && opt.json != "-" && orvik::sameFile(opt.json, opt.model)) {
         fail(opt.json, "the dump would overwrite the model file");
     }
-    const std::string plugin = opt.plugin.empty() ? defaultPlugin(inv) : opt.plugin;
+    const std::string plugin = pluginToLoad(inv, opt.plugin);
     runMatchingHost(inv, plugin);
 
     PluginLibrary lib;

@@ -7,6 +7,7 @@
 // indices from the file are checked against the mesh's vertex count: a face
 // naming a vertex the mesh does not have is left out.
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <unordered_map>
 
@@ -60,15 +61,48 @@ void initFace(Face& face, DWORD a, DWORD b, DWORD c, MtlID material)
     face.smGroup = 1;
 }
 
-// Gives map face `face` of a supported channel the corners of mesh face `face`.
-void copyCornersToChannel(Mesh& mesh, int channel, int face)
-{
-    if (!mesh.mapSupport(channel)) return;
-    TVFace* mapFaces = mesh.mapFaces(channel);
-    if (mapFaces == nullptr || face >= mesh.Map(channel).getNumFaces()) return;
-    const DWORD* v = mesh.faces[face].v;
-    mapFaces[face].t[0] = v[0], mapFaces[face].t[1] = v[1], mapFaces[face].t[2] = v[2];
-}
+// The map faces of a set of supported channels, looked up once for a run of
+// faces (the face loops touch millions of faces). Valid until the mesh's
+// face count changes.
+class MapFaceTargets {
+public:
+    // The channels a geometry's format fills: -2 and 0 when prelit, then 1 to n.
+    static MapFaceTargets forFormat(Mesh& mesh, std::uint32_t format)
+    {
+        MapFaceTargets targets;
+        if (format & kPrelitBit) {
+            targets.add(mesh, MAP_ALPHA);
+            targets.add(mesh, 0);
+        }
+        const std::uint32_t channels = textureChannelCount(format);
+        for (std::uint32_t s = 1; s <= channels; ++s) targets.add(mesh, static_cast<int>(s));
+        return targets;
+    }
+    void add(Mesh& mesh, int channel)
+    {
+        if (!mesh.mapSupport(channel)) return;
+        TVFace* faces = mesh.mapFaces(channel);
+        if (faces == nullptr) return;
+        targets[count++] = Target{faces, mesh.Map(channel).getNumFaces()};
+    }
+    // Map face f of every channel gets the corners of mesh face f.
+    void copy(const Face& face, int f) const
+    {
+        for (int i = 0; i < count; ++i) {
+            if (f >= targets[i].faceCount) continue;
+            DWORD* t = targets[i].faces[f].t;
+            t[0] = face.v[0], t[1] = face.v[1], t[2] = face.v[2];
+        }
+    }
+
+private:
+    struct Target {
+        TVFace* faces = nullptr;
+        int faceCount = 0;
+    };
+    std::array<Target, 2 + kLastTextureChannel> targets{};
+    int count = 0;
+};
 
 // Turns a channel on with one map vertex per mesh vertex; null when the host
 // did not give it that many.
@@ -217,6 +251,7 @@ void Orvik::buildTriangleFaces(Mesh& mesh, const std::uint8_t* triangles, std::u
     // Record: second corner, first corner, material index, third corner (u16 each).
     const int recordCount = mesh.numFaces;
     const auto vertexCount = static_cast<std::uint32_t>(mesh.numVerts);
+    const MapFaceTargets channels = MapFaceTargets::forFormat(mesh, format);
     int made = 0;
     for (int f = 0; f < recordCount; ++f) {
         const std::uint8_t* record = triangles + kTriangleRecordSize * static_cast<std::size_t>(f);
@@ -225,7 +260,7 @@ void Orvik::buildTriangleFaces(Mesh& mesh, const std::uint8_t* triangles, std::u
         const std::uint32_t c = loadU16(record + 6);
         if (a >= vertexCount || b >= vertexCount || c >= vertexCount) continue;
         initFace(mesh.faces[made], a, b, c, loadU16(record + 4));
-        mapFaceToChannels(mesh, made, format);
+        channels.copy(mesh.faces[made], made);
         ++made;
     }
     if (made != recordCount) mesh.setNumFaces(made, TRUE, TRUE);
@@ -234,12 +269,7 @@ void Orvik::buildTriangleFaces(Mesh& mesh, const std::uint8_t* triangles, std::u
 void Orvik::mapFaceToChannels(Mesh& mesh, int face, std::uint32_t format)
 {
     if (face < 0 || face >= mesh.numFaces) return;
-    if (format & kPrelitBit) {
-        copyCornersToChannel(mesh, MAP_ALPHA, face);
-        copyCornersToChannel(mesh, 0, face);
-    }
-    const std::uint32_t channels = textureChannelCount(format);
-    for (std::uint32_t s = 1; s <= channels; ++s) copyCornersToChannel(mesh, static_cast<int>(s), face);
+    MapFaceTargets::forFormat(mesh, format).copy(mesh.faces[face], face);
 }
 
 void Orvik::copyVertexPositions(Mesh& mesh, const std::uint8_t* positions)
@@ -262,13 +292,14 @@ void Orvik::buildBinMeshFaces(Mesh& mesh, std::uint32_t bodySize, std::uint32_t 
     mesh.setNumFaces(static_cast<int>(reserve), FALSE, TRUE);
     const int capacity = mesh.numFaces;
     const auto vertexCount = static_cast<std::uint32_t>(mesh.numVerts);
+    const MapFaceTargets channels = MapFaceTargets::forFormat(mesh, format);
     int made = 0;
     walkBinMesh(body, bodySize, header,
                 [&](std::uint32_t a, std::uint32_t b, std::uint32_t c, MtlID material, bool) {
                     if (made >= capacity) return;
                     if (a >= vertexCount || b >= vertexCount || c >= vertexCount) return;
                     initFace(mesh.faces[made], a, b, c, material);
-                    mapFaceToChannels(mesh, made, format);
+                    channels.copy(mesh.faces[made], made);
                     ++made;
                 });
     mesh.setNumFaces(made, TRUE, TRUE);
@@ -335,10 +366,10 @@ void Orvik::applyExtraVertexColours(Mesh& mesh, std::uint32_t bodySize)
         }
     }
     // Only the faces the mesh has now; faces made later get no map faces here.
-    for (int f = 0; f < mesh.numFaces; ++f) {
-        copyCornersToChannel(mesh, MAP_SHADING, f);
-        copyCornersToChannel(mesh, kExtraAlphaChannel, f);
-    }
+    MapFaceTargets channels;
+    channels.add(mesh, MAP_SHADING);
+    channels.add(mesh, kExtraAlphaChannel);
+    for (int f = 0; f < mesh.numFaces; ++f) channels.copy(mesh.faces[f], f);
 }
 
 void Orvik::applyVertexNormals(Mesh& mesh, const std::uint8_t* normals)
