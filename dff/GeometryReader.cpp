@@ -13,6 +13,23 @@ constexpr std::uint32_t kMorphTargetHeadSize = 24;
 constexpr std::uint32_t kSurfacePropertiesSize = 12;
 constexpr std::uint32_t kMaxTrianglesFromRecords = 0xFFFF;
 
+// The file vertices that stay when the vertices no face uses are removed, in
+// order: mesh vertex k after the removal is file vertex result[k]. Empty when
+// every vertex is used.
+std::vector<std::uint32_t> keptVertices(const Mesh& mesh)
+{
+    const auto count = static_cast<std::size_t>(mesh.numVerts);
+    std::vector<bool> used(count, false);
+    for (int f = 0; f < mesh.numFaces; ++f)
+        for (DWORD v : mesh.faces[f].v)
+            if (v < count) used[v] = true;
+    std::vector<std::uint32_t> kept;
+    if (std::find(used.begin(), used.end(), false) == used.end()) return kept;
+    for (std::size_t v = 0; v < count; ++v)
+        if (used[v]) kept.push_back(static_cast<std::uint32_t>(v));
+    return kept;
+}
+
 bool hasSurfaceProperties(std::uint32_t stamp)
 {
     using namespace LibraryStamp;
@@ -108,6 +125,7 @@ void Orvik::readGeometry(std::uint32_t geometryIndex)
         buildTriangleFaces(*mesh, triangles, format);
     }
     if (hasNormals) applyVertexNormals(*mesh, normals);
+    if (skinTable.count(geometryIndex) != 0) geometryTable[geometryIndex].sourceVertices = keptVertices(*mesh);
     finishMesh(*mesh);
 }
 

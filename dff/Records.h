@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "dff/Chunk.h"
 
@@ -49,6 +50,9 @@ constexpr std::uint32_t kUvKeyFrameSize = 32;
 struct GeometryRecord {
     TriObject* object = nullptr;
     MultiMtl* material = nullptr;
+    // For a skinned geometry whose mesh lost vertices no face used: the file
+    // vertex each mesh vertex came from, so that weights stay on their vertex.
+    std::vector<std::uint32_t> sourceVertices;
 };
 
 // Skin data of one geometry, as pointers into the buffer. vertexCount and

@@ -157,19 +157,23 @@ void Orvik::setUpSkin(INode* meshNode, std::uint32_t geometryIndex)
     // Weights by position: mesh vertex v takes the file's four pairs at v,
     // zero weights included, as given. A pair whose bone was not added is
     // left out; vertices beyond either count are not touched.
+    // When the mesh lost vertices no face used, sourceVertices names the file
+    // vertex of each mesh vertex.
+    const std::vector<std::uint32_t>& sourceVertices = geometryTable[geometryIndex].sourceVertices;
     const std::uint32_t meshVertexCount = static_cast<std::uint32_t>(std::max(mesh.getNumVerts(), 0));
-    const std::uint32_t vertexCount = std::min(meshVertexCount, skin.vertexCount);
-    for (std::uint32_t v = 0; v < vertexCount; ++v) {
+    for (std::uint32_t v = 0; v < meshVertexCount; ++v) {
+        const std::uint32_t fileVertex = sourceVertices.empty() ? v : (v < sourceVertices.size() ? sourceVertices[v] : skin.vertexCount);
+        if (fileVertex >= skin.vertexCount) continue;
         boneList.SetCount(static_cast<int>(kWeightsPerVertex), TRUE);
         weightList.SetCount(static_cast<int>(kWeightsPerVertex), TRUE);
         int pairs = 0;
         for (std::uint32_t m = 0; m < kWeightsPerVertex; ++m) {
-            const std::uint32_t entry = skin.vertexBoneIndices[4 * std::size_t{v} + m];
+            const std::uint32_t entry = skin.vertexBoneIndices[4 * std::size_t{fileVertex} + m];
             const int listIndex = entry < entryCount ? listIndexOfEntry[entry] : -1;
             INode* bone = listIndex >= 0 ? skinInterface->GetBone(listIndex) : nullptr;
             if (bone == nullptr) continue;
             boneList[pairs] = bone;
-            weightList[pairs] = loadF32(skin.vertexWeights + 16 * std::size_t{v} + 4 * m);
+            weightList[pairs] = loadF32(skin.vertexWeights + 16 * std::size_t{fileVertex} + 4 * m);
             ++pairs;
         }
         boneList.SetCount(pairs, TRUE);

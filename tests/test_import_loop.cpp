@@ -179,8 +179,8 @@ TEST(ImportLoop, ProgressFollowsTheCursor)
     EXPECT_EQ(currentScene().progress.updates, (std::vector<int>{33, 100, 0}));
 
     dffw::File file;
-    file.units.push_back(dffw::makeBox("a"));
-    file.units.push_back(dffw::makeBox("b"));
+    file.units.push_back(dffw::makeBox("a", 1.0f, "a"));
+    file.units.push_back(dffw::makeBox("b", 1.0f, "b"));
     const Scene& scene = importBytes(dffw::write(file));
     ASSERT_TRUE(scene.progress.hasTitle);
     EXPECT_EQ(scene.progress.title, "Importing DFF");
@@ -196,11 +196,12 @@ TEST(ImportLoop, ProgressFollowsTheCursor)
 TEST(ImportLoop, EveryPrefixOfAModelStaysInTheBuffer)
 {
     dffw::File file;
-    file.units.push_back(dffw::makeBox("first"));
-    file.units.push_back(dffw::makeBox("second"));
+    file.units.push_back(dffw::makeBox("t", 1.0f, "first"));
+    file.units.push_back(dffw::makeBox("t", 1.0f, "second"));
     const auto bytes = dffw::write(file);
-    const auto firstSize = dffw::write(dffw::makeBox("first")).size();
-    for (std::size_t length = 0; length <= bytes.size(); ++length) {
+    const auto firstSize = dffw::write(dffw::makeBox("t", 1.0f, "first")).size();
+    // Every length through the first box, then a stride through the second.
+    for (std::size_t length = 0; length <= bytes.size(); length += length < firstSize + 16 ? 1 : 5) {
         const Scene& scene = importBytes(std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + static_cast<long>(length)));
         ASSERT_EQ(scene.import.result, 1);
         ASSERT_TRUE(scene.progress.closed);

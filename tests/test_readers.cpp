@@ -196,8 +196,8 @@ TEST(FrameReader, ExtensionWalkResumesAtEachSubChunksEnd)
     // An HAnim chunk longer than its node count says, an unknown sub-chunk,
     // and a node array that claims more nodes than the chunk holds.
     dffw::Frame first = frame("first");
-    first.hAnim = dffw::HAnim{.boneId = 1, .nodes = {{1, 0, 0}}};
-    first.hAnim->head.size = 20 + 12 + 16;  // 16 bytes more than the node array
+    // Holds two nodes but counts one: read by its count it would end 12 bytes early.
+    first.hAnim = dffw::HAnim{.boneId = 1, .nodes = {{1, 0, 0}, {5, 1, 0}}, .nodeCountOverride = 1};
     first.extension.items.push_back(dffw::rawChunk(0x12345, std::vector<std::uint8_t>(10, 0xEE)));
     dffw::Frame second = frame("second", 0);
     second.hAnim = dffw::HAnim{.boneId = 2, .nodes = {{2, 0, 0}, {3, 1, 0}}, .nodeCountOverride = 50};

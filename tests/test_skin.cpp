@@ -501,6 +501,37 @@ TEST(SkinnedBuild, WeightsByPositionKeepZerosUnnormalised)
     EXPECT_EQ(w[3], (Pairs{{0, 0.0f}, {0, 0.0f}, {0, 0.0f}, {0, 0.0f}}));
 }
 
+TEST(SkinnedBuild, WeightsStayOnTheirVertexWhenUnusedVerticesAreRemoved)
+{
+    // File vertex 1 is used by no face: the mesh drops it, and the weights of
+    // file vertices 2.. must move down with their vertices.
+    dffw::Clump clump = straightSkeleton(3);
+    dffw::Geometry g = skinnedQuad({{0, 0, 0, 0}, {1, 0, 0, 0}, {1, 0, 0, 0}, {2, 0, 0, 0}},
+                                   {{1, 0, 0, 0}, {1, 0, 0, 0}, {0.5f, 0, 0, 0}, {0.25f, 0, 0, 0}}, 3, 3);
+    g.positions.insert(g.positions.begin() + 1, dffw::Vec3{9, 9, 9});
+    g.normals.insert(g.normals.begin() + 1, dffw::Vec3{0, 0, 1});
+    for (auto& set : g.texCoords) set.insert(set.begin() + 1, {0, 0});
+    for (auto& t : g.triangles)
+        for (std::uint16_t* v : {&t.v0, &t.v1, &t.v2})
+            if (*v >= 1) ++*v;
+    auto& skin = std::get<dffw::Skin>(g.extension.items[0]);
+    skin.boneIndices = {{0, 0, 0, 0}, {2, 2, 2, 2}, {1, 0, 0, 0}, {1, 0, 0, 0}, {2, 0, 0, 0}};
+    skin.weights = {{1, 0, 0, 0}, {0.9f, 0, 0, 0}, {1, 0, 0, 0}, {0.5f, 0, 0, 0}, {0.25f, 0, 0, 0}};
+    clump.geometries = {g};
+    clump.atomics = {atomic(0, 0)};
+    const Scene& scene = importBytes(dffw::write(clump), quietHost());
+
+    ASSERT_EQ(scene.meshes.size(), 1u);
+    ASSERT_EQ(scene.meshes[0]->mesh.numVerts, 4);
+    ASSERT_EQ(scene.modifiers.size(), 1u);
+    const auto& w = scene.modifiers[0]->Weights();
+    ASSERT_EQ(w.size(), 4u);
+    EXPECT_EQ(w[0], (Pairs{{0, 1.0f}, {0, 0.0f}, {0, 0.0f}, {0, 0.0f}}));
+    EXPECT_EQ(w[1], (Pairs{{1, 1.0f}, {0, 0.0f}, {0, 0.0f}, {0, 0.0f}}));
+    EXPECT_EQ(w[2], (Pairs{{1, 0.5f}, {0, 0.0f}, {0, 0.0f}, {0, 0.0f}}));
+    EXPECT_EQ(w[3], (Pairs{{2, 0.25f}, {0, 0.0f}, {0, 0.0f}, {0, 0.0f}}));
+}
+
 TEST(SkinnedBuild, ScriptForOneBone)
 {
     dffw::Clump clump = straightSkeleton(1);
