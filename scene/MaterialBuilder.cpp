@@ -100,8 +100,10 @@ void Orvik::readMaterial(std::uint32_t materialIndex, MultiMtl* multi)
     const std::uint32_t m = cursor;
     if (!require(m, kMinMaterialSize)) return;
 
+    // Without a multi-material to hold it, no game material is made; its
+    // chunk is walked all the same.
     Mtl* material = nullptr;
-    if (coreInterface != nullptr)
+    if (coreInterface != nullptr && multi != nullptr)
         material = static_cast<Mtl*>(coreInterface->CreateInstance(MATERIAL_CLASS_ID, GAME_MTL_CLASS_ID));
     if (material != nullptr) material->SetMtlFlag(kDisplayMapsMask, TRUE);
 
