@@ -366,24 +366,10 @@ void Builder::addNodes()
         parentOf[i] = nodeIndex(p);
     }
 
-    std::vector<Affine> world(count);
-    for (std::size_t i = 0; i < count; ++i) world[i] = Affine::from(scene.nodes[i]->GetNodeTM(0));
-
     std::vector<Json> nodeExtras(count, Json::object());
     for (std::size_t i = 0; i < count; ++i) {
-        INode* node = scene.nodes[i];
         tinygltf::Node out;
-        out.name = utf8(node->GetName());
-        Affine local = world[i];
-        if (parentOf[i] > 0) {
-            Affine parentInverse;
-            if (world[static_cast<std::size_t>(parentOf[i] - 1)].inverse(parentInverse)) {
-                local = world[i] * parentInverse;
-            } else {
-                local = Affine::from(node->LocalTM());
-            }
-        }
-        setTransform(out, local, nodeExtras[i]);
+        out.name = utf8(scene.nodes[i]->GetName());
         model.nodes.push_back(out);
     }
     // Children in the host's attachment order.
@@ -409,6 +395,28 @@ void Builder::addNodes()
         }
     }
 
+
+    // Transforms, parents first: local = world x inverse(parent's world as
+    // exported), so that a parent that glTF can only approximate does not
+    // carry its error into its children.
+    exportedWorld.assign(model.nodes.size(), Affine::identity());
+    std::vector<int> order{0};
+    for (std::size_t k = 0; k < order.size(); ++k) {
+        for (int c : model.nodes[static_cast<std::size_t>(order[k])].children) order.push_back(c);
+    }
+    for (std::size_t k = 1; k < order.size(); ++k) {
+        const auto n = static_cast<std::size_t>(order[k]);
+        INode* node = scene.nodes[n - 1];
+        const Affine world = Affine::from(node->GetNodeTM(0));
+        const auto parent = static_cast<std::size_t>(parentOf[n - 1]);
+        Affine local = world;
+        Affine parentInverse;
+        if (parent > 0) {
+            local = exportedWorld[parent].inverse(parentInverse) ? world * parentInverse : Affine::from(node->LocalTM());
+        }
+        exportedWorld[n] = setTransform(model.nodes[n], local, nodeExtras[n - 1]) * exportedWorld[parent];
+    }
+
     for (std::size_t i = 0; i < count; ++i) {
         INode* node = scene.nodes[i];
         Json& e = nodeExtras[i];
@@ -432,12 +440,12 @@ void Builder::addNodes()
     for (std::size_t i = 0; i < count; ++i) extras["/nodes/" + std::to_string(i + 1)] = nodeExtras[i];
 }
 
-void Builder::setTransform(tinygltf::Node& out, const Affine& local, Json& nodeExtras)
+Affine Builder::setTransform(tinygltf::Node& out, const Affine& local, Json& nodeExtras)
 {
-    if (local.isIdentity()) return;
+    if (local.isIdentity()) return local;
     if (!finite(local)) {
         note("a node transform holds a value that is not a number: it is exported as the identity");
-        return;
+        return Affine::identity();
     }
     const Trs trs = decompose(local);
     const Affine back = compose(trs);
@@ -448,9 +456,11 @@ void Builder::setTransform(tinygltf::Node& out, const Affine& local, Json& nodeE
             error = std::max(error, std::abs(back.m[r][c] - local.m[r][c]));
         }
     }
-    if (local.determinant() != 0.0 && error <= 1e-5 * largest) {
+    // Axes orthogonal to within 1e-4 (the file's rounding) count as a
+    // rotation and scale.
+    if (local.determinant() != 0.0 && error <= 1e-4 * largest) {
         out.matrix = local.columnMajor();
-        return;
+        return local;
     }
     // Not a translation, rotation and scale (a shear, or an axis of length
     // zero): the closest TRS, and the exact transform in the extras.
@@ -462,6 +472,7 @@ void Builder::setTransform(tinygltf::Node& out, const Affine& local, Json& nodeE
     nodeExtras["localMatrix"] = rows;
     note("a node transform is not made of translation, rotation and scale: it is exported as the nearest such "
          "transform, with the exact one in the node's extras as \"localMatrix\"");
+    return back;
 }
 
 void Builder::addObject(INode* node, int gltfNode, Json& nodeExtras)
@@ -474,9 +485,13 @@ void Builder::addObject(INode* node, int gltfNode, Json& nodeExtras)
     auto* tri = dynamic_cast<TriObject*>(obj);
     if (tri == nullptr) return;
 
+    // The mesh's space as exported: the object offset (on a child node of its
+    // own, below) in the node's exported world.
     const bool offset = !offsetIsIdentity(*node);
-    const Affine objectTM = offset ? objectOffset(*node) * Affine::from(node->GetNodeTM(0))
-                                   : Affine::from(node->GetNodeTM(0));
+    tinygltf::Node holderNode;
+    Json holderExtras = Json::object();
+    const Affine offsetTM = offset ? setTransform(holderNode, objectOffset(*node), holderExtras) : Affine::identity();
+    const Affine objectTM = offsetTM * exportedWorld[static_cast<std::size_t>(gltfNode)];
     SkinModifier* skin = nullptr;
     for (Modifier* mod : node->Modifiers()) {
         if (auto* s = dynamic_cast<SkinModifier*>(mod)) {
@@ -496,15 +511,13 @@ void Builder::addObject(INode* node, int gltfNode, Json& nodeExtras)
     if (offset) {
         // The mesh sits in the node's object-offset space: a child node of
         // its own carries it, so the node's children do not inherit the offset.
-        tinygltf::Node child;
-        child.name = utf8(node->GetName());
-        Json childExtras = Json::object();
-        setTransform(child, objectOffset(*node), childExtras);
-        childExtras["objectOffsetOf"] = gltfNode;
+        holderNode.name = utf8(node->GetName());
+        holderExtras["objectOffsetOf"] = gltfNode;
         holder = static_cast<int>(model.nodes.size());
-        model.nodes.push_back(child);
+        model.nodes.push_back(holderNode);
         model.nodes[static_cast<std::size_t>(gltfNode)].children.push_back(holder);
-        extras["/nodes/" + std::to_string(holder)] = childExtras;
+        exportedWorld.push_back(objectTM);
+        extras["/nodes/" + std::to_string(holder)] = holderExtras;
     }
     tinygltf::Node& out = model.nodes[static_cast<std::size_t>(holder)];
     out.mesh = mesh;
@@ -560,9 +573,9 @@ const SkinExport* Builder::skinFor(SkinModifier* skin, const Affine& objectTM, i
             continue;
         }
         // The bind pose is the scene as imported: mesh-to-world times the
-        // inverse of the bone's world transform.
+        // inverse of the bone's world transform (both as exported).
         Affine boneInverse;
-        if (!Affine::from(bones[b].node->GetNodeTM(0)).inverse(boneInverse)) {
+        if (!exportedWorld[static_cast<std::size_t>(n)].inverse(boneInverse)) {
             note("a Skin bone's transform cannot be inverted: it has no joint");
             continue;
         }

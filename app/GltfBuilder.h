@@ -80,7 +80,8 @@ private:
     // GltfBuilder.cpp
     int nodeIndex(const INode* node) const;
     void addNodes();
-    void setTransform(tinygltf::Node& out, const Affine& local, Json& nodeExtras);
+    // Sets the node's matrix (or TRS) and gives the transform as exported.
+    Affine setTransform(tinygltf::Node& out, const Affine& local, Json& nodeExtras);
     void addObject(INode* node, int gltfNode, Json& nodeExtras);
     void addLight(GenLight& light, INode* node, int gltfNode);
     const SkinExport* skinFor(SkinModifier* skin, const Affine& objectTM, int vertexCount);
@@ -105,6 +106,7 @@ private:
     const Scene& scene;
     GltfExportReport& report;
     std::map<const INode*, int> nodeIndices;
+    std::vector<Affine> exportedWorld;  // per glTF node: its world as exported, in host space
     std::map<std::pair<const Mtl*, bool>, int> materials;
     std::map<const Texmap*, int> textures;
     std::map<std::string, std::pair<int, std::string>> images;  // file -> image index (or -1) and why not

@@ -9,9 +9,12 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <limits>
+#include <set>
 #include <sstream>
+#include <tuple>
 
 #include "app/GltfBuilder.h"
 #include "app/Text.h"
@@ -125,6 +128,24 @@ std::string checkGltfPath(const std::string& path)
     return "";
 }
 
+std::string checkGltfTargets(const std::string& path, const std::string& model, const std::string& json)
+{
+    const std::string bad = checkGltfPath(path);
+    if (!bad.empty()) return bad;
+    auto same = [](const std::string& a, const std::string& b) {
+        std::error_code ec1, ec2;
+        if (std::filesystem::equivalent(a, b, ec1)) return true;
+        const auto ca = std::filesystem::weakly_canonical(a, ec1), cb = std::filesystem::weakly_canonical(b, ec2);
+        return !ec1 && !ec2 && ca == cb;
+    };
+    for (const std::string& out : {path, gltfBinPath(path)}) {
+        if (out.empty()) continue;
+        if (same(out, model)) return "the glTF export would overwrite the model file";
+        if (!json.empty() && json != "-" && same(out, json)) return "the glTF export would overwrite the dump";
+    }
+    return "";
+}
+
 bool writeGltf(const Scene& scene, const std::string& path, GltfExportReport& report, std::string& error)
 {
     report = GltfExportReport{};
@@ -205,13 +226,21 @@ void writeGltfSummary(const GltfExportReport& report, std::ostream& out)
         << "), " << plural(report.materials, "material", "materials") << ", "
         << plural(report.textures, "texture", "textures") << ", " << plural(report.skins, "skin", "skins") << ", "
         << plural(report.lights, "light", "lights") << "\n";
-    if (!report.texturesNotExported.empty()) {
-        out << "textures not exported:\n";
-        for (const GltfExportReport::SkippedTexture& t : report.texturesNotExported) {
-            out << "  \"" << printable(t.name) << "\"";
-            if (!t.file.empty()) out << " " << printable(t.file);
-            out << ": " << t.reason << "\n";
+    // Image files that were found but could not go in, each once; textures
+    // without a file found (the import's summary names those) as a count.
+    std::set<std::tuple<std::string, std::string, std::string>> listed;
+    std::size_t notFound = 0;
+    for (const GltfExportReport::SkippedTexture& t : report.texturesNotExported) {
+        if (!t.fileFound) {
+            ++notFound;
+            continue;
         }
+        if (!listed.insert({t.name, t.file, t.reason}).second) continue;
+        if (listed.size() == 1) out << "textures not exported:\n";
+        out << "  \"" << printable(t.name) << "\" " << printable(t.file) << ": " << t.reason << "\n";
+    }
+    if (notFound > 0) {
+        out << plural(notFound, "texture", "textures") << " without an image file found, not exported\n";
     }
     if (!report.notes.empty()) {
         out << "export notes:\n";

@@ -33,6 +33,7 @@ struct GltfExportReport {
         std::string name;     // the texture's name in the host (8-bit text)
         std::string file;     // its bitmap file name, "" when it has none
         std::string reason;   // why it is not in the export
+        bool fileFound = false;  // whether the host found its image file
     };
     // Main textures that the export could not embed.
     std::vector<SkippedTexture> texturesNotExported;
@@ -47,6 +48,11 @@ std::string gltfBinPath(const std::string& path);
 // Why the path cannot be an export target ("" when it can): it must end in
 // .glb or .gltf (any case).
 std::string checkGltfPath(const std::string& path);
+
+// Why the export to path cannot go with this model and dump ("" when it
+// can): checkGltfPath, and neither the file nor its .bin may be the model or
+// the dump (json: a file name, "-" or "" for none), existing or not.
+std::string checkGltfTargets(const std::string& path, const std::string& model, const std::string& json);
 
 // Writes the scene to path. Returns false with error set when a file cannot be
 // written (nothing is left behind then); the report is filled either way.

@@ -216,7 +216,8 @@ int Builder::textureFor(BitmapTex* tex)
         }
     }
     if (index < 0) {
-        report.texturesNotExported.push_back({tex->GetName(), mapName ? std::string(mapName) : std::string(), reason});
+        report.texturesNotExported.push_back(
+            {tex->GetName(), mapName ? std::string(mapName) : std::string(), reason, tex->MapFileFound()});
     }
     textures.emplace(tex, index);
     return index;

@@ -205,13 +205,15 @@ int Builder::meshFor(INode* node, TriObject& object, const SkinModifier* skinMod
                 Point3 n;
                 bool own = nid >= 0;
                 if (own) {
-                    n = spec->Normal(static_cast<int>(nid));
-                    const float len = std::sqrt(DotProd(n, n));
-                    if (!std::isfinite(len) || len < 1e-12f) {
+                    // In double, so that tiny and huge vectors keep their direction.
+                    const Point3 raw = spec->Normal(static_cast<int>(nid));
+                    const double x = raw.x, y = raw.y, z = raw.z;
+                    const double len = std::sqrt(x * x + y * y + z * z);
+                    if (!std::isfinite(len) || len == 0.0) {
                         own = false;
                         badNormal = true;
                     } else {
-                        n = n * (1.0f / len);
+                        n = Point3(static_cast<float>(x / len), static_cast<float>(y / len), static_cast<float>(z / len));
                     }
                 }
                 if (!own) {

@@ -1,0 +1,1050 @@
+// glTF export: scenes built through the host API and imports of writer-built
+// models and of the real samples are exported, read back with the glTF
+// library and compared with the scene, and checked with the Khronos validator.
+#include <sys/wait.h>
+
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <numeric>
+#include <set>
+#include <sstream>
+#include <tuple>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "app/GltfExport.h"
+#include "app/GltfLibrary.h"
+#include "app/Text.h"
+#include "host/max.h"
+#include "host/scene.h"
+#include "support/DffWriter.h"
+#include "support/ImportHarness.h"
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+using ojson = nlohmann::ordered_json;
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Files, commands and the validator
+
+std::string outputPath(const std::string& name)
+{
+    const fs::path dir = fs::path(ORVIK_BIN_DIR).parent_path() / "test-gltf";
+    fs::create_directories(dir);
+    return (dir / name).string();
+}
+
+std::string quoted(const std::string& s)
+{
+    std::string out = "'";
+    for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+// Runs a shell command; gives its standard output and sets its exit status.
+std::string run(const std::string& command, int& status)
+{
+    std::string out;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        status = -1;
+        return out;
+    }
+    char chunk[4096];
+    std::size_t n = 0;
+    while ((n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) out.append(chunk, n);
+    const int raw = ::pclose(pipe);
+    status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    return out;
+}
+
+std::string validatorDir() { return (fs::path(ORVIK_BIN_DIR).parent_path() / "gltf-validator").string(); }
+
+// Installs the validator into the build tree once per test process.
+bool validatorReady(std::string& why)
+{
+    static std::once_flag once;
+    static bool ready = false;
+    static std::string reason;
+    std::call_once(once, [] {
+        int status = 0;
+        const std::string log = outputPath("validator-install.log");
+        run("bash " + quoted(std::string(ORVIK_SOURCE_DIR) + "/scripts/install-gltf-validator.sh") + " " +
+                quoted(validatorDir()) + " >" + quoted(log) + " 2>&1",
+            status);
+        ready = status == 0;
+        if (!ready) reason = "the glTF validator could not be installed (see " + log + ")";
+    });
+    why = reason;
+    return ready;
+}
+
+// At the top of a test that runs the validator: fails when it is missing and
+// CI is set, else skips.
+#define ORVIK_REQUIRE_VALIDATOR()                                  \
+    do {                                                           \
+        std::string why_;                                          \
+        if (!validatorReady(why_)) {                               \
+            if (std::getenv("CI")) {                               \
+                FAIL() << why_ << " (CI is set)";                  \
+            } else {                                               \
+                GTEST_SKIP() << why_;                              \
+            }                                                      \
+        }                                                          \
+    } while (0)
+
+struct Validation {
+    int errors = -1;
+    int warnings = 0;
+    std::vector<std::string> messages;
+};
+
+std::map<std::string, Validation> validate(const std::vector<std::string>& files)
+{
+    std::string command = "node " + quoted(std::string(ORVIK_SOURCE_DIR) + "/scripts/gltf-validate.js") + " " +
+                          quoted(validatorDir());
+    for (const std::string& f : files) command += " " + quoted(f);
+    int status = 0;
+    std::istringstream lines(run(command, status));
+    std::map<std::string, Validation> out;
+    for (std::string line; std::getline(lines, line);) {
+        const json j = json::parse(line, nullptr, false);
+        if (j.is_discarded() || !j.contains("file")) continue;
+        Validation& v = out[j["file"].get<std::string>()];
+        if (j.contains("failure")) {
+            v.messages.push_back("validator failure: " + j["failure"].get<std::string>());
+            continue;
+        }
+        v.errors = j["errors"].get<int>();
+        v.warnings = j["warnings"].get<int>();
+        for (const auto& m : j["messages"]) v.messages.push_back(m.get<std::string>());
+    }
+    return out;
+}
+
+void expectValid(const std::vector<std::string>& files)
+{
+    const auto results = validate(files);
+    for (const std::string& f : files) {
+        const auto it = results.find(f);
+        ASSERT_NE(it, results.end()) << "no validator report for " << f;
+        std::string messages;
+        for (const std::string& m : it->second.messages) messages += "\n  " + m;
+        EXPECT_EQ(it->second.errors, 0) << f << messages;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Export and read back
+
+struct Exported {
+    bool ok = false;
+    std::string path;
+    orvik::GltfExportReport report;
+    tinygltf::Model model;
+};
+
+bool keepImageBytes(tinygltf::Image* image, const int, std::string*, std::string*, int, int,
+                    const unsigned char* bytes, int size, void*)
+{
+    image->image.assign(bytes, bytes + size);
+    return true;
+}
+
+Exported exportAndLoad(const Scene& scene, const std::string& name)
+{
+    Exported e;
+    e.path = outputPath(name);
+    std::string error;
+    if (!orvik::writeGltf(scene, e.path, e.report, error)) {
+        ADD_FAILURE() << "export failed: " << error;
+        return e;
+    }
+    tinygltf::TinyGLTF loader;
+    loader.SetImageLoader(keepImageBytes, nullptr);
+    std::string err, warn;
+    const bool binary = e.path.size() > 4 && e.path.substr(e.path.size() - 4) == ".glb";
+    e.ok = binary ? loader.LoadBinaryFromFile(&e.model, &err, &warn, e.path)
+                  : loader.LoadASCIIFromFile(&e.model, &err, &warn, e.path);
+    if (!e.ok) ADD_FAILURE() << "cannot read back " << e.path << ": " << err;
+    return e;
+}
+
+// The extras of the object at a JSON pointer, read from the file as written.
+ojson extrasOf(const std::string& path, const std::string& pointer)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string text = bytes;
+    if (bytes.compare(0, 4, "glTF") == 0) {
+        const auto len = static_cast<std::size_t>(static_cast<unsigned char>(bytes[12])) |
+                         static_cast<std::size_t>(static_cast<unsigned char>(bytes[13])) << 8 |
+                         static_cast<std::size_t>(static_cast<unsigned char>(bytes[14])) << 16;
+        text = bytes.substr(20, len);
+    }
+    const ojson doc = ojson::parse(text);
+    const ojson::json_pointer at(pointer + "/extras");
+    return doc.contains(at) ? doc[at] : ojson();
+}
+
+std::vector<float> floatsOf(const tinygltf::Model& m, int accessor)
+{
+    const tinygltf::Accessor& a = m.accessors.at(static_cast<std::size_t>(accessor));
+    EXPECT_EQ(a.componentType, TINYGLTF_COMPONENT_TYPE_FLOAT);
+    const tinygltf::BufferView& v = m.bufferViews.at(static_cast<std::size_t>(a.bufferView));
+    const std::size_t n = a.count * static_cast<std::size_t>(tinygltf::GetNumComponentsInType(a.type));
+    std::vector<float> out(n);
+    std::memcpy(out.data(), m.buffers[0].data.data() + v.byteOffset + a.byteOffset, n * sizeof(float));
+    return out;
+}
+
+std::vector<std::uint32_t> integersOf(const tinygltf::Model& m, int accessor)
+{
+    const tinygltf::Accessor& a = m.accessors.at(static_cast<std::size_t>(accessor));
+    const tinygltf::BufferView& v = m.bufferViews.at(static_cast<std::size_t>(a.bufferView));
+    const std::size_t n = a.count * static_cast<std::size_t>(tinygltf::GetNumComponentsInType(a.type));
+    const unsigned char* p = m.buffers[0].data.data() + v.byteOffset + a.byteOffset;
+    std::vector<std::uint32_t> out(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        switch (a.componentType) {
+            case TINYGLTF_COMPONENT_TYPE_UNSIGNED_BYTE: out[i] = p[i]; break;
+            case TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT: {
+                std::uint16_t x;
+                std::memcpy(&x, p + 2 * i, 2);
+                out[i] = x;
+                break;
+            }
+            default: std::memcpy(&out[i], p + 4 * i, 4); break;
+        }
+    }
+    return out;
+}
+
+// glTF transforms: column-major 4x4, column vectors.
+using Mat4 = std::array<double, 16>;
+
+Mat4 identity4() { return {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1}; }
+
+Mat4 mul(const Mat4& a, const Mat4& b)
+{
+    Mat4 out{};
+    for (int c = 0; c < 4; ++c) {
+        for (int r = 0; r < 4; ++r) {
+            double v = 0;
+            for (int k = 0; k < 4; ++k) v += a[static_cast<std::size_t>(k * 4 + r)] * b[static_cast<std::size_t>(c * 4 + k)];
+            out[static_cast<std::size_t>(c * 4 + r)] = v;
+        }
+    }
+    return out;
+}
+
+Mat4 localOf(const tinygltf::Node& n)
+{
+    if (n.matrix.size() == 16) {
+        Mat4 m{};
+        std::copy(n.matrix.begin(), n.matrix.end(), m.begin());
+        return m;
+    }
+    Mat4 t = identity4(), r = identity4(), s = identity4();
+    if (n.translation.size() == 3) t[12] = n.translation[0], t[13] = n.translation[1], t[14] = n.translation[2];
+    if (n.rotation.size() == 4) {
+        const double x = n.rotation[0], y = n.rotation[1], z = n.rotation[2], w = n.rotation[3];
+        r = {1 - 2 * (y * y + z * z), 2 * (x * y + z * w), 2 * (x * z - y * w), 0,
+             2 * (x * y - z * w), 1 - 2 * (x * x + z * z), 2 * (y * z + x * w), 0,
+             2 * (x * z + y * w), 2 * (y * z - x * w), 1 - 2 * (x * x + y * y), 0,
+             0, 0, 0, 1};
+    }
+    if (n.scale.size() == 3) s[0] = n.scale[0], s[5] = n.scale[1], s[10] = n.scale[2];
+    return mul(t, mul(r, s));
+}
+
+std::vector<Mat4> worldMatrices(const tinygltf::Model& m)
+{
+    std::vector<int> parent(m.nodes.size(), -1);
+    for (std::size_t i = 0; i < m.nodes.size(); ++i) {
+        for (int c : m.nodes[i].children) parent[static_cast<std::size_t>(c)] = static_cast<int>(i);
+    }
+    std::vector<Mat4> world(m.nodes.size());
+    for (std::size_t i = 0; i < m.nodes.size(); ++i) {
+        Mat4 w = localOf(m.nodes[i]);
+        for (int p = parent[i]; p >= 0; p = parent[static_cast<std::size_t>(p)]) w = mul(localOf(m.nodes[static_cast<std::size_t>(p)]), w);
+        world[i] = w;
+    }
+    return world;
+}
+
+std::array<double, 3> apply(const Mat4& m, const std::array<double, 3>& p)
+{
+    return {m[0] * p[0] + m[4] * p[1] + m[8] * p[2] + m[12], m[1] * p[0] + m[5] * p[1] + m[9] * p[2] + m[13],
+            m[2] * p[0] + m[6] * p[1] + m[10] * p[2] + m[14]};
+}
+
+// A host (Z-up) point as glTF (Y-up) sees it.
+std::array<double, 3> yUp(const Point3& p) { return {p.x, p.z, -p.y}; }
+
+void expectNear3(const std::array<double, 3>& a, const std::array<double, 3>& b, double tol, const std::string& what)
+{
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_NEAR(a[static_cast<std::size_t>(i)], b[static_cast<std::size_t>(i)], tol) << what << " component " << i;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Scenes through the host API
+
+Interface* host() { return GetCOREInterface(); }
+
+INode* dummyNode(const char* name, Matrix3 tm, INode* parent = nullptr)
+{
+    auto* obj = static_cast<DummyObject*>(host()->CreateInstance(HELPER_CLASS_ID, Class_ID(DUMMY_CLASS_ID, 0)));
+    INode* node = host()->CreateObjectNode(obj);
+    node->SetName(name);
+    if (parent) parent->AttachChild(node, 0);
+    node->SetNodeTM(0, tm);
+    return node;
+}
+
+Matrix3 rows(Point3 a, Point3 b, Point3 c, Point3 t) { return Matrix3(a, b, c, t); }
+
+TriObject* newMesh(int verts, int faces)
+{
+    auto* tri = static_cast<TriObject*>(host()->CreateInstance(GEOMOBJECT_CLASS_ID, Class_ID(EDITTRIOBJ_CLASS_ID, 0)));
+    tri->mesh.setNumVerts(verts);
+    tri->mesh.setNumFaces(faces);
+    return tri;
+}
+
+GameMtl* gameMaterial(Point3 colour, int alpha)
+{
+    auto* m = static_cast<GameMtl*>(host()->CreateInstance(MATERIAL_CLASS_ID, GAME_MTL_CLASS_ID));
+    m->GetParamBlock(0)->SetValue(3, 0, colour);
+    m->GetParamBlock(0)->SetValue(6, 0, alpha);
+    m->GetParamBlock(0)->SetValue(0, 0, 0.5f);
+    return m;
+}
+
+// A PNG of one pixel, with correct checksums.
+std::vector<unsigned char> onePixelPng()
+{
+    auto crc = [](const std::vector<unsigned char>& d, std::size_t from) {
+        std::uint32_t c = 0xFFFFFFFFu;
+        for (std::size_t i = from; i < d.size(); ++i) {
+            c ^= d[i];
+            for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1u)));
+        }
+        return ~c;
+    };
+    std::vector<unsigned char> png = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+    auto chunk = [&](const char* type, const std::vector<unsigned char>& data) {
+        const auto n = static_cast<std::uint32_t>(data.size());
+        for (int s = 24; s >= 0; s -= 8) png.push_back(static_cast<unsigned char>(n >> s));
+        const std::size_t start = png.size();
+        png.insert(png.end(), type, type + 4);
+        png.insert(png.end(), data.begin(), data.end());
+        const std::uint32_t c = crc(png, start);
+        for (int s = 24; s >= 0; s -= 8) png.push_back(static_cast<unsigned char>(c >> s));
+    };
+    chunk("IHDR", {0, 0, 0, 1, 0, 0, 0, 1, 8, 6, 0, 0, 0});
+    // zlib stream with one stored block: filter byte 0 and one RGBA pixel.
+    const std::vector<unsigned char> raw = {0, 200, 100, 50, 255};
+    std::uint32_t a = 1, b = 0;
+    for (unsigned char x : raw) a = (a + x) % 65521, b = (b + a) % 65521;
+    std::vector<unsigned char> z = {0x78, 0x01, 0x01, 5, 0, 0xFA, 0xFF};
+    z.insert(z.end(), raw.begin(), raw.end());
+    const std::uint32_t adler = (b << 16) | a;
+    for (int s = 24; s >= 0; s -= 8) z.push_back(static_cast<unsigned char>(adler >> s));
+    chunk("IDAT", z);
+    chunk("IEND", {});
+    return png;
+}
+
+std::string writeFile(const std::string& name, const std::vector<unsigned char>& bytes)
+{
+    const std::string path = outputPath(name);
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                static_cast<std::streamsize>(bytes.size()));
+    return path;
+}
+
+BitmapTex* bitmap(const char* name, const std::string& file)
+{
+    BitmapTex* t = NewDefaultBitmapTex();
+    t->SetName(name);
+    t->SetMapName(file.c_str());
+    return t;
+}
+
+// ---------------------------------------------------------------------------
+// Comparing an export with its scene
+
+// The glTF node showing a scene node's mesh: the node itself or, with an
+// object offset, its child made for the offset.
+int meshHolder(const tinygltf::Model& m, int node)
+{
+    const tinygltf::Node& n = m.nodes[static_cast<std::size_t>(node)];
+    if (n.mesh >= 0) return node;
+    for (int c : n.children) {
+        const tinygltf::Node& child = m.nodes[static_cast<std::size_t>(c)];
+        if (child.mesh >= 0 && child.name == n.name) return c;
+    }
+    return -1;
+}
+
+bool hasObjectOffset(const INode* n)
+{
+    const Quat q = n->GetObjOffsetRot();
+    return !(n->GetObjOffsetPos() == Point3(0, 0, 0)) || !(n->GetObjOffsetScale().s == Point3(1, 1, 1)) ||
+           q.x != 0.0f || q.y != 0.0f || q.z != 0.0f || q.w != 1.0f;
+}
+
+// Node count and names, per primitive the triangles of its material id and the
+// vertices of its distinct corners, every corner's position, texture
+// coordinates and normal, joints within the skin and weights summing to 1.
+void expectMatchesScene(const Scene& scene, const tinygltf::Model& m, const std::string& what)
+{
+    SCOPED_TRACE(what);
+    std::size_t offsetHolders = 0;
+    for (INode* n : scene.nodes) {
+        if (dynamic_cast<TriObject*>(n->GetObjectRef()) && hasObjectOffset(n)) ++offsetHolders;
+    }
+    ASSERT_EQ(m.nodes.size(), scene.nodes.size() + 1 + offsetHolders);
+    for (std::size_t i = 0; i < scene.nodes.size(); ++i) {
+        EXPECT_EQ(m.nodes[i + 1].name, orvik::latin1ToUtf8(scene.nodes[i]->GetName())) << "node " << i;
+    }
+    const std::vector<Mat4> world = worldMatrices(m);
+    for (std::size_t i = 0; i < scene.nodes.size(); ++i) {
+        INode* node = scene.nodes[i];
+        auto* tri = dynamic_cast<TriObject*>(node->GetObjectRef());
+        if (tri == nullptr || tri->mesh.getNumFaces() == 0) continue;
+        const Mesh& mesh = tri->mesh;
+        const int holder = meshHolder(m, static_cast<int>(i + 1));
+        ASSERT_GE(holder, 0) << "node " << i << " has no mesh";
+        const tinygltf::Node& hn = m.nodes[static_cast<std::size_t>(holder)];
+        const tinygltf::Mesh& gm = m.meshes[static_cast<std::size_t>(hn.mesh)];
+
+        std::map<MtlID, std::vector<int>> byId;
+        for (int f = 0; f < mesh.getNumFaces(); ++f) byId[mesh.faces[f].getMatID()].push_back(f);
+        ASSERT_EQ(gm.primitives.size(), byId.size()) << "node " << i;
+        const MeshNormalSpec* spec = mesh.GetSpecifiedNormals();
+        const bool normals = spec != nullptr && spec->GetNumNormals() > 0;
+        std::size_t p = 0;
+        for (const auto& [id, faces] : byId) {
+            const tinygltf::Primitive& prim = gm.primitives[p++];
+            const std::vector<std::uint32_t> idx = integersOf(m, prim.indices);
+            ASSERT_EQ(idx.size(), faces.size() * 3) << "triangles of material id " << id;
+            // Distinct corners: vertex, normal id and the map vertices of every channel.
+            std::set<std::vector<long>> corners;
+            for (int f : faces) {
+                for (int c = 0; c < 3; ++c) {
+                    std::vector<long> key{static_cast<long>(mesh.faces[f].v[c])};
+                    key.push_back(normals ? spec->Face(f).GetNormalID(c) : -1);
+                    for (int ch = -2; ch < mesh.getNumMaps(); ++ch) {
+                        if (mesh.mapSupport(ch)) key.push_back(static_cast<long>(mesh.Map(ch).tf[static_cast<std::size_t>(f)].t[c]));
+                    }
+                    corners.insert(key);
+                }
+            }
+            const std::vector<float> pos = floatsOf(m, prim.attributes.at("POSITION"));
+            EXPECT_EQ(pos.size() / 3, corners.size()) << "vertices of material id " << id;
+            const bool uv = mesh.mapSupport(1);
+            ASSERT_EQ(prim.attributes.count("TEXCOORD_0"), uv ? 1u : 0u);
+            ASSERT_EQ(prim.attributes.count("NORMAL"), normals ? 1u : 0u);
+            const std::vector<float> tex = uv ? floatsOf(m, prim.attributes.at("TEXCOORD_0")) : std::vector<float>();
+            const std::vector<float> nrm = normals ? floatsOf(m, prim.attributes.at("NORMAL")) : std::vector<float>();
+            for (std::size_t k = 0; k < faces.size(); ++k) {
+                const int f = faces[k];
+                for (int c = 0; c < 3; ++c) {
+                    const std::size_t g = idx[k * 3 + static_cast<std::size_t>(c)];
+                    ASSERT_LT(g, pos.size() / 3);
+                    const Point3 hv = mesh.verts[mesh.faces[f].v[c]];
+                    EXPECT_EQ(pos[g * 3], hv.x);
+                    EXPECT_EQ(pos[g * 3 + 1], hv.y);
+                    EXPECT_EQ(pos[g * 3 + 2], hv.z);
+                    if (uv) {
+                        const UVVert t = mesh.Map(1).tv[mesh.Map(1).tf[static_cast<std::size_t>(f)].t[c]];
+                        EXPECT_EQ(tex[g * 2], t.x);
+                        EXPECT_NEAR(tex[g * 2 + 1], 1.0f - t.y, 1e-6);
+                    }
+                    if (normals) {
+                        const int nid = spec->Face(f).GetNormalID(c);
+                        const Point3 n = Normalize(spec->Normal(nid));
+                        if (DotProd(n, n) > 0.5f) {
+                            EXPECT_NEAR(nrm[g * 3], n.x, 1e-5);
+                            EXPECT_NEAR(nrm[g * 3 + 1], n.y, 1e-5);
+                            EXPECT_NEAR(nrm[g * 3 + 2], n.z, 1e-5);
+                        }
+                    }
+                }
+            }
+            if (hn.skin >= 0) {
+                const std::size_t joints = m.skins[static_cast<std::size_t>(hn.skin)].joints.size();
+                const std::vector<std::uint32_t> j = integersOf(m, prim.attributes.at("JOINTS_0"));
+                const std::vector<float> w = floatsOf(m, prim.attributes.at("WEIGHTS_0"));
+                ASSERT_EQ(w.size(), pos.size() / 3 * 4);
+                for (std::size_t v = 0; v < w.size() / 4; ++v) {
+                    EXPECT_NEAR(w[v * 4] + w[v * 4 + 1] + w[v * 4 + 2] + w[v * 4 + 3], 1.0, 1e-6) << "vertex " << v;
+                    for (int c = 0; c < 4; ++c) EXPECT_LT(j[v * 4 + static_cast<std::size_t>(c)], joints);
+                }
+            }
+        }
+        // The mesh's world placement: glTF node world = root turn x host world.
+        const Matrix3 hw = node->GetNodeTM(0);
+        const Mat4& gw = world[static_cast<std::size_t>(holder)];
+        if (mesh.getNumVerts() > 0) {
+            const Point3 v = mesh.verts[0];
+            expectNear3(apply(gw, {v.x, v.y, v.z}), yUp(v * hw), 1e-3 * (1.0 + std::abs(hw.GetTrans().x) +
+                                                                          std::abs(hw.GetTrans().y) + std::abs(hw.GetTrans().z)),
+                        "first vertex of node " + std::to_string(i));
+        }
+    }
+    // Skins: one joint per bone, in bone-list order.
+    for (SkinModifier* skin : scene.modifiers) {
+        const int holder = meshHolder(m, scene.indexOfNode(skin->Node()) + 1);
+        ASSERT_GE(holder, 0);
+        const int s = m.nodes[static_cast<std::size_t>(holder)].skin;
+        ASSERT_GE(s, 0) << "skinned node without a skin";
+        const tinygltf::Skin& gs = m.skins[static_cast<std::size_t>(s)];
+        ASSERT_EQ(gs.joints.size(), skin->Bones().size());
+        for (std::size_t b = 0; b < gs.joints.size(); ++b) {
+            EXPECT_EQ(gs.joints[b], scene.indexOfNode(skin->Bones()[b].node) + 1);
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Tests
+
+TEST(GltfTransforms, LocalTransformsUnderTheYUpRoot)
+{
+    resetScene();
+    // A frame turned a quarter about X and moved; a child turned about Z; a
+    // mirrored grandchild; a sheared node, which glTF cannot hold as a matrix.
+    Matrix3 turned(TRUE);
+    turned.RotateX(1.5707964f);
+    turned.SetTrans(Point3(1, 2, 3));
+    INode* parent = dummyNode("parent", turned);
+    INode* child = dummyNode("child", rows({0, 1, 0}, {-1, 0, 0}, {0, 0, 1}, {4, 5, 6}) * turned, parent);
+    INode* mirrored = dummyNode("mirrored", rows({-2, 0, 0}, {0, 1, 0}, {0, 0, 1}, {0, 0, 1}) * child->GetNodeTM(0), child);
+    INode* sheared = dummyNode("sheared", rows({1, 0, 0}, {0.5f, 1, 0}, {0, 0, 1}, {7, 0, 0}));
+    sheared->SetUserPropString("FrameName", "sheared\xE9");
+    sheared->SetUserPropInt("BoneId", 7);
+
+    const Exported e = exportAndLoad(currentScene(), "transforms.glb");
+    ASSERT_TRUE(e.ok);
+    const tinygltf::Model& m = e.model;
+    ASSERT_EQ(m.nodes.size(), 5u);
+    ASSERT_EQ(m.scenes.size(), 1u);
+    EXPECT_EQ(m.scenes[0].nodes, std::vector<int>{0});
+    EXPECT_EQ(m.nodes[0].children, (std::vector<int>{1, 4}));
+    EXPECT_EQ(m.nodes[1].children, std::vector<int>{2});
+    EXPECT_EQ(m.nodes[2].children, std::vector<int>{3});
+    EXPECT_EQ(m.nodes[4].name, "sheared");
+
+    // Host point (0, 1, 0) in the turned frame: (0, 0, 1) + (1, 2, 3) = (1, 2, 4), Z up;
+    // glTF, Y up: (1, 4, -2).
+    const std::vector<Mat4> world = worldMatrices(m);
+    expectNear3(apply(world[1], {0, 1, 0}), {1, 4, -2}, 1e-6, "turned frame");
+    const std::vector<INode*> nodes = {parent, child, mirrored};
+    for (std::size_t i = 0; i < nodes.size(); ++i) {
+        for (const Point3& p : {Point3(0, 0, 0), Point3(1, 0, 0), Point3(0, 1, 0), Point3(0.5f, -2, 3)}) {
+            expectNear3(apply(world[i + 1], {p.x, p.y, p.z}), yUp(p * nodes[i]->GetNodeTM(0)), 1e-5,
+                        "node " + std::string(nodes[i]->GetName()));
+        }
+    }
+    EXPECT_EQ(m.nodes[3].matrix.size(), 16u) << "a mirror is a translation, rotation and (negative) scale";
+    // The shear: the nearest TRS, the exact matrix in the extras.
+    EXPECT_TRUE(m.nodes[4].matrix.empty());
+    EXPECT_EQ(m.nodes[4].rotation.size(), 4u);
+    EXPECT_EQ(m.nodes[4].translation, (std::vector<double>{7, 0, 0}));
+    const ojson shearExtras = extrasOf(e.path, "/nodes/4");
+    ASSERT_TRUE(shearExtras.contains("localMatrix"));
+    EXPECT_DOUBLE_EQ(shearExtras["localMatrix"][1][0].get<double>(), 0.5);
+    EXPECT_EQ(shearExtras["object"], (ojson{{"kind", "dummy"}}));
+    // User properties as in the dump, in the order set, texts as UTF-8.
+    EXPECT_EQ(shearExtras["userProps"].dump(), "{\"FrameName\":\"sheared\xC3\xA9\",\"BoneId\":7}");
+    ORVIK_REQUIRE_VALIDATOR();
+    expectValid({e.path});
+}
+
+TEST(GltfMesh, WriterCubeFacesOutwardWithTheFilesTextureCoordinates)
+{
+    dffw::Clump clump = dffw::makeBox("crate", 2.0f, "crate");
+    clump.frames[0].position = {10, 20, 30};
+    const dffw::Geometry& g = clump.geometries[0];
+    const Scene& scene = importBytes(dffw::write(clump));
+    ASSERT_EQ(scene.nodes.size(), 1u);
+    const Exported e = exportAndLoad(scene, "cube.glb");
+    ASSERT_TRUE(e.ok);
+    const tinygltf::Model& m = e.model;
+    expectMatchesScene(scene, m, "cube");
+    ASSERT_EQ(m.meshes.size(), 1u);
+    ASSERT_EQ(m.meshes[0].primitives.size(), 1u);
+    const tinygltf::Primitive& prim = m.meshes[0].primitives[0];
+    EXPECT_EQ(m.accessors[static_cast<std::size_t>(prim.indices)].componentType, TINYGLTF_COMPONENT_TYPE_UNSIGNED_BYTE);
+    const std::vector<float> pos = floatsOf(m, prim.attributes.at("POSITION"));
+    const std::vector<float> nrm = floatsOf(m, prim.attributes.at("NORMAL"));
+    const std::vector<float> tex = floatsOf(m, prim.attributes.at("TEXCOORD_0"));
+    const std::vector<std::uint32_t> idx = integersOf(m, prim.indices);
+    EXPECT_EQ(pos.size() / 3, 24u);
+    EXPECT_EQ(idx.size(), 36u);
+
+    // Counter-clockwise seen from outside, in glTF's world.
+    const Mat4 world = worldMatrices(m)[1];
+    const std::array<double, 3> centre = apply(world, {0, 0, 0});
+    expectNear3(centre, {10, 30, -20}, 1e-6, "cube centre");
+    for (std::size_t t = 0; t < idx.size(); t += 3) {
+        std::array<std::array<double, 3>, 3> c{};
+        for (std::size_t k = 0; k < 3; ++k) {
+            const std::size_t v = idx[t + k];
+            c[k] = apply(world, {pos[v * 3], pos[v * 3 + 1], pos[v * 3 + 2]});
+        }
+        const std::array<double, 3> e1{c[1][0] - c[0][0], c[1][1] - c[0][1], c[1][2] - c[0][2]};
+        const std::array<double, 3> e2{c[2][0] - c[0][0], c[2][1] - c[0][1], c[2][2] - c[0][2]};
+        const std::array<double, 3> n{e1[1] * e2[2] - e1[2] * e2[1], e1[2] * e2[0] - e1[0] * e2[2],
+                                      e1[0] * e2[1] - e1[1] * e2[0]};
+        double outward = 0, agree = 0;
+        for (std::size_t k = 0; k < 3; ++k) outward += n[k] * ((c[0][k] + c[1][k] + c[2][k]) / 3 - centre[k]);
+        const std::size_t v0 = idx[t];
+        // The normal attribute, turned to the world too, agrees with the winding.
+        const std::array<double, 3> tip = apply(world, {pos[v0 * 3] + nrm[v0 * 3], pos[v0 * 3 + 1] + nrm[v0 * 3 + 1],
+                                                        pos[v0 * 3 + 2] + nrm[v0 * 3 + 2]});
+        for (std::size_t k = 0; k < 3; ++k) agree += n[k] * (tip[k] - c[0][k]);
+        EXPECT_GT(outward, 0.0) << "triangle " << t / 3 << " faces inward";
+        EXPECT_GT(agree, 0.0) << "triangle " << t / 3 << " has a normal against its winding";
+    }
+    // Texture coordinates are the file's (u, v), not the host's (u, 1 - v).
+    std::set<std::pair<float, float>> fileUv, exported;
+    for (const auto& uv : g.texCoords[0]) fileUv.insert({uv[0], uv[1]});
+    for (std::size_t v = 0; v < tex.size() / 2; ++v) exported.insert({tex[v * 2], tex[v * 2 + 1]});
+    EXPECT_EQ(exported, fileUv);
+    EXPECT_EQ(e.report.triangles, 12u);
+    ORVIK_REQUIRE_VALIDATOR();
+    expectValid({e.path});
+}
+
+TEST(GltfMesh, CornersSplitWhereTheirIndicesDifferAndPrimitivesFollowMaterialIds)
+{
+    resetScene();
+    // Four faces over a square: face 0 with material id 0, faces 1 to 3 with
+    // id 2. In id 2, vertex 0 has another map vertex in face 2 than in face 1,
+    // vertex 3 another normal; face 3 agrees with faces 1 and 2 at every corner.
+    TriObject* tri = newMesh(4, 4);
+    Mesh& mesh = tri->mesh;
+    mesh.verts[0] = {0, 0, 0}, mesh.verts[1] = {1, 0, 0}, mesh.verts[2] = {1, 1, 0}, mesh.verts[3] = {0, 1, 0};
+    const int corners[4][3] = {{0, 1, 2}, {0, 2, 3}, {0, 1, 3}, {2, 3, 1}};
+    const int tverts[4][3] = {{0, 1, 2}, {4, 2, 3}, {0, 1, 3}, {2, 3, 1}};
+    const int normals[4][3] = {{0, 1, 2}, {0, 3, 4}, {0, 1, 5}, {3, 4, 1}};
+    for (int f = 0; f < 4; ++f) {
+        mesh.faces[f].setVerts(corners[f][0], corners[f][1], corners[f][2]);
+        mesh.faces[f].setMatID(f == 0 ? 0 : 2);
+    }
+    mesh.setMapSupport(1);
+    mesh.setNumMapVerts(1, 5);
+    for (int i = 0; i < 5; ++i) mesh.mapVerts(1)[i] = Point3(0.25f * static_cast<float>(i), 0.125f, 0);
+    for (int f = 0; f < 4; ++f) mesh.mapFaces(1)[f].setTVerts(tverts[f][0], tverts[f][1], tverts[f][2]);
+    mesh.setMapSupport(0);
+    mesh.setNumMapVerts(0, 1);
+    mesh.mapVerts(0)[0] = Point3(1, 0.5f, 0.25f);
+    mesh.setMapSupport(MAP_ALPHA);
+    mesh.setNumMapVerts(MAP_ALPHA, 1);
+    mesh.mapVerts(MAP_ALPHA)[0] = Point3(0.5f, 0, 0);
+    mesh.SpecifyNormals();
+    MeshNormalSpec* spec = mesh.GetSpecifiedNormals();
+    spec->SetNumFaces(4);
+    spec->SetNumNormals(6);
+    for (int i = 0; i < 6; ++i) spec->Normal(i) = Point3(0, 0, 2);  // not of unit length
+    for (int f = 0; f < 4; ++f) {
+        for (int c = 0; c < 3; ++c) spec->Face(f).SetNormalID(c, normals[f][c]);
+    }
+    INode* node = host()->CreateObjectNode(tri);
+    node->SetName("square");
+    auto* multi = static_cast<MultiMtl*>(host()->CreateInstance(MATERIAL_CLASS_ID, Class_ID(MULTI_CLASS_ID, 0)));
+    multi->SetNumSubMtls(3);
+    GameMtl* red = gameMaterial({1, 0, 0}, 255);
+    GameMtl* blue = gameMaterial({0, 0, 1}, 255);
+    multi->SetSubMtl(0, red);
+    multi->SetSubMtl(1, gameMaterial({0, 1, 0}, 255));
+    multi->SetSubMtl(2, blue);
+    node->SetMtl(multi);
+
+    const Exported e = exportAndLoad(currentScene(), "split.glb");
+    ASSERT_TRUE(e.ok);
+    const tinygltf::Model& m = e.model;
+    expectMatchesScene(currentScene(), m, "split");
+    const tinygltf::Mesh& gm = m.meshes.at(0);
+    ASSERT_EQ(gm.primitives.size(), 2u);
+    // Id 0: three corners, three vertices. Id 2: nine corners, six vertices.
+    EXPECT_EQ(floatsOf(m, gm.primitives[0].attributes.at("POSITION")).size() / 3, 3u);
+    EXPECT_EQ(floatsOf(m, gm.primitives[1].attributes.at("POSITION")).size() / 3, 6u);
+    EXPECT_EQ(integersOf(m, gm.primitives[1].indices), (std::vector<std::uint32_t>{0, 1, 2, 3, 4, 5, 1, 2, 4}));
+    // Every sub-material is exported; primitives show slots 0 and 2.
+    EXPECT_EQ(m.materials.size(), 3u);
+    const auto& c0 = m.materials.at(static_cast<std::size_t>(gm.primitives[0].material)).pbrMetallicRoughness.baseColorFactor;
+    const auto& c2 = m.materials.at(static_cast<std::size_t>(gm.primitives[1].material)).pbrMetallicRoughness.baseColorFactor;
+    EXPECT_EQ(c0, (std::vector<double>{1, 0, 0, 1}));
+    EXPECT_EQ(c2, (std::vector<double>{0, 0, 1, 1}));
+    // Normals of unit length; COLOR_0 from channel 0 and the alpha of channel -2.
+    for (float v : floatsOf(m, gm.primitives[0].attributes.at("NORMAL"))) EXPECT_TRUE(v == 0.0f || v == 1.0f);
+    const std::vector<float> colour = floatsOf(m, gm.primitives[0].attributes.at("COLOR_0"));
+    EXPECT_EQ(std::vector<float>(colour.begin(), colour.begin() + 4), (std::vector<float>{1, 0.5f, 0.25f, 0.5f}));
+    const ojson meshExtras = extrasOf(e.path, "/meshes/0");
+    EXPECT_EQ(meshExtras["material"]["class"], "multi");
+    EXPECT_EQ(meshExtras["material"]["subMaterials"].size(), 3u);
+    EXPECT_EQ(extrasOf(e.path, "/meshes/0/primitives/1")["matId"], 2);
+    ORVIK_REQUIRE_VALIDATOR();
+    expectValid({e.path});
+}
+
+TEST(GltfMesh, IndicesTakeTheSmallestTypeWithoutTheRestartValue)
+{
+    // n separate triangles need 3n vertices; the largest index of a type is
+    // glTF's restart value, so 255 vertices fit bytes and 256 do not.
+    const std::vector<std::pair<int, int>> cases = {{85, TINYGLTF_COMPONENT_TYPE_UNSIGNED_BYTE},
+                                                    {86, TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT},
+                                                    {21845, TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT},
+                                                    {21846, TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT}};
+    std::vector<std::string> files;
+    for (const auto& [triangles, type] : cases) {
+        resetScene();
+        TriObject* tri = newMesh(triangles * 3, triangles);
+        for (int f = 0; f < triangles; ++f) {
+            const auto x = static_cast<float>(f);
+            tri->mesh.verts[3 * f] = {x, 0, 0}, tri->mesh.verts[3 * f + 1] = {x + 1, 0, 0};
+            tri->mesh.verts[3 * f + 2] = {x, 1, 0};
+            tri->mesh.faces[f].setVerts(3 * f, 3 * f + 1, 3 * f + 2);
+        }
+        host()->CreateObjectNode(tri)->SetName("strip");
+        const Exported e = exportAndLoad(currentScene(), "indices-" + std::to_string(triangles) + ".glb");
+        ASSERT_TRUE(e.ok);
+        const tinygltf::Primitive& prim = e.model.meshes.at(0).primitives.at(0);
+        EXPECT_EQ(e.model.accessors[static_cast<std::size_t>(prim.indices)].componentType, type) << triangles;
+        const std::vector<std::uint32_t> idx = integersOf(e.model, prim.indices);
+        EXPECT_EQ(idx.back(), static_cast<std::uint32_t>(triangles * 3 - 1));
+        files.push_back(e.path);
+    }
+    ORVIK_REQUIRE_VALIDATOR();
+    expectValid(files);
+}
+
+TEST(GltfMaterials, ColourAlphaTexturesSamplersAndExtras)
+{
+    resetScene();
+    const std::string png = writeFile("wheel.png", onePixelPng());
+    const std::string tga = writeFile("body.tga", {0, 0, 2, 0, 0, 0, 0, 0});
+    // Opaque with a PNG main texture: no filtering, U mirrored, V clamped,
+    // and a UV animation on its U offset.
+    GameMtl* opaque = gameMaterial({1, 128.0f / 255.0f, 0}, 255);
+    BitmapTex* wheel = bitmap("wheel", png);
+    wheel->SetFilterType(FILTER_NADA);
+    wheel->GetUVGen()->SetFlag(U_WRAP, 1), wheel->GetUVGen()->SetFlag(U_MIRROR, 1);
+    wheel->GetUVGen()->SetFlag(V_WRAP, 0);
+    Control* offset = NewDefaultFloatController();
+    wheel->GetUVGen()->SubAnim(0)->AssignController(offset, UVGEN_U_OFFSET);
+    AnimateOn();
+    float k0 = 0.0f, k1 = -0.25f;
+    offset->SetValue(0, &k0);
+    offset->SetValue(7200, &k1);
+    AnimateOff();
+    opaque->GetParamBlock(0)->SetValue(4, 0, wheel);
+    opaque->GetParamBlock(0)->SetValue(16, 0, 25.0f);
+    // Translucent, with a TGA texture; masked, with a texture that was not found.
+    GameMtl* glass = gameMaterial({0.5f, 0.5f, 0.5f}, 128);
+    glass->GetParamBlock(0)->SetValue(4, 0, bitmap("body", tga));
+    GameMtl* fence = gameMaterial({1, 1, 1}, 255);
+    fence->GetParamBlock(0)->SetValue(4, 0, bitmap("fence", "/nonexistent/fence.TGA"));
+    fence->GetParamBlock(0)->SetValue(7, 0, bitmap("fencea", "/nonexistent/fencea.TGA"));
+    // The textured material on two meshes: with and without texture coordinates.
+    auto* multi = static_cast<MultiMtl*>(host()->CreateInstance(MATERIAL_CLASS_ID, Class_ID(MULTI_CLASS_ID, 0)));
+    multi->SetNumSubMtls(3);
+    multi->SetSubMtl(0, opaque), multi->SetSubMtl(1, glass), multi->SetSubMtl(2, fence);
+    for (bool uv : {true, false}) {
+        TriObject* tri = newMesh(3, 3);
+        tri->mesh.verts[1] = {1, 0, 0}, tri->mesh.verts[2] = {0, 1, 0};
+        for (int f = 0; f < 3; ++f) tri->mesh.faces[f].setVerts(0, 1, 2), tri->mesh.faces[f].setMatID(static_cast<MtlID>(f));
+        if (uv) {
+            tri->mesh.setMapSupport(1);
+            tri->mesh.setNumMapVerts(1, 3);
+            for (int f = 0; f < 3; ++f) tri->mesh.mapFaces(1)[f].setTVerts(0, 1, 2);
+        }
+        INode* node = host()->CreateObjectNode(tri);
+        node->SetName(uv ? "with uv" : "without uv");
+        node->SetMtl(multi);
+    }
+
+    const Exported e = exportAndLoad(currentScene(), "materials.glb");
+    ASSERT_TRUE(e.ok);
+    const tinygltf::Model& m = e.model;
+    const tinygltf::Mesh& withUv = m.meshes.at(0);
+    const tinygltf::Material& o = m.materials.at(static_cast<std::size_t>(withUv.primitives[0].material));
+    const tinygltf::Material& g = m.materials.at(static_cast<std::size_t>(withUv.primitives[1].material));
+    const tinygltf::Material& f = m.materials.at(static_cast<std::size_t>(withUv.primitives[2].material));
+    EXPECT_NEAR(o.pbrMetallicRoughness.baseColorFactor[1], 128.0 / 255.0, 1e-7);
+    EXPECT_EQ(o.alphaMode, "OPAQUE");
+    EXPECT_EQ(g.alphaMode, "BLEND");
+    EXPECT_NEAR(g.pbrMetallicRoughness.baseColorFactor[3], 128.0 / 255.0, 1e-7);
+    EXPECT_EQ(f.alphaMode, "MASK");
+    EXPECT_EQ(o.pbrMetallicRoughness.metallicFactor, 0.0);
+    // Only the PNG is embedded, with its bytes and its sampler.
+    ASSERT_EQ(m.textures.size(), 1u);
+    EXPECT_EQ(o.pbrMetallicRoughness.baseColorTexture.index, 0);
+    EXPECT_EQ(g.pbrMetallicRoughness.baseColorTexture.index, -1);
+    ASSERT_EQ(m.images.size(), 1u);
+    EXPECT_EQ(m.images[0].mimeType, "image/png");
+    EXPECT_EQ(m.images[0].image, onePixelPng());
+    const tinygltf::Sampler& s = m.samplers.at(static_cast<std::size_t>(m.textures[0].sampler));
+    EXPECT_EQ(s.wrapS, TINYGLTF_TEXTURE_WRAP_MIRRORED_REPEAT);
+    EXPECT_EQ(s.wrapT, TINYGLTF_TEXTURE_WRAP_CLAMP_TO_EDGE);
+    EXPECT_EQ(s.magFilter, TINYGLTF_TEXTURE_FILTER_NEAREST);
+    EXPECT_EQ(s.minFilter, TINYGLTF_TEXTURE_FILTER_NEAREST);
+    // The mesh without texture coordinates shows an untextured twin.
+    const tinygltf::Material& twin = m.materials.at(static_cast<std::size_t>(m.meshes.at(1).primitives[0].material));
+    EXPECT_EQ(twin.pbrMetallicRoughness.baseColorTexture.index, -1);
+    EXPECT_EQ(twin.pbrMetallicRoughness.baseColorFactor, o.pbrMetallicRoughness.baseColorFactor);
+    // Textures not exported are reported with their reasons.
+    std::map<std::string, std::string> skipped;
+    for (const auto& t : e.report.texturesNotExported) skipped[t.name] = t.reason;
+    EXPECT_EQ(skipped.size(), 2u);
+    EXPECT_NE(skipped["body"].find("TGA image"), std::string::npos);
+    EXPECT_EQ(skipped["fence"], "file not found");
+    std::ostringstream summary;
+    orvik::writeGltfSummary(e.report, summary);
+    EXPECT_NE(summary.str().find("\"body\" " + tga + ": TGA image"), std::string::npos) << summary.str();
+    // Parameters beyond the colour, textures and their animation keys, named as in the dump.
+    const ojson extras = extrasOf(e.path, "/materials/" + std::to_string(withUv.primitives[0].material));
+    EXPECT_EQ(extras["class"], "game");
+    EXPECT_FALSE(extras["params"].contains("3"));
+    EXPECT_EQ(extras["params"]["0"], (ojson{{"float", 0.5}}));
+    EXPECT_EQ(extras["params"]["16"], (ojson{{"float", 25.0}}));
+    const ojson& tex = extras["params"]["4"]["texture"];
+    EXPECT_EQ(tex["name"], "wheel");
+    EXPECT_EQ(tex["filterType"], FILTER_NADA);
+    EXPECT_EQ(tex["uvGen"]["flags"]["uMirror"], true);
+    EXPECT_EQ(tex["uvGen"]["controllers"]["uOffset"]["keys"], (ojson{{0, 0.0}, {7200, -0.25}}));
+    EXPECT_TRUE(tex["uvGen"]["controllers"]["vOffset"].is_null());
+    ORVIK_REQUIRE_VALIDATOR();
+    expectValid({e.path});
+}
+
+TEST(GltfMaterials, ImportedTextureFoundAlongTheBitmapPathIsEmbedded)
+{
+    const fs::path dir = fs::path(outputPath("bitmaps"));
+    fs::create_directories(dir);
+    writeFile("bitmaps/crate.PNG", onePixelPng());
+    HostOptions options;
+    options.bitmapPaths.push_back(dir.string());
+    const Scene& scene = importBytes(dffw::write(dffw::makeBox("crate")), options);
+    const Exported e = exportAndLoad(scene, "crate.glb");
+    ASSERT_TRUE(e.ok);
+    ASSERT_EQ(e.model.images.size(), 1u);
+    EXPECT_EQ(e.model.images[0].image, onePixelPng());
+    EXPECT_TRUE(e.report.texturesNotExported.empty());
+    // The writer's addressing 0x11 wraps both ways; its filter 6 is mip-mapped.
+    const tinygltf::Sampler& s = e.model.samplers.at(0);
+    EXPECT_EQ(s.wrapS, TINYGLTF_TEXTURE_WRAP_REPEAT);
+    EXPECT_EQ(s.wrapT, TINYGLTF_TEXTURE_WRAP_REPEAT);
+    EXPECT_EQ(s.minFilter, TINYGLTF_TEXTURE_FILTER_LINEAR_MIPMAP_LINEAR);
+    ORVIK_REQUIRE_VALIDATOR();
+    expectValid({e.path});
+}
+
+TEST(GltfSkin, JointsWeightsAndInverseBindMatrices)
+{
+    resetScene();
+    Matrix3 rootTm(TRUE);
+    rootTm.RotateX(1.5707964f);
+    INode* root = dummyNode("root", rootTm);
+    INode* b1 = dummyNode("b1", rows({0, 1, 0}, {-1, 0, 0}, {0, 0, 1}, {0, 0, 2}) * rootTm, root);
+    INode* b2 = dummyNode("b2", rows({1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {0, 3, 2}) * rootTm, b1);
+    TriObject* tri = newMesh(5, 2);
+    for (int v = 0; v < 5; ++v) tri->mesh.verts[v] = {static_cast<float>(v), static_cast<float>(v % 2), 0};
+    tri->mesh.faces[0].setVerts(0, 1, 2), tri->mesh.faces[1].setVerts(2, 3, 4);
+    INode* body = host()->CreateObjectNode(tri);
+    body->SetName("body");
+    Matrix3 bodyTm(TRUE);
+    bodyTm.SetTrans(Point3(0, 0, 1));
+    body->SetNodeTM(0, bodyTm);
+    auto* skin = static_cast<SkinModifier*>(host()->CreateInstance(OSM_CLASS_ID, SKIN_CLASSID));
+    GetCOREInterface12()->AddModifier(*body, *skin, 0);
+    body->EvalWorldState(0);
+    for (INode* b : {root, b1, b2}) skin->AddBoneEx(b, 0);
+    auto give = [&](int v, std::vector<std::pair<INode*, float>> pairs) {
+        Tab<INode*> nodes;
+        Tab<float> weights;
+        for (auto& [n, w] : pairs) nodes.Append(1, &n), weights.Append(1, &w);
+        ASSERT_TRUE(skin->AddWeights(body, v, nodes, weights));
+    };
+    give(0, {{b1, 0.5f}, {b2, 0.5f}});
+    give(1, {{root, 0.25f}, {b1, 0.0f}, {b2, 0.25f}});             // a zero pair, sum 0.5
+    give(2, {{root, 0.1f}, {b1, 0.2f}, {b2, 0.3f}, {b1, 0.4f}});  // b1 twice
+    give(3, {{b2, 1.0f}, {root, 0.0f}, {b1, 0.0f}, {root, 0.0f}, {b1, 0.0f}});
+    // vertex 4: no weights at all
+
+    const Exported e = exportAndLoad(currentScene(), "skin.glb");
+    ASSERT_TRUE(e.ok);
+    const tinygltf::Model& m = e.model;
+    expectMatchesScene(currentScene(), m, "skin");
+    ASSERT_EQ(m.skins.size(), 1u);
+    const tinygltf::Skin& s = m.skins[0];
+    EXPECT_EQ(s.joints, (std::vector<int>{1, 2, 3}));
+    // Bind pose: every joint's world times its inverse bind matrix gives the
+    // skinned node's world (the root turn included).
+    const std::vector<float> ibm = floatsOf(m, s.inverseBindMatrices);
+    ASSERT_EQ(ibm.size(), 48u);
+    const std::vector<Mat4> world = worldMatrices(m);
+    const Mat4 bodyWorld = world[4];
+    for (std::size_t j = 0; j < 3; ++j) {
+        Mat4 inv{};
+        std::copy(ibm.begin() + static_cast<long>(j * 16), ibm.begin() + static_cast<long>(j * 16 + 16), inv.begin());
+        const Mat4 bound = mul(world[static_cast<std::size_t>(s.joints[j])], inv);
+        for (std::size_t k = 0; k < 16; ++k) EXPECT_NEAR(bound[k], bodyWorld[k], 1e-5) << "joint " << j << " element " << k;
+    }
+    const tinygltf::Primitive& prim = m.meshes.at(0).primitives.at(0);
+    const std::vector<float> pos = floatsOf(m, prim.attributes.at("POSITION"));
+    const std::vector<std::uint32_t> joints = integersOf(m, prim.attributes.at("JOINTS_0"));
+    const std::vector<float> weights = floatsOf(m, prim.attributes.at("WEIGHTS_0"));
+    // Per host vertex (found by its x): joint -> weight, zero weights dropped.
+    std::map<int, std::map<std::uint32_t, float>> influence;
+    for (std::size_t v = 0; v < pos.size() / 3; ++v) {
+        auto& inf = influence[static_cast<int>(pos[v * 3])];
+        inf.clear();
+        for (std::size_t c = 0; c < 4; ++c) {
+            if (weights[v * 4 + c] > 0.0f) inf[joints[v * 4 + c]] += weights[v * 4 + c];
+        }
+    }
+    using W = std::map<std::uint32_t, float>;
+    EXPECT_EQ(influence[0], (W{{1, 0.5f}, {2, 0.5f}}));
+    EXPECT_EQ(influence[1], (W{{0, 0.5f}, {2, 0.5f}}));
+    ASSERT_EQ(influence[2].size(), 3u);
+    EXPECT_NEAR(influence[2][1], 0.6f, 1e-6);
+    EXPECT_NEAR(influence[2][2], 0.3f, 1e-6);
+    EXPECT_EQ(influence[3], (W{{2, 1.0f}}));
+    EXPECT_EQ(influence[4], (W{{0, 1.0f}}));
+    // The host's original pairs of the vertices that changed, and the envelopes.
+    const ojson extras = extrasOf(e.path, "/skins/0");
+    EXPECT_EQ(extras["weights"]["1"], (ojson{{0, 0.25}, {1, 0.0}, {2, 0.25}}));
+    EXPECT_FALSE(extras["weights"].contains("0"));
+    EXPECT_EQ(extras["unweightedVertices"], 1);
+    EXPECT_EQ(extras["envelopes"].size(), 3u);
+    ORVIK_REQUIRE_VALIDATOR();
+    expectValid({e.path});
+}
+
+TEST(GltfScene, OmniLightsBecomePointLights)
+{
+    dffw::Clump clump = dffw::makeBox();
+    dffw::Frame lamp;
+    lamp.name = "lamp";
+    lamp.position = {0, 0, 5};
+    lamp.parent = 0;
+    clump.frames.push_back(lamp);
+    dffw::Light light;
+    light.frameIndex = 1;
+    light.colour = {1.0f, 0.5f, 0.25f};
+    clump.lights.push_back(light);
+    const Scene& scene = importBytes(dffw::write(clump));
+    ASSERT_EQ(scene.nodes.size(), 2u);
+    const Exported e = exportAndLoad(scene, "light.glb");
+    ASSERT_TRUE(e.ok);
+    expectMatchesScene(scene, e.model, "light");
+    ASSERT_EQ(e.model.lights.size(), 1u);
+    const tinygltf::Light& l = e.model.lights[0];
+    EXPECT_EQ(l.type, "point");
+    ASSERT_EQ(l.color.size(), 3u);
+    EXPECT_NEAR(l.color[0], 1.0, 1e-6);
+    EXPECT_NEAR(l.color[1], 0.5, 1e-6);
+    EXPECT_NEAR(l.color[2], 0.25, 1e-6);
+    const tinygltf::Node& n = e.model.nodes.at(2);
+    EXPECT_EQ(n.name, "lamp");
+    ASSERT_TRUE(n.extensions.count("KHR_lights_punctual"));
+    EXPECT_EQ(n.extensions.at("KHR_lights_punctual").Get("light").Get<int>(), 0);
+    const ojson extras = extrasOf(e.path, "/nodes/2");
+    EXPECT_EQ(extras["object"]["kind"], "light");
+    EXPECT_EQ(extras["object"]["color"][0], 255.0);
+    ORVIK_REQUIRE_VALIDATOR();
+    expectValid({e.path});
+}
+
+TEST(GltfFiles, GltfWithItsBinBesideAndRefusedTargets)
+{
+    const Scene& scene = importBytes(dffw::write(dffw::makeBox()));
+    const Exported e = exportAndLoad(scene, "box.gltf");
+    ASSERT_TRUE(e.ok);
+    EXPECT_EQ(e.report.binPath, outputPath("box.bin"));
+    EXPECT_TRUE(fs::exists(e.report.binPath));
+    EXPECT_EQ(e.model.buffers.at(0).uri, "box.bin");
+    expectMatchesScene(scene, e.model, "box.gltf");
+
+    EXPECT_EQ(orvik::checkGltfPath("out.GLB"), "");
+    EXPECT_NE(orvik::checkGltfPath("out.obj"), "");
+    EXPECT_NE(orvik::checkGltfPath("dir/.glb"), "");
+    EXPECT_EQ(orvik::gltfBinPath("a/b.c/x.GLTF"), "a/b.c/x.bin");
+    // A folder that does not exist: an error, and nothing left behind.
+    orvik::GltfExportReport report;
+    std::string error;
+    EXPECT_FALSE(orvik::writeGltf(scene, outputPath("missing/out.gltf"), report, error));
+    EXPECT_NE(error.find("cannot be written"), std::string::npos) << error;
+    EXPECT_FALSE(fs::exists(outputPath("missing")));
+    ORVIK_REQUIRE_VALIDATOR();
+    expectValid({e.path});
+}
+
+TEST(GltfCommand, ImportWritesTheExportBesideTheDump)
+{
+    const std::string orvik = std::string(ORVIK_BIN_DIR) + "/orvik";
+    const std::string model = std::string(ORVIK_SOURCE_DIR) + "/examples/example.dff";
+    const std::string glb = outputPath("example-cli.glb");
+    fs::remove(glb);
+    int status = 0;
+    // With the dump on standard output the export's summary goes to standard error.
+    const std::string out =
+        run(quoted(orvik) + " import " + quoted(model) + " --no-progress --json - --gltf " + quoted(glb) + " 2>/dev/null", status);
+    EXPECT_EQ(status, 0);
+    EXPECT_FALSE(json::parse(out, nullptr, false).is_discarded()) << "standard output is not the dump alone";
+    EXPECT_TRUE(fs::exists(glb));
+    const std::string summary = run(quoted(orvik) + " import " + quoted(model) + " --no-progress --gltf " + quoted(glb), status);
+    EXPECT_EQ(status, 0);
+    EXPECT_NE(summary.find(glb + ": glTF 2.0, "), std::string::npos) << summary;
+    run(quoted(orvik) + " import " + quoted(model) + " --gltf " + quoted(outputPath("x.obj")) + " 2>&1", status);
+    EXPECT_EQ(status, 2);
+    const std::string dump = outputPath("same.glb");
+    fs::remove(dump);
+    run(quoted(orvik) + " import " + quoted(model) + " --json " + quoted(dump) + " --gltf " + quoted(dump) + " 2>&1",
+        status);
+    EXPECT_EQ(status, 2) << "the export would overwrite the dump";
+    ORVIK_REQUIRE_VALIDATOR();
+    expectValid({glb});
+}
+
+TEST(GltfSamples, EverySampleAndExampleExportsValidAndMatchesItsScene)
+{
+    ORVIK_REQUIRE_SAMPLES();
+    std::vector<std::string> models = sampleDffFiles();
+    ASSERT_FALSE(models.empty());
+    models.push_back(std::string(ORVIK_SOURCE_DIR) + "/examples/example.dff");
+    std::vector<std::string> files;
+    for (const std::string& model : models) {
+        HostOptions options;
+        options.bitmapPaths.push_back(samplesFolder());
+        const Scene& scene = importFile(model, options);
+        ASSERT_FALSE(scene.nodes.empty()) << model;
+        const std::string name = fs::path(model).stem().string();
+        const Exported e = exportAndLoad(scene, "sample-" + name + ".glb");
+        ASSERT_TRUE(e.ok) << model;
+        expectMatchesScene(scene, e.model, name);
+        files.push_back(e.path);
+    }
+    ORVIK_REQUIRE_VALIDATOR();
+    expectValid(files);
+}
+
+}  // namespace
