@@ -20,6 +20,7 @@
 #include <CLI/CLI.hpp>
 
 #include "app/Files.h"
+#include "app/GltfExport.h"
 #include "app/Info.h"
 #include "app/Summary.h"
 #include "app/Text.h"
@@ -52,6 +53,7 @@ struct Options {
     std::string plugin;
     std::string model;
     std::string json;
+    std::string gltf;
     std::vector<std::string> bitmapPaths;
     bool noProgress = false;
     bool withoutGameMaterial = false;
@@ -182,6 +184,10 @@ int runImportCommand(const Invocation& inv, const Options& opt)
     if (!opt.json.empty() && opt.json != "-" && orvik::sameFile(opt.json, opt.model)) {
         fail(opt.json, "the dump would overwrite the model file");
     }
+    const std::string gltfProblem = opt.gltf.empty() ? "" : orvik::checkGltfTargets(opt.gltf, opt.model, opt.json);
+    if (!gltfProblem.empty()) {
+        fail(opt.gltf, gltfProblem);
+    }
     const std::string plugin = pluginToLoad(inv, opt.plugin);
     runMatchingHost(inv, plugin);
 
@@ -202,6 +208,15 @@ int runImportCommand(const Invocation& inv, const Options& opt)
         writeDump(scene, opt.json);
     } else if (!scene.nodes.empty()) {
         orvik::writeSceneSummary(scene, opt.model, std::cout);
+        std::cout.flush();
+    }
+    if (!opt.gltf.empty()) {
+        orvik::GltfExportReport report;
+        std::string error;
+        if (!orvik::writeGltf(scene, opt.gltf, report, error)) {
+            throw Failure{error};
+        }
+        orvik::writeGltfSummary(report, opt.json == "-" ? std::cerr : std::cout);
         std::cout.flush();
     }
     const bool built = !scene.nodes.empty();
@@ -236,6 +251,8 @@ int run(int argc, char** argv)
     CLI::App* import = app.add_subcommand("import", "Import a DFF model and print its scene");
     import->add_option("MODEL", opt.model, "The model file (.dff)")->required();
     import->add_option("--json", opt.json, "Write the scene dump to FILE instead (- for standard output)")
+        ->type_name("FILE");
+    import->add_option("--gltf", opt.gltf, "Also write the scene as glTF 2.0: FILE.glb, or FILE.gltf with FILE.bin")
         ->type_name("FILE");
     import->add_option("--bitmap-path", opt.bitmapPaths, "A folder searched for texture files (repeatable)")
         ->type_name("DIR")
