@@ -257,15 +257,60 @@ void MeshNormalSpec::MakeNormalsExplicit(bool useSelection, void* normalSelectio
     std::fill(explicitFlags.begin(), explicitFlags.end(), static_cast<std::uint8_t>(value ? 1 : 0));
 }
 
-void MeshNormalSpec::BuildNormals()
+namespace {
+
+constexpr DWORD kNoNormal = 0xFFFFFFFFu;
+
+// Normal ids when every vertex's corners all carry one and the same non-zero
+// smoothing word, the usual case: each vertex then has one normal, numbered
+// at the vertex's first corner, and no per-corner tables are needed. Gives
+// the number of normals, or kNoNormal (faces left unfinished) when some
+// vertex has faces of different words or without smoothing groups.
+DWORD numberByVertex(const Mesh& mesh, std::vector<MeshNormalFace>& faces)
 {
-    const Mesh& mesh = *mpParent;
+    const std::size_t nv = static_cast<std::size_t>(mesh.numVerts);
+    const std::size_t nf = static_cast<std::size_t>(mesh.numFaces);
+    struct VertexNormal {
+        DWORD id = kNoNormal;
+        DWORD smGroup = 0;
+    };
+    std::vector<VertexNormal> byVertex(nv);
+    faces.resize(nf);
+    DWORD next = 0;
+    for (std::size_t f = 0; f < nf; ++f) {
+        const ::Face& face = mesh.faces[f];
+        const DWORD sm = face.smGroup;
+        if (sm == 0) return kNoNormal;
+        for (int k = 0; k < 3; ++k) {
+            const DWORD v = face.v[k];
+            DWORD id = 0;
+            if (v >= nv) {
+                id = next++;  // a corner at a vertex out of range is a group of its own
+            } else if (byVertex[v].id == kNoNormal) {
+                byVertex[v] = VertexNormal{next, sm};
+                id = next++;
+            } else if (byVertex[v].smGroup == sm) {
+                id = byVertex[v].id;
+            } else {
+                return kNoNormal;
+            }
+            faces[f].SetNormalID(k, static_cast<int>(id));
+        }
+    }
+    return next;
+}
+
+// Normal ids in general: per vertex, corners whose faces share a smoothing
+// bit (directly or through other faces at the vertex) share a normal; ids in
+// face and corner order of each group's first corner. Gives the number of
+// normals.
+DWORD numberBySmoothingGroups(const Mesh& mesh, std::vector<MeshNormalFace>& faces)
+{
     const std::size_t nv = static_cast<std::size_t>(mesh.numVerts);
     const std::size_t nf = static_cast<std::size_t>(mesh.numFaces);
     const std::size_t nc = nf * 3;
     const ::Face* fs = mesh.faces;
-    const Point3* vs = mesh.verts;
-    constexpr DWORD kNone = 0xFFFFFFFFu;
+    constexpr DWORD kNone = kNoNormal;
 
     // Corners grouped by vertex (counting sort), in face and corner order.
     std::vector<DWORD> start(nv + 1, 0);
@@ -342,8 +387,7 @@ void MeshNormalSpec::BuildNormals()
     release(byVertex);
     release(start);
 
-    // Normal ids in face and corner order of the groups' first corners. A
-    // representative is its group's first corner, so it is met before the
+    // A representative is its group's first corner, so it is met before the
     // others and numbered when met.
     std::vector<DWORD> idOf(nc, kNone);
     faces.assign(nf, MeshNormalFace{});
@@ -353,12 +397,26 @@ void MeshNormalSpec::BuildNormals()
         if (idOf[rep] == kNone) idOf[rep] = next++;
         faces[c / 3].SetNormalID(static_cast<int>(c % 3), static_cast<int>(idOf[rep]));
     }
-    release(groupOf);
-    release(idOf);
+    return next;
+}
+
+}  // namespace
+
+void MeshNormalSpec::BuildNormals()
+{
+    const Mesh& mesh = *mpParent;
+    const std::size_t nv = static_cast<std::size_t>(mesh.numVerts);
+    const std::size_t nf = static_cast<std::size_t>(mesh.numFaces);
+    const ::Face* fs = mesh.faces;
+    const Point3* vs = mesh.verts;
+
+    // One normal per vertex and smoothing group, numbered in face and corner order.
+    DWORD count = numberByVertex(mesh, faces);
+    if (count == kNoNormal) count = numberBySmoothingGroups(mesh, faces);
 
     // Vectors: area-weighted face normals summed per normal, then normalized.
-    normals.assign(next, Point3());
-    explicitFlags.assign(next, 0);
+    normals.assign(count, Point3());
+    explicitFlags.assign(count, 0);
     for (std::size_t f = 0; f < nf; ++f) {
         const DWORD* v = fs[f].v;
         Point3 n;
