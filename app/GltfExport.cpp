@@ -168,6 +168,7 @@ bool writeGltf(const Scene& scene, const std::string& path, GltfExportReport& re
             if (doc.contains(at)) doc[at]["extras"] = value;
         }
         const std::vector<unsigned char>& data = builder.buffer;
+        if (data.empty()) report.binPath.clear();  // nothing to put beside a .gltf
         if (!data.empty()) {
             Json buffer = {{"byteLength", data.size()}};
             if (!binary) buffer["uri"] = uriOf(baseName(report.binPath));

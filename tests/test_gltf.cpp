@@ -515,8 +515,19 @@ void expectMatchesScene(const Scene& scene, const tinygltf::Model& m, const std:
         ASSERT_GE(s, 0) << "skinned node without a skin";
         const tinygltf::Skin& gs = m.skins[static_cast<std::size_t>(s)];
         ASSERT_EQ(gs.joints.size(), skin->Bones().size());
+        // Bind pose: each joint's world times its inverse bind matrix is the
+        // skinned node's world, so the mesh rests where the host shows it.
+        const std::vector<float> ibm = floatsOf(m, gs.inverseBindMatrices);
+        ASSERT_EQ(ibm.size(), gs.joints.size() * 16);
+        const Mat4& meshWorld = world[static_cast<std::size_t>(holder)];
         for (std::size_t b = 0; b < gs.joints.size(); ++b) {
             EXPECT_EQ(gs.joints[b], scene.indexOfNode(skin->Bones()[b].node) + 1);
+            Mat4 inv{};
+            std::copy(ibm.begin() + static_cast<long>(b * 16), ibm.begin() + static_cast<long>(b * 16 + 16), inv.begin());
+            const Mat4 bound = mul(world[static_cast<std::size_t>(gs.joints[b])], inv);
+            for (std::size_t k = 0; k < 16; ++k) {
+                EXPECT_NEAR(bound[k], meshWorld[k], 1e-4 * (1.0 + std::abs(meshWorld[k]))) << "joint " << b << " element " << k;
+            }
         }
     }
 }
@@ -896,18 +907,7 @@ TEST(GltfSkin, JointsWeightsAndInverseBindMatrices)
     ASSERT_EQ(m.skins.size(), 1u);
     const tinygltf::Skin& s = m.skins[0];
     EXPECT_EQ(s.joints, (std::vector<int>{1, 2, 3}));
-    // Bind pose: every joint's world times its inverse bind matrix gives the
-    // skinned node's world (the root turn included).
-    const std::vector<float> ibm = floatsOf(m, s.inverseBindMatrices);
-    ASSERT_EQ(ibm.size(), 48u);
-    const std::vector<Mat4> world = worldMatrices(m);
-    const Mat4 bodyWorld = world[4];
-    for (std::size_t j = 0; j < 3; ++j) {
-        Mat4 inv{};
-        std::copy(ibm.begin() + static_cast<long>(j * 16), ibm.begin() + static_cast<long>(j * 16 + 16), inv.begin());
-        const Mat4 bound = mul(world[static_cast<std::size_t>(s.joints[j])], inv);
-        for (std::size_t k = 0; k < 16; ++k) EXPECT_NEAR(bound[k], bodyWorld[k], 1e-5) << "joint " << j << " element " << k;
-    }
+    ASSERT_EQ(floatsOf(m, s.inverseBindMatrices).size(), 48u);  // bind pose checked with the scene above
     const tinygltf::Primitive& prim = m.meshes.at(0).primitives.at(0);
     const std::vector<float> pos = floatsOf(m, prim.attributes.at("POSITION"));
     const std::vector<std::uint32_t> joints = integersOf(m, prim.attributes.at("JOINTS_0"));
@@ -1025,26 +1025,42 @@ TEST(GltfCommand, ImportWritesTheExportBesideTheDump)
     expectValid({glb});
 }
 
-TEST(GltfSamples, EverySampleAndExampleExportsValidAndMatchesItsScene)
+// Imports each model, exports it, compares the export with the scene and
+// validates every export in one validator run.
+void exportModelsAndCheck(const std::vector<std::string>& models, const std::string& prefix)
 {
-    ORVIK_REQUIRE_SAMPLES();
-    std::vector<std::string> models = sampleDffFiles();
-    ASSERT_FALSE(models.empty());
-    models.push_back(std::string(ORVIK_SOURCE_DIR) + "/examples/example.dff");
     std::vector<std::string> files;
     for (const std::string& model : models) {
         HostOptions options;
-        options.bitmapPaths.push_back(samplesFolder());
+        options.bitmapPaths.push_back(fs::path(model).parent_path().string());
         const Scene& scene = importFile(model, options);
         ASSERT_FALSE(scene.nodes.empty()) << model;
         const std::string name = fs::path(model).stem().string();
-        const Exported e = exportAndLoad(scene, "sample-" + name + ".glb");
+        const Exported e = exportAndLoad(scene, prefix + name + ".glb");
         ASSERT_TRUE(e.ok) << model;
         expectMatchesScene(scene, e.model, name);
         files.push_back(e.path);
     }
     ORVIK_REQUIRE_VALIDATOR();
     expectValid(files);
+}
+
+TEST(GltfSamples, EverySampleExportsValidAndMatchesItsScene)
+{
+    ORVIK_REQUIRE_SAMPLES();
+    const std::vector<std::string> models = sampleDffFiles();
+    ASSERT_FALSE(models.empty());
+    exportModelsAndCheck(models, "sample-");
+}
+
+TEST(GltfSamples, BundledExamplesExportValidAndMatchTheirScenes)
+{
+    std::vector<std::string> models;
+    for (const auto& entry : fs::directory_iterator(std::string(ORVIK_SOURCE_DIR) + "/examples")) {
+        if (entry.path().extension() == ".dff") models.push_back(entry.path().string());
+    }
+    ASSERT_FALSE(models.empty());
+    exportModelsAndCheck(models, "example-");
 }
 
 }  // namespace
