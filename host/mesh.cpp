@@ -3,6 +3,7 @@
 #include "host/mesh.h"
 
 #include <algorithm>
+#include <cstdint>
 
 namespace {
 
@@ -154,27 +155,29 @@ namespace {
 
 // Removes the elements of store that no index in faces uses, keeping their
 // order, and renumbers the faces. Indices that were already out of range
-// stay out of range.
+// stay out of range. The use marks are one byte per element, a quarter of a
+// renumbering table, which is made only when something is removed.
 template <class Elem, class FaceT, class Corners>
 void deleteUnused(std::vector<Elem>& store, std::vector<FaceT>& faceList, Corners corners)
 {
     const std::size_t count = store.size();
-    constexpr DWORD kUnused = 0xFFFFFFFFu;
-    std::vector<DWORD> remap(count, kUnused);
+    std::vector<std::uint8_t> used(count, 0);
     for (FaceT& f : faceList) {
-        DWORD* c = corners(f);
+        const DWORD* c = corners(f);
         for (int k = 0; k < 3; ++k) {
-            if (c[k] < count) remap[c[k]] = 0;
+            if (c[k] < count) used[c[k]] = 1;
         }
     }
+    if (std::find(used.begin(), used.end(), std::uint8_t{0}) == used.end()) return;
+
+    std::vector<DWORD> remap(count);
     DWORD next = 0;
     for (std::size_t i = 0; i < count; ++i) {
-        if (remap[i] == kUnused) continue;
+        if (!used[i]) continue;
         remap[i] = next;
         if (next != i) store[next] = store[i];
         ++next;
     }
-    if (next == count) return;
     const DWORD removed = static_cast<DWORD>(count) - next;
     for (FaceT& f : faceList) {
         DWORD* c = corners(f);
