@@ -205,40 +205,40 @@ void Mesh::DeleteIsoMapVerts()
 
 void Mesh::BuildStripsAndEdges()
 {
-    // Each undirected edge is filed under its lower vertex (a counting sort),
-    // then the higher ends under one vertex are told apart with a mark array.
+    // Each undirected edge is filed under its lower vertex, in a few slots
+    // per vertex (most vertices have no more higher neighbours than that);
+    // edges beyond a vertex's slots are collected and told apart by sorting.
+    // One pass over the faces, and vertex-sized tables only.
+    constexpr std::size_t kSlots = 4;
+    constexpr DWORD kFree = 0xFFFFFFFFu;
     const std::size_t nv = vertStore.size();
-    std::vector<DWORD> start(nv + 1, 0);
-    auto eachEdge = [this](auto&& fn) {
-        for (const Face& f : faceStore) {
-            for (int k = 0; k < 3; ++k) {
-                const DWORD a = f.v[k];
-                const DWORD b = f.v[(k + 1) % 3];
-                fn(std::min(a, b), std::max(a, b));
-            }
-        }
-    };
-    // Edges touching a vertex index out of range are not part of the mesh.
-    eachEdge([&](DWORD lo, DWORD hi) {
-        if (hi < nv) ++start[lo + 1];
-    });
-    for (std::size_t i = 0; i < nv; ++i) start[i + 1] += start[i];
-    std::vector<DWORD> fill(start.begin(), start.end() - 1);
-    std::vector<DWORD> other(start[nv]);
-    eachEdge([&](DWORD lo, DWORD hi) {
-        if (hi < nv) other[fill[lo]++] = hi;
-    });
-    release(fill);
-    std::vector<DWORD> mark(nv, 0xFFFFFFFFu);
+    std::vector<DWORD> slots(nv * kSlots, kFree);
+    std::vector<std::uint64_t> overflow;
     std::size_t edges = 0;
-    for (std::size_t v = 0; v < nv; ++v) {
-        for (DWORD e = start[v]; e < start[v + 1]; ++e) {
-            if (mark[other[e]] != v) {
-                mark[other[e]] = static_cast<DWORD>(v);
+    for (const Face& f : faceStore) {
+        for (int k = 0; k < 3; ++k) {
+            const DWORD a = f.v[k];
+            const DWORD b = f.v[(k + 1) % 3];
+            const DWORD lo = std::min(a, b);
+            const DWORD hi = std::max(a, b);
+            // Edges touching a vertex index out of range are not part of the mesh.
+            if (hi >= nv) continue;
+            DWORD* s = slots.data() + std::size_t{lo} * kSlots;
+            std::size_t i = 0;
+            while (i < kSlots && s[i] != kFree && s[i] != hi) ++i;
+            if (i == kSlots) {
+                overflow.push_back((std::uint64_t{lo} << 32) | hi);
+            } else if (s[i] == kFree) {
+                s[i] = hi;
                 ++edges;
             }
         }
     }
+    release(slots);
+    // A vertex's slots never free up, so an edge that overflowed once always
+    // overflows: the overflow holds whole edges, each possibly repeated.
+    std::sort(overflow.begin(), overflow.end());
+    edges += static_cast<std::size_t>(std::unique(overflow.begin(), overflow.end()) - overflow.begin());
     numEdges = static_cast<int>(std::min<std::size_t>(edges, INT_MAX));
 }
 
