@@ -219,25 +219,36 @@ void importBenchmark(benchmark::State& state, const std::string& name, const std
 
 // The time of the large import over the small one's, imported in turn so
 // that both see the same load.
-void linearityBenchmark(benchmark::State& state, const std::string& small, const std::string& large)
+void linearityBenchmark(benchmark::State& state, const std::string& name, const std::string& small,
+                        const std::string& large)
 {
-    std::vector<double> ratios, wallRatios, smalls, larges;
+    std::vector<double> ratios, wallRatios, floorRatios, smalls, larges;
     for (auto _ : state) {
         const Timing s = timedImport(small);
+        const std::size_t smallScene = bench::sceneBytes(currentScene());
         const Timing l = timedImport(large);
+        const std::size_t largeScene = bench::sceneBytes(currentScene());
+        resetScene(quietHost());
+        // The floors of the two, for the share of the growth that the
+        // machine's own memory costs account for.
+        const Timing sf = timedFloor(small, smallScene);
+        const Timing lf = timedFloor(large, largeScene);
         state.SetIterationTime(s.wall + l.wall);
         smalls.push_back(s.cpu);
         larges.push_back(l.cpu);
         ratios.push_back(s.cpu > 0 ? l.cpu / s.cpu : 0.0);
         wallRatios.push_back(s.wall > 0 ? l.wall / s.wall : 0.0);
+        floorRatios.push_back(sf.cpu > 0 ? lf.cpu / sf.cpu : 0.0);
     }
+    state.counters["floor_ratio"] = median(floorRatios);
+    state.counters["size_ratio"] = static_cast<double>(fileBytes(large)) / static_cast<double>(std::max<std::size_t>(fileBytes(small), 1));
     resetScene(quietHost());
     const double ratio = median(ratios);
     state.counters["small_cpu_ms"] = 1e3 * median(smalls);
     state.counters["large_cpu_ms"] = 1e3 * median(larges);
     state.counters["time_ratio"] = ratio;
     state.counters["time_ratio_wall"] = median(wallRatios);
-    figures()["linearity"] = ratio;
+    figures()["linearity/" + name] = ratio;
 }
 
 struct PeakReport {
@@ -403,6 +414,14 @@ std::vector<Model> generateModels(const fs::path& folder)
     bench::GridModel tenth = big;
     tenth.rows = 100;
     add("mesh-100k", [&] { return bench::gridModel(tenth); });
+    // A second pair ten times apart, both beyond the processor's last-level
+    // cache, for the linearity alone.
+    bench::GridModel fifth = big;
+    fifth.rows = 200;
+    add("mesh-200k", [&] { return bench::gridModel(fifth); });
+    bench::GridModel twice = big;
+    twice.rows = 2000;
+    add("mesh-2M", [&] { return bench::gridModel(twice); });
     bench::GridModel strips;
     strips.columns = 400;
     strips.rows = 400;
@@ -455,7 +474,8 @@ bool reportTargets()
     const std::vector<Target> targets = {
         {"mesh-1M import time / floor", "ratio/mesh-1M", "", 2.0, true},
         {"skinned-200k import time / floor", "ratio/skinned-200k", "", 3.0, true},
-        {"mesh-1M time / mesh-100k time (10x size)", "linearity", "", 11.0, true},
+        {"mesh-1M time / mesh-100k time (10x size)", "linearity/1M", "", 11.0, true},
+        {"mesh-2M time / mesh-200k time (10x size)", "linearity/2M", "", 11.0, true},
         {"mesh-1M peak memory, MB", "peak/mesh-1M", "peakLimit/mesh-1M", 0.0, true},
         {"dump of mesh-1M, discarded, MB/s", "dumpNull/mesh-1M", "", 100.0, false},
         {"dump of mesh-100k to a file, MB/s", "dumpFile/mesh-100k", "", 100.0, false},
@@ -514,6 +534,7 @@ int main(int argc, char** argv)
             ->UseManualTime()->MinTime(0.5)->Unit(benchmark::kMillisecond);
     }
     for (const Model& m : generated) {
+        if (m.name == "mesh-200k" || m.name == "mesh-2M") continue;  // for the linearity only
         auto* b = benchmark::RegisterBenchmark(("import/" + m.name).c_str(), importBenchmark, m.name, m.path);
         b->UseManualTime()->Unit(benchmark::kMillisecond);
         if (m.name == "mesh-1M") {
@@ -524,9 +545,13 @@ int main(int argc, char** argv)
     }
     const Model* small = findModel(generated, "mesh-100k");
     const Model* large = findModel(generated, "mesh-1M");
-    benchmark::RegisterBenchmark("linearity/mesh-100k_vs_mesh-1M", linearityBenchmark, small->path, large->path)
+    benchmark::RegisterBenchmark("linearity/mesh-100k_vs_mesh-1M", linearityBenchmark, "1M", small->path, large->path)
+        ->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("linearity/mesh-200k_vs_mesh-2M", linearityBenchmark, "2M",
+                                 findModel(generated, "mesh-200k")->path, findModel(generated, "mesh-2M")->path)
         ->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
     for (const Model& m : generated) {
+        if (m.name == "mesh-200k" || m.name == "mesh-2M") continue;  // for the linearity only
         benchmark::RegisterBenchmark(("peak_memory/" + m.name).c_str(), peakMemoryBenchmark, m.name, m.path)
             ->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
     }
