@@ -11,6 +11,7 @@
 //   orvik_bench [Google Benchmark flags]
 //   orvik_bench --peak-memory FILE     (used by the benchmark itself)
 //   orvik_bench --import FILE COUNT    imports FILE COUNT times (for a profiler)
+//   orvik_bench --interleave SMALL LARGE COUNT  imports the two in turn, on threads "small" and "large"
 //   ORVIK_BENCH_MODELS=DIR orvik_bench  keeps the generated models in DIR
 #include <benchmark/benchmark.h>
 #include <malloc.h>
@@ -29,7 +30,10 @@
 #include <streambuf>
 #include <ctime>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include <pthread.h>
 
 #include "bench/BenchModels.h"
 #include "bench/SceneBytes.h"
@@ -222,7 +226,7 @@ void importBenchmark(benchmark::State& state, const std::string& name, const std
 void linearityBenchmark(benchmark::State& state, const std::string& name, const std::string& small,
                         const std::string& large)
 {
-    std::vector<double> ratios, wallRatios, floorRatios, smalls, larges;
+    std::vector<double> ratios, wallRatios, floorRatios, beyondFloorRatios, smalls, larges;
     for (auto _ : state) {
         const Timing s = timedImport(small);
         const std::size_t smallScene = bench::sceneBytes(currentScene());
@@ -239,8 +243,12 @@ void linearityBenchmark(benchmark::State& state, const std::string& name, const 
         ratios.push_back(s.cpu > 0 ? l.cpu / s.cpu : 0.0);
         wallRatios.push_back(s.wall > 0 ? l.wall / s.wall : 0.0);
         floorRatios.push_back(sf.cpu > 0 ? lf.cpu / sf.cpu : 0.0);
+        beyondFloorRatios.push_back(s.cpu > sf.cpu ? (l.cpu - lf.cpu) / (s.cpu - sf.cpu) : 0.0);
     }
     state.counters["floor_ratio"] = median(floorRatios);
+    state.counters["beyond_floor_ratio"] = median(beyondFloorRatios);
+    figures()["linearityFloor/" + name] = median(floorRatios);
+    figures()["linearityBeyondFloor/" + name] = median(beyondFloorRatios);
     state.counters["size_ratio"] = static_cast<double>(fileBytes(large)) / static_cast<double>(std::max<std::size_t>(fileBytes(small), 1));
     resetScene(quietHost());
     const double ratio = median(ratios);
@@ -380,6 +388,24 @@ int importRepeatedly(const std::string& path, int count)
     return 0;
 }
 
+// For a profiler: imports the two files in turn, each on a thread of its own
+// named "small" or "large", so that a profile sorted by thread name tells
+// the two apart.
+int importInTurn(const std::string& small, const std::string& large, int count)
+{
+    for (int i = 0; i < count; ++i) {
+        for (const auto& [name, path] : {std::pair{"small", small}, std::pair{"large", large}}) {
+            std::thread t([&, threadName = name] {
+                pthread_setname_np(pthread_self(), threadName);
+                std::printf("%s %.1f ms\n", threadName, 1e3 * timedImport(path).cpu);
+            });
+            t.join();
+        }
+    }
+    resetScene(quietHost());
+    return 0;
+}
+
 // ---------------------------------------------------------------------------
 // Models and targets
 
@@ -497,6 +523,13 @@ bool reportTargets()
         std::printf("  %-44s %9.2f  %s %8.2f  %s\n", t.what, value->second, t.atMost ? "<=" : ">=", limit,
                     met ? "met" : "MISSED");
     }
+    for (const char* pair : {"1M", "2M"}) {
+        const auto floorGrowth = f.find(std::string("linearityFloor/") + pair);
+        const auto beyond = f.find(std::string("linearityBeyondFloor/") + pair);
+        if (floorGrowth == f.end() || beyond == f.end()) continue;
+        std::printf("  the same pair (%s): the floor alone grows %.2fx, the import's time beyond its floor %.2fx\n", pair,
+                    floorGrowth->second, beyond->second);
+    }
     for (const auto& [name, value] : f) {
         if (name.rfind("dumpExtra/", 0) == 0) std::printf("  extra memory of the dump of %s: %.1f MB\n", name.c_str() + 10, value);
     }
@@ -509,6 +542,7 @@ int main(int argc, char** argv)
 {
     if (argc == 3 && std::strcmp(argv[1], "--peak-memory") == 0) return peakMemoryChild(argv[2]);
     if (argc == 4 && std::strcmp(argv[1], "--import") == 0) return importRepeatedly(argv[2], std::atoi(argv[3]));
+    if (argc == 5 && std::strcmp(argv[1], "--interleave") == 0) return importInTurn(argv[2], argv[3], std::atoi(argv[4]));
 
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 2;
