@@ -1,0 +1,126 @@
+// libFuzzer target: one whole import of the input bytes through the stand-in
+// host, the way the host runs an importer (DoImport on a fresh scene, then
+// ZoomExtents), followed by the scene dump written to a null stream.
+//
+// The bytes are handed over in memory: they are written into a memfd and the
+// importer opens it as /proc/self/fd/N. About one input in five is imported
+// with the game material plug-in absent, so that the readers also walk
+// materials the host refused to make. The heap is followed through the
+// sanitizer allocator's hooks: an import whose peak exceeds the importer's
+// bound (64 bytes per file byte and 1 MiB) fails like a crash.
+#include <sanitizer/allocator_interface.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <ostream>
+#include <streambuf>
+#include <string>
+
+#include "host/dump.h"
+#include "host/scene.h"
+#include "importer/Orvik.h"
+
+namespace {
+
+// Swallows whatever is written to it.
+class NullBuffer : public std::streambuf {
+protected:
+    int_type overflow(int_type c) override { return traits_type::not_eof(c); }
+    std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
+};
+
+class HostImpInterface : public ImpInterface {};
+
+// The bound; ORVIK_FUZZ_HEAP_FACTOR sets another number of bytes per file byte.
+std::int64_t bytesPerFileByte = 64;
+constexpr std::int64_t kFixedBytes = std::int64_t{1} << 20;
+
+std::atomic<std::int64_t> heapLive{0};
+std::atomic<std::int64_t> heapPeak{0};
+
+void onAllocated(const volatile void*, std::size_t size)
+{
+    const std::int64_t now = heapLive.fetch_add(static_cast<std::int64_t>(size), std::memory_order_relaxed) +
+                             static_cast<std::int64_t>(size);
+    std::int64_t peak = heapPeak.load(std::memory_order_relaxed);
+    while (now > peak && !heapPeak.compare_exchange_weak(peak, now, std::memory_order_relaxed)) {
+    }
+}
+
+void onFreed(const volatile void* p)
+{
+    if (p != nullptr)
+        heapLive.fetch_sub(static_cast<std::int64_t>(__sanitizer_get_allocated_size(p)), std::memory_order_relaxed);
+}
+
+int memoryFile()
+{
+    static const int fd = [] {
+        const int f = memfd_create("orvik-fuzz-input", 0);
+        if (f < 0) {
+            std::perror("memfd_create");
+            std::abort();
+        }
+        return f;
+    }();
+    return fd;
+}
+
+bool fill(int fd, const std::uint8_t* data, std::size_t size)
+{
+    if (ftruncate(fd, 0) != 0) return false;
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = pwrite(fd, data + done, size - done, static_cast<off_t>(done));
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    __sanitizer_install_malloc_and_free_hooks(onAllocated, onFreed);
+    if (const char* factor = std::getenv("ORVIK_FUZZ_HEAP_FACTOR")) bytesPerFileByte = std::atoll(factor);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const int fd = memoryFile();
+    if (!fill(fd, data, size)) std::abort();
+    const std::string path = "/proc/self/fd/" + std::to_string(fd);
+
+    HostOptions options;
+    options.printScriptErrors = false;
+    options.withoutGameMaterial = size % 5 == 4;
+    Scene& scene = resetScene(options);
+
+    static HostImpInterface impInterface;
+    const std::int64_t before = heapLive.load();
+    heapPeak.store(before);
+    auto* importer = static_cast<SceneImport*>(GetOrvikDesc()->Create(FALSE));
+    const int result = importer->DoImport(path.c_str(), &impInterface, GetCOREInterface(), FALSE);
+    scene.import = ImportRecord{path, result, importer->ZoomExtents() == 1};
+    delete importer;
+    // Every import ends as a successful one, whatever the file held.
+    if (result != 1) std::abort();
+    const std::int64_t peak = heapPeak.load() - before;
+    if (peak > bytesPerFileByte * static_cast<std::int64_t>(size) + kFixedBytes) {
+        std::fprintf(stderr, "orvik_fuzz: the import of %zu bytes held %lld bytes of heap at its peak\n", size,
+                     static_cast<long long>(peak));
+        std::abort();
+    }
+
+    NullBuffer sink;
+    std::ostream out(&sink);
+    writeSceneJson(scene, out);
+    return 0;
+}
