@@ -12,6 +12,8 @@ constexpr std::uint32_t kAtomicSize = 40;
 constexpr std::uint32_t kMorphTargetHeadSize = 24;
 constexpr std::uint32_t kSurfacePropertiesSize = 12;
 constexpr std::uint32_t kMaxTrianglesFromRecords = 0xFFFF;
+// RenderWare geometries carry at most eight texture-coordinate sets.
+constexpr std::uint32_t kMaxTextureSets = 8;
 
 // The file vertices that stay when the vertices no face uses are removed, in
 // order: mesh vertex k after the removal is file vertex result[k]. Empty when
@@ -77,6 +79,12 @@ void Orvik::readGeometry(std::uint32_t geometryIndex)
     const std::uint32_t setCount = (format >> 16) & 0xFF;
     const bool prelit = (format & 0x08) != 0;
     const bool hasNormals = (format & 0x10) != 0;
+    // A format claiming more sets is damaged: each set would give the mesh a
+    // map channel with one map face per face, far more than the file backs.
+    if (setCount > kMaxTextureSets) {
+        fail();
+        return;
+    }
 
     // Every block the counts claim must lie in the buffer before the mesh is sized from them.
     const std::uint64_t v = vertexCount;

@@ -78,6 +78,9 @@ int Orvik::DoImport(const MCHAR* name, ImpInterface* ii, Interface* i, BOOL supp
             return 1;
         }
         bufferSize = static_cast<std::uint64_t>(fileSize);
+        skinBonesLeft = bufferSize / 64;
+        skinVerticesLeft = bufferSize / 20;
+        uvKeysLeft = bufferSize / 8;
 
         coreInterface->ProgressStart(kProgressTitle, TRUE, progressWorker, this);
         progressOpen = true;

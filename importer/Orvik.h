@@ -143,6 +143,15 @@ public:
     std::uint64_t bufferSize = 0;      // bytes in buffer (fileSize once loaded)
     bool readFailed = false;           // a read would have left the buffer
     bool binMeshFacesBuilt = false;    // the current geometry's faces came from its bin mesh
+
+    // What one import's Skins and UV animations may still take, so that data
+    // many atomics or materials share cannot make the host hold more than the
+    // file backs: a bone per inverse matrix (64 bytes), a weighted vertex per
+    // vertex weight record (20 bytes) and four keys per key frame (32 bytes)
+    // the file could hold. Set by DoImport.
+    std::uint64_t skinBonesLeft = 0;
+    std::uint64_t skinVerticesLeft = 0;
+    std::uint64_t uvKeysLeft = 0;
 };
 
 // The importer's class descriptor.

@@ -181,6 +181,10 @@ void applyUvAnimation(Orvik& importer, Mtl* material, const std::string& name)
     AnimateOn();
     for (const std::uint8_t* key : entry->second) {
         if (key == nullptr) continue;
+        // Many materials may name one animation: past the import's allowance
+        // of keys the rest of the animation is left out.
+        if (importer.uvKeysLeft == 0) break;
+        --importer.uvKeysLeft;
         // The dictionary reader checked its key frames; a pointer outside the buffer is not read.
         if (!importer.inBuffer(importer.offsetOf(key), kUvKeyFrameSize)) break;
         const float seconds = loadF32(key);

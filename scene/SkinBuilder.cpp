@@ -131,7 +131,8 @@ void Orvik::setUpSkin(INode* meshNode, std::uint32_t geometryIndex)
     std::vector<INode*> added;
     const int usedBoneCount = skin.header[1];
     for (std::uint32_t k = 0; k < entryCount; ++k) {
-        if (hAnimNodes == nullptr || k >= hAnimNodeCount) break;
+        // The import's bone allowance ends the list as the HAnim array's end does.
+        if (hAnimNodes == nullptr || k >= hAnimNodeCount || skinBonesLeft == 0) break;
         const std::uint8_t* entry = hAnimNodes + std::size_t{k} * kHAnimNodeSize;
         const std::int32_t boneId = loadI32(entry);
         const std::int32_t boneIndex = loadI32(entry + 4);
@@ -147,6 +148,7 @@ void Orvik::setUpSkin(INode* meshNode, std::uint32_t geometryIndex)
         bone->SetUserPropString("FrameName", bone->GetName());
         bone->SetUserPropInt("SPunknown", usedBoneCount);
         if (!importData->AddBoneEx(bone, 0)) continue;
+        --skinBonesLeft;
         added.push_back(bone);
         listIndexOfEntry[k] = static_cast<int>(added.size()) - 1;
         flattenEnvelope(static_cast<int>(added.size()));
@@ -164,6 +166,9 @@ void Orvik::setUpSkin(INode* meshNode, std::uint32_t geometryIndex)
     for (std::uint32_t v = 0; v < meshVertexCount; ++v) {
         const std::uint32_t fileVertex = sourceVertices.empty() ? v : (v < sourceVertices.size() ? sourceVertices[v] : skin.vertexCount);
         if (fileVertex >= skin.vertexCount) continue;
+        // Past the import's allowance of weighted vertices no more weights are given.
+        if (skinVerticesLeft == 0) break;
+        --skinVerticesLeft;
         boneList.SetCount(static_cast<int>(kWeightsPerVertex), TRUE);
         weightList.SetCount(static_cast<int>(kWeightsPerVertex), TRUE);
         int pairs = 0;

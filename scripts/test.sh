@@ -40,6 +40,9 @@ run_suite() {
 start=$SECONDS
 run_suite normal "$ORVIK_BUILD_DIR" -DORVIK_SANITIZE=OFF -DORVIK_BUILD_ALL_VARIANTS=ON
 run_suite sanitize "$ORVIK_SANITIZE_BUILD_DIR" -DORVIK_SANITIZE=ON
+# The short fuzz run, built with clang (scripts/fuzz.sh).
+orvik_log "fuzz: short run"
+bash scripts/fuzz.sh short || failed+=("fuzz")
 
 orvik_log "finished in $((SECONDS - start)) s"
 if [ ${#failed[@]} -ne 0 ]; then

