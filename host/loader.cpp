@@ -75,6 +75,7 @@ void runImporter(SceneImport* imp, const std::string& file, ImportOutcome& outco
     static HostImpInterface impInterface;
     Scene& scene = currentScene();
     scene.importFile = file;
+    scene.folderListings.clear();  // folders may have changed since the last import
     scene.import = ImportRecord{file, 0, false};
     outcome.ran = true;
     outcome.result = imp->DoImport(file.c_str(), &impInterface, GetCOREInterface(), FALSE);

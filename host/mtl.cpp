@@ -4,7 +4,9 @@
 
 #include <filesystem>
 #include <optional>
+#include <string>
 #include <system_error>
+#include <unordered_map>
 
 #include "host/control.h"
 #include "host/scene.h"
@@ -197,12 +199,39 @@ namespace {
 
 char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
-bool sameNameIgnoringCase(const std::string& a, const std::string& b)
+std::string lowered(const std::string& s)
 {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
-    return true;
+    std::string out(s);
+    for (char& c : out) c = lowerAscii(c);
+    return out;
+}
+
+// The names of folder by their lower-case form, each to its smallest
+// spelling, so that the answer does not depend on the order the folder is
+// listed in. A listing is kept while the folder's modification time stays
+// the same: a car's textures look up several candidate names each in the
+// same two or three folders, and listing a folder is the expensive part.
+const std::unordered_map<std::string, std::string>& listingOf(const fs::path& folder)
+{
+    const fs::path where = folder.empty() ? fs::path(".") : folder;
+    std::error_code ec;
+    const long long stamp = static_cast<long long>(fs::last_write_time(where, ec).time_since_epoch().count());
+    Scene::FolderListing& listing = currentScene().folderListings[where.string()];
+    if (ec) {
+        listing = Scene::FolderListing{};
+        return listing.names;
+    }
+    if (listing.stamp == stamp && stamp != 0) return listing.names;
+    listing = Scene::FolderListing{};
+    listing.stamp = stamp;
+    fs::directory_iterator dir(where, ec);
+    for (; !ec && dir != fs::directory_iterator(); dir.increment(ec)) {
+        const std::string name = dir->path().filename().string();
+        auto [slot, fresh] = listing.names.try_emplace(lowered(name), name);
+        if (!fresh && name < slot->second) slot->second = name;
+    }
+    if (ec) listing.stamp = 0;  // listed in part: list again next time
+    return listing.names;
 }
 
 // The entry of folder whose name equals name, the exact spelling first, then
@@ -218,18 +247,10 @@ std::optional<fs::path> entryIgnoringCase(const fs::path& folder, const std::str
     const fs::path exact = folder / name;
     std::error_code ec;
     if (fs::exists(exact, ec)) return exact;
-    fs::directory_iterator it(folder.empty() ? fs::path(".") : folder, ec);
-    if (ec) return std::nullopt;
-    std::optional<fs::path> match;
-    for (const fs::directory_entry& entry : it) {
-        const std::string entryName = entry.path().filename().string();
-        if (sameNameIgnoringCase(entryName, name)) {
-            // Several spellings of one name: take the smallest, so that the
-            // answer does not depend on the order the folder is listed in.
-            if (!match || entryName < match->filename().string()) match = folder / entryName;
-        }
-    }
-    return match;
+    const auto& listing = listingOf(folder);
+    const auto match = listing.find(lowered(name));
+    if (match == listing.end()) return std::nullopt;
+    return folder / match->second;
 }
 
 // The regular file that relative names below folder, each component matched

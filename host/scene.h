@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "host/max.h"
@@ -59,6 +60,13 @@ public:
     std::vector<ScriptRecord> script;
     // MAXScript globals: name to the modifier bound, or null for undefined.
     std::map<std::string, SkinModifier*> globals;
+    // Folder listings of the bitmap search: per folder its modification time
+    // when listed and its names, lower case to the smallest spelling.
+    struct FolderListing {
+        long long stamp = 0;
+        std::unordered_map<std::string, std::string> names;
+    };
+    std::unordered_map<std::string, FolderListing> folderListings;
     bool animateMode = false;
     int animateSuspendDepth = 0;
     std::vector<bool> animateSaved;

@@ -195,6 +195,25 @@ TEST_F(HostMaterials, BitmapSearchLooksAtTheCurrentImportOnly)
     EXPECT_EQ(lookUp("tyre.tga"), "<none>");
 }
 
+// Folder listings are kept between lookups; a folder that changes is listed
+// again, so names added, removed or respelled are seen at once.
+TEST_F(HostMaterials, BitmapSearchSeesFolderChanges)
+{
+    Folder model("listing");
+    resetScene().importFile = (model.path / "a.dff").string();
+    model.touch("other.tga");
+    EXPECT_EQ(lookUp("TYRE.TGA"), "<none>");  // the folder is listed here
+    const fs::path tyre = model.touch("Tyre.tga");
+    EXPECT_EQ(lookUp("TYRE.TGA"), tyre.string());
+    fs::remove(tyre);
+    EXPECT_EQ(lookUp("TYRE.TGA"), "<none>");
+    const fs::path upper = model.touch("TYRE.tga");
+    const fs::path lower = model.touch("tyre.TGA");
+    EXPECT_EQ(lookUp("Tyre.Tga"), upper.string());  // the smallest spelling of several
+    fs::remove(upper);
+    EXPECT_EQ(lookUp("Tyre.Tga"), lower.string());
+}
+
 float valueAt(Control* c, TimeValue t)
 {
     float v = 0;
