@@ -211,18 +211,15 @@ std::string lowered(const std::string& s)
 // listed in. A listing is kept while the folder's modification time stays
 // the same: a car's textures look up several candidate names each in the
 // same two or three folders, and listing a folder is the expensive part.
-const std::unordered_map<std::string, std::string>& listingOf(const fs::path& folder)
+const Scene::FolderListing& listingOf(const fs::path& folder)
 {
     const fs::path where = folder.empty() ? fs::path(".") : folder;
     std::error_code ec;
     const long long stamp = static_cast<long long>(fs::last_write_time(where, ec).time_since_epoch().count());
     Scene::FolderListing& listing = currentScene().folderListings[where.string()];
-    if (ec) {
-        listing = Scene::FolderListing{};
-        return listing.names;
-    }
-    if (listing.stamp == stamp && stamp != 0) return listing.names;
+    if (!ec && listing.listed && listing.stamp == stamp) return listing;
     listing = Scene::FolderListing{};
+    if (ec) return listing;
     listing.stamp = stamp;
     fs::directory_iterator dir(where, ec);
     for (; !ec && dir != fs::directory_iterator(); dir.increment(ec)) {
@@ -230,26 +227,28 @@ const std::unordered_map<std::string, std::string>& listingOf(const fs::path& fo
         auto [slot, fresh] = listing.names.try_emplace(lowered(name), name);
         if (!fresh && name < slot->second) slot->second = name;
     }
-    if (ec) listing.stamp = 0;  // listed in part: list again next time
-    return listing.names;
+    listing.listed = !ec;  // listed in part: list again next time
+    return listing;
 }
 
 // The entry of folder whose name equals name, the exact spelling first, then
 // ignoring ASCII case (the host's file system compares names that way).
 std::optional<fs::path> entryIgnoringCase(const fs::path& folder, const std::string& name)
 {
-    if (name.empty() || name == "." || name == "..") {
-        fs::path p = folder / name;
-        std::error_code ec;
-        if (fs::exists(p, ec)) return p;
-        return std::nullopt;
-    }
     const fs::path exact = folder / name;
     std::error_code ec;
-    if (fs::exists(exact, ec)) return exact;
-    const auto& listing = listingOf(folder);
-    const auto match = listing.find(lowered(name));
-    if (match == listing.end()) return std::nullopt;
+    if (name.empty() || name == "." || name == "..") {
+        if (fs::exists(exact, ec)) return exact;
+        return std::nullopt;
+    }
+    const Scene::FolderListing& listing = listingOf(folder);
+    if (!listing.listed) {  // searchable but not listable: the exact spelling only
+        if (fs::exists(exact, ec)) return exact;
+        return std::nullopt;
+    }
+    const auto match = listing.names.find(lowered(name));
+    if (match == listing.names.end()) return std::nullopt;
+    if (match->second == name || fs::exists(exact, ec)) return exact;
     return folder / match->second;
 }
 

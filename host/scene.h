@@ -64,6 +64,7 @@ public:
     // when listed and its names, lower case to the smallest spelling.
     struct FolderListing {
         long long stamp = 0;
+        bool listed = false;  // false: the folder could not be listed
         std::unordered_map<std::string, std::string> names;
     };
     std::unordered_map<std::string, FolderListing> folderListings;
