@@ -64,7 +64,8 @@ campaign)
       -print_final_stats=1 -artifact_prefix="$dir/fuzz/artifacts/" \
       "$dir/fuzz/campaign" "$dir/fuzz/seed" >"$work/driver.log" 2>&1) || status=$?
   cat "$work/driver.log" >>"$log"
-  if [ "$status" -ne 0 ] || [ -n "$(ls -A "$dir/fuzz/artifacts")" ]; then
+  # Slow units (over 10 s, e.g. on a loaded machine) are noted, not failures.
+  if [ "$status" -ne 0 ] || [ -n "$(ls -A "$dir/fuzz/artifacts" | grep -v '^slow-unit-')" ]; then
     echo "orvik: the fuzz target failed; inputs in $dir/fuzz/artifacts" >&2
     exit 1
   fi
