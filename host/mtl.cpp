@@ -237,17 +237,16 @@ std::optional<fs::path> entryIgnoringCase(const fs::path& folder, const std::str
 {
     const fs::path exact = folder / name;
     std::error_code ec;
-    if (name.empty() || name == "." || name == "..") {
+    const bool special = name.empty() || name == "." || name == "..";
+    const Scene::FolderListing* listing = special ? nullptr : &listingOf(folder);
+    // Special names, and folders that can be searched but not listed: the
+    // exact spelling only.
+    if (listing == nullptr || !listing->listed) {
         if (fs::exists(exact, ec)) return exact;
         return std::nullopt;
     }
-    const Scene::FolderListing& listing = listingOf(folder);
-    if (!listing.listed) {  // searchable but not listable: the exact spelling only
-        if (fs::exists(exact, ec)) return exact;
-        return std::nullopt;
-    }
-    const auto match = listing.names.find(lowered(name));
-    if (match == listing.names.end()) return std::nullopt;
+    const auto match = listing->names.find(lowered(name));
+    if (match == listing->names.end()) return std::nullopt;
     if (match->second == name || fs::exists(exact, ec)) return exact;
     return folder / match->second;
 }
