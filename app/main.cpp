@@ -169,6 +169,21 @@ void writeDump(const Scene& scene, const std::string& target)
     }
 }
 
+// The system log's warnings and errors, one line each on standard error,
+// naming the model file (entries do not name it themselves).
+void printLogProblems(const Scene& scene, const std::string& model)
+{
+    std::cout.flush();
+    for (const LogRecord& entry : scene.log) {
+        if (entry.type != SYSLOG_ERROR && entry.type != SYSLOG_WARN) {
+            continue;
+        }
+        std::cerr << (entry.type == SYSLOG_ERROR ? "error: " : "warning: ") << orvik::printable(model) << ": "
+                  << orvik::printable(entry.text) << "\n";
+    }
+    std::cerr.flush();
+}
+
 int runImportCommand(const Invocation& inv, const Options& opt)
 {
     // Everything about the file is settled before the plug-in sees it.
@@ -219,6 +234,7 @@ int runImportCommand(const Invocation& inv, const Options& opt)
         orvik::writeGltfSummary(report, opt.json == "-" ? std::cerr : std::cout);
         std::cout.flush();
     }
+    printLogProblems(scene, opt.model);
     const bool built = !scene.nodes.empty();
     resetScene();
     lib.close();

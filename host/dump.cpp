@@ -580,6 +580,16 @@ void writeModifiers(JsonWriter& w, const Scene& scene)
     w.endArray();
 }
 
+const char* logTypeName(DWORD type)
+{
+    switch (type) {
+    case SYSLOG_ERROR: return "error";
+    case SYSLOG_WARN: return "warning";
+    case SYSLOG_INFO: return "info";
+    default: return "debug";
+    }
+}
+
 const char* panelName(int mode)
 {
     switch (mode) {
@@ -672,6 +682,15 @@ void writeSceneJson(const Scene& scene, std::ostream& out)
         w.endObject();
     }
     w.endObject();
+    w.key("log");
+    w.beginArray();
+    for (const LogRecord& r : scene.log) {
+        w.beginObject();
+        w.key("type"), w.string(logTypeName(r.type));
+        w.key("text"), w.string(r.text);
+        w.endObject();
+    }
+    w.endArray();
     w.endObject();
     w.newline();
 }

@@ -151,6 +151,12 @@ void Interface::SetCommandPanelTaskMode(int mode)
     if (mode >= TASK_MODE_CREATE && mode <= TASK_MODE_UTILITY) currentScene().commandPanelMode = mode;
 }
 
+LogSys* Interface::Log()
+{
+    static LogSys log;
+    return &log;
+}
+
 int Interface::GetCommandPanelTaskMode() { return currentScene().commandPanelMode; }
 
 void Interface12::AddModifier(INode& node, Modifier& mod, int modPos)

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "host/animatable.h"
+#include "host/log.h"
 
 class INode;
 class Modifier;
@@ -40,6 +41,8 @@ public:
     virtual void SetCommandPanelTaskMode(int mode);
     virtual int GetCommandPanelTaskMode();
     virtual TimeValue GetTime() { return 0; }
+    // The host's system log.
+    virtual LogSys* Log();
 };
 
 class Interface12 : public Interface {

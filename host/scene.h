@@ -32,6 +32,13 @@ struct ScriptRecord {
     std::string error;  // empty when ok
 };
 
+// One system log entry; type is exactly one of the SYSLOG_* kinds.
+struct LogRecord {
+    DWORD type = 0;
+    std::string title;
+    std::string text;
+};
+
 struct ImportRecord {
     std::string file;
     int result = 0;
@@ -58,6 +65,7 @@ public:
     int commandPanelMode = TASK_MODE_CREATE;
     std::vector<std::string> undo;
     std::vector<ScriptRecord> script;
+    std::vector<LogRecord> log;  // system log entries, in order
     // MAXScript globals: name to the modifier bound, or null for undefined.
     std::map<std::string, SkinModifier*> globals;
     // Folder listings of the bitmap search: per folder its modification time

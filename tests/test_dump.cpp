@@ -55,7 +55,7 @@ TEST(Dump, EmptySceneHasEveryTopLevelFieldInOrder)
     const nlohmann::ordered_json j = dumpOrderedJson(currentScene());
     EXPECT_EQ(keys(j), (std::vector<std::string>{"format", "version", "import", "progress", "nodes", "meshes",
                                                  "materials", "textures", "controllers", "modifiers", "selection",
-                                                 "commandPanel", "undo", "script", "globals"}));
+                                                 "commandPanel", "undo", "script", "globals", "log"}));
     EXPECT_EQ(j["format"], "orvik-scene");
     EXPECT_EQ(j["version"], 1);
     EXPECT_EQ(j["progress"]["title"], nullptr);
@@ -334,6 +334,27 @@ TEST(Dump, MaterialsTexturesControllersModifiersScriptAndGlobals)
     EXPECT_EQ(j["script"][1]["ok"], false);
     EXPECT_TRUE(j["script"][1]["error"].is_string());
     EXPECT_EQ(j["globals"], (json{{"gone", {{"undefined", true}}}, {"sk", {{"modifier", 0}}}}));
+}
+
+TEST(Dump, SystemLogEntriesAreFormattedAndListedInOrder)
+{
+    resetScene();
+    LogSys* log = GetCOREInterface()->Log();
+    const std::string longName(1000, 'n');
+    log->LogEntry(SYSLOG_WARN, TRUE, "Orvik", "the import ended at 0x%X: %s", 0x10000u, "clump");
+    log->LogEntry(SYSLOG_INFO, FALSE, nullptr, "%s\xE9", longName.c_str());
+    log->LogEntry(SYSLOG_DEBUG, FALSE, nullptr, "%d", 8);
+    log->LogEntry(SYSLOG_ERROR | SYSLOG_INFO, FALSE, nullptr, "both");  // the more severe kind
+    log->LogEntry(0x100, FALSE, nullptr, "no kind");                    // not logged
+    log->LogEntry(SYSLOG_WARN, FALSE, nullptr, nullptr);                // not logged
+    const json j = dumpJson(currentScene());
+    ASSERT_EQ(j["log"].size(), 4u);
+    EXPECT_EQ(j["log"][0], json({{"type", "warning"}, {"text", "the import ended at 0x10000: clump"}}));
+    EXPECT_EQ(j["log"][1]["type"], "info");
+    EXPECT_EQ(latin1(j["log"][1]["text"]), longName + "\xE9");
+    EXPECT_EQ(j["log"][2], json({{"type", "debug"}, {"text", "8"}}));
+    EXPECT_EQ(j["log"][3], json({{"type", "error"}, {"text", "both"}}));
+    EXPECT_TRUE(resetScene().log.empty());
 }
 
 TEST(Dump, LargeMeshesStreamWhole)
