@@ -286,7 +286,7 @@ Json describeObject(Object* obj)
 // ---------------------------------------------------------------------------
 // Builder
 
-Builder::Builder(const Scene& s, GltfExportReport& r) : scene(s), report(r) {}
+Builder::Builder(const Scene& s, ImageSource& i, GltfExportReport& r) : scene(s), imageSource(i), report(r) {}
 
 void Builder::note(const std::string& text) { ++noteCounts[text]; }
 

@@ -65,7 +65,7 @@ struct SkinExport {
 
 class Builder {
 public:
-    Builder(const Scene& scene, GltfExportReport& report);
+    Builder(const Scene& scene, ImageSource& images, GltfExportReport& report);
     Builder(const Builder&) = delete;
     Builder& operator=(const Builder&) = delete;
 
@@ -93,7 +93,7 @@ private:
     // GltfMaterial.cpp
     int materialFor(Mtl* mtl, bool withTexture);
     int textureFor(BitmapTex* tex);
-    int imageFor(const std::string& file, std::string& reason);
+    int imageFor(const TextureImage& image, std::string& problem);
     int samplerFor(BitmapTex* tex);
     Json describeMaterial(Mtl* mtl);
     Json describeTexture(Texmap* tex);
@@ -104,12 +104,13 @@ private:
     int addAccessor(int view, int componentType, int type, std::size_t count);
 
     const Scene& scene;
+    ImageSource& imageSource;
     GltfExportReport& report;
     std::map<const INode*, int> nodeIndices;
     std::vector<Affine> exportedWorld;  // per glTF node: its world as exported, in host space
     std::map<std::pair<const Mtl*, bool>, int> materials;
     std::map<const Texmap*, int> textures;
-    std::map<std::string, std::pair<int, std::string>> images;  // file -> image index (or -1) and why not
+    std::map<std::string, std::pair<int, std::string>> images;  // origin -> image index (or -1) and why not
     std::map<std::array<int, 4>, int> samplers;
     std::map<const SkinModifier*, SkinExport> skins;
     std::map<std::tuple<const TriObject*, const Mtl*, const SkinModifier*>, int> meshes;

@@ -15,6 +15,7 @@
 #include <set>
 #include <sstream>
 #include <tuple>
+#include <utility>
 
 #include "app/GltfBuilder.h"
 #include "app/Text.h"
@@ -146,14 +147,15 @@ std::string checkGltfTargets(const std::string& path, const std::string& model, 
     return "";
 }
 
-bool writeGltf(const Scene& scene, const std::string& path, GltfExportReport& report, std::string& error)
+bool writeGltf(const Scene& scene, const std::string& path, ImageSource& images, GltfExportReport& report,
+               std::string& error)
 {
     report = GltfExportReport{};
     report.path = path;
     const bool binary = lowerExtension(path) == "glb";
     report.binPath = binary ? std::string() : gltfBinPath(path);
     try {
-        gltf::Builder builder(scene, report);
+        gltf::Builder builder(scene, images, report);
         builder.build();
 
         tinygltf::TinyGLTF library;
@@ -227,21 +229,14 @@ void writeGltfSummary(const GltfExportReport& report, std::ostream& out)
         << "), " << plural(report.materials, "material", "materials") << ", "
         << plural(report.textures, "texture", "textures") << ", " << plural(report.skins, "skin", "skins") << ", "
         << plural(report.lights, "light", "lights") << "\n";
-    // Image files that were found but could not go in, each once; textures
-    // without a file found (the import's summary names those) as a count.
-    std::set<std::tuple<std::string, std::string, std::string>> listed;
-    std::size_t notFound = 0;
-    for (const GltfExportReport::SkippedTexture& t : report.texturesNotExported) {
-        if (!t.fileFound) {
-            ++notFound;
-            continue;
-        }
-        if (!listed.insert({t.name, t.file, t.reason}).second) continue;
-        if (listed.size() == 1) out << "textures not exported:\n";
-        out << "  \"" << printable(t.name) << "\" " << printable(t.file) << ": " << t.reason << "\n";
-    }
-    if (notFound > 0) {
-        out << plural(notFound, "texture", "textures") << " without an image file found, not exported\n";
+    // Each texture's image, a line per distinct name and account.
+    std::set<std::pair<std::string, std::string>> listed;
+    for (const GltfExportReport::TextureLine& t : report.textureImages) {
+        const std::string account =
+            t.problem.empty() ? "embedded from " + t.origin : t.problem + ", not embedded";
+        if (!listed.insert({t.name, account}).second) continue;
+        if (listed.size() == 1) out << "textures:\n";
+        out << "  texture " << printable(t.name) << ": " << printable(account) << "\n";
     }
     if (!report.notes.empty()) {
         out << "export notes:\n";

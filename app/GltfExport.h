@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "app/GltfImages.h"
+
 class Scene;
 
 namespace orvik {
@@ -29,14 +31,14 @@ struct GltfExportReport {
     std::size_t skins = 0;
     std::size_t lights = 0;
 
-    struct SkippedTexture {
+    struct TextureLine {
         std::string name;     // the texture's name in the host (8-bit text)
-        std::string file;     // its bitmap file name, "" when it has none
-        std::string reason;   // why it is not in the export
-        bool fileFound = false;  // whether the host found its image file
+        std::string origin;   // where its image came from ("" when none)
+        std::string problem;  // why it is not embedded; "" when it is
     };
-    // Main textures that the export could not embed.
-    std::vector<SkippedTexture> texturesNotExported;
+    // Every main texture exported, in the order met: where its image came
+    // from, or why it has none.
+    std::vector<TextureLine> textureImages;
     // What the export had to change to give a valid glTF file (normals that
     // were not of unit length, weights that were not normalised, ...).
     std::vector<std::string> notes;
@@ -54,9 +56,10 @@ std::string checkGltfPath(const std::string& path);
 // the dump (json: a file name, "-" or "" for none), existing or not.
 std::string checkGltfTargets(const std::string& path, const std::string& model, const std::string& json);
 
-// Writes the scene to path. Returns false with error set when a file cannot be
+// Writes the scene to path, the textures' images from images. Returns false with error set when a file cannot be
 // written (nothing is left behind then); the report is filled either way.
-bool writeGltf(const Scene& scene, const std::string& path, GltfExportReport& report, std::string& error);
+bool writeGltf(const Scene& scene, const std::string& path, ImageSource& images, GltfExportReport& report,
+               std::string& error);
 
 // The readable account of an export: counts, textures not exported, notes.
 void writeGltfSummary(const GltfExportReport& report, std::ostream& out);

@@ -3,8 +3,6 @@
 // JPEG), with its other parameters, textures and texture animation in extras.
 #include <algorithm>
 #include <cctype>
-#include <fstream>
-#include <iterator>
 
 #include "app/GltfBuilder.h"
 
@@ -198,60 +196,48 @@ int Builder::textureFor(BitmapTex* tex)
 {
     if (const auto found = textures.find(tex); found != textures.end()) return found->second;
     int index = -1;
-    std::string reason;
-    const MCHAR* mapName = tex->GetMapName();
-    if (mapName == nullptr || *mapName == '\0') {
-        reason = "no bitmap file";
-    } else if (!tex->MapFileFound()) {
-        reason = "file not found";
-    } else {
-        const int image = imageFor(mapName, reason);
-        if (image >= 0) {
+    const TextureImage image = imageSource.imageFor(*tex);
+    std::string problem = image.problem;
+    if (problem.empty()) {
+        const int source = imageFor(image, problem);
+        if (source >= 0) {
             tinygltf::Texture t;
             t.name = utf8(tex->GetName().c_str());
-            t.source = image;
+            t.source = source;
             t.sampler = samplerFor(tex);
             index = static_cast<int>(model.textures.size());
             model.textures.push_back(t);
         }
     }
-    if (index < 0) {
-        report.texturesNotExported.push_back(
-            {tex->GetName(), mapName ? std::string(mapName) : std::string(), reason, tex->MapFileFound()});
-    }
+    report.textureImages.push_back({tex->GetName(), image.origin, problem});
     textures.emplace(tex, index);
     return index;
 }
 
-int Builder::imageFor(const std::string& file, std::string& reason)
+int Builder::imageFor(const TextureImage& image, std::string& problem)
 {
-    if (const auto found = images.find(file); found != images.end()) {
-        reason = found->second.second;
+    const std::string key = image.origin.empty() ? image.name : image.origin;
+    if (const auto found = images.find(key); found != images.end()) {
+        problem = found->second.second;
         return found->second.first;
     }
     int index = -1;
-    std::ifstream in(file, std::ios::binary);
-    std::vector<unsigned char> bytes;
-    if (in) bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (!in && !in.eof()) {
-        reason = "cannot be read";
+    std::string kind;
+    const std::vector<unsigned char> bytes(image.bytes.begin(), image.bytes.end());
+    const std::string mime = mimeType(bytes, image.name, kind);
+    if (mime.empty()) {
+        problem = (image.origin.empty() ? std::string() : image.origin + ": ") +
+                  (kind.empty() ? std::string("not a PNG or JPEG image") : kind + " image") +
+                  ": glTF embeds PNG and JPEG images only";
     } else {
-        std::string kind;
-        const std::string mime = mimeType(bytes, file, kind);
-        if (mime.empty()) {
-            reason = (kind.empty() ? std::string("not a PNG or JPEG image") : kind + " image") +
-                     ": glTF embeds PNG and JPEG images only";
-        } else {
-            tinygltf::Image image;
-            const std::size_t slash = file.find_last_of("/\\");
-            image.name = utf8((slash == std::string::npos ? file : file.substr(slash + 1)).c_str());
-            image.mimeType = mime;
-            image.bufferView = addView(bytes.data(), bytes.size(), 0);
-            index = static_cast<int>(model.images.size());
-            model.images.push_back(image);
-        }
+        tinygltf::Image out;
+        out.name = utf8(image.name.c_str());
+        out.mimeType = mime;
+        out.bufferView = addView(bytes.data(), bytes.size(), 0);
+        index = static_cast<int>(model.images.size());
+        model.images.push_back(out);
     }
-    images.emplace(file, std::make_pair(index, reason));
+    images.emplace(key, std::make_pair(index, problem));
     return index;
 }
 

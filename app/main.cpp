@@ -228,7 +228,8 @@ int runImportCommand(const Invocation& inv, const Options& opt)
     if (!opt.gltf.empty()) {
         orvik::GltfExportReport report;
         std::string error;
-        if (!orvik::writeGltf(scene, opt.gltf, report, error)) {
+        orvik::FileImageSource images(orvik::imageFolders(opt.model, opt.bitmapPaths));
+        if (!orvik::writeGltf(scene, opt.gltf, images, report, error)) {
             throw Failure{error};
         }
         orvik::writeGltfSummary(report, opt.json == "-" ? std::cerr : std::cout);

@@ -1,6 +1,7 @@
 // glTF export: scenes built through the host API and imports of writer-built
 // models and of the real samples are exported, read back with the glTF
 // library and compared with the scene, and checked with the Khronos validator.
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <array>
@@ -161,12 +162,16 @@ bool keepImageBytes(tinygltf::Image* image, const int, std::string*, std::string
     return true;
 }
 
-Exported exportAndLoad(const Scene& scene, const std::string& name)
+// Exports with images taken from the folders given; by default the tests'
+// output folder (where they write image files) and the model's folder.
+Exported exportAndLoad(const Scene& scene, const std::string& name, std::vector<std::string> folders = {})
 {
     Exported e;
     e.path = outputPath(name);
+    if (folders.empty()) folders = {fs::path(outputPath("x")).parent_path().string(), tempFolder()};
+    orvik::FileImageSource images(folders);
     std::string error;
-    if (!orvik::writeGltf(scene, e.path, e.report, error)) {
+    if (!orvik::writeGltf(scene, e.path, images, e.report, error)) {
         ADD_FAILURE() << "export failed: " << error;
         return e;
     }
@@ -821,15 +826,15 @@ TEST(GltfMaterials, ColourAlphaTexturesSamplersAndExtras)
     const tinygltf::Material& twin = m.materials.at(static_cast<std::size_t>(m.meshes.at(1).primitives[0].material));
     EXPECT_EQ(twin.pbrMetallicRoughness.baseColorTexture.index, -1);
     EXPECT_EQ(twin.pbrMetallicRoughness.baseColorFactor, o.pbrMetallicRoughness.baseColorFactor);
-    // Textures not exported are reported with their reasons.
-    std::map<std::string, std::string> skipped;
-    for (const auto& t : e.report.texturesNotExported) skipped[t.name] = t.reason;
-    EXPECT_EQ(skipped.size(), 2u);
-    EXPECT_NE(skipped["body"].find("TGA image"), std::string::npos);
-    EXPECT_EQ(skipped["fence"], "file not found");
+    // Every texture's image is accounted for: embedded from its file, or why not.
     std::ostringstream summary;
     orvik::writeGltfSummary(e.report, summary);
-    EXPECT_NE(summary.str().find("\"body\" " + tga + ": TGA image"), std::string::npos) << summary.str();
+    EXPECT_NE(summary.str().find("textures:\n  texture wheel: embedded from " + fs::canonical(png).string() + "\n" +
+                                 "  texture body: " + fs::canonical(tga).string() +
+                                 ": TGA image: glTF embeds PNG and JPEG images only, not embedded\n" +
+                                 "  texture fence: no image file found, not embedded\n"),
+              std::string::npos)
+        << summary.str();
     // Parameters beyond the colour, textures and their animation keys, named as in the dump.
     const ojson extras = extrasOf(e.path, "/materials/" + std::to_string(withUv.primitives[0].material));
     EXPECT_EQ(extras["class"], "game");
@@ -858,7 +863,8 @@ TEST(GltfMaterials, ImportedTextureFoundAlongTheBitmapPathIsEmbedded)
     ASSERT_TRUE(e.ok);
     ASSERT_EQ(e.model.images.size(), 1u);
     EXPECT_EQ(e.model.images[0].image, onePixelPng());
-    EXPECT_TRUE(e.report.texturesNotExported.empty());
+    ASSERT_EQ(e.report.textureImages.size(), 1u);
+    EXPECT_EQ(e.report.textureImages[0].problem, "");
     // The writer's addressing 0x11 wraps both ways; its filter 6 is mip-mapped.
     const tinygltf::Sampler& s = e.model.samplers.at(0);
     EXPECT_EQ(s.wrapS, TINYGLTF_TEXTURE_WRAP_REPEAT);
@@ -866,6 +872,107 @@ TEST(GltfMaterials, ImportedTextureFoundAlongTheBitmapPathIsEmbedded)
     EXPECT_EQ(s.minFilter, TINYGLTF_TEXTURE_FILTER_LINEAR_MIPMAP_LINEAR);
     ORVIK_REQUIRE_VALIDATOR();
     expectValid({e.path});
+}
+
+TEST(GltfImages, OnlyFilesInsideTheModelsFoldersAreEmbedded)
+{
+    // models/ holds the model and an image; private/ beside it holds another,
+    // reached by a relative name, an absolute name and a link from models/.
+    const fs::path root = fs::path(outputPath("leak"));
+    fs::remove_all(root);
+    fs::create_directories(root / "models");
+    fs::create_directories(root / "private");
+    writeFile("leak/models/inside.png", onePixelPng());
+    writeFile("leak/private/x.png", onePixelPng());
+    fs::create_symlink(root / "private" / "x.png", root / "models" / "link.png");
+    const std::string model = (root / "models" / "car.dff").string();
+    const std::string outside = "found outside the model's folders";
+    const struct {
+        std::string texture;
+        std::vector<std::string> bitmapPaths;
+        std::string problem;
+    } cases[] = {
+        {"inside", {}, ""},
+        {"../private/x", {}, outside},
+        {(root / "private" / "x").string(), {}, outside},
+        {"link", {}, outside},
+        {"link", {(root / "private").string()}, ""},  // the folder it points into is a bitmap path
+        {"../models/inside", {}, ""},                 // `..` that stays inside
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.texture);
+        const std::vector<std::uint8_t> bytes = dffw::write(dffw::makeBox(c.texture));
+        std::ofstream(model, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                     static_cast<std::streamsize>(bytes.size()));
+        HostOptions options;
+        options.bitmapPaths = c.bitmapPaths;
+        const Scene& scene = importFile(model, options);
+        ASSERT_TRUE(scene.textures.at(0)->MapFileFound()) << "the host finds every one of them";
+        const Exported e = exportAndLoad(scene, "leak.glb", orvik::imageFolders(model, c.bitmapPaths));
+        ASSERT_TRUE(e.ok);
+        ASSERT_EQ(e.report.textureImages.size(), 1u);
+        EXPECT_EQ(e.report.textureImages[0].problem, c.problem);
+        EXPECT_EQ(e.model.images.size(), c.problem.empty() ? 1u : 0u);
+        std::ostringstream summary;
+        orvik::writeGltfSummary(e.report, summary);
+        if (!c.problem.empty()) {
+            EXPECT_NE(summary.str().find("  texture " + c.texture + ": " + outside + ", not embedded\n"),
+                      std::string::npos)
+                << summary.str();
+        }
+    }
+}
+
+TEST(GltfImages, ImageFilesAreReadOnceAsRegularFilesOfBoundedSize)
+{
+    const fs::path dir = fs::path(outputPath("irregular"));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    const std::string png = writeFile("irregular/small.png", onePixelPng());
+    const std::string fifo = (dir / "fifo.png").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    fs::create_symlink(png, dir / "link.png");
+    const std::size_t size = onePixelPng().size();
+    const struct {
+        std::string path;
+        std::uint64_t maxBytes;
+        std::string problem;  // the start of it; "" when read
+    } cases[] = {
+        {png, size, ""},
+        {png, size - 1, "file of " + std::to_string(size) + " bytes is larger than"},
+        {fifo, size, "not a regular file"},  // opened without waiting for a writer
+        {"/dev/zero", size, "not a regular file"},
+        {dir.string(), size, "not a regular file"},
+        {(dir / "link.png").string(), size, "a symbolic link"},
+        {(dir / "none.png").string(), size, "cannot be read: no such file"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        std::string bytes, problem;
+        EXPECT_EQ(orvik::readRegularFile(c.path, c.maxBytes, bytes, problem), c.problem.empty());
+        EXPECT_EQ(problem.substr(0, c.problem.size()), c.problem);
+        EXPECT_EQ(bytes.size(), c.problem.empty() ? size : 0u);
+    }
+
+    // A file found at import time and swapped for a FIFO before the export is
+    // refused; two textures naming one file read it once.
+    resetScene();
+    const std::string swapped = writeFile("irregular/swapped.png", onePixelPng());
+    BitmapTex* first = bitmap("first", swapped);
+    BitmapTex* second = bitmap("second", swapped);
+    BitmapTex* third = bitmap("third", png);
+    ASSERT_TRUE(first->MapFileFound());
+    fs::remove(swapped);
+    ASSERT_EQ(::mkfifo(swapped.c_str(), 0600), 0);
+    orvik::FileImageSource source({dir.string()});
+    EXPECT_EQ(source.imageFor(*first).problem, fs::canonical(swapped).string() + ": not a regular file");
+    EXPECT_EQ(source.imageFor(*second).problem, source.imageFor(*first).problem);
+    const orvik::TextureImage image = source.imageFor(*third);
+    EXPECT_EQ(image.problem, "");
+    EXPECT_EQ(image.origin, fs::canonical(png).string());
+    EXPECT_EQ(image.bytes.size(), size);
+    writeFile("irregular/small.png", {1, 2, 3});
+    EXPECT_EQ(source.imageFor(*third).bytes.size(), size) << "the file is read once";
 }
 
 TEST(GltfSkin, JointsWeightsAndInverseBindMatrices)
@@ -991,7 +1098,8 @@ TEST(GltfFiles, GltfWithItsBinBesideAndRefusedTargets)
     // A folder that does not exist: an error, and nothing left behind.
     orvik::GltfExportReport report;
     std::string error;
-    EXPECT_FALSE(orvik::writeGltf(scene, outputPath("missing/out.gltf"), report, error));
+    orvik::FileImageSource images({});
+    EXPECT_FALSE(orvik::writeGltf(scene, outputPath("missing/out.gltf"), images, report, error));
     EXPECT_NE(error.find("cannot be written"), std::string::npos) << error;
     EXPECT_FALSE(fs::exists(outputPath("missing")));
     ORVIK_REQUIRE_VALIDATOR();
