@@ -24,6 +24,9 @@
 #include "app/Info.h"
 #include "app/Summary.h"
 #include "app/Text.h"
+#if ORVIK_WITH_TXD
+#include "app/TxdCommand.h"
+#endif
 #include "host/dump.h"
 #include "host/loader.h"
 #include "host/scene.h"
@@ -279,6 +282,11 @@ int run(int argc, char** argv)
                      "Run the host without the game material plug-in");
     import->add_option("--plugin", opt.plugin, "Plug-in library (default: " ORVIK_DEFAULT_PLUGIN " beside orvik)");
 
+#if ORVIK_WITH_TXD
+    orvik::TxdOptions txdOptions;
+    const orvik::TxdCommand txdCommand = orvik::addTxdCommand(app, txdOptions);
+#endif
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -296,6 +304,11 @@ int run(int argc, char** argv)
     if (info->parsed()) {
         return runInfo(inv, opt);
     }
+#if ORVIK_WITH_TXD
+    if (txdCommand.txd->parsed()) {
+        return orvik::runTxdCommand(txdCommand, txdOptions);
+    }
+#endif
     return runImportCommand(inv, opt);
 }
 
