@@ -1,0 +1,376 @@
+// Texture dictionaries: the reader, the decoders and PNG writing, on
+// dictionaries made by the test writer (expected pixels computed here from
+// the values written) and on the real sample dictionaries.
+#include <cmath>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "support/ImportHarness.h"
+#include "support/TxdWriter.h"
+#include "txd/Decode.h"
+#include "txd/Dictionary.h"
+#include "txd/Png.h"
+
+namespace fs = std::filesystem;
+using Rgba = std::array<int, 4>;
+
+namespace {
+
+// n-bit value scaled to 0..255 (rounded).
+int scale(unsigned v, unsigned bits) { return static_cast<int>(std::lround(v * 255.0 / ((1u << bits) - 1))); }
+
+txd::Dictionary readOne(const std::vector<std::uint8_t>& bytes)
+{
+    return txd::readDictionary(bytes);
+}
+
+Rgba pixel(const txd::Image& image, std::size_t i)
+{
+    return {image.rgba[i * 4], image.rgba[i * 4 + 1], image.rgba[i * 4 + 2], image.rgba[i * 4 + 3]};
+}
+
+void expectPixels(const txd::Image& image, const std::vector<Rgba>& expected, int tolerance, const std::string& what)
+{
+    ASSERT_EQ(image.rgba.size(), expected.size() * 4) << what;
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        const Rgba got = pixel(image, i);
+        for (int c = 0; c < 4; ++c) {
+            EXPECT_NEAR(got[c], expected[i][c], tolerance) << what << ": pixel " << i << " channel " << c;
+        }
+    }
+}
+
+// A dictionary holding one texture; decodes its level 0.
+txd::Image decodeSingle(const txdw::Texture& t, txd::Texture* read = nullptr)
+{
+    txdw::Dictionary d;
+    d.textures = {t};
+    const std::vector<std::uint8_t> bytes = txdw::write(d);
+    const txd::Dictionary dict = readOne(bytes);
+    txd::Image image;
+    EXPECT_TRUE(dict.ended.empty()) << dict.ended;
+    if (dict.textures.size() != 1) {
+        ADD_FAILURE() << "expected one texture";
+        return image;
+    }
+    std::string why;
+    EXPECT_TRUE(txd::decodeLevel0(dict.textures[0], image, why)) << t.name << ": " << why;
+    if (read) *read = dict.textures[0];
+    return image;
+}
+
+struct PlainCase {
+    const char* name;
+    std::uint32_t platform;
+    std::uint32_t rasterFormat;
+    std::uint32_t formatWord;
+    std::uint8_t depth;
+    std::vector<std::uint8_t> pixels;  // 2 x 1
+    std::vector<Rgba> expected;
+    const char* format;
+};
+
+}  // namespace
+
+// Each plain format: two pixels written from known channel values, decoded
+// and compared with the values scaled to 8 bits.
+TEST(TxdDecode, PlainFormatsGiveTheirChannels)
+{
+    const std::vector<PlainCase> cases = {
+        {"d3d8 8888", 8, 0x0500, 1, 32, {10, 20, 30, 40, 1, 2, 3, 255}, {{30, 20, 10, 40}, {3, 2, 1, 255}}, "8888"},
+        {"d3d8 888", 8, 0x0600, 0, 32, {10, 20, 30, 0, 1, 2, 3, 7}, {{30, 20, 10, 255}, {3, 2, 1, 255}}, "888"},
+        {"d3d8 888 24-bit", 8, 0x0600, 0, 24, {10, 20, 30, 1, 2, 3}, {{30, 20, 10, 255}, {3, 2, 1, 255}}, "888"},
+        {"d3d8 565", 8, 0x0200, 0, 16, {0x00, 0xF8, 0xE0, 0x07},
+         {{255, 0, 0, 255}, {0, 255, 0, 255}}, "565"},
+        {"d3d8 1555", 8, 0x0100, 1, 16, {0x1F, 0x80, 0x00, 0x7C},
+         {{0, 0, 255, 255}, {255, 0, 0, 0}}, "1555"},
+        {"d3d8 555", 8, 0x0A00, 0, 16, {0x10, 0x02, 0x00, 0x00},
+         {{0, scale(16, 5), scale(16, 5), 255}, {0, 0, 0, 255}}, "555"},
+        {"d3d8 4444", 8, 0x0300, 1, 16, {0x21, 0x43, 0xF0, 0x0F},
+         {{scale(3, 4), scale(2, 4), scale(1, 4), scale(4, 4)}, {255, 255, 0, 0}}, "4444"},
+        {"d3d8 LUM8", 8, 0x0400, 0, 8, {0, 200}, {{0, 0, 0, 255}, {200, 200, 200, 255}}, "LUM8"},
+        {"d3d9 A8R8G8B8", 9, 0x0500, 21, 32, {10, 20, 30, 40, 1, 2, 3, 255}, {{30, 20, 10, 40}, {3, 2, 1, 255}},
+         "A8R8G8B8"},
+        {"d3d9 X8R8G8B8", 9, 0x0600, 22, 32, {10, 20, 30, 0, 1, 2, 3, 9}, {{30, 20, 10, 255}, {3, 2, 1, 255}},
+         "X8R8G8B8"},
+        {"d3d9 A8B8G8R8", 9, 0x0500, 32, 32, {10, 20, 30, 40, 1, 2, 3, 4}, {{10, 20, 30, 40}, {1, 2, 3, 4}},
+         "A8B8G8R8"},
+        {"d3d9 R5G6B5", 9, 0x0200, 23, 16, {0x1F, 0x00, 0x20, 0x00},
+         {{0, 0, 255, 255}, {0, scale(1, 6), 0, 255}}, "R5G6B5"},
+        {"d3d9 A1R5G5B5", 9, 0x0100, 25, 16, {0xE0, 0x83, 0x00, 0x00},
+         {{0, 255, 0, 255}, {0, 0, 0, 0}}, "A1R5G5B5"},
+        {"d3d9 A4R4G4B4", 9, 0x0300, 26, 16, {0x00, 0x80, 0xFF, 0x0F},
+         {{0, 0, 0, scale(8, 4)}, {255, 255, 255, 0}}, "A4R4G4B4"},
+        {"d3d9 L8", 9, 0x0400, 50, 8, {7, 255}, {{7, 7, 7, 255}, {255, 255, 255, 255}}, "L8"},
+        {"d3d9 A8L8", 9, 0x0400, 51, 16, {7, 100, 255, 0}, {{7, 7, 7, 100}, {255, 255, 255, 0}}, "A8L8"},
+        {"d3d9 A8", 9, 0x0500, 28, 8, {0, 99}, {{0, 0, 0, 0}, {0, 0, 0, 99}}, "A8"},
+    };
+    for (const PlainCase& c : cases) {
+        txdw::Texture t;
+        t.name = c.name;
+        t.platform = c.platform;
+        t.rasterFormat = c.rasterFormat;
+        t.formatWord = c.formatWord;
+        t.depth = c.depth;
+        t.width = 2, t.height = 1;
+        t.levels = {c.pixels};
+        txd::Texture read;
+        const txd::Image image = decodeSingle(t, &read);
+        expectPixels(image, c.expected, 1, c.name);
+        EXPECT_EQ(txd::formatName(read), c.format) << c.name;
+    }
+}
+
+// Palettes: 8-bit with 256 entries, 4-bit with 32 entries stored; the index
+// bytes choose entries (R, G, B, A); an index past the palette is transparent black.
+TEST(TxdDecode, PalettesMapIndicesToEntries)
+{
+    for (const bool four : {false, true}) {
+        txdw::Texture t;
+        t.name = four ? "pal4" : "pal8";
+        t.platform = 8;
+        t.rasterFormat = (four ? 0x4000 : 0x2000) | 0x0500;
+        t.depth = four ? 4 : 8;
+        const int entries = four ? 32 : 256;
+        for (int i = 0; i < entries; ++i) {
+            t.palette.insert(t.palette.end(), {std::uint8_t(i), std::uint8_t(255 - i), std::uint8_t(i / 2), std::uint8_t(i * 3)});
+        }
+        t.width = 4, t.height = 1;
+        const std::uint8_t last = four ? 15 : 255;
+        t.levels = {{0, 1, last, four ? std::uint8_t(40) : std::uint8_t(128)}};
+        const txd::Image image = decodeSingle(t);
+        const auto entry = [](int i) { return Rgba{i & 255, 255 - i, i / 2, (i * 3) & 255}; };
+        expectPixels(image, {entry(0), entry(1), entry(last), four ? Rgba{0, 0, 0, 0} : entry(128)}, 0, t.name);
+    }
+}
+
+// DXT blocks with known end colours: the four-colour mode interpolates at
+// thirds; the three-colour mode of DXT1 (c0 <= c1) gives the midpoint and
+// transparent black; DXT3 carries explicit 4-bit alpha, DXT5 interpolated alpha.
+TEST(TxdDecode, DxtBlocksFollowTheColourRules)
+{
+    const std::uint16_t red = txdw::pack565(31, 0, 0), blue = txdw::pack565(0, 0, 31);
+    const std::uint32_t indices = 0b11100100;  // pixels 0-3: indices 0, 1, 2, 3; the rest 0
+    const Rgba r{255, 0, 0, 255}, b{0, 0, 255, 255};
+    const auto mix = [](Rgba p, Rgba q, int wp, int wq) {
+        Rgba out{};
+        for (int c = 0; c < 4; ++c) out[c] = (p[c] * wp + q[c] * wq) / (wp + wq);
+        return out;
+    };
+    auto firstRow = [](const txd::Image& image) {
+        txd::Image row = image;
+        row.rgba.resize(16);
+        return row;
+    };
+    struct Case {
+        const char* name;
+        std::uint32_t platform, formatWord;
+        std::uint8_t compression;
+        std::vector<std::uint8_t> block;
+        std::vector<Rgba> expected;
+    };
+    std::vector<std::uint8_t> dxt3 = {0x0F, 0x8F, 0, 0, 0, 0, 0, 0};  // alpha nibbles: 15, 0, 15, 8
+    const std::vector<std::uint8_t> colours = txdw::dxt1Block(red, blue, indices);
+    dxt3.insert(dxt3.end(), colours.begin(), colours.end());
+    // DXT5 alpha: a0 = 200 > a1 = 100, indices 0, 1, 2 (6/7 a0 + 1/7 a1), 7 (1/7 a0 + 6/7 a1)
+    std::vector<std::uint8_t> dxt5 = {200, 100};
+    const std::uint64_t alphaBits = 0u | (1u << 3) | (2u << 6) | (7u << 9);
+    for (int i = 0; i < 6; ++i) dxt5.push_back(static_cast<std::uint8_t>(alphaBits >> (8 * i)));
+    dxt5.insert(dxt5.end(), colours.begin(), colours.end());
+    const Rgba third = mix(r, b, 2, 1), twoThirds = mix(r, b, 1, 2);
+    const std::vector<Case> cases = {
+        {"dxt1 four colours (d3d8)", 8, 0, 1, colours, {r, b, third, twoThirds}},
+        {"dxt1 four colours (d3d9)", 9, 0x31545844, 8, colours, {r, b, third, twoThirds}},
+        {"dxt1 three colours", 9, 0x31545844, 9, txdw::dxt1Block(blue, red, indices),
+         {b, r, mix(b, r, 1, 1), {0, 0, 0, 0}}},
+        {"dxt3", 9, 0x33545844, 9, dxt3,
+         {r, {0, 0, 255, 0}, {third[0], third[1], third[2], 255}, {twoThirds[0], twoThirds[1], twoThirds[2], 136}}},
+        {"dxt5", 8, 0, 5, dxt5,
+         {{255, 0, 0, 200}, {0, 0, 255, 100}, {third[0], third[1], third[2], (6 * 200 + 100) / 7},
+          {twoThirds[0], twoThirds[1], twoThirds[2], (200 + 6 * 100) / 7}}},
+    };
+    for (const Case& c : cases) {
+        txdw::Texture t;
+        t.name = c.name;
+        t.platform = c.platform;
+        t.formatWord = c.formatWord;
+        t.compression = c.compression;
+        t.rasterFormat = 0x0200;
+        t.depth = 16;
+        t.levels = {c.block};
+        expectPixels(firstRow(decodeSingle(t)), c.expected, 2, c.name);
+    }
+}
+
+// What the reader lists: names, mask, addressing, levels and their sizes.
+TEST(TxdRead, ListsEveryFieldAndLevel)
+{
+    txdw::Texture t;
+    t.name = "wheels";
+    t.mask = "wheelsa";
+    t.addressing = 0x32;
+    t.width = 8, t.height = 4;
+    t.rasterFormat = 0x8500;
+    t.levels = {std::vector<std::uint8_t>(8 * 4 * 4), std::vector<std::uint8_t>(4 * 2 * 4), std::vector<std::uint8_t>(2 * 1 * 4)};
+    txdw::Dictionary d;
+    d.stamp = 0x0401FFFF;
+    d.textures = {t};
+    const std::vector<std::uint8_t> bytes = txdw::write(d);
+    const txd::Dictionary dict = readOne(bytes);
+    ASSERT_EQ(dict.textures.size(), 1u);
+    const txd::Texture& r = dict.textures[0];
+    EXPECT_EQ(r.name, "wheels");
+    EXPECT_EQ(r.maskName, "wheelsa");
+    EXPECT_EQ(r.addressU, 2);
+    EXPECT_EQ(r.addressV, 3);
+    ASSERT_EQ(r.levels.size(), 3u);
+    EXPECT_EQ(r.levels[2].width, 2u);
+    EXPECT_EQ(r.levels[2].height, 1u);
+    EXPECT_EQ(r.levels[1].bytes.size(), 32u);
+    EXPECT_TRUE(dict.ended.empty());
+}
+
+// Another platform is listed with one line and the textures after it still come out.
+TEST(TxdRead, OtherPlatformsAreNamedAndSkipped)
+{
+    txdw::Dictionary d;
+    txdw::Texture ps2;
+    ps2.platform = 0x00325350;
+    ps2.name = "wheels";
+    txdw::Texture pc;
+    pc.name = "body";
+    pc.levels = {std::vector<std::uint8_t>(64, 255)};
+    d.textures = {ps2, pc};
+    const std::vector<std::uint8_t> bytes = txdw::write(d);
+    const txd::Dictionary dict = readOne(bytes);
+    ASSERT_EQ(dict.textures.size(), 2u);
+    EXPECT_EQ(dict.textures[0].unsupported, "PlayStation 2 texture, not supported");
+    EXPECT_TRUE(dict.textures[1].decodable());
+    EXPECT_TRUE(dict.ended.empty()) << dict.ended;
+}
+
+// Claims the bytes cannot back: nothing is sized from them, the textures
+// before the damage come out and `ended` says where it stopped.
+TEST(TxdRead, DamageEndsTheDictionaryWhereItIs)
+{
+    txdw::Texture good;
+    good.name = "good";
+    good.levels = {std::vector<std::uint8_t>(64, 1)};
+
+    txdw::Texture huge = good;  // 16384 x 16384 claimed in a few bytes
+    huge.name = "huge";
+    huge.width = huge.height = 16384;
+    txdw::Dictionary d;
+    d.textures = {good, huge};
+    txd::Dictionary dict = readOne(txdw::write(d));
+    ASSERT_EQ(dict.textures.size(), 2u);
+    txd::Image image;
+    std::string why;
+    EXPECT_FALSE(txd::decodeLevel0(dict.textures[1], image, why));
+    EXPECT_TRUE(image.rgba.empty());
+    EXPECT_NE(why.find("level 0 holds 64 bytes"), std::string::npos) << why;
+
+    huge.width = huge.height = 4;
+    huge.firstLevelSize = 0x40000000;  // a level longer than the file
+    d.textures = {good, huge, good};
+    dict = readOne(txdw::write(d));
+    ASSERT_EQ(dict.textures.size(), 1u);
+    EXPECT_NE(dict.ended.find("texture huge: level 0 declares 1073741824 bytes"), std::string::npos) << dict.ended;
+
+    huge.firstLevelSize.reset();
+    huge.head.size = 0xFFFFFF00;  // a texture chunk longer than the file
+    d.textures = {good, huge};
+    dict = readOne(txdw::write(d));
+    ASSERT_EQ(dict.textures.size(), 1u);
+    EXPECT_NE(dict.ended.find("texture 2 declares"), std::string::npos) << dict.ended;
+
+    d.textures = {good};
+    d.count = 60000;  // more textures than the file holds: the extension is no texture
+    dict = readOne(txdw::write(d));
+    ASSERT_EQ(dict.textures.size(), 1u);
+    EXPECT_NE(dict.ended.find("texture 2 is a chunk of type 0x3"), std::string::npos) << dict.ended;
+}
+
+// Every prefix of a small dictionary is read from an exact-size buffer
+// (the sanitizers judge the reads); shorter prefixes never give more textures.
+TEST(TxdRead, EveryPrefixIsReadSafely)
+{
+    txdw::Texture t;
+    t.levels = {std::vector<std::uint8_t>(64, 7), std::vector<std::uint8_t>(16, 7)};
+    txdw::Texture pal = t;
+    pal.rasterFormat = 0x2500;
+    pal.palette.assign(1024, 9);
+    pal.levels = {std::vector<std::uint8_t>(16, 3)};
+    txdw::Dictionary d;
+    d.textures = {t, pal, t};
+    const std::vector<std::uint8_t> bytes = txdw::write(d);
+    std::size_t previous = 0;
+    for (std::size_t n = 0; n <= bytes.size(); ++n) {
+        const std::vector<std::uint8_t> prefix(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(n));
+        const txd::Dictionary dict = readOne(prefix);
+        EXPECT_GE(dict.textures.size(), previous) << n;
+        previous = dict.textures.size();
+        for (const txd::Texture& tex : dict.textures) {
+            txd::Image image;
+            std::string why;
+            txd::decodeLevel0(tex, image, why);
+        }
+        EXPECT_EQ(dict.ended.empty(), n == bytes.size()) << n << ": " << dict.ended;
+    }
+    EXPECT_EQ(previous, 3u);
+}
+
+// The PNG written holds the decoded pixels, alpha included.
+TEST(TxdPng, WrittenImagesReadBackEqual)
+{
+    txd::Image image;
+    image.width = 3, image.height = 2;
+    for (int i = 0; i < 6; ++i) image.rgba.insert(image.rgba.end(), {std::uint8_t(i * 40), std::uint8_t(255 - i), 7, std::uint8_t(i * 50)});
+    for (const int level : {0, 6, 9}) {
+        std::vector<std::uint8_t> png;
+        std::string why;
+        ASSERT_TRUE(txd::encodePng(image, png, why, level)) << why;
+        txd::Image back;
+        ASSERT_TRUE(txd::decodePng(png, back, why)) << why;
+        EXPECT_EQ(back.width, 3u);
+        EXPECT_EQ(back.height, 2u);
+        EXPECT_EQ(back.rgba, image.rgba) << "level " << level;
+    }
+    EXPECT_EQ(txd::alphaUse(image), txd::AlphaUse::Blend);
+}
+
+// Every sample dictionary is read to its end and every texture decodes; its
+// PNG reads back to the same pixels.
+TEST(TxdSamples, EveryTextureDecodes)
+{
+    ORVIK_REQUIRE_SAMPLES();
+    std::size_t files = 0, textures = 0;
+    for (const auto& entry : fs::directory_iterator(samplesFolder())) {
+        if (entry.path().extension() != ".txd") continue;
+        ++files;
+        std::ifstream in(entry.path(), std::ios::binary);
+        const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const txd::Dictionary dict = readOne(bytes);
+        const std::string file = entry.path().filename().string();
+        EXPECT_TRUE(dict.ended.empty()) << file << ": " << dict.ended;
+        EXPECT_EQ(dict.textures.size(), dict.declaredCount) << file;
+        for (const txd::Texture& t : dict.textures) {
+            ++textures;
+            txd::Image image;
+            std::string why;
+            ASSERT_TRUE(txd::decodeLevel0(t, image, why)) << file << " " << t.name << ": " << why;
+            std::vector<std::uint8_t> png;
+            ASSERT_TRUE(txd::encodePng(image, png, why, 0)) << why;
+            txd::Image back;
+            ASSERT_TRUE(txd::decodePng(png, back, why)) << why;
+            EXPECT_EQ(back.rgba, image.rgba) << file << " " << t.name;
+        }
+    }
+    EXPECT_EQ(files, 14u);
+    EXPECT_GE(textures, 50u);
+}
