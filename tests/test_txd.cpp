@@ -5,6 +5,9 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <set>
+
+#include <sys/wait.h>
 #include <string>
 #include <vector>
 
@@ -373,4 +376,137 @@ TEST(TxdSamples, EveryTextureDecodes)
     }
     EXPECT_EQ(files, 14u);
     EXPECT_GE(textures, 50u);
+}
+
+// ---------------------------------------------------------------------------
+// orvik txd list | extract
+
+namespace {
+
+struct CliRun {
+    int status = -1;
+    std::string out, err;
+};
+
+std::string slurp(const fs::path& p)
+{
+    std::ifstream in(p, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+class TxdCli : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string pattern = (fs::temp_directory_path() / "orvik-txd-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        dir = pattern;
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    // Runs orvik in the test's folder.
+    CliRun orvik(const std::string& args)
+    {
+        const std::string command = "cd '" + dir.string() + "' && '" + ORVIK_BIN_DIR + "/orvik' " + args +
+                                    " >.out 2>.err";
+        const int raw = std::system(command.c_str());
+        CliRun r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(dir / ".out"), slurp(dir / ".err")};
+        fs::remove(dir / ".out"), fs::remove(dir / ".err");
+        return r;
+    }
+
+    void save(const std::string& name, const std::vector<std::uint8_t>& bytes)
+    {
+        std::ofstream(dir / name, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                          static_cast<std::streamsize>(bytes.size()));
+    }
+
+    fs::path dir;
+};
+
+// Textures whose names collide (as the game compares them) or would leave the folder, and one of another platform.
+txdw::Dictionary awkwardNames()
+{
+    txdw::Texture body;
+    body.name = "Body";
+    body.width = 2, body.height = 1;
+    body.levels = {{10, 20, 30, 255, 40, 50, 60, 128}, {10, 20, 30, 255}};
+    txdw::Texture lower = body;
+    lower.name = "body";
+    lower.mask = "bodya";
+    txdw::Texture up = body;
+    up.name = "../evil";
+    txdw::Texture slash = body;
+    slash.name = "a/b";
+    txdw::Texture ps2;
+    ps2.platform = 0x00325350;
+    ps2.name = "wheels";
+    txdw::Dictionary d;
+    d.textures = {body, lower, up, slash, ps2};
+    return d;
+}
+
+}  // namespace
+
+TEST_F(TxdCli, ListPrintsOneLinePerTexture)
+{
+    save("cars.txd", txdw::write(awkwardNames()));
+    const CliRun r = orvik("txd list cars.txd");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, slurp(fs::path(ORVIK_SOURCE_DIR) / "tests/golden/txd-list.txt"));
+    EXPECT_EQ(r.err, "wheels: PlayStation 2 texture, not supported\n");
+
+    const CliRun json = orvik("txd list cars.txd --json -");
+    ASSERT_EQ(json.status, 0) << json.err;
+    const nlohmann::json j = nlohmann::json::parse(json.out);
+    ASSERT_EQ(j["textures"].size(), 5u);
+    EXPECT_EQ(j["textures"][1]["mask"], "bodya");
+    EXPECT_EQ(j["textures"][0]["levels"][1]["width"], 1);
+    EXPECT_EQ(j["textures"][4]["problem"], "PlayStation 2 texture, not supported");
+}
+
+// Every texture becomes one PNG inside the folder: names made safe, collisions
+// suffixed, an existing file replaced; nothing else is written.
+TEST_F(TxdCli, ExtractWritesOnePngPerTextureInsideTheFolder)
+{
+    save("cars.txd", txdw::write(awkwardNames()));
+    fs::create_directory(dir / "out");
+    std::ofstream(dir / "out" / "Body.png") << "old";
+    const CliRun r = orvik("txd extract cars.txd out");
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::set<std::string> written;
+    for (const auto& e : fs::recursive_directory_iterator(dir)) written.insert(fs::relative(e.path(), dir).string());
+    EXPECT_EQ(written, (std::set<std::string>{"cars.txd", "out", "out/Body.png", "out/body_2.png", "out/_._evil.png",
+                                              "out/a_b.png"}));
+    const std::string png = slurp(dir / "out" / "body_2.png");
+    txd::Image image;
+    std::string why;
+    ASSERT_TRUE(txd::decodePng(std::vector<std::uint8_t>(png.begin(), png.end()), image, why)) << why;
+    expectPixels(image, {{30, 20, 10, 255}, {60, 50, 40, 128}}, 0, "body");
+    EXPECT_NE(slurp(dir / "out" / "Body.png"), "old");
+}
+
+TEST_F(TxdCli, ExitStatuses)
+{
+    txdw::Dictionary onlyPs2 = awkwardNames();
+    onlyPs2.textures = {onlyPs2.textures.back()};
+    save("ps2.txd", txdw::write(onlyPs2));
+    save("model.dff", dffw::write(dffw::Clump{}));
+    struct Case {
+        std::string args;
+        int status;
+        std::string err;
+    };
+    for (const Case& c : std::vector<Case>{
+             {"txd list missing.txd", 2, "orvik: missing.txd: no such file\n"},
+             {"txd extract model.dff out", 2, "orvik: model.dff: not a texture dictionary\n"},
+             {"txd extract ps2.txd out", 3, "wheels: PlayStation 2 texture, not supported\n"},
+             {"txd list", 2, ""},
+         }) {
+        const CliRun r = orvik(c.args);
+        EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.err;
+        if (!c.err.empty()) {
+            EXPECT_EQ(r.err, c.err) << c.args;
+        }
+    }
 }

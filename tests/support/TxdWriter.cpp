@@ -35,6 +35,17 @@ std::vector<std::uint8_t> dxt1Block(std::uint16_t c0, std::uint16_t c1, std::uin
 
 dffw::Chunk textureChunk(const Texture& t, std::uint32_t stamp)
 {
+    if (t.platform == 0x00325350) {
+        // PlayStation 2: platform and filter in the struct, the names in string chunks after it.
+        dffw::Chunk native(0x15, stamp);
+        dffw::Chunk s(dffw::ChunkType::Struct, stamp);
+        s.u32(t.platform).u8(t.filter).u8(t.addressing).u16(0);
+        native.add(std::move(s)).add(dffw::stringChunk(t.name, dffw::NameStyle::Padded, stamp));
+        native.add(dffw::stringChunk(t.mask, dffw::NameStyle::Padded, stamp));
+        native.add(dffw::Chunk(dffw::ChunkType::Struct, stamp)).add(dffw::Chunk(dffw::ChunkType::Extension, stamp));
+        applyHead(native, t.head);
+        return native;
+    }
     dffw::Chunk s(dffw::ChunkType::Struct, stamp);
     s.u32(t.platform).u8(t.filter).u8(t.addressing).u16(0);
     s.fixedString(t.name, 32).fixedString(t.mask, 32);

@@ -1,6 +1,7 @@
 // Test-only writer of texture dictionaries, beside the DFF writer and built
 // on its chunks: a dictionary chunk, its struct (count, device id) and one
-// texture native chunk per texture in the PC layout. Every field has a
+// texture native chunk per texture in the PC layout (a PlayStation 2
+// texture: its platform, filter and names only). Every field has a
 // default that gives a valid file and can be set to lie on purpose.
 #pragma once
 
