@@ -575,6 +575,11 @@ void writeModifiers(JsonWriter& w, const Scene& scene)
             w.endArray();
         }
         w.endArray();
+        w.key("skinInitTm"), writeMatrix(w, s->SkinInitTm().node);
+        w.key("boneInitTms");
+        w.beginArray();
+        for (const SkinModifier::Bone& b : s->Bones()) writeMatrix(w, b.init.node);
+        w.endArray();
         w.endObject();
     }
     w.endArray();

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 
 #include "host/objects.h"
@@ -25,6 +26,22 @@ Matrix3 INode::GetNodeTM(TimeValue t, Interval* valid) const
     Matrix3 world = chain.back()->local;
     for (std::size_t i = chain.size() - 1; i-- > 0;) world = chain[i]->local * world;
     return world;
+}
+
+Matrix3 INode::GetObjectTM(TimeValue t, Interval* valid) const
+{
+    const Point3 s = offsetScale.s;
+    const Quat q = offsetRot;
+    const double len =
+        std::sqrt(double(q.x) * q.x + double(q.y) * q.y + double(q.z) * q.z + double(q.w) * q.w);
+    double x = 0, y = 0, z = 0, w = 1;
+    if (len > 0.0 && std::isfinite(len)) x = q.x / len, y = q.y / len, z = q.z / len, w = q.w / len;
+    // Rows of the rotation for row vectors, each scaled by its axis.
+    const Point3 r0(float(1 - 2 * (y * y + z * z)), float(2 * (x * y + z * w)), float(2 * (x * z - y * w)));
+    const Point3 r1(float(2 * (x * y - z * w)), float(1 - 2 * (x * x + z * z)), float(2 * (y * z + x * w)));
+    const Point3 r2(float(2 * (x * z + y * w)), float(2 * (y * z - x * w)), float(1 - 2 * (x * x + y * y)));
+    const Matrix3 offset(r0 * s.x, r1 * s.y, r2 * s.z, offsetPos);
+    return offset * GetNodeTM(t, valid);
 }
 
 void INode::AttachChild(INode* node, int keepPos)

@@ -24,6 +24,9 @@ public:
     // World transform. SetNodeTM derives the transform relative to the parent.
     void SetNodeTM(TimeValue t, Matrix3& tm);
     Matrix3 GetNodeTM(TimeValue t, Interval* valid = nullptr) const;
+    // The object's world transform: the object offset (scale, rotation,
+    // translation) followed by the node transform.
+    Matrix3 GetObjectTM(TimeValue t, Interval* valid = nullptr) const;
 
     void SetName(const MCHAR* s) { name = s ? s : ""; }
     const MCHAR* GetName() const { return name.c_str(); }

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "host/inode.h"
+
 namespace {
 
 // A new bone's envelope: a capsule along the bone's Z axis, wide enough to be
@@ -36,6 +38,53 @@ void SkinModifier::NotifyEvaluated(INode* evaluatedNode, int vertexCount)
     weights.resize(vertexCount > 0 ? static_cast<std::size_t>(vertexCount) : 0);
     evaluated = true;
     if (evaluatedNode) node = evaluatedNode;
+    // Without a bind pose of its own the mesh is bound where it stands when
+    // the Skin first meets it.
+    if (!skinInitKnown && node) {
+        skinInit = BindTm{node->GetNodeTM(0), node->GetObjectTM(0)};
+        skinInitKnown = true;
+    }
+}
+
+SkinModifier::BindTm SkinModifier::SkinInitTm() const
+{
+    if (skinInitKnown || !node) return skinInit;
+    return BindTm{node->GetNodeTM(0), node->GetObjectTM(0)};
+}
+
+BOOL SkinModifier::SetSkinTm(INode* skinNode, Matrix3 objectTm, Matrix3 nodeTm)
+{
+    if (!skinNode || (node && skinNode != node)) return FALSE;
+    node = skinNode;
+    skinInit = BindTm{nodeTm, objectTm};
+    skinInitKnown = true;
+    return TRUE;
+}
+
+BOOL SkinModifier::SetBoneTm(INode* boneNode, Matrix3 objectTm, Matrix3 nodeTm)
+{
+    const auto found =
+        std::find_if(bones.begin(), bones.end(), [boneNode](const Bone& b) { return boneNode && b.node == boneNode; });
+    if (found == bones.end()) return FALSE;
+    found->init = BindTm{nodeTm, objectTm};
+    return TRUE;
+}
+
+int SkinModifier::GetSkinInitTM(INode* pNode, Matrix3& InitTM, bool bObjOffset)
+{
+    if (!pNode || pNode != node) return SKIN_INVALID_NODE_PTR;
+    const BindTm init = SkinInitTm();
+    InitTM = bObjOffset ? init.object : init.node;
+    return SKIN_OK;
+}
+
+int SkinModifier::GetBoneInitTM(INode* pNode, Matrix3& InitTM, bool bObjOffset)
+{
+    const auto found =
+        std::find_if(bones.begin(), bones.end(), [pNode](const Bone& b) { return pNode && b.node == pNode; });
+    if (found == bones.end()) return SKIN_INVALID_NODE_PTR;
+    InitTM = bObjOffset ? found->init.object : found->init.node;
+    return SKIN_OK;
 }
 
 BOOL SkinModifier::AddBoneEx(INode* boneNode, BOOL update)
@@ -45,7 +94,8 @@ BOOL SkinModifier::AddBoneEx(INode* boneNode, BOOL update)
     const bool present =
         std::any_of(bones.begin(), bones.end(), [boneNode](const Bone& b) { return b.node == boneNode; });
     if (present) return FALSE;
-    bones.push_back(Bone{boneNode, defaultEnvelope()});
+    // Bound where the bone stands now, until SetBoneTm says otherwise.
+    bones.push_back(Bone{boneNode, defaultEnvelope(), BindTm{boneNode->GetNodeTM(0), boneNode->GetObjectTM(0)}});
     return TRUE;
 }
 

@@ -269,8 +269,12 @@ TEST(Dump, MaterialsTexturesControllersModifiersScriptAndGlobals)
     TriObject* tri = newMesh();
     tri->mesh.setNumVerts(2);
     INode* meshNode = ip->CreateObjectNode(tri);
+    Matrix3 meshTm(Point3(1, 0, 0), Point3(0, 1, 0), Point3(0, 0, 1), Point3(4, 5, 6));
+    meshNode->SetNodeTM(0, meshTm);
     GetCOREInterface12()->AddModifier(*meshNode, *skin);
     skin->AddBoneEx(bone, TRUE);
+    const Matrix3 boneBind(Point3(0, 1, 0), Point3(-1, 0, 0), Point3(0, 0, 1), Point3(7, 8, 9));
+    skin->SetBoneTm(bone, boneBind, boneBind);
     meshNode->EvalWorldState(0);
     ip->SelectNode(meshNode);
     ip->SetCommandPanelTaskMode(TASK_MODE_MODIFY);
@@ -327,6 +331,8 @@ TEST(Dump, MaterialsTexturesControllersModifiersScriptAndGlobals)
     EXPECT_EQ(s["envelopes"][0]["crossSections"].size(), 2u);
     EXPECT_TRUE(s["envelopes"][0]["start"].is_array());
     EXPECT_EQ(s["weights"], (json{json::array(), json::array()}));
+    EXPECT_EQ(s["skinInitTm"], (json{{1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {4, 5, 6}}));
+    EXPECT_EQ(s["boneInitTms"], (json{{{0, 1, 0}, {-1, 0, 0}, {0, 0, 1}, {7, 8, 9}}}));
     EXPECT_EQ(j["nodes"][1]["modifiers"], (json{0}));
 
     ASSERT_EQ(j["script"].size(), 2u);

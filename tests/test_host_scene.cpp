@@ -342,6 +342,57 @@ TEST_F(HostScene, EvaluationTellsEachModifierTheMeshVertexCount)
     EXPECT_EQ(lower.seen.back(), (std::pair<INode*, int>{empty, 0}));
 }
 
+TEST_F(HostScene, SkinBindPoseDefaultsToWhereNodesStoodAndIsSetPerNode)
+{
+    auto* tri = static_cast<TriObject*>(ip->CreateInstance(GEOMOBJECT_CLASS_ID, Class_ID(EDITTRIOBJ_CLASS_ID, 0)));
+    INode* meshNode = ip->CreateObjectNode(tri);
+    INode* bone = ip->CreateObjectNode(nullptr);
+    INode* other = ip->CreateObjectNode(nullptr);
+    auto* skin = static_cast<SkinModifier*>(ip->CreateInstance(OSM_CLASS_ID, SKIN_CLASSID));
+    ISkin* iskin = static_cast<ISkin*>(skin->GetInterface(I_SKIN));
+    auto* data = static_cast<ISkinImportData*>(skin->GetInterface(I_SKINIMPORTDATA));
+    Matrix3 meshAt = turned(Point3(1, 2, 3));
+    Matrix3 boneAt = turned(Point3(4, 5, 6));
+    meshNode->SetNodeTM(0, meshAt);
+    bone->SetNodeTM(0, boneAt);
+    meshNode->Move(0, Matrix3(), Point3(1, 0, 0), TRUE, FALSE, PIV_OBJECT_ONLY, TRUE);
+    GetCOREInterface12()->AddModifier(*meshNode, *skin);
+    meshNode->EvalWorldState(0);
+    ASSERT_TRUE(data->AddBoneEx(bone, FALSE));
+
+    // Nodes moved afterwards leave the defaults where the nodes stood.
+    Matrix3 elsewhere = turned(Point3(9, 9, 9));
+    meshNode->SetNodeTM(0, elsewhere);
+    bone->SetNodeTM(0, elsewhere);
+    Matrix3 tm;
+    ASSERT_EQ(iskin->GetSkinInitTM(meshNode, tm), SKIN_OK);
+    expectNear(tm, meshAt);
+    ASSERT_EQ(iskin->GetSkinInitTM(meshNode, tm, true), SKIN_OK);
+    expectNear(tm.GetTrans(), Point3(1, 4, 3));  // the offset (1,0,0) turned and scaled by 2
+    ASSERT_EQ(iskin->GetBoneInitTM(bone, tm), SKIN_OK);
+    expectNear(tm, boneAt);
+
+    const Matrix3 objectTm = transform({1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {7, 7, 7});
+    const Matrix3 nodeTm = transform({0, 0, 1}, {0, 1, 0}, {-1, 0, 0}, {8, 8, 8});
+    EXPECT_TRUE(data->SetSkinTm(meshNode, objectTm, nodeTm));
+    EXPECT_TRUE(data->SetBoneTm(bone, objectTm, nodeTm));
+    EXPECT_FALSE(data->SetBoneTm(other, objectTm, nodeTm));
+    EXPECT_FALSE(data->SetSkinTm(other, objectTm, nodeTm));
+    for (INode* n : {meshNode, bone}) {
+        SCOPED_TRACE(n == bone ? "bone" : "mesh");
+        auto get = [&](bool objOffset) {
+            Matrix3 m;
+            const int r = n == bone ? iskin->GetBoneInitTM(n, m, objOffset) : iskin->GetSkinInitTM(n, m, objOffset);
+            EXPECT_EQ(r, SKIN_OK);
+            return m;
+        };
+        EXPECT_EQ(get(false), nodeTm);
+        EXPECT_EQ(get(true), objectTm);
+    }
+    EXPECT_EQ(iskin->GetBoneInitTM(other, tm), SKIN_INVALID_NODE_PTR);
+    EXPECT_EQ(iskin->GetSkinInitTM(bone, tm), SKIN_INVALID_NODE_PTR);
+}
+
 TEST(Loader, RefusalsCarryTheReason)
 {
     PluginLibrary lib;
