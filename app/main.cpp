@@ -19,8 +19,10 @@
 
 #include <CLI/CLI.hpp>
 
+#include "app/Convert.h"
 #include "app/Files.h"
 #include "app/GltfExport.h"
+#include "app/ImgCommand.h"
 #include "app/Info.h"
 #include "app/Summary.h"
 #include "app/Text.h"
@@ -286,6 +288,40 @@ int run(int argc, char** argv)
     orvik::TxdOptions txdOptions;
     const orvik::TxdCommand txdCommand = orvik::addTxdCommand(app, txdOptions);
 #endif
+    std::string archive;
+    std::string extractDir;
+    std::vector<std::string> memberNames;
+    CLI::App* img = app.add_subcommand("img", "List or extract the members of an IMG archive");
+    img->require_subcommand(1);
+    CLI::App* imgList = img->add_subcommand("list", "List the archive's members");
+    imgList->add_option("ARCHIVE", archive, "The archive: a .img, or the .dir of a version 1 archive")->required();
+    CLI::App* imgExtract = img->add_subcommand("extract", "Write members of the archive into a folder");
+    imgExtract->add_option("ARCHIVE", archive, "The archive: a .img, or the .dir of a version 1 archive")->required();
+    imgExtract->add_option("DIR", extractDir, "The folder to write into (made when missing)")->required();
+    imgExtract->add_option("NAME", memberNames, "Members to write (all when none; any case)");
+
+    orvik::ConvertOptions conv;
+    bool convGlb = false;
+    CLI::App* convert = app.add_subcommand("convert", "Convert many models (files, folders, IMG archives) to glTF");
+    convert->add_option("INPUT", conv.inputs, "A model, a folder searched for .dff files, or an IMG archive")
+        ->required();
+    convert->add_option("--out", conv.outDir, "The folder the outputs go to (made when missing)")
+        ->type_name("DIR")
+        ->required();
+    auto* convGltfFlag = convert->add_flag("--gltf", conv.gltfText, "Write MODEL.gltf with MODEL.bin");
+    convert->add_flag("--glb", convGlb, "Write MODEL.glb (the default)")->excludes(convGltfFlag);
+    convert->add_flag("--json", conv.json, "Also write the scene dump MODEL.json");
+    convert->add_option("-j,--jobs", conv.workers, "Worker processes (default: the number of cores)")
+        ->type_name("N")
+        ->check(CLI::Range(1u, 256u));
+    convert->add_option("--txd", conv.dictionaries, "A texture dictionary for every model (repeatable)")
+        ->type_name("FILE")
+        ->allow_extra_args(false);
+    convert->add_option("--report", conv.report, "Write the results as JSON to FILE")->type_name("FILE");
+    convert->add_flag("--no-progress", opt.noProgress, "Draw no progress bar");
+    convert->add_flag("--without-game-material", opt.withoutGameMaterial,
+                      "Run the host without the game material plug-in");
+    convert->add_option("--plugin", opt.plugin, "Plug-in library (default: " ORVIK_DEFAULT_PLUGIN " beside orvik)");
 
     try {
         app.parse(argc, argv);
@@ -309,6 +345,23 @@ int run(int argc, char** argv)
         return orvik::runTxdCommand(txdCommand, txdOptions);
     }
 #endif
+    if (convert->parsed()) {
+        const std::string plugin = pluginToLoad(inv, opt.plugin);
+        runMatchingHost(inv, plugin);
+        PluginLibrary lib;
+        openLibrary(lib, plugin);
+        conv.progress = !opt.noProgress && ::isatty(STDERR_FILENO) == 1;
+        conv.withoutGameMaterial = opt.withoutGameMaterial;
+        const int status = orvik::runConvert(lib, conv, std::cout, std::cerr);
+        lib.close();
+        return status;
+    }
+    if (imgList->parsed()) {
+        return orvik::listImg(archive, std::cout, std::cerr);
+    }
+    if (imgExtract->parsed()) {
+        return orvik::extractImg(archive, extractDir, memberNames, std::cout, std::cerr);
+    }
     return runImportCommand(inv, opt);
 }
 

@@ -70,13 +70,13 @@ bool takesExtension(SceneImport& imp, const std::string& ext)
 SceneImport* createImporter(ClassDesc& desc) { return static_cast<SceneImport*>(desc.Create(FALSE)); }
 
 // DoImport on the current scene, then ZoomExtents; the importer is deleted.
-void runImporter(SceneImport* imp, const std::string& file, ImportOutcome& outcome)
+void runImporter(SceneImport* imp, const std::string& file, const std::string& knownAs, ImportOutcome& outcome)
 {
     static HostImpInterface impInterface;
     Scene& scene = currentScene();
-    scene.importFile = file;
+    scene.importFile = knownAs;
     scene.folderListings.clear();  // folders may have changed since the last import
-    scene.import = ImportRecord{file, 0, false};
+    scene.import = ImportRecord{knownAs, 0, false};
     outcome.ran = true;
     outcome.result = imp->DoImport(file.c_str(), &impInterface, GetCOREInterface(), FALSE);
     scene.import.result = outcome.result;
@@ -192,7 +192,7 @@ ImportOutcome runImport(ClassDesc& desc, const std::string& file)
             outcome.error = noImporterMessage(ext);
             return outcome;
         }
-        runImporter(imp, file, outcome);
+        runImporter(imp, file, file, outcome);
     } catch (const std::exception& e) {
         outcome.error = std::string("the importer threw: ") + e.what();
     } catch (...) {
@@ -203,8 +203,13 @@ ImportOutcome runImport(ClassDesc& desc, const std::string& file)
 
 ImportOutcome runImport(PluginLibrary& lib, const std::string& file)
 {
+    return runImport(lib, file, file);
+}
+
+ImportOutcome runImport(PluginLibrary& lib, const std::string& file, const std::string& knownAs)
+{
     ImportOutcome outcome;
-    const std::string ext = extensionOf(file);
+    const std::string ext = extensionOf(knownAs);
     try {
         const std::vector<ClassDesc*> descs = lib.importers();
         if (descs.empty()) {
@@ -218,7 +223,7 @@ ImportOutcome runImport(PluginLibrary& lib, const std::string& file)
                 delete imp;
                 continue;
             }
-            runImporter(imp, file, outcome);
+            runImporter(imp, file, knownAs, outcome);
             return outcome;
         }
         outcome.error = noImporterMessage(ext);

@@ -49,5 +49,10 @@ struct ImportOutcome {
 // (case-insensitively), calls DoImport on the current scene, then ZoomExtents,
 // and deletes the importer.
 ImportOutcome runImport(PluginLibrary& lib, const std::string& file);
+// The same for bytes reached under another path (an archive member in a
+// memory file): `file` is what DoImport opens; `knownAs` gives the extension
+// the importer is chosen by, the name the scene records and the folder the
+// bitmap search starts in.
+ImportOutcome runImport(PluginLibrary& lib, const std::string& file, const std::string& knownAs);
 // The same for an importer descriptor that is linked in (tests).
 ImportOutcome runImport(ClassDesc& desc, const std::string& file);

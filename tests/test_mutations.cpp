@@ -25,6 +25,8 @@
 #include "fuzz/CorpusModels.h"
 #include "host/dump.h"
 #include "host/scene.h"
+#include "img/ImgArchive.h"
+#include "support/ImgWriter.h"
 #include "support/ImportHarness.h"
 
 namespace fs = std::filesystem;
@@ -386,6 +388,99 @@ std::vector<Reference> writerReferences()
 }
 
 // ---------------------------------------------------------------------------
+// Archive indexes: an archive of each version holding the writer's models,
+// its index mutated (bytes flipped; the count, offsets and sizes set to 0, 1,
+// 0x7FFF..., 0xFFFF...; names filled to all 24 bytes). Whatever the index
+// says, every entry the reader accepts lies inside the archive (and, in
+// version 2, after the index), and its bytes read back from the file.
+
+constexpr int kArchiveMutants = 400;
+
+void checkArchiveIndex(const std::string& imgPath, const std::string& label)
+{
+    orvik::img::Archive archive;
+    std::string error;
+    if (!archive.open(imgPath, error)) return;  // a count the archive cannot hold
+    const auto& index = archive.index();
+    const std::uint64_t size = archive.dataSize();
+    const std::uint64_t indexEnd = index.version == orvik::img::Version::v2
+                                       ? orvik::img::kVer2HeaderSize + index.entries.size() * orvik::img::kEntrySize
+                                       : 0;
+    for (const auto& e : index.entries) {
+        EXPECT_LE(e.name.size(), orvik::img::kNameSize) << label;
+        if (!e.problem.empty()) continue;
+        ASSERT_LE(e.offset, size) << label;
+        ASSERT_LE(e.size, size - e.offset) << label;
+        if (e.size > 0) {
+            ASSERT_GE(e.offset, indexEnd) << label;
+        }
+        std::vector<unsigned char> bytes;
+        ASSERT_TRUE(archive.read(e, bytes, error)) << label << ": " << error;
+        ASSERT_EQ(bytes.size(), e.size) << label;
+    }
+}
+
+void mutateIndex(std::vector<unsigned char>& index, std::size_t first, std::size_t entries, bool v2, std::mt19937& rng)
+{
+    static constexpr std::uint32_t kSpecial[] = {0, 1, 0x7FFFFFFF, 0xFFFFFFFF};
+    const std::uint32_t special = kSpecial[rng() % 4];
+    const std::size_t entry = first + (rng() % entries) * orvik::img::kEntrySize;
+    switch (rng() % 5) {
+    case 0:  // a byte of the index flipped
+        index[rng() % index.size()] ^= static_cast<unsigned char>(1u << (rng() % 8));
+        break;
+    case 1:  // the count (version 2) or an offset
+        store32(index, v2 && rng() % 2 == 0 ? 4 : entry, special);
+        break;
+    case 2:  // the size words
+        store32(index, entry + 4, special);
+        break;
+    case 3:  // one size word of version 2, or the offset of version 1
+        if (v2) {
+            index[entry + 4 + 2 * (rng() % 2)] = 0xFF;
+            index[entry + 5 + 2 * (rng() % 2)] = 0xFF;
+        } else {
+            store32(index, entry, special);
+        }
+        break;
+    default:  // a name without its NUL
+        std::fill(index.begin() + static_cast<std::ptrdiff_t>(entry + 8),
+                  index.begin() + static_cast<std::ptrdiff_t>(entry + 32), static_cast<unsigned char>('a' + rng() % 26));
+        break;
+    }
+}
+
+TEST(Mutations, ArchiveIndexesMutated)
+{
+    std::vector<imgw::Member> members;
+    for (corpus::Model& model : corpus::models()) {
+        members.push_back({model.name + ".dff", std::move(model.bytes)});
+        if (members.size() == 6) break;
+    }
+    const fs::path base = fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
+    const fs::path folder = base / ("orvik-mutations-img-" + std::to_string(::getpid()));
+    fs::create_directories(folder);
+    const std::string v2Path = (folder / "a.img").string();
+    const std::string v1Path = (folder / "b.img").string();
+    const std::vector<unsigned char> v2 = imgw::writeV2(members);
+    const imgw::V1Archive v1 = imgw::writeV1(members);
+    ASSERT_TRUE(imgw::writeFile(v1Path, v1.img));
+    std::mt19937 rng(seedOf("archive indexes"));
+    for (int i = 0; i < kArchiveMutants; ++i) {
+        std::vector<unsigned char> mutant = v2;
+        mutateIndex(mutant, orvik::img::kVer2HeaderSize, members.size(), true, rng);
+        ASSERT_TRUE(imgw::writeFile(v2Path, mutant));
+        checkArchiveIndex(v2Path, "version 2 mutant " + std::to_string(i));
+
+        std::vector<unsigned char> dir = v1.dir;
+        mutateIndex(dir, 0, members.size(), false, rng);
+        if (rng() % 8 == 0) dir.resize(rng() % dir.size());  // an index cut short
+        ASSERT_TRUE(imgw::writeFile((folder / "b.dir").string(), dir));
+        checkArchiveIndex(v1Path, "version 1 mutant " + std::to_string(i));
+    }
+    std::error_code ec;
+    fs::remove_all(folder, ec);
+}
 
 TEST(Mutations, WriterModelsAndExampleCutShort)
 {

@@ -8,6 +8,11 @@
 // materials the host refused to make. The heap is followed through the
 // sanitizer allocator's hooks: an import whose peak exceeds the importer's
 // bound (64 bytes per file byte and 1 MiB) fails like a crash.
+//
+// The same bytes are also read as an IMG archive index: as a version 1 .dir
+// and, when they start with "VER2", as a version 2 archive, whose first
+// readable .dff member is then imported in place of the whole input. Every
+// entry the index reader accepts must lie inside the archive.
 #include <sanitizer/allocator_interface.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -17,12 +22,15 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <utility>
 #include <ostream>
 #include <streambuf>
 #include <string>
 
 #include "host/dump.h"
 #include "host/scene.h"
+#include "img/ImgArchive.h"
 #include "importer/Orvik.h"
 
 namespace {
@@ -83,6 +91,23 @@ bool fill(int fd, const std::uint8_t* data, std::size_t size)
     return true;
 }
 
+// Checks what the index reader accepted; gives the first readable .dff
+// member (offset and size), or {0, 0}.
+std::pair<std::size_t, std::size_t> checkIndex(const std::uint8_t* data, std::size_t size, orvik::img::Version version)
+{
+    orvik::img::Index index;
+    std::string error;
+    std::pair<std::size_t, std::size_t> member{0, 0};
+    if (!orvik::img::parseIndex(data, size, version, size, index, error)) return member;
+    for (const orvik::img::Entry& e : index.entries) {
+        if (!e.problem.empty()) continue;
+        if (e.offset > size || e.size > size - e.offset) std::abort();
+        const bool dff = e.name.size() > 4 && orvik::img::sameName(e.name.substr(e.name.size() - 4), ".dff");
+        if (dff && member.second == 0 && e.size > 0) member = {e.offset, e.size};
+    }
+    return member;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
@@ -94,6 +119,12 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
+    checkIndex(data, size, orvik::img::Version::v1);
+    if (size >= 4 && std::memcmp(data, orvik::img::kVer2Magic, 4) == 0) {
+        const auto [offset, length] = checkIndex(data, size, orvik::img::Version::v2);
+        data += offset;
+        size = length;
+    }
     const int fd = memoryFile();
     if (!fill(fd, data, size)) std::abort();
     const std::string path = "/proc/self/fd/" + std::to_string(fd);

@@ -1,6 +1,7 @@
 // Writes the fuzz seed corpus:
 //   orvik_fuzz_corpus OUT_DIR EXAMPLE.dff [DIR...]
-// OUT_DIR gets the writer's models (writer-*.dff), the example and a copy of
+// OUT_DIR gets the writer's models (writer-*.dff), a version 2 IMG archive of
+// the first few (writer-archive.img), the example and a copy of
 // every .dff file of each DIR (the crash fixtures, the real samples); a DIR
 // that does not exist is passed over. Files are read where they are and the
 // copies go only into OUT_DIR, which is emptied first.
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "fuzz/CorpusModels.h"
+#include "support/ImgWriter.h"
 
 namespace fs = std::filesystem;
 
@@ -69,6 +71,10 @@ int main(int argc, char** argv)
         ok = dffw::saveFile((out / ("writer-" + model.name + ".dff")).string(), model.bytes) && ok;
         ++written;
     }
+    std::vector<imgw::Member> members;
+    for (std::size_t i = 0; i < models.size() && i < 3; ++i) members.push_back({models[i].name + ".dff", models[i].bytes});
+    ok = imgw::writeFile((out / "writer-archive.img").string(), imgw::writeV2(members)) && ok;
+    ++written;
     ok = copyInto(argv[2], out / "example.dff") && ok;
     ++written;
 

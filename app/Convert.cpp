@@ -1,0 +1,593 @@
+#include "app/Convert.h"
+
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <iomanip>
+#include <map>
+#include <memory>
+#include <set>
+#include <sstream>
+#include <utility>
+
+#include <nlohmann/json.hpp>
+
+#include "app/BatchFiles.h"
+#include "app/Files.h"
+#include "app/GltfExport.h"
+#include "app/Text.h"
+#include "app/WorkerPool.h"
+#include "host/dump.h"
+#include "host/loader.h"
+#include "host/scene.h"
+#include "img/ImgArchive.h"
+
+namespace orvik {
+namespace {
+
+namespace fs = std::filesystem;
+using Json = nlohmann::ordered_json;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kExitOk = 0;
+constexpr int kExitUsage = 2;
+constexpr int kExitSomeFailed = 4;
+
+constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+
+struct Model {
+    std::string shown;      // how messages and the report name it
+    std::string file;       // the model file; for a member, the archive's .img
+    std::size_t archive = kNone;  // index into the archives, or kNone
+    std::size_t entry = 0;  // the member's index entry
+    std::string relative;   // its outputs below DIR, without extension
+    std::string dictionaryFile;          // the dictionary of the same name beside it
+    std::size_t dictionaryEntry = kNone;  // the dictionary of the same name in its archive
+    std::string problem;    // why it cannot be converted, known before any import
+};
+
+struct Result {
+    bool ok = false;
+    std::string reason;
+    std::vector<std::string> warnings;
+    std::vector<std::string> missingTextures;
+    std::vector<std::string> outputs;
+    double importSeconds = 0;
+    double exportSeconds = 0;
+    double writeSeconds = 0;
+};
+
+std::string lower(std::string s)
+{
+    for (char& c : s) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    return s;
+}
+
+bool endsWithNoCase(const std::string& s, const std::string& tail)
+{
+    return s.size() >= tail.size() && lower(s.substr(s.size() - tail.size())) == tail;
+}
+
+std::string stemOf(const std::string& name)
+{
+    const std::size_t dot = name.find_last_of('.');
+    return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+}
+
+bool writeAll(int fd, const std::vector<unsigned char>& bytes)
+{
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+double secondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Files the outputs must never replace, by identity.
+class InputFiles {
+public:
+    void add(const std::string& path)
+    {
+        struct stat st {};
+        if (::stat(path.c_str(), &st) == 0) ids.insert({st.st_dev, st.st_ino});
+    }
+    bool holds(const std::string& path) const
+    {
+        struct stat st {};
+        return ::stat(path.c_str(), &st) == 0 && ids.count({st.st_dev, st.st_ino}) > 0;
+    }
+
+private:
+    std::set<std::pair<dev_t, ino_t>> ids;
+};
+
+class Converter {
+public:
+    Converter(PluginLibrary& l, const ConvertOptions& o, std::ostream& outStream, std::ostream& errStream)
+        : lib(l), opt(o), out(outStream), err(errStream)
+    {
+    }
+
+    int run();
+
+private:
+    bool collect(std::string& why);
+    bool addFolder(const std::string& folder, std::string& why);
+    bool addArchive(const std::string& path, std::string& why);
+    void addModelFile(const std::string& path, const std::string& relative);
+    void settleOutputs();
+    std::vector<std::string> targetsOf(const Model& m) const;
+
+    std::string convertOne(std::size_t index);
+    Result convertModel(const Model& m);
+    void finished(std::size_t index, bool answered, const std::string& answer);
+    void drawProgress(bool last);
+    void clearProgress();
+    Json reportJson(double seconds, unsigned workers) const;
+    void printTable(double seconds, unsigned workers);
+
+    PluginLibrary& lib;
+    const ConvertOptions& opt;
+    std::ostream& out;
+    std::ostream& err;
+
+    std::vector<std::unique_ptr<img::Archive>> archives;
+    std::vector<Model> models;
+    std::vector<Result> results;
+    InputFiles inputFiles;
+    std::size_t done = 0;
+    std::size_t failed = 0;
+    Clock::time_point start;
+    bool barShown = false;
+};
+
+void Converter::addModelFile(const std::string& path, const std::string& relative)
+{
+    Model m;
+    m.shown = path;
+    m.file = path;
+    m.relative = relative;
+    // The dictionary of the same base name beside the model, any case.
+    const fs::path p(path);
+    const std::string wanted = lower(p.stem().string() + ".txd");
+    std::error_code ec;
+    const fs::path folder = p.has_parent_path() ? p.parent_path() : fs::path(".");
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        if (lower(it->path().filename().string()) == wanted && it->is_regular_file(ec)) {
+            m.dictionaryFile = it->path().string();
+            inputFiles.add(m.dictionaryFile);
+            break;
+        }
+    }
+    inputFiles.add(path);
+    models.push_back(std::move(m));
+}
+
+bool Converter::addFolder(const std::string& folder, std::string& why)
+{
+    std::vector<fs::path> found;
+    std::error_code ec;
+    fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec);
+    if (ec) {
+        why = folder + ": cannot be listed: " + ec.message();
+        return false;
+    }
+    for (const fs::recursive_directory_iterator end; it != end; it.increment(ec)) {
+        if (ec) {
+            why = folder + ": cannot be listed: " + ec.message();
+            return false;
+        }
+        std::error_code fileEc;
+        if (endsWithNoCase(it->path().filename().string(), ".dff") && it->is_regular_file(fileEc)) {
+            found.push_back(it->path());
+        }
+    }
+    std::sort(found.begin(), found.end());
+    for (const fs::path& p : found) {
+        const std::string rel = p.lexically_relative(folder).generic_string();
+        addModelFile(p.string(), rel.substr(0, rel.size() - 4));
+    }
+    return true;
+}
+
+bool Converter::addArchive(const std::string& path, std::string& why)
+{
+    auto archive = std::make_unique<img::Archive>();
+    if (!archive->open(path, why)) return false;
+    // The same archive named twice (by its .img and its .dir) is read once.
+    for (const auto& a : archives) {
+        if (sameFile(a->dataPath(), archive->dataPath())) return true;
+    }
+    inputFiles.add(archive->dataPath());
+    inputFiles.add(archive->indexPath());
+    const std::size_t index = archives.size();
+    const std::string folder = stemOf(fs::path(archive->dataPath()).filename().string());
+    const auto& entries = archive->index().entries;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const img::Entry& e = entries[i];
+        if (!endsWithNoCase(e.name, ".dff")) continue;
+        Model m;
+        m.shown = archive->dataPath() + "/" + e.name;
+        m.file = archive->dataPath();
+        m.archive = index;
+        m.entry = i;
+        m.relative = folder + "/" + e.name.substr(0, e.name.size() - 4);
+        m.problem = img::nameProblem(e.name);
+        if (m.problem.empty()) m.problem = e.problem;
+        const std::string wanted = lower(stemOf(e.name) + ".txd");
+        for (std::size_t j = 0; j < entries.size(); ++j) {
+            if (lower(entries[j].name) == wanted && entries[j].problem.empty()) {
+                m.dictionaryEntry = j;
+                break;
+            }
+        }
+        models.push_back(std::move(m));
+    }
+    archives.push_back(std::move(archive));
+    return true;
+}
+
+bool Converter::collect(std::string& why)
+{
+    for (const std::string& input : opt.inputs) {
+        struct stat st {};
+        if (::stat(input.c_str(), &st) != 0) {
+            why = input + ": " + (errno == ENOENT ? std::string("no such file or folder") : errorText(errno));
+            return false;
+        }
+        const std::string name = fs::path(input).filename().string();
+        if (S_ISDIR(st.st_mode)) {
+            if (!addFolder(input, why)) return false;
+        } else if (endsWithNoCase(name, ".img") || endsWithNoCase(name, ".dir")) {
+            if (!addArchive(input, why)) return false;
+        } else {
+            addModelFile(input, stemOf(name));
+        }
+    }
+    for (const std::string& d : opt.dictionaries) inputFiles.add(d);
+    return true;
+}
+
+std::vector<std::string> Converter::targetsOf(const Model& m) const
+{
+    const std::string base = opt.outDir + "/" + m.relative;
+    std::vector<std::string> targets;
+    if (opt.gltfText) {
+        targets = {base + ".gltf", base + ".bin"};
+    } else {
+        targets = {base + ".glb"};
+    }
+    if (opt.json) targets.push_back(base + ".json");
+    return targets;
+}
+
+// Two models may not share outputs (compared in any case, as a case-blind
+// file system would), and no output may replace an input.
+void Converter::settleOutputs()
+{
+    std::map<std::string, std::size_t> owner;
+    for (std::size_t i = 0; i < models.size(); ++i) {
+        Model& m = models[i];
+        if (!m.problem.empty()) continue;
+        const auto [at, fresh] = owner.emplace(lower(m.relative), i);
+        if (!fresh) {
+            m.problem = "its output would be the same as that of " + models[at->second].shown;
+            continue;
+        }
+        for (const std::string& t : targetsOf(m)) {
+            if (inputFiles.holds(t)) {
+                m.problem = "its output " + t + " would replace an input";
+                break;
+            }
+        }
+    }
+}
+
+// In a worker: one model, answered as one line of JSON.
+std::string Converter::convertOne(std::size_t index)
+{
+    const Result r = convertModel(models[index]);
+    Json j;
+    j["ok"] = r.ok;
+    j["reason"] = r.reason;
+    j["warnings"] = r.warnings;
+    j["missingTextures"] = r.missingTextures;
+    j["outputs"] = r.outputs;
+    j["time"] = {r.importSeconds, r.exportSeconds, r.writeSeconds};
+    return j.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+Result Converter::convertModel(const Model& m)
+{
+    Result r;
+    if (!m.problem.empty()) {
+        r.reason = m.problem;
+        return r;
+    }
+    Clock::time_point t0 = Clock::now();
+    std::string file = m.file;
+    std::string knownAs = m.file;
+    int memoryFd = -1;
+    if (m.archive != kNone) {
+        // The member's bytes reach the importer from memory, never from a
+        // file on disk.
+        const img::Archive& a = *archives[m.archive];
+        const img::Entry& e = a.index().entries[m.entry];
+        std::vector<unsigned char> bytes;
+        if (!a.read(e, bytes, r.reason)) return r;
+        memoryFd = ::memfd_create("orvik-member", MFD_CLOEXEC);
+        if (memoryFd < 0 || !writeAll(memoryFd, bytes)) {
+            r.reason = "cannot hold the member in memory: " + errorText(errno);
+            if (memoryFd >= 0) ::close(memoryFd);
+            return r;
+        }
+        file = "/proc/self/fd/" + std::to_string(memoryFd);
+        knownAs = m.shown;
+    } else {
+        r.reason = checkModelFile(m.file);
+        if (!r.reason.empty()) return r;
+    }
+
+    HostOptions host;
+    host.withoutGameMaterial = opt.withoutGameMaterial;
+    host.printScriptErrors = false;
+    resetScene(host);
+    const ImportOutcome outcome = runImport(lib, file, knownAs);
+    if (memoryFd >= 0) ::close(memoryFd);
+    r.importSeconds = secondsSince(t0);
+    const Scene& scene = currentScene();
+    if (!outcome.ran) {
+        r.reason = outcome.error.empty() ? std::string("the plug-in did not import it") : outcome.error;
+    } else if (scene.nodes.empty()) {
+        r.reason = "the file held no model that could be read";
+    }
+    if (!r.reason.empty()) {
+        resetScene();
+        return r;
+    }
+
+    std::string why;
+    const std::vector<std::string> targets = targetsOf(m);
+    if (!makeFoldersBelow(opt.outDir, m.relative, why)) {
+        r.reason = why;
+        resetScene();
+        return r;
+    }
+    t0 = Clock::now();
+    GltfExportReport report;
+    if (!writeGltf(scene, targets[0], report, why)) {
+        r.reason = why;
+        resetScene();
+        return r;
+    }
+    r.exportSeconds = secondsSince(t0);
+    t0 = Clock::now();
+    if (opt.json) {
+        std::ostringstream dump;
+        writeSceneJson(scene, dump);
+        dump << "\n";
+        if (!writeOutputFile(targets.back(), dump.str(), why)) {
+            r.reason = targets.back() + ": " + why;
+            resetScene();
+            return r;
+        }
+    }
+    r.writeSeconds = secondsSince(t0);
+    for (const auto& t : report.texturesNotExported) {
+        if (!t.fileFound) r.missingTextures.push_back(latin1ToUtf8(t.name));
+    }
+    r.warnings = report.notes;
+    r.outputs = targets;
+    r.ok = true;
+    resetScene();
+    return r;
+}
+
+void Converter::clearProgress()
+{
+    if (barShown) {
+        err << "\r\033[K";
+        barShown = false;
+    }
+}
+
+void Converter::drawProgress(bool last)
+{
+    if (!opt.progress) return;
+    constexpr int kWidth = 30;
+    const std::size_t total = models.size();
+    const int filled = total == 0 ? kWidth : static_cast<int>(done * kWidth / total);
+    const double seconds = secondsSince(start);
+    std::ostringstream bar;
+    bar << "\r[" << std::string(static_cast<std::size_t>(filled), '#')
+        << std::string(static_cast<std::size_t>(kWidth - filled), '-') << "] " << done << "/" << total << " models";
+    if (failed > 0) bar << ", " << failed << " failed";
+    if (seconds > 0) bar << ", " << std::fixed << std::setprecision(1) << double(done) / seconds << "/s";
+    bar << "\033[K";
+    err << bar.str();
+    if (last) {
+        err << "\n";
+        barShown = false;
+    } else {
+        barShown = true;
+    }
+    err.flush();
+}
+
+void Converter::finished(std::size_t index, bool answered, const std::string& answer)
+{
+    Result& r = results[index];
+    if (!answered) {
+        r.reason = "the import crashed: " + answer;
+    } else if (!answer.empty() && answer[0] == '!') {
+        r.reason = answer.substr(1);
+    } else {
+        const Json j = Json::parse(answer, nullptr, false);
+        if (j.is_discarded()) {
+            r.reason = "the worker gave an answer that cannot be read";
+        } else {
+            r.ok = j.value("ok", false);
+            r.reason = j.value("reason", "");
+            r.warnings = j.value("warnings", std::vector<std::string>{});
+            r.missingTextures = j.value("missingTextures", std::vector<std::string>{});
+            r.outputs = j.value("outputs", std::vector<std::string>{});
+            const auto& t = j["time"];
+            if (t.is_array() && t.size() == 3) {
+                r.importSeconds = t[0].get<double>();
+                r.exportSeconds = t[1].get<double>();
+                r.writeSeconds = t[2].get<double>();
+            }
+        }
+    }
+    ++done;
+    if (!r.ok) {
+        ++failed;
+        clearProgress();
+        err << "orvik: " << printable(models[index].shown) << ": " << printable(r.reason) << "\n";
+    }
+    drawProgress(done == models.size());
+}
+
+Json Converter::reportJson(double seconds, unsigned workers) const
+{
+    Json j;
+    j["format"] = "orvik-convert-report";
+    j["version"] = 1;
+    j["out"] = latin1ToUtf8(opt.outDir);
+    j["workers"] = workers;
+    j["seconds"] = seconds;
+    std::size_t converted = 0, withWarnings = 0, missing = 0;
+    double importS = 0, exportS = 0, writeS = 0;
+    Json list = Json::array();
+    for (std::size_t i = 0; i < models.size(); ++i) {
+        const Result& r = results[i];
+        converted += r.ok ? 1 : 0;
+        withWarnings += r.ok && !r.warnings.empty() ? 1 : 0;
+        missing += r.missingTextures.size();
+        importS += r.importSeconds;
+        exportS += r.exportSeconds;
+        writeS += r.writeSeconds;
+        Json m;
+        m["input"] = latin1ToUtf8(models[i].shown);
+        m["status"] = r.ok ? "converted" : "failed";
+        m["reason"] = r.ok ? Json(nullptr) : Json(r.reason);
+        Json outputs = Json::array();
+        for (const std::string& o : r.outputs) outputs.push_back(latin1ToUtf8(o));
+        m["outputs"] = outputs;
+        m["warnings"] = r.warnings;
+        m["missingTextures"] = r.missingTextures;
+        m["seconds"] = {{"import", r.importSeconds}, {"export", r.exportSeconds}, {"write", r.writeSeconds}};
+        list.push_back(std::move(m));
+    }
+    j["models"] = models.size();
+    j["converted"] = converted;
+    j["withWarnings"] = withWarnings;
+    j["failed"] = models.size() - converted;
+    j["texturesMissing"] = missing;
+    j["workerSeconds"] = {{"import", importS}, {"export", exportS}, {"write", writeS}};
+    j["results"] = std::move(list);
+    return j;
+}
+
+void Converter::printTable(double seconds, unsigned workers)
+{
+    const Json j = reportJson(seconds, workers);
+    const auto row = [&](const char* label, std::size_t n) {
+        out << std::left << std::setw(20) << label << std::right << std::setw(8) << n << "\n";
+    };
+    row("models converted", j["converted"].get<std::size_t>());
+    row("  with warnings", j["withWarnings"].get<std::size_t>());
+    row("failed", j["failed"].get<std::size_t>());
+    row("textures missing", j["texturesMissing"].get<std::size_t>());
+    const auto& ws = j["workerSeconds"];
+    out << std::fixed << std::setprecision(2) << models.size() << " models in " << seconds << " s ("
+        << (seconds > 0 ? double(models.size()) / seconds : 0.0) << " models/s) with " << workers
+        << (workers == 1 ? " worker" : " workers") << "; worker time: import " << ws["import"].get<double>()
+        << " s, export " << ws["export"].get<double>() << " s, writing " << ws["write"].get<double>() << " s\n";
+    out.flush();
+}
+
+int Converter::run()
+{
+    std::string why;
+    if (!collect(why)) {
+        err << "orvik: " << printable(why) << "\n";
+        return kExitUsage;
+    }
+    for (const std::string& d : opt.dictionaries) {
+        const std::string problem = checkModelFile(d);
+        if (!problem.empty()) {
+            err << "orvik: " << printable(d) << ": --txd " << problem << "\n";
+            return kExitUsage;
+        }
+    }
+    if (models.empty()) {
+        err << "orvik: no .dff models found in the inputs\n";
+        return kExitUsage;
+    }
+    if (!opt.report.empty() && inputFiles.holds(opt.report)) {
+        err << "orvik: " << printable(opt.report) << ": the report would replace an input\n";
+        return kExitUsage;
+    }
+    if (!makeFolder(opt.outDir, why)) {
+        err << "orvik: " << printable(opt.outDir) << ": " << printable(why) << "\n";
+        return kExitUsage;
+    }
+    settleOutputs();
+    results.assign(models.size(), Result{});
+
+    unsigned workers = opt.workers;
+    if (workers == 0) {
+        const long cores = ::sysconf(_SC_NPROCESSORS_ONLN);
+        workers = cores > 0 ? static_cast<unsigned>(cores) : 1;
+    }
+    workers = static_cast<unsigned>(std::min<std::size_t>(workers, models.size()));
+
+    out.flush();
+    err.flush();
+    start = Clock::now();
+    drawProgress(false);
+    WorkerPoolHandlers handlers;
+    handlers.work = [this](std::size_t i) { return convertOne(i); };
+    handlers.done = [this](std::size_t i, bool answered, const std::string& a) { finished(i, answered, a); };
+    if (!runWorkerPool(models.size(), workers, handlers, why)) {
+        clearProgress();
+        err << "orvik: " << why << "\n";
+        return kExitUsage;
+    }
+    const double seconds = secondsSince(start);
+    if (!opt.report.empty()) {
+        if (!writeOutputFile(opt.report, reportJson(seconds, workers).dump(2) + "\n", why)) {
+            err << "orvik: " << printable(opt.report) << ": " << why << "\n";
+            printTable(seconds, workers);
+            return kExitUsage;
+        }
+    }
+    printTable(seconds, workers);
+    return failed == 0 ? kExitOk : kExitSomeFailed;
+}
+
+}  // namespace
+
+int runConvert(PluginLibrary& lib, const ConvertOptions& options, std::ostream& out, std::ostream& err)
+{
+    Converter c(lib, options, out, err);
+    return c.run();
+}
+
+}  // namespace orvik

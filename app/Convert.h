@@ -1,0 +1,34 @@
+// `orvik convert INPUT... --out DIR`: many models in one command. Each input
+// is a model file, a folder (searched recursively for .dff, any case) or an
+// IMG archive (its .dff members, read by offsets). Every model is imported
+// into a fresh scene by one of N worker processes and written under DIR with
+// its relative path kept (archive members under a folder named after the
+// archive) as glTF, with the scene dump beside it on request.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+class PluginLibrary;
+
+namespace orvik {
+
+struct ConvertOptions {
+    std::vector<std::string> inputs;
+    std::string outDir;
+    bool gltfText = false;  // .gltf + .bin instead of .glb
+    bool json = false;      // the scene dump beside each model
+    unsigned workers = 0;   // 0: the number of cores
+    std::vector<std::string> dictionaries;  // --txd files, for every model
+    std::string report;     // --report FILE ("" for none)
+    bool progress = false;  // draw the progress bar (standard error is a terminal)
+    bool withoutGameMaterial = false;
+};
+
+// Exit status: 0 when every model converted, 4 when some failed, 2 for a
+// usage error (an input that does not exist or cannot be read, no model
+// found, an output folder that cannot be made); one line on err then.
+int runConvert(PluginLibrary& lib, const ConvertOptions& options, std::ostream& out, std::ostream& err);
+
+}  // namespace orvik

@@ -1,0 +1,122 @@
+#include "app/ImgCommand.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <iomanip>
+#include <set>
+
+#include "app/Files.h"
+#include "app/BatchFiles.h"
+#include "app/Text.h"
+#include "img/ImgArchive.h"
+
+namespace orvik {
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitUsage = 2;
+constexpr int kExitSomeFailed = 4;
+
+std::string lower(std::string s)
+{
+    for (char& c : s) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    return s;
+}
+
+}  // namespace
+
+int listImg(const std::string& archivePath, std::ostream& out, std::ostream& err)
+{
+    img::Archive archive;
+    std::string error;
+    if (!archive.open(archivePath, error)) {
+        err << "orvik: " << printable(error) << "\n";
+        return kExitUsage;
+    }
+    const img::Index& index = archive.index();
+    out << printable(archive.dataPath()) << ": version " << static_cast<int>(index.version) << ", "
+        << index.entries.size() << (index.entries.size() == 1 ? " entry" : " entries");
+    if (index.version == img::Version::v1) out << ", index " << printable(archive.indexPath());
+    out << "\n";
+    out << std::setw(12) << "offset" << std::setw(12) << "size" << "  name\n";
+    for (const img::Entry& e : index.entries) {
+        out << std::setw(12) << e.offset << std::setw(12) << e.size << "  " << printable(e.name);
+        const std::string nameWhy = img::nameProblem(e.name);
+        if (!e.problem.empty()) out << "  (unreadable: " << e.problem << ")";
+        if (!nameWhy.empty()) out << "  (not extracted: " << nameWhy << ")";
+        out << "\n";
+    }
+    for (const std::string& note : index.notes) out << "note: " << note << "\n";
+    out.flush();
+    return kExitOk;
+}
+
+int extractImg(const std::string& archivePath, const std::string& dir, const std::vector<std::string>& names,
+               std::ostream& out, std::ostream& err)
+{
+    img::Archive archive;
+    std::string error;
+    if (!archive.open(archivePath, error)) {
+        err << "orvik: " << printable(error) << "\n";
+        return kExitUsage;
+    }
+    const auto& entries = archive.index().entries;
+    // Every name asked for must be in the archive before anything is written.
+    std::set<std::string> wanted;
+    bool missing = false;
+    for (const std::string& n : names) {
+        bool found = false;
+        for (const img::Entry& e : entries) found = found || img::sameName(e.name, n);
+        if (!found) {
+            err << "orvik: " << printable(archivePath) << ": no member named " << printable(n) << "\n";
+            missing = true;
+        }
+        wanted.insert(lower(n));
+    }
+    if (missing) return kExitUsage;
+    std::string why;
+    if (!makeFolder(dir, why)) {
+        err << "orvik: " << printable(dir) << ": " << why << "\n";
+        return kExitUsage;
+    }
+
+    std::set<std::string> written;  // lower-case names already extracted
+    std::size_t done = 0;
+    std::size_t failed = 0;
+    std::vector<unsigned char> bytes;
+    for (const img::Entry& e : entries) {
+        if (!wanted.empty() && wanted.count(lower(e.name)) == 0) continue;
+        std::string reason = img::nameProblem(e.name);
+        if (reason.empty() && !written.insert(lower(e.name)).second) {
+            reason = "a member of the same name was extracted before it";
+        }
+        const std::string target = dir + "/" + e.name;
+        if (reason.empty() && (sameFile(target, archive.dataPath()) || sameFile(target, archive.indexPath()))) {
+            reason = "it would replace the archive";
+        }
+        if (reason.empty() && !archive.read(e, bytes, reason)) {
+            // reason set by read
+        }
+        if (reason.empty() && !writeOutputFile(target, bytes, reason)) {
+            // reason set by the writer
+        }
+        if (!reason.empty()) {
+            err << "orvik: " << printable(archive.dataPath()) << ": " << printable(e.name) << ": " << reason << "\n";
+            ++failed;
+            continue;
+        }
+        ++done;
+    }
+    out << done << (done == 1 ? " member" : " members") << " extracted to " << printable(dir);
+    if (failed > 0) out << ", " << failed << " not extracted";
+    out << "\n";
+    out.flush();
+    return failed == 0 ? kExitOk : kExitSomeFailed;
+}
+
+}  // namespace orvik

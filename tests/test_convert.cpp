@@ -1,0 +1,278 @@
+// Batch commands as a user runs them: `orvik convert` over a folder and IMG
+// archives of both versions written by the project's writer from the
+// samples, and `orvik img list|extract`. Judged by exit status, messages, the
+// files written (and not written) and the JSON report; the worker pool on its
+// own for a worker that dies mid-job.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "app/WorkerPool.h"
+#include "support/ImgWriter.h"
+#include "support/ImportHarness.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+const std::string kOrvik = std::string(ORVIK_BIN_DIR) + "/orvik";
+
+struct Outcome {
+    int status = -1;  // exit status; -1 when it did not exit
+    std::string out;
+    std::string err;
+};
+
+std::ostream& operator<<(std::ostream& os, const Outcome& r)
+{
+    return os << "exit " << r.status << "\n--- stderr:\n" << r.err << "--- stdout:\n" << r.out;
+}
+
+std::string slurp(const fs::path& p)
+{
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+class Batch : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string pattern = (fs::temp_directory_path() / "orvik-batch-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        dir = pattern;
+    }
+    void TearDown() override
+    {
+        std::error_code ec;
+        fs::remove_all(dir, ec);
+    }
+
+    Outcome run(std::vector<std::string> args)
+    {
+        const std::string outPath = (dir / ".stdout").string();
+        const std::string errPath = (dir / ".stderr").string();
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
+        args.insert(args.begin(), kOrvik);
+        std::vector<char*> cargs;
+        for (std::string& a : args) cargs.push_back(a.data());
+        cargs.push_back(nullptr);
+        Outcome r;
+        pid_t pid = 0;
+        const int spawned = posix_spawn(&pid, kOrvik.c_str(), &actions, nullptr, cargs.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        if (spawned != 0) {
+            ADD_FAILURE() << "cannot start orvik";
+            return r;
+        }
+        int status = 0;
+        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        r.out = slurp(outPath);
+        r.err = slurp(errPath);
+        return r;
+    }
+
+    void put(const std::string& name, const std::vector<unsigned char>& bytes)
+    {
+        fs::create_directories((dir / name).parent_path());
+        ASSERT_TRUE(imgw::writeFile((dir / name).string(), bytes));
+    }
+
+    // Every file below the test folder, relative, the tool's own output files left out.
+    std::vector<std::string> files()
+    {
+        std::vector<std::string> out;
+        for (const auto& e : fs::recursive_directory_iterator(dir)) {
+            const std::string rel = e.path().lexically_relative(dir).generic_string();
+            if (e.is_regular_file() && rel[0] != '.') out.push_back(rel);
+        }
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+
+    fs::path dir;
+};
+
+imgw::Member sample(const std::string& name, const std::string& as = "")
+{
+    return {as.empty() ? name : as, imgw::readFile(samplePath(name))};
+}
+
+// One folder and an archive of each version in one command: what converts is
+// written under DIR with its relative path, each damaged member fails alone
+// with its reason, and nothing lands outside DIR.
+TEST_F(Batch, convertsAFolderAndArchivesOfBothVersions)
+{
+    ORVIK_REQUIRE_SAMPLES();
+    put("models/box-big.dff", imgw::readFile(samplePath("box-big.dff")));
+    put("models/sub/PROP.DFF", imgw::readFile(samplePath("prop.dff")));
+    put("models/notes.txt", {'x'});
+    const auto v1 = imgw::writeV1({sample("cbl-slhandbf.dff"), sample("box-small.dff", "BOX.DFF"),
+                                   sample("car4.txd", "box.txd")});
+    put("gta3.img", v1.img);
+    put("gta3.dir", v1.dir);
+    imgw::Member far{"far.dff", {1, 2, 3}, 100000u};
+    imgw::Member evil = sample("box-small.dff", "../evil.dff");
+    imgw::Member junk{"junk.dff", std::vector<unsigned char>(100, 0x55)};
+    put("sa.img", imgw::writeV2({sample("box-small.dff"), far, evil, junk, sample("box-big.dff", "readme.txt")}));
+
+    const Outcome r = run({"convert", "models", "gta3.img", "sa.img", "--out", "out", "--json", "-j", "2",
+                           "--report", "report.json"});
+    EXPECT_EQ(r.status, 4) << r;
+
+    const std::vector<std::string> expected = {
+        "gta3.dir", "gta3.img", "models/box-big.dff", "models/notes.txt", "models/sub/PROP.DFF",
+        "out/box-big.glb", "out/box-big.json", "out/gta3/BOX.glb", "out/gta3/BOX.json",
+        "out/gta3/cbl-slhandbf.glb", "out/gta3/cbl-slhandbf.json", "out/sa/box-small.glb", "out/sa/box-small.json",
+        "out/sub/PROP.glb", "out/sub/PROP.json", "report.json", "sa.img"};
+    EXPECT_EQ(files(), expected) << r;
+
+    // One line per failure, naming the member and why.
+    std::map<std::string, std::string> reasons = {{"sa.img/far.dff", "past the archive's end"},
+                                                  {"sa.img/../evil.dff", "path separator"},
+                                                  {"sa.img/junk.dff", "no model that could be read"}};
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 3) << r;
+    for (const auto& [member, reason] : reasons) {
+        EXPECT_NE(r.err.find("orvik: " + member + ": "), std::string::npos) << member << "\n" << r;
+        EXPECT_NE(r.err.find(reason), std::string::npos) << reason << "\n" << r;
+    }
+    EXPECT_NE(r.out.find("models converted           5"), std::string::npos) << r;
+    EXPECT_NE(r.out.find("failed                     3"), std::string::npos) << r;
+
+    const json report = json::parse(slurp(dir / "report.json"));
+    EXPECT_EQ(report["models"], 8);
+    EXPECT_EQ(report["converted"], 5);
+    EXPECT_EQ(report["failed"], 3);
+    EXPECT_EQ(report["workers"], 2);
+    ASSERT_EQ(report["results"].size(), 8u);
+    for (const json& m : report["results"]) {
+        const bool shouldFail = reasons.count(m["input"].get<std::string>()) > 0;
+        EXPECT_EQ(m["status"], shouldFail ? "failed" : "converted") << m.dump();
+        EXPECT_EQ(m["reason"].is_string(), shouldFail) << m.dump();
+    }
+
+    // A member converts as the same model read from a file does.
+    const json member = json::parse(slurp(dir / "out/sa/box-small.json"));
+    const json direct = dumpJson(importFile(samplePath("box-small.dff")));
+    EXPECT_EQ(member["import"]["file"], "sa.img/box-small.dff");
+    EXPECT_EQ(member["nodes"], direct["nodes"]);
+    EXPECT_EQ(member["meshes"], direct["meshes"]);
+}
+
+TEST_F(Batch, usageErrorsWriteNothing)
+{
+    put("empty/readme.txt", {'x'});
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"convert", "missing.dff", "--out", "out"}, "missing.dff: no such file or folder"},
+        {{"convert", "empty", "--out", "out"}, "no .dff models found"},
+        {{"convert", "empty", "--out", "out", "-j", "0"}, "--jobs"},
+        {{"convert", "empty", "--out", "out", "--gltf", "--glb"}, "excludes"},
+        {{"convert", "empty"}, "--out"},
+        {{"img", "list", "empty/readme.txt"}, "no VER2 header and no .dir"},
+    };
+    for (const auto& [args, message] : cases) {
+        const Outcome r = run(args);
+        EXPECT_EQ(r.status, 2) << r;
+        EXPECT_NE(r.err.find(message), std::string::npos) << message << "\n" << r;
+        EXPECT_FALSE(fs::exists(dir / "out"));
+    }
+}
+
+// The scene dump of a model would replace the dictionary given with --txd:
+// that model fails, the other converts.
+TEST_F(Batch, anOutputNeverReplacesAnInput)
+{
+    ORVIK_REQUIRE_SAMPLES();
+    put("m/a.dff", imgw::readFile(samplePath("box-big.dff")));
+    put("m/b.dff", imgw::readFile(samplePath("box-small.dff")));
+    put("m/a.json", {'{', '}'});
+    const Outcome r = run({"convert", "m", "--out", "m", "--json", "--txd", "m/a.json", "-j", "1"});
+    EXPECT_EQ(r.status, 4) << r;
+    EXPECT_NE(r.err.find("a.json would replace an input"), std::string::npos) << r;
+    EXPECT_EQ(slurp(dir / "m/a.json"), "{}");
+    EXPECT_TRUE(fs::exists(dir / "m/b.glb"));
+    EXPECT_FALSE(fs::exists(dir / "m/a.glb"));
+}
+
+TEST_F(Batch, imgListAndExtract)
+{
+    ORVIK_REQUIRE_SAMPLES();
+    const auto v1 = imgw::writeV1({sample("box-big.dff"), sample("box-small.dff", "Box.DFF"),
+                                   {"far.dff", {1}, 9999u}, sample("prop.dff", "../up.dff"),
+                                   sample("box-small.dff", "box.dff")});
+    put("a.img", v1.img);
+    put("a.dir", v1.dir);
+
+    Outcome r = run({"img", "list", "a.dir"});
+    EXPECT_EQ(r.status, 0) << r;
+    EXPECT_NE(r.out.find("a.img: version 1, 5 entries"), std::string::npos) << r;
+    EXPECT_NE(r.out.find("        2048  box-big.dff\n"), std::string::npos) << r;
+    EXPECT_NE(r.out.find("far.dff  (unreadable: starts at byte 20477952"), std::string::npos) << r;
+    EXPECT_NE(r.out.find("../up.dff  (not extracted: the name holds a path separator)"), std::string::npos) << r;
+
+    // Names are matched in any case; one not in the archive writes nothing.
+    r = run({"img", "extract", "a.img", "x", "BOX-BIG.dff", "nothere.dff"});
+    EXPECT_EQ(r.status, 2) << r;
+    EXPECT_NE(r.err.find("no member named nothere.dff"), std::string::npos) << r;
+    EXPECT_FALSE(fs::exists(dir / "x"));
+
+    r = run({"img", "extract", "a.img", "x/y"});
+    EXPECT_EQ(r.status, 4) << r;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 3) << r;
+    EXPECT_NE(r.err.find("box.dff: a member of the same name was extracted before it"), std::string::npos) << r;
+    const std::vector<std::string> expected = {"a.dir", "a.img", "x/y/Box.DFF", "x/y/box-big.dff"};
+    EXPECT_EQ(files(), expected) << r;
+    const auto original = imgw::readFile(samplePath("box-big.dff"));
+    const auto extracted = imgw::readFile((dir / "x/y/box-big.dff").string());
+    ASSERT_GE(extracted.size(), original.size());
+    EXPECT_TRUE(std::equal(original.begin(), original.end(), extracted.begin()));
+}
+
+// A worker that dies mid-job fails that job only; a new worker takes the
+// rest, and every job ends once.
+TEST(WorkerPool, aWorkerThatDiesFailsOnlyItsJob)
+{
+    std::vector<int> answered(6, 0);
+    std::vector<std::string> answers(6);
+    orvik::WorkerPoolHandlers h;
+    h.work = [](std::size_t i) {
+        if (i == 2) ::raise(SIGSEGV);
+        if (i == 4) ::_exit(3);
+        return "job " + std::to_string(i) + "\nok";
+    };
+    h.done = [&](std::size_t i, bool ok, const std::string& a) {
+        answered[i] += ok ? 1 : 100;
+        answers[i] = a;
+    };
+    std::string why;
+    ASSERT_TRUE(orvik::runWorkerPool(answered.size(), 2, h, why)) << why;
+    EXPECT_EQ(answered, (std::vector<int>{1, 1, 100, 1, 100, 1}));
+    EXPECT_EQ(answers[0], "job 0 ok");
+    EXPECT_NE(answers[2].find("signal 11"), std::string::npos) << answers[2];
+    EXPECT_EQ(answers[4], "the worker exited with status 3");
+}
+
+}  // namespace
