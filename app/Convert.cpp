@@ -26,6 +26,7 @@
 #include "app/WorkerPool.h"
 #include "host/dump.h"
 #include "host/loader.h"
+#include "host/log.h"
 #include "host/scene.h"
 #include "img/ImgArchive.h"
 
@@ -351,10 +352,19 @@ Result Converter::convertModel(const Model& m)
     if (memoryFd >= 0) ::close(memoryFd);
     r.importSeconds = secondsSince(t0);
     const Scene& scene = currentScene();
+    // Why the import ended early, as the importer logged it.
+    std::string logged;
+    for (const LogRecord& entry : scene.log) {
+        if (entry.type == SYSLOG_ERROR || entry.type == SYSLOG_WARN) {
+            r.warnings.push_back(entry.text);
+            logged = entry.text;
+        }
+    }
     if (!outcome.ran) {
         r.reason = outcome.error.empty() ? std::string("the plug-in did not import it") : outcome.error;
     } else if (scene.nodes.empty()) {
-        r.reason = "the file held no model that could be read";
+        r.reason = logged.empty() ? std::string("the file held no model that could be read")
+                                  : "the file held no model that could be read: " + logged;
     }
     if (!r.reason.empty()) {
         resetScene();
@@ -370,7 +380,8 @@ Result Converter::convertModel(const Model& m)
     }
     t0 = Clock::now();
     GltfExportReport report;
-    if (!writeGltf(scene, targets[0], report, why)) {
+    FileImageSource images(imageFolders(knownAs, {}));
+    if (!writeGltf(scene, targets[0], images, report, why)) {
         r.reason = why;
         resetScene();
         return r;
@@ -388,10 +399,10 @@ Result Converter::convertModel(const Model& m)
         }
     }
     r.writeSeconds = secondsSince(t0);
-    for (const auto& t : report.texturesNotExported) {
-        if (!t.fileFound) r.missingTextures.push_back(latin1ToUtf8(t.name));
+    for (const auto& t : report.textureImages) {
+        if (!t.problem.empty()) r.missingTextures.push_back(latin1ToUtf8(t.name));
     }
-    r.warnings = report.notes;
+    r.warnings.insert(r.warnings.end(), report.notes.begin(), report.notes.end());
     r.outputs = targets;
     r.ok = true;
     resetScene();
