@@ -8,25 +8,11 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/Output.h"
 #include "app/Text.h"
 
 namespace orvik {
 namespace {
-
-bool writeAll(int fd, const char* data, std::size_t size, std::string& why)
-{
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::write(fd, data + done, size - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            why = "cannot be written: " + errorText(errno);
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
 
 // One folder: made when missing; an existing one must be a real folder.
 bool oneFolder(const std::string& path, bool allowLink, std::string& why)
@@ -83,28 +69,11 @@ bool makeFoldersBelow(const std::string& base, const std::string& relative, std:
 
 bool writeOutputFile(const std::string& path, const std::string& bytes, std::string& why)
 {
-    std::string temp = path + ".orvik-XXXXXX";
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0) {
-        why = "cannot be written: " + errorText(errno);
-        return false;
-    }
-    // mkstemp makes the file for its owner only; give it what a new file gets.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    bool ok = ::fchmod(fd, 0666 & ~mask) == 0;
-    if (!ok) why = "cannot be written: " + errorText(errno);
-    ok = ok && writeAll(fd, bytes.data(), bytes.size(), why);
-    if (::close(fd) != 0 && ok) {
-        why = "cannot be written: " + errorText(errno);
-        ok = false;
-    }
-    if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
-        why = "cannot be written: " + errorText(errno);
-        ok = false;
-    }
-    if (!ok) ::unlink(temp.c_str());
-    return ok;
+    std::string error;
+    if (commitOutputs({OutputFile{path, bytes, {}}}, error)) return true;
+    // The writer's message starts with the path; the callers name the file themselves.
+    why = error.rfind(path + ": ", 0) == 0 ? error.substr(path.size() + 2) : error;
+    return false;
 }
 
 bool writeOutputFile(const std::string& path, const std::vector<unsigned char>& bytes, std::string& why)

@@ -17,9 +17,8 @@ bool makeFolder(const std::string& path, std::string& why);
 // link could lead outside `base`). Gives false with a reason.
 bool makeFoldersBelow(const std::string& base, const std::string& relative, std::string& why);
 
-// Writes bytes as the file at path: into a new temporary file beside it,
-// then renamed over it, so that a reader never sees half a file and a link
-// at the name is replaced rather than followed. False with a reason.
+// Writes bytes as the file at path through the output writer (a temporary
+// beside it renamed over it). False with a reason.
 bool writeOutputFile(const std::string& path, const std::vector<unsigned char>& bytes, std::string& why);
 bool writeOutputFile(const std::string& path, const std::string& bytes, std::string& why);
 
