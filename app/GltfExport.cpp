@@ -1,8 +1,8 @@
 // glTF export: the glTF library serialises the model; the extras (which the
 // library's own value type cannot hold faithfully: it drops nulls, sorts keys
-// and writes no skin extras) are put in afterwards, and the files are written
-// here, the .glb container or the .gltf with its .bin, each through a
-// temporary file that replaces the target only when complete.
+// and writes no skin extras) are put in afterwards, and the files are made
+// here in memory, the .glb container or the .gltf with its .bin, for the
+// output writer to commit together.
 #include "app/GltfExport.h"
 
 #include <cctype>
@@ -18,6 +18,7 @@
 #include <utility>
 
 #include "app/GltfBuilder.h"
+#include "app/Output.h"
 #include "app/Text.h"
 
 namespace orvik {
@@ -41,15 +42,15 @@ std::string baseName(const std::string& path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// A file name as a relative URI: everything but the unreserved characters
-// percent-encoded.
+// A relative file path as a URI: everything but the unreserved characters
+// and the separators percent-encoded.
 std::string uriOf(const std::string& name)
 {
     static const char* const hex = "0123456789ABCDEF";
     std::string out;
     for (const char ch : name) {
         const auto c = static_cast<unsigned char>(ch);
-        if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
+        if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~' || c == '/') {
             out.push_back(ch);
         } else {
             out.push_back('%');
@@ -64,49 +65,6 @@ void putU32(std::string& out, std::uint32_t v)
 {
     for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
 }
-
-// A temporary file beside the target; renamed over it by commit().
-class PendingFile {
-public:
-    explicit PendingFile(std::string target) : path(std::move(target)), temp(path + ".orvik-part") {}
-    PendingFile(const PendingFile&) = delete;
-    PendingFile& operator=(const PendingFile&) = delete;
-    ~PendingFile()
-    {
-        if (!committed) std::remove(temp.c_str());
-    }
-
-    bool write(const char* data, std::size_t size, std::string& error)
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        if (!out) {
-            error = path + ": cannot be written: " + errorText(errno);
-            return false;
-        }
-        out.write(data, static_cast<std::streamsize>(size));
-        out.close();
-        if (!out) {
-            error = path + ": cannot be written";
-            return false;
-        }
-        return true;
-    }
-
-    bool commit(std::string& error)
-    {
-        if (std::rename(temp.c_str(), path.c_str()) != 0) {
-            error = path + ": cannot be written: " + errorText(errno);
-            return false;
-        }
-        committed = true;
-        return true;
-    }
-
-private:
-    std::string path;
-    std::string temp;
-    bool committed = false;
-};
 
 std::string plural(std::size_t n, const char* one, const char* many)
 {
@@ -147,13 +105,29 @@ std::string checkGltfTargets(const std::string& path, const std::string& model, 
     return "";
 }
 
+std::string gltfBinUri(const std::string& path, const std::string& binPath)
+{
+    const std::string gltfKey = outputKey(path);
+    const std::string binKey = outputKey(binPath);
+    if (gltfKey.empty() || binKey.empty()) return uriOf(baseName(binPath));
+    const auto relative = std::filesystem::path(binKey).lexically_relative(std::filesystem::path(gltfKey).parent_path());
+    return uriOf(relative.empty() ? baseName(binPath) : relative.generic_string());
+}
+
 bool writeGltf(const Scene& scene, const std::string& path, ImageSource& images, GltfExportReport& report,
                std::string& error)
+{
+    std::vector<OutputFile> files;
+    return exportGltf(scene, path, "", images, report, files, error) && commitOutputs(files, error);
+}
+
+bool exportGltf(const Scene& scene, const std::string& path, const std::string& binPath, ImageSource& images,
+                GltfExportReport& report, std::vector<OutputFile>& files, std::string& error)
 {
     report = GltfExportReport{};
     report.path = path;
     const bool binary = lowerExtension(path) == "glb";
-    report.binPath = binary ? std::string() : gltfBinPath(path);
+    report.binPath = binary ? std::string() : binPath.empty() ? gltfBinPath(path) : binPath;
     try {
         gltf::Builder builder(scene, images, report);
         builder.build();
@@ -173,7 +147,7 @@ bool writeGltf(const Scene& scene, const std::string& path, ImageSource& images,
         if (data.empty()) report.binPath.clear();  // nothing to put beside a .gltf
         if (!data.empty()) {
             Json buffer = {{"byteLength", data.size()}};
-            if (!binary) buffer["uri"] = uriOf(baseName(report.binPath));
+            if (!binary) buffer["uri"] = gltfBinUri(path, report.binPath);
             doc["buffers"] = Json::array({buffer});
         }
         const std::string json = doc.dump(binary ? -1 : 2);
@@ -201,18 +175,14 @@ bool writeGltf(const Scene& scene, const std::string& path, ImageSource& images,
                 glb.append(reinterpret_cast<const char*>(data.data()), data.size());
                 glb.append(binPadded - data.size(), '\0');
             }
-            PendingFile out(path);
-            return out.write(glb.data(), glb.size(), error) && out.commit(error);
+            files.push_back({path, std::move(glb), {}});
+            return true;
         }
-        PendingFile gltfFile(path);
-        if (data.empty()) {
-            return gltfFile.write(json.data(), json.size(), error) && gltfFile.commit(error);
+        if (!data.empty()) {
+            files.push_back({report.binPath, std::string(reinterpret_cast<const char*>(data.data()), data.size()), {}});
         }
-        PendingFile binFile(report.binPath);
-        const std::string withNewline = json + "\n";
-        return binFile.write(reinterpret_cast<const char*>(data.data()), data.size(), error) &&
-               gltfFile.write(withNewline.data(), withNewline.size(), error) && binFile.commit(error) &&
-               gltfFile.commit(error);
+        files.push_back({path, json + "\n", {}});
+        return true;
     } catch (const std::exception& e) {
         error = path + ": the glTF export failed: " + e.what();
         return false;

@@ -18,6 +18,8 @@ class Scene;
 
 namespace orvik {
 
+struct OutputFile;
+
 struct GltfExportReport {
     std::string path;      // the .glb or .gltf written
     std::string binPath;   // the .bin written beside a .gltf; "" for a .glb
@@ -56,8 +58,20 @@ std::string checkGltfPath(const std::string& path);
 // the dump (json: a file name, "-" or "" for none), existing or not.
 std::string checkGltfTargets(const std::string& path, const std::string& model, const std::string& json);
 
-// Writes the scene to path, the textures' images from images. Returns false with error set when a file cannot be
-// written (nothing is left behind then); the report is filled either way.
+// The export of the scene to path, made in memory, the textures' images
+// from images: appends the files to write, in the order to commit them (a
+// .gltf's .bin before the .gltf that refers to it). binPath places a .gltf's
+// buffer file ("" for gltfBinPath); the .gltf refers to it by its path
+// relative to the .gltf's folder. Returns false with error set when the scene
+// cannot be exported; the report is filled either way.
+bool exportGltf(const Scene& scene, const std::string& path, const std::string& binPath, ImageSource& images,
+                GltfExportReport& report, std::vector<OutputFile>& files, std::string& error);
+
+// The URI by which the .gltf at path refers to its buffer file binPath.
+std::string gltfBinUri(const std::string& path, const std::string& binPath);
+
+// exportGltf with the default buffer file, committed through the output
+// writer: nothing is replaced when any file cannot be written.
 bool writeGltf(const Scene& scene, const std::string& path, ImageSource& images, GltfExportReport& report,
                std::string& error);
 

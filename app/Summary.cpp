@@ -28,7 +28,7 @@ public:
 
     void write(const std::string& file)
     {
-        out << printable(file) << ": " << plural(scene.nodes.size(), "node", "nodes") << "\n";
+        out << printablePath(file) << ": " << plural(scene.nodes.size(), "node", "nodes") << "\n";
         if (!scene.nodes.empty()) {
             out << "nodes:\n";
         }

@@ -3,6 +3,8 @@
 #include <cctype>
 #include <cstring>
 
+#include "host/dump.h"
+
 namespace orvik {
 
 std::string latin1ToUtf8(const char* text)
@@ -31,6 +33,16 @@ std::string printable(const std::string& text)
         out.push_back(c < 0x20 || c == 0x7F ? '?' : ch);
     }
     return latin1ToUtf8(out);
+}
+
+std::string printablePath(const std::string& path)
+{
+    std::string out;
+    for (const char ch : path) {
+        const auto c = static_cast<unsigned char>(ch);
+        out.push_back(c < 0x20 || c == 0x7F ? '?' : ch);
+    }
+    return pathAsUtf8(out);
 }
 
 std::string errorText(int err)

@@ -13,6 +13,10 @@ inline std::string latin1ToUtf8(const std::string& text) { return latin1ToUtf8(t
 // The same, with control characters shown as '?', for a terminal.
 std::string printable(const std::string& text);
 
+// A path the user gave, for a terminal: valid UTF-8 kept, every other byte
+// as its ISO-8859-1 character (pathAsUtf8), control characters as '?'.
+std::string printablePath(const std::string& path);
+
 // strerror(err) starting in lower case ("no such file or directory").
 std::string errorText(int err);
 

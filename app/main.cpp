@@ -5,14 +5,17 @@
 //
 // Exit status: 0 success; 2 usage error, unusable file or plug-in; 3 the
 // import ran but built nothing.
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
+#include <csignal>
+#include <cstdint>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
-#include <fstream>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -24,6 +27,7 @@
 #include "app/GltfExport.h"
 #include "app/ImgCommand.h"
 #include "app/Info.h"
+#include "app/Output.h"
 #include "app/Summary.h"
 #include "app/Text.h"
 #if ORVIK_WITH_TXD
@@ -31,6 +35,7 @@
 #endif
 #include "host/dump.h"
 #include "host/loader.h"
+#include "host/mtl.h"
 #include "host/scene.h"
 
 namespace {
@@ -59,6 +64,7 @@ struct Options {
     std::string model;
     std::string json;
     std::string gltf;
+    std::string bin;
     std::vector<std::string> bitmapPaths;
     bool noProgress = false;
     bool withoutGameMaterial = false;
@@ -135,6 +141,17 @@ void openLibrary(PluginLibrary& lib, const std::string& plugin)
     }
 }
 
+// Standard output failed (a closed pipe, a full disk): said once, as the
+// run's failure; files already committed stay.
+void checkStandardOutput()
+{
+    std::cout.flush();
+    if (!std::cout) {
+        const int err = errno;
+        fail("standard output", "cannot be written" + (err != 0 ? ": " + orvik::errorText(err) : std::string()));
+    }
+}
+
 int runInfo(const Invocation& inv, const Options& opt)
 {
     const std::string plugin = pluginToLoad(inv, opt.plugin);
@@ -144,34 +161,82 @@ int runInfo(const Invocation& inv, const Options& opt)
     nlohmann::ordered_json j = orvik::describeLibrary(lib);
     j["plugin"] = plugin;
     std::cout << j.dump(2) << "\n";
-    std::cout.flush();
-    if (!std::cout) {
-        fail("standard output", "cannot be written");
-    }
+    checkStandardOutput();
     return kExitOk;
 }
 
-void writeDump(const Scene& scene, const std::string& target)
+// Whether binPath is the buffer of the glTF file already at gltfPath: the
+// file there is a glTF document of bounded size, read without following a
+// link, one of whose buffers refers to binPath. Only then may an export
+// replace a .bin that the user did not name: the pair was written together.
+bool binBelongsToGltf(const std::string& gltfPath, const std::string& binPath)
 {
-    if (target == "-") {
-        writeSceneJson(scene, std::cout);
-        std::cout << "\n";
-        std::cout.flush();
-        if (!std::cout) {
-            fail("standard output", "cannot be written");
+    constexpr std::uint64_t kMaxDocument = 64u << 20;
+    const int fd = ::open(gltfPath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return false;
+    struct stat st {};
+    std::string text;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<std::uint64_t>(st.st_size) <= kMaxDocument) {
+        text.resize(static_cast<std::size_t>(st.st_size));
+        std::size_t got = 0;
+        while (got < text.size()) {
+            const ssize_t n = ::read(fd, text.data() + got, text.size() - got);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            got += static_cast<std::size_t>(n);
         }
-        return;
+        text.resize(got);
     }
-    std::ofstream out(target, std::ios::binary | std::ios::trunc);
-    if (!out) {
-        fail(target, "cannot be written: " + orvik::errorText(errno));
+    ::close(fd);
+    const nlohmann::json doc = nlohmann::json::parse(text, nullptr, false);
+    if (doc.is_discarded() || !doc.is_object() || !doc.contains("buffers") || !doc["buffers"].is_array()) return false;
+    const std::string uri = orvik::gltfBinUri(gltfPath, binPath);
+    for (const nlohmann::json& buffer : doc["buffers"]) {
+        if (buffer.is_object() && buffer.contains("uri") && buffer["uri"] == uri) return true;
     }
-    writeSceneJson(scene, out);
-    out << "\n";
-    out.close();
-    if (!out) {
-        fail(target, "cannot be written");
+    return false;
+}
+
+// The files the import is to write, in commit order; checked before the
+// import. Fails with the reason when they cannot be written.
+std::vector<std::string> checkTargets(const Options& opt)
+{
+    std::vector<std::string> targets;
+    if (!opt.json.empty() && opt.json != "-") {
+        targets.push_back(opt.json);
     }
+    std::string bin;
+    if (!opt.gltf.empty()) {
+        const std::string bad = orvik::checkGltfPath(opt.gltf);
+        if (!bad.empty()) {
+            fail(opt.gltf, bad);
+        }
+        bin = orvik::gltfBinPath(opt.gltf);
+        if (!opt.bin.empty() && bin.empty()) {
+            fail(opt.bin, "--bin names the buffer file of a .gltf export; a .glb holds its own");
+        }
+        if (!opt.bin.empty()) {
+            bin = opt.bin;
+        }
+        if (!bin.empty()) {
+            targets.push_back(bin);
+        }
+        targets.push_back(opt.gltf);
+    } else if (!opt.bin.empty()) {
+        fail(opt.bin, "--bin goes with --gltf FILE.gltf");
+    }
+    const std::string problem = orvik::checkOutputTargets(targets, {{opt.model, "the model file"}});
+    if (!problem.empty()) {
+        throw Failure{problem};
+    }
+    // A .bin the user did not name is replaced only when it is the one the
+    // .gltf being replaced refers to.
+    struct stat st {};
+    if (!bin.empty() && opt.bin.empty() && ::lstat(bin.c_str(), &st) == 0 && !binBelongsToGltf(opt.gltf, bin)) {
+        fail(bin, "exists and is not the buffer file of " + opt.gltf +
+                      "; remove it or name the buffer file with --bin FILE");
+    }
+    return targets;
 }
 
 // The system log's warnings and errors, one line each on standard error,
@@ -183,7 +248,7 @@ void printLogProblems(const Scene& scene, const std::string& model)
         if (entry.type != SYSLOG_ERROR && entry.type != SYSLOG_WARN) {
             continue;
         }
-        std::cerr << (entry.type == SYSLOG_ERROR ? "error: " : "warning: ") << orvik::printable(model) << ": "
+        std::cerr << (entry.type == SYSLOG_ERROR ? "error: " : "warning: ") << orvik::printablePath(model) << ": "
                   << orvik::printable(entry.text) << "\n";
     }
     std::cerr.flush();
@@ -191,7 +256,8 @@ void printLogProblems(const Scene& scene, const std::string& model)
 
 int runImportCommand(const Invocation& inv, const Options& opt)
 {
-    // Everything about the file is settled before the plug-in sees it.
+    // Everything about the file and the outputs is settled before the
+    // plug-in sees it.
     const std::string why = orvik::checkModelFile(opt.model);
     if (!why.empty()) {
         fail(opt.model, why);
@@ -201,13 +267,7 @@ int runImportCommand(const Invocation& inv, const Options& opt)
             fail(dir, "--bitmap-path is not a folder");
         }
     }
-    if (!opt.json.empty() && opt.json != "-" && orvik::sameFile(opt.json, opt.model)) {
-        fail(opt.json, "the dump would overwrite the model file");
-    }
-    const std::string gltfProblem = opt.gltf.empty() ? "" : orvik::checkGltfTargets(opt.gltf, opt.model, opt.json);
-    if (!gltfProblem.empty()) {
-        fail(opt.gltf, gltfProblem);
-    }
+    const std::vector<std::string> targets = checkTargets(opt);
     const std::string plugin = pluginToLoad(inv, opt.plugin);
     runMatchingHost(inv, plugin);
 
@@ -224,24 +284,52 @@ int runImportCommand(const Invocation& inv, const Options& opt)
         fail(opt.model, outcome.error.empty() ? std::string("the plug-in did not import it") : outcome.error);
     }
     const Scene& scene = currentScene();
-    if (!opt.json.empty()) {
-        writeDump(scene, opt.json);
-    } else if (!scene.nodes.empty()) {
-        orvik::writeSceneSummary(scene, opt.model, std::cout);
-        std::cout.flush();
-    }
-    if (!opt.gltf.empty()) {
-        orvik::GltfExportReport report;
+    const bool built = !scene.nodes.empty();
+
+    // An import that built nothing replaces no file. Otherwise every file is
+    // made and committed together, before anything is printed, so that a
+    // closed standard output cannot cost them.
+    orvik::GltfExportReport report;
+    if (built && !targets.empty()) {
+        std::vector<orvik::ProtectedFile> inputs = {{opt.model, "the model file"}};
+        for (BitmapTex* tex : scene.textures) {
+            if (tex->MapFileFound() && tex->GetMapName() != nullptr) {
+                inputs.push_back({tex->GetMapName(), "the texture file"});
+            }
+        }
+        const std::string problem = orvik::checkOutputTargets(targets, inputs);
+        if (!problem.empty()) {
+            throw Failure{problem};
+        }
+        std::vector<orvik::OutputFile> files;
+        if (!opt.json.empty() && opt.json != "-") {
+            files.push_back({opt.json, {}, [&scene](std::ostream& out) {
+                                 writeSceneJson(scene, out);
+                                 out << "\n";
+                             }});
+        }
         std::string error;
         orvik::FileImageSource images(orvik::imageFolders(opt.model, opt.bitmapPaths));
-        if (!orvik::writeGltf(scene, opt.gltf, images, report, error)) {
+        if (!opt.gltf.empty() && !orvik::exportGltf(scene, opt.gltf, opt.bin, images, report, files, error)) {
             throw Failure{error};
         }
+        if (!orvik::commitOutputs(files, error)) {
+            throw Failure{error};
+        }
+    }
+    if (opt.json == "-") {
+        writeSceneJson(scene, std::cout);
+        std::cout << "\n";
+        checkStandardOutput();
+    } else if (opt.json.empty() && built) {
+        orvik::writeSceneSummary(scene, opt.model, std::cout);
+        checkStandardOutput();
+    }
+    if (built && !opt.gltf.empty()) {
         orvik::writeGltfSummary(report, opt.json == "-" ? std::cerr : std::cout);
-        std::cout.flush();
+        checkStandardOutput();
     }
     printLogProblems(scene, opt.model);
-    const bool built = !scene.nodes.empty();
     resetScene();
     lib.close();
     if (!built) {
@@ -251,7 +339,11 @@ int runImportCommand(const Invocation& inv, const Options& opt)
         if (!after.empty()) {
             fail(opt.model, after);
         }
-        std::cerr << "orvik: " << orvik::printable(opt.model) << ": the file held no model that could be read\n";
+        std::cerr << "orvik: " << orvik::printablePath(opt.model) << ": the file held no model that could be read";
+        if (!targets.empty()) {
+            std::cerr << "; no file written";
+        }
+        std::cerr << "\n";
         return kExitNothingBuilt;
     }
     return kExitOk;
@@ -275,6 +367,9 @@ int run(int argc, char** argv)
     import->add_option("--json", opt.json, "Write the scene dump to FILE instead (- for standard output)")
         ->type_name("FILE");
     import->add_option("--gltf", opt.gltf, "Also write the scene as glTF 2.0: FILE.glb, or FILE.gltf with FILE.bin")
+        ->type_name("FILE");
+    import->add_option("--bin", opt.bin,
+                       "With --gltf FILE.gltf: write its buffer to this file instead of FILE.bin (it may be replaced)")
         ->type_name("FILE");
     import->add_option("--bitmap-path", opt.bitmapPaths, "A folder searched for texture files (repeatable)")
         ->type_name("DIR")
@@ -369,10 +464,13 @@ int run(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
+    // A reader that closes standard output early (`| head`) must not end the
+    // run before or while files are committed: writes fail with EPIPE instead.
+    std::signal(SIGPIPE, SIG_IGN);
     try {
         return run(argc, argv);
     } catch (const Failure& f) {
-        std::cerr << "orvik: " << orvik::printable(f.message) << "\n";
+        std::cerr << "orvik: " << orvik::printablePath(f.message) << "\n";
     } catch (const std::exception& e) {
         std::cerr << "orvik: " << e.what() << "\n";
     } catch (...) {

@@ -81,6 +81,12 @@ public:
         separate();
         quoted(s, std::strlen(s));
     }
+    // A text that is valid UTF-8 already: its bytes are kept.
+    void utf8(const std::string& s)
+    {
+        separate();
+        quoted(s.data(), s.size(), true);
+    }
     void newline() { put('\n'); }
     // [x,y,z] and [a,b,c], the bulk of a mesh dump, written in one go.
     void point(const Point3& p)
@@ -185,14 +191,16 @@ private:
     }
     // Each byte is the ISO-8859-1 character of its code, written as UTF-8
     // with JSON escapes.
-    void quoted(const char* s, std::size_t n)
+    void quoted(const char* s, std::size_t n, bool isUtf8 = false)
     {
         put('"');
         static const char hex[] = "0123456789abcdef";
         for (std::size_t i = 0; i < n; ++i) {
             const auto b = static_cast<unsigned char>(s[i]);
             reserve(8);
-            if (b >= 0x80) {
+            if (b >= 0x80 && isUtf8) {
+                buf[len++] = static_cast<char>(b);
+            } else if (b >= 0x80) {
                 buf[len++] = static_cast<char>(0xC0 | (b >> 6));
                 buf[len++] = static_cast<char>(0x80 | (b & 0x3F));
             } else if (b == '"' || b == '\\') {
@@ -610,6 +618,56 @@ const char* panelName(int mode)
 
 }  // namespace
 
+// The length of the valid UTF-8 sequence at s (n bytes left), 0 when none.
+static std::size_t utf8SequenceLength(const unsigned char* s, std::size_t n)
+{
+    const unsigned char b = s[0];
+    std::size_t len = 0;
+    unsigned char lo = 0x80;
+    unsigned char hi = 0xBF;
+    if (b >= 0xC2 && b <= 0xDF) {
+        len = 2;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+        len = 3;
+        lo = b == 0xE0 ? 0xA0 : 0x80;  // no overlong forms
+        hi = b == 0xED ? 0x9F : 0xBF;  // no surrogates
+    } else if (b >= 0xF0 && b <= 0xF4) {
+        len = 4;
+        lo = b == 0xF0 ? 0x90 : 0x80;
+        hi = b == 0xF4 ? 0x8F : 0xBF;  // nothing above U+10FFFF
+    } else {
+        return 0;
+    }
+    if (n < len || s[1] < lo || s[1] > hi) return 0;
+    for (std::size_t i = 2; i < len; ++i) {
+        if (s[i] < 0x80 || s[i] > 0xBF) return 0;
+    }
+    return len;
+}
+
+std::string pathAsUtf8(const std::string& path)
+{
+    std::string out;
+    out.reserve(path.size());
+    const auto* s = reinterpret_cast<const unsigned char*>(path.data());
+    for (std::size_t i = 0; i < path.size();) {
+        if (s[i] < 0x80) {
+            out.push_back(static_cast<char>(s[i++]));
+            continue;
+        }
+        const std::size_t len = utf8SequenceLength(s + i, path.size() - i);
+        if (len > 0) {
+            out.append(path, i, len);
+            i += len;
+        } else {
+            out.push_back(static_cast<char>(0xC0 | (s[i] >> 6)));
+            out.push_back(static_cast<char>(0x80 | (s[i] & 0x3F)));
+            ++i;
+        }
+    }
+    return out;
+}
+
 void writeSceneJson(const Scene& scene, std::ostream& out)
 {
     JsonWriter w(out);
@@ -619,7 +677,7 @@ void writeSceneJson(const Scene& scene, std::ostream& out)
 
     w.key("import");
     w.beginObject();
-    w.key("file"), w.string(scene.import.file);
+    w.key("file"), w.utf8(pathAsUtf8(scene.import.file));
     w.key("result"), w.integer(scene.import.result);
     w.key("zoomExtents"), w.boolean(scene.import.zoomExtents);
     w.endObject();

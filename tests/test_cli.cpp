@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -102,14 +103,21 @@ protected:
     // Runs a program with the arguments, standard input from /dev/null, in
     // the folder cwd when given.
     Outcome run(const std::vector<std::string>& args, const std::string& program = kOrvik,
-                const std::string& cwd = {})
+                const std::string& cwd = {}, bool closedStdout = false)
     {
         const std::string outPath = (dir / ".stdout").string();
         const std::string errPath = (dir / ".stderr").string();
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        // A pipe whose reader has gone: every write to it fails.
+        int pipeFds[2] = {-1, -1};
+        if (closedStdout && pipe(pipeFds) == 0) {
+            close(pipeFds[0]);
+            posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
+        } else {
+            posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        }
         posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (!cwd.empty()) {
             posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
@@ -125,6 +133,9 @@ protected:
         pid_t pid = 0;
         const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, cargs.data(), environ);
         posix_spawn_file_actions_destroy(&actions);
+        if (pipeFds[1] >= 0) {
+            close(pipeFds[1]);
+        }
         if (spawned != 0) {
             ADD_FAILURE() << "cannot start " << program << ": " << spawned;
             return r;
@@ -135,7 +146,7 @@ protected:
         r.exited = WIFEXITED(wstatus);
         r.status = r.exited ? WEXITSTATUS(wstatus) : -1;
         r.signal = WIFSIGNALED(wstatus) ? WTERMSIG(wstatus) : 0;
-        r.out = readFile(outPath);
+        r.out = closedStdout ? std::string() : readFile(outPath);
         r.err = readFile(errPath);
         return r;
     }
@@ -530,6 +541,134 @@ TEST_F(Cli, FilesHoldingNoModelImportNothing)
     }
 }
 
+// --- outputs: whole files or none, only the files named ---
+
+// Outputs that clash or cannot be written are refused before the import, in
+// one line, and nothing is written or replaced.
+TEST_F(Cli, UnusableOrClashingOutputsAreRefusedBeforeTheImport)
+{
+    fs::create_directory(dir / "folder.gltf");
+    file("folder.bin", "keep");
+    file("x.bin", "keep");
+    const std::string yAbsolute = (dir / "y.glb").string();
+    struct Case {
+        std::vector<std::string> outputs;
+        std::string subject, reason;
+    };
+    const std::vector<Case> cases = {
+        {{"--json", "./y.glb", "--gltf", "y.glb"}, "y.glb", "is the same file as the output ./y.glb"},
+        {{"--json", yAbsolute, "--gltf", "y.glb"}, "y.glb", "is the same file as the output " + yAbsolute},
+        {{"--json", "y.bin", "--gltf", "y.gltf"}, "y.bin", "is the same file as the output y.bin"},
+        {{"--gltf", "folder.gltf"}, "folder.gltf", "is a folder"},
+        {{"--gltf", "x.gltf"}, "x.bin", "is not the buffer file of x.gltf"},
+        {{"--json", "missing/d.json"}, "missing/d.json", "the folder missing does not exist"},
+        {{"--json", "model.dff"}, "model.dff", "would overwrite the model file"},
+    };
+    fs::copy_file(kExample, dir / "model.dff");
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"import", "--no-progress", "model.dff"};
+        args.insert(args.end(), c.outputs.begin(), c.outputs.end());
+        expectOneLineFailure(run(args, kOrvik, dir.string()), 2, c.subject, c.reason);
+    }
+    EXPECT_EQ(readFile(dir / "folder.bin"), "keep");
+    EXPECT_EQ(readFile(dir / "x.bin"), "keep");
+    for (const char* name : {"y.glb", "y.bin", "y.gltf", "x.gltf"}) {
+        EXPECT_FALSE(fs::exists(dir / name)) << name;
+    }
+}
+
+// A .gltf's .bin is replaced only when it is that .gltf's own, or named with
+// --bin; an import that built nothing replaces nothing; a replaced file keeps
+// its permission bits.
+TEST_F(Cli, OutputsAreReplacedOnlyWhenTheirsToReplace)
+{
+    const std::string m = kExample;
+    ASSERT_EQ(run({"import", "--no-progress", m, "--gltf", "p.gltf"}, kOrvik, dir.string()).status, 0);
+    const Outcome again = run({"import", "--no-progress", m, "--gltf", "p.gltf", "--json", "p.json"}, kOrvik, dir.string());
+    ASSERT_EQ(again.status, 0) << again;
+
+    const std::string before = readFile(dir / "p.json") + readFile(dir / "p.gltf") + readFile(dir / "p.bin");
+    file("nothing.dff", "junk");
+    const Outcome nothing = run({"import", "--no-progress", "nothing.dff", "--gltf", "p.gltf", "--json", "p.json"},
+                                kOrvik, dir.string());
+    expectOneLineFailure(nothing, 3, "nothing.dff", kNothingBuilt + "; no file written");
+    EXPECT_EQ(readFile(dir / "p.json") + readFile(dir / "p.gltf") + readFile(dir / "p.bin"), before);
+
+    // Once p.gltf refers to another buffer file, p.bin is no longer its own.
+    fs::create_directory(dir / "sub");
+    const Outcome named = run({"import", "--no-progress", m, "--gltf", "p.gltf", "--bin", "sub/q.bin"}, kOrvik, dir.string());
+    ASSERT_EQ(named.status, 0) << named;
+    EXPECT_EQ(json::parse(readFile(dir / "p.gltf"))["buffers"][0]["uri"], "sub/q.bin");
+    EXPECT_EQ(readFile(dir / "sub/q.bin"), readFile(dir / "p.bin"));
+    expectOneLineFailure(run({"import", "--no-progress", m, "--gltf", "p.gltf"}, kOrvik, dir.string()), 2, "p.bin",
+                         "is not the buffer file of p.gltf");
+
+    file("p.json", "old");
+    fs::permissions(dir / "p.json", fs::perms::owner_read | fs::perms::owner_write);
+    ASSERT_EQ(run({"import", "--no-progress", m, "--json", "p.json"}, kOrvik, dir.string()).status, 0);
+    EXPECT_FALSE(json::parse(readFile(dir / "p.json"), nullptr, false).is_discarded());
+    EXPECT_EQ(fs::status(dir / "p.json").permissions(), fs::perms::owner_read | fs::perms::owner_write);
+}
+
+// The files are written before anything is printed: a reader that has gone
+// costs no file, and the failure to print is said once.
+TEST_F(Cli, ClosedStandardOutputCostsNoFile)
+{
+    const fs::path glb = dir / "out.glb";
+    const Outcome r = run({"import", "--no-progress", kExample, "--gltf", glb.string()}, kOrvik, {}, true);
+    EXPECT_TRUE(r.exited) << r;
+    expectOneLineFailure(r, 2, "standard output", "cannot be written: broken pipe");
+    const std::string bytes = readFile(glb);
+    ASSERT_GE(bytes.size(), 12u);
+    std::uint32_t length = 0;
+    std::memcpy(&length, bytes.data() + 8, 4);
+    EXPECT_EQ(length, bytes.size());
+}
+
+// A model path that is not UTF-8: valid sequences kept, other bytes as their
+// ISO-8859-1 characters, in the summary and the dump alike.
+TEST_F(Cli, ModelPathThatIsNotUtf8IsShownByteForByte)
+{
+    const fs::path model = dir / "mod\xE9l-\xC3\xBC.dff";
+    fs::copy_file(kExample, model);
+    const std::string shown = dir.string() + "/mod\xC3\xA9l-\xC3\xBC.dff";
+    EXPECT_EQ(dumpOf({model.string()})["import"]["file"], shown);
+    const Outcome r = run({"import", "--no-progress", model.string()});
+    EXPECT_EQ(r.out.rfind(shown + ": ", 0), 0u) << r;
+}
+
+// Several processes writing the same names at once all succeed, and every
+// file left is whole.
+TEST_F(Cli, ConcurrentImportsToTheSameNamesLeaveWholeFiles)
+{
+    const std::vector<std::string> args = {kOrvik, "import", "--no-progress", kExample, "--json", "same.json", "--gltf", "same.glb"};
+    std::vector<char*> cargs;
+    for (const std::string& a : args) cargs.push_back(const_cast<char*>(a.c_str()));
+    cargs.push_back(nullptr);
+    for (int round = 0; round < 3; ++round) {
+        std::vector<pid_t> pids(4);
+        for (pid_t& pid : pids) {
+            posix_spawn_file_actions_t actions;
+            posix_spawn_file_actions_init(&actions);
+            posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+            posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
+            ASSERT_EQ(posix_spawn(&pid, kOrvik.c_str(), &actions, nullptr, cargs.data(), environ), 0);
+            posix_spawn_file_actions_destroy(&actions);
+        }
+        for (const pid_t pid : pids) {
+            int status = 0;
+            waitpid(pid, &status, 0);
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        }
+        EXPECT_FALSE(json::parse(readFile(dir / "same.json"), nullptr, false).is_discarded());
+        const std::string glb = readFile(dir / "same.glb");
+        ASSERT_GE(glb.size(), 12u);
+        std::uint32_t length = 0;
+        std::memcpy(&length, glb.data() + 8, 4);
+        EXPECT_EQ(length, glb.size());
+    }
+}
+
 TEST_F(Cli, PluginsThatCannotBeLoadedAreRefused)
 {
     const std::string missing = (dir / "none.dli").string();
@@ -659,6 +798,7 @@ TEST_F(Cli, EverySampleFileImportsWithoutCrashing)
         }
         ++models;
         const fs::path out = dir / "scene.json";
+        fs::remove(out);  // an import that builds nothing leaves the previous dump
         const Outcome dump = run({"import", "--no-progress", "--json", out.string(), sample.string()});
         ASSERT_TRUE(dump.exited) << dump;
         EXPECT_EQ(dump.status, 0) << dump;

@@ -1,0 +1,250 @@
+// The output writer: whole files or none, only the files named. Failures are
+// made real (a file size limit, a full tmpfs, a process killed mid-write, a
+// target turned into a folder) and judged by what is left on disk.
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/Output.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using orvik::commitOutputs;
+using orvik::OutputFile;
+
+std::string readFile(const fs::path& p)
+{
+    std::ifstream in(p, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void writeFile(const fs::path& p, const std::string& text) { std::ofstream(p, std::ios::binary) << text; }
+
+class Output : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string pattern = (fs::temp_directory_path() / "orvik-out-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        dir = pattern;
+    }
+    void TearDown() override
+    {
+        std::error_code ec;
+        fs::remove_all(dir, ec);
+    }
+    std::set<std::string> names() const
+    {
+        std::set<std::string> out;
+        for (const auto& e : fs::directory_iterator(dir)) out.insert(e.path().filename().string());
+        return out;
+    }
+    // Runs body in a child process; its exit status (77: skipped).
+    static int inChild(const std::function<int()>& body)
+    {
+        const pid_t pid = fork();
+        if (pid == 0) _exit(body());
+        int status = 0;
+        waitpid(pid, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    fs::path dir;
+};
+
+TEST_F(Output, CommitWritesWholeFilesKeepingPermissionBits)
+{
+    const fs::path kept = dir / "kept.json";
+    writeFile(kept, "old");
+    fs::permissions(kept, fs::perms::owner_read | fs::perms::owner_write);
+    const std::string big(3 << 20, 'x');  // past the stream buffer, written in one go
+    std::string error;
+    ASSERT_TRUE(commitOutputs({{kept.string(), {}, [&](std::ostream& o) { o << "{" << big << "}"; }},
+                               {(dir / "new.bin").string(), std::string("\0\1\2", 3), {}}},
+                              error))
+        << error;
+    EXPECT_EQ(readFile(kept), "{" + big + "}");
+    EXPECT_EQ(readFile(dir / "new.bin"), std::string("\0\1\2", 3));
+    EXPECT_EQ(fs::status(kept).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(names(), (std::set<std::string>{"kept.json", "new.bin"})) << "a temporary was left";
+}
+
+// Any failure, while writing or while renaming, leaves every target as it was.
+TEST_F(Output, FailureReplacesNothingAndLeavesNoTemporary)
+{
+    writeFile(dir / "a", "old a");
+    writeFile(dir / "c", "old c");
+    std::string error;
+    const auto produced = [](std::ostream& o) { o.setstate(std::ios::badbit); };
+    const auto throws = [](std::ostream&) { throw std::runtime_error("scene too large"); };
+    for (const auto& bad : std::vector<std::function<void(std::ostream&)>>{produced, throws}) {
+        EXPECT_FALSE(commitOutputs({{(dir / "a").string(), "new a", {}}, {(dir / "b").string(), {}, bad}}, error));
+        EXPECT_EQ(error.rfind((dir / "b").string() + ": cannot be written", 0), 0u) << error;
+    }
+    // The rename of the third fails (its name became a folder that is not
+    // empty): the two renamed before it are undone, the new one removed.
+    fs::create_directories(dir / "d" / "inside");
+    EXPECT_FALSE(commitOutputs(
+        {{(dir / "a").string(), "new a", {}}, {(dir / "new").string(), "new", {}}, {(dir / "d").string(), "x", {}}},
+        error));
+    EXPECT_NE(error.find("folder"), std::string::npos) << error;
+    EXPECT_EQ(readFile(dir / "a"), "old a");
+    EXPECT_EQ(readFile(dir / "c"), "old c");
+    EXPECT_EQ(names(), (std::set<std::string>{"a", "c", "d"}));
+}
+
+// A write that the system refuses is reported with its reason and costs the
+// old file nothing: a file size limit anywhere, a full disk where the tests
+// may mount a small tmpfs (as root in a mount namespace of their own).
+TEST_F(Output, WriteErrorsCarryTheirReason)
+{
+    const fs::path target = dir / "dump.json";
+    writeFile(target, "old");
+    const int limited = inChild([&] {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit lim{4096, 4096};
+        setrlimit(RLIMIT_FSIZE, &lim);
+        std::string error;
+        const bool ok = commitOutputs({{target.string(), std::string(8192, 'y'), {}}}, error);
+        return !ok && error == target.string() + ": cannot be written: file too large" ? 0 : 1;
+    });
+    EXPECT_EQ(limited, 0);
+    EXPECT_EQ(readFile(target), "old");
+    EXPECT_EQ(names(), std::set<std::string>{"dump.json"});
+
+    const int full = inChild([&] {
+        if (geteuid() != 0 || unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=64k") != 0) {
+            return 77;
+        }
+        writeFile(target, "old");
+        std::string error;
+        const bool ok = commitOutputs({{target.string(), {}, [](std::ostream& o) { o << std::string(1 << 20, 'z'); }}}, error);
+        const bool kept = readFile(target) == "old" && std::distance(fs::directory_iterator(dir), {}) == 1;
+        return !ok && kept && error == target.string() + ": cannot be written: no space left on device" ? 0 : 1;
+    });
+    if (full == 77) GTEST_SKIP() << "full-disk case skipped: needs root and a mount namespace to mount a small tmpfs";
+    EXPECT_EQ(full, 0);
+}
+
+// A writer killed mid-file leaves the old file under the name; only a hidden
+// temporary of its own remains.
+TEST_F(Output, KilledWriterLeavesTheOldFile)
+{
+    const fs::path target = dir / "scene.json";
+    writeFile(target, "old");
+    inChild([&] {
+        std::string error;
+        commitOutputs({{target.string(), {}, [](std::ostream& o) {
+                            o << std::string(200000, 'p') << std::flush;
+                            raise(SIGKILL);
+                        }}},
+                      error);
+        return 0;
+    });
+    EXPECT_EQ(readFile(target), "old");
+    const std::set<std::string> left = names();
+    ASSERT_EQ(left.size(), 2u);
+    EXPECT_EQ(left.begin()->rfind(".scene.json.orvik-", 0), 0u) << *left.begin();
+}
+
+// Several processes committing the same names at once: every file is always
+// whole and from one writer.
+TEST_F(Output, ConcurrentWritersNeverMixTheirFiles)
+{
+    constexpr int kWriters = 6;
+    constexpr int kRounds = 15;
+    std::vector<pid_t> pids;
+    for (int w = 0; w < kWriters; ++w) {
+        const pid_t pid = fork();
+        if (pid == 0) {
+            const std::string body(100000 + 1000 * w, static_cast<char>('a' + w));
+            std::string error;
+            for (int r = 0; r < kRounds; ++r) {
+                if (!commitOutputs({{(dir / "x.json").string(), body, {}}, {(dir / "x.glb").string(), body + "!", {}}},
+                                   error)) {
+                    _exit(1);
+                }
+            }
+            _exit(0);
+        }
+        pids.push_back(pid);
+    }
+    for (const pid_t pid : pids) {
+        int status = 0;
+        waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    for (const char* name : {"x.json", "x.glb"}) {
+        const std::string text = readFile(dir / name);
+        ASSERT_FALSE(text.empty());
+        const int w = text[0] - 'a';
+        const std::size_t size = 100000 + 1000 * static_cast<std::size_t>(w) + (name[2] == 'g' ? 1 : 0);
+        EXPECT_EQ(text.size(), size) << name;
+        EXPECT_EQ(text.find_first_not_of(text[0]), name[2] == 'g' ? size - 1 : std::string::npos) << name;
+    }
+    EXPECT_EQ(names(), (std::set<std::string>{"x.glb", "x.json"}));
+}
+
+// What the check refuses before anything is made, and what it lets through.
+TEST_F(Output, CheckRefusesClashesAndUnusableTargets)
+{
+    fs::create_directory(dir / "sub");
+    fs::create_directory_symlink(dir / "sub", dir / "alias");
+    writeFile(dir / "model.dff", "m");
+    fs::create_hard_link(dir / "model.dff", dir / "hard.dff");
+    writeFile(dir / "victim", "v");
+    fs::create_symlink(dir / "victim", dir / "link.json");
+    ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+    const std::string d = dir.string();
+    const std::string longName(256, 'n');
+    struct Case {
+        std::vector<std::string> targets;
+        std::string why;  // "" when allowed
+    };
+    const std::vector<Case> cases = {
+        {{d + "/sub/y.glb", d + "/alias/../sub/./y.glb"}, "is the same file as the output"},
+        {{d + "/alias/y.glb", d + "/sub/y.glb"}, "is the same file as the output"},
+        {{d + "/model.dff"}, "would overwrite the model file"},
+        {{d + "/hard.dff"}, "would overwrite the model file"},
+        {{d + "/missing/x.json"}, "does not exist"},
+        {{d + "/sub"}, "is a folder"},
+        {{d + "/sub/"}, "names a folder"},
+        {{d + "/fifo"}, "is not a regular file"},
+        {{d + "/" + longName}, "is too long"},
+        {{d + "/" + std::string(250, 'n'), d + "/sub/x.json", d + "/x.json"}, ""},
+    };
+    for (const Case& c : cases) {
+        const std::string why = orvik::checkOutputTargets(c.targets, {{d + "/model.dff", "the model file"}});
+        if (c.why.empty()) {
+            EXPECT_EQ(why, "") << c.targets[0];
+        } else {
+            EXPECT_NE(why.find(c.why), std::string::npos) << c.targets[0] << " -> " << why;
+        }
+    }
+    // A name near the longest allowed still commits (its temporary is
+    // shortened); a link under a target's name is replaced, not followed.
+    std::string error;
+    ASSERT_TRUE(commitOutputs({{d + "/" + std::string(250, 'n'), "long", {}}, {d + "/link.json", "new", {}}}, error))
+        << error;
+    EXPECT_EQ(readFile(dir / std::string(250, 'n')), "long");
+    EXPECT_EQ(readFile(dir / "victim"), "v");
+    EXPECT_FALSE(fs::is_symlink(dir / "link.json"));
+    EXPECT_EQ(readFile(dir / "link.json"), "new");
+}
+
+}  // namespace
