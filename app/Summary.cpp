@@ -96,7 +96,8 @@ private:
             if (!channels.empty()) {
                 s += " (";
                 for (std::size_t i = 0; i < channels.size(); ++i) {
-                    s += (i ? " " : "") + std::to_string(channels[i]);
+                    if (i > 0) s += ' ';
+                    s += std::to_string(channels[i]);
                 }
                 s += ")";
             }
