@@ -22,6 +22,7 @@
 #include "app/BatchFiles.h"
 #include "app/Files.h"
 #include "app/GltfExport.h"
+#include "app/Output.h"
 #include "app/Text.h"
 #include "app/WorkerPool.h"
 #include "host/dump.h"
@@ -378,32 +379,42 @@ Result Converter::convertModel(const Model& m)
         resetScene();
         return r;
     }
+    const std::string problem = checkOutputTargets(targets, {{knownAs, "the model file"}});
+    if (!problem.empty()) {
+        r.reason = problem;
+        resetScene();
+        return r;
+    }
+    // The model's files are made in memory and committed together: none of
+    // them is replaced unless all can be written.
     t0 = Clock::now();
+    std::vector<OutputFile> files;
     GltfExportReport report;
     FileImageSource images(imageFolders(knownAs, {}));
-    if (!writeGltf(scene, targets[0], images, report, why)) {
+    if (!exportGltf(scene, targets[0], "", images, report, files, why)) {
         r.reason = why;
         resetScene();
         return r;
     }
+    if (opt.json) {
+        files.push_back({targets.back(), {}, [&scene](std::ostream& os) {
+                             writeSceneJson(scene, os);
+                             os << "\n";
+                         }});
+    }
     r.exportSeconds = secondsSince(t0);
     t0 = Clock::now();
-    if (opt.json) {
-        std::ostringstream dump;
-        writeSceneJson(scene, dump);
-        dump << "\n";
-        if (!writeOutputFile(targets.back(), dump.str(), why)) {
-            r.reason = targets.back() + ": " + why;
-            resetScene();
-            return r;
-        }
+    if (!commitOutputs(files, why)) {
+        r.reason = why;
+        resetScene();
+        return r;
     }
     r.writeSeconds = secondsSince(t0);
     for (const auto& t : report.textureImages) {
         if (!t.problem.empty()) r.missingTextures.push_back(latin1ToUtf8(t.name));
     }
     r.warnings.insert(r.warnings.end(), report.notes.begin(), report.notes.end());
-    r.outputs = targets;
+    for (const OutputFile& f : files) r.outputs.push_back(f.path);
     r.ok = true;
     resetScene();
     return r;
