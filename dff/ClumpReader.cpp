@@ -2,20 +2,6 @@
 // dictionaries.
 #include "importer/Orvik.h"
 
-namespace {
-// Light: struct header (12), frame index (4), light chunk header (12), the
-// light's struct header (12), radius, r, g, b, -cos(cone), type/flags.
-constexpr std::uint32_t kLightSize = 64;
-constexpr std::uint32_t kLightFrameOffset = 12;
-constexpr std::uint32_t kLightDataOffset = 28;
-// Animation: header (12), version, scheme, key count, flags, duration, unused,
-// name (32), unused (32), then the key frames.
-constexpr std::uint32_t kAnimationKeyCountOffset = 20;
-constexpr std::uint32_t kAnimationNameOffset = 36;
-constexpr std::uint32_t kAnimationNameSize = 32;
-constexpr std::uint32_t kAnimationKeysOffset = 100;
-}  // namespace
-
 const std::uint8_t* Orvik::readClump()
 {
     ChunkHeader h{};
@@ -47,12 +33,21 @@ const std::uint8_t* Orvik::readClump()
     }
 
     const std::uint32_t h0 = offsetOf(hp);
-    const bool early = isEarlyStamp(h.stamp);
+    ++clumpsMet;
+    ChunkView clump = viewFrom(h0, "clump", clumpsMet - 1);
+    // A clump that runs past the file is read as far as it goes; when that
+    // ends the import, its size is the reason given.
+    if (h.size > clump.left(kChunkHeaderSize)) {
+        shortClump = ReadFailure{true, h0,
+                                 "the clump declares " + groupedNumber(h.size) + " bytes, " +
+                                     groupedNumber(clump.left(kChunkHeaderSize)) + " are left"};
+    }
+    const std::uint32_t structEnd = isEarlyStamp(h.stamp) ? ClumpLayout::EarlyStructEnd : ClumpLayout::StructEnd;
     // The struct chunk's header and its counts must be there before anything is read.
-    if (!require(std::uint64_t{h0} + 24, early ? 4 : 12)) return hp;
-    clumpStruct = hp + kChunkHeaderSize;
-    const std::uint32_t structStamp = loadU32(clumpStruct + 8);
-    if (!setCursor(std::uint64_t{h0} + (early ? 28 : 36))) return hp;
+    if (!clump.need(ClumpLayout::StructHeader, structEnd - ClumpLayout::StructHeader, "its struct")) return hp;
+    clumpStruct = hp + ClumpLayout::StructHeader;
+    const std::uint32_t structStamp = clump.header(ClumpLayout::StructHeader).stamp;
+    cursor = h0 + structEnd;
 
     readFrameList();
     if (!clumpOk || readFailed) return hp;
@@ -60,11 +55,12 @@ const std::uint8_t* Orvik::readClump()
     if (readFailed) return hp;
 
     if (!isEarlyStamp(structStamp)) {
-        const std::uint32_t lightCount = u32At(std::uint64_t{h0} + 28);
-        const std::uint32_t cameraCount = u32At(std::uint64_t{h0} + 32);
+        const std::uint32_t lightCount = clump.u32(ClumpLayout::LightCount);
+        const std::uint32_t cameraCount = clump.u32(ClumpLayout::CameraCount);
         for (std::uint32_t i = 0; i < lightCount && !readFailed; ++i) readLight();
+        // A camera: its struct chunk and its camera chunk, both passed over.
         for (std::uint32_t i = 0; i < cameraCount && !readFailed; ++i) {
-            for (int part = 0; part < 2 && !readFailed; ++part) {
+            for (int part = 0; part < 2; ++part) {
                 ChunkHeader c{};
                 if (readHeader(c) != nullptr) skipChunk(c);
             }
@@ -75,13 +71,14 @@ const std::uint8_t* Orvik::readClump()
     // The clump's own size decides where the next unit starts; a size that
     // runs past the file ends the import after this clump.
     const std::uint64_t end = std::uint64_t{h0} + kChunkHeaderSize + h.size;
-    if (end > bufferSize) {
-        cursor = static_cast<std::uint32_t>(bufferSize);
+    if (end > bytesInBuffer()) {
+        cursor = static_cast<std::uint32_t>(bytesInBuffer());
         moreChunks = false;
     } else {
         cursor = static_cast<std::uint32_t>(end);
     }
-    if (static_cast<std::int64_t>(cursor) >= fileSize - 12) moreChunks = false;
+    // No more than a header's 12 bytes left: this was the last clump.
+    if (bytesInBuffer() - cursor <= kChunkHeaderSize) moreChunks = false;
     return hp;
 }
 
@@ -89,43 +86,41 @@ void Orvik::readLight()
 {
     ReportProgress();
     const std::uint32_t a = cursor;
-    if (!require(a, kLightSize)) return;
-    cursor = a + kLightSize;
-    const std::uint32_t frame = loadU32(at(a + kLightFrameOffset));
+    ChunkView light = viewFrom(a, "a light");
+    if (!light.need(0, LightLayout::Size, nullptr)) return;
+    cursor = a + LightLayout::Size;
+    const std::uint32_t frame = light.u32(LightLayout::FrameIndex);
     // A light on a frame the clump does not have marks nothing.
     if (frame < frameCount()) {
-        frameNodeTable[frame].lightData = at(a + kLightDataOffset);
+        frameNodeTable[frame].lightData = light.bytes(LightLayout::Data, LightLayout::Size - LightLayout::Data, nullptr);
         setFrameLink(frame, kLinkLight);
+    } else {
+        noteMend("a light on frame " + std::to_string(frame) + " of " + std::to_string(frameCount()) + " left out");
     }
-    // Optional extension: skipped whole when it is one.
-    if (!inBuffer(cursor, kChunkHeaderSize)) return;
-    const ChunkHeader e = loadHeader(at(cursor));
-    if (e.type == ChunkType::Extension && isAcceptedStamp(e.stamp)) {
-        cursor += kChunkHeaderSize;
-        skipChunk(e);
-    }
+    skipTrailingExtension();
 }
 
 void Orvik::readUvAnimDictionary()
 {
     ReportProgress();
     const std::uint32_t s = cursor;
-    const std::uint32_t count = u32At(std::uint64_t{s} + 12);
-    if (!setCursor(std::uint64_t{s} + 16)) return;
+    ChunkView dictionary = viewFrom(s, "the UV animation dictionary");
+    const std::uint32_t count = dictionary.u32(DictionaryLayout::AnimationCount);
+    if (!dictionary.need(0, DictionaryLayout::Animations, nullptr)) return;
+    cursor = s + DictionaryLayout::Animations;
     for (std::uint32_t n = 0; n < count && !readFailed; ++n) {
         const std::uint32_t a = cursor;
-        const std::uint32_t keys = u32At(std::uint64_t{a} + kAnimationKeyCountOffset);
-        const std::uint64_t length = kAnimationKeysOffset + std::uint64_t{kUvKeyFrameSize} * keys;
-        if (!require(a, length)) return;
-        cursor = static_cast<std::uint32_t>(a + length);
+        ChunkView animation = viewFrom(a, "UV animation", n);
+        const std::uint32_t keys = animation.u32(AnimationLayout::KeyCount);
+        if (!animation.needCount(AnimationLayout::Keys, keys, kUvKeyFrameSize, "key frames")) return;
+        cursor = static_cast<std::uint32_t>(a + AnimationLayout::Keys + std::uint64_t{kUvKeyFrameSize} * keys);
 
-        const char* name = reinterpret_cast<const char*>(at(a + kAnimationNameOffset));
-        std::size_t nameLength = 0;
-        while (nameLength < kAnimationNameSize && name[nameLength] != '\0') ++nameLength;
         // A name met again keeps its first animation.
-        auto [entry, inserted] = uvAnimations.try_emplace(std::string(name, nameLength));
+        auto [entry, inserted] =
+            uvAnimations.try_emplace(animation.text(AnimationLayout::Name, AnimationLayout::NameSize));
         if (!inserted) continue;
         entry->second.resize(keys);
-        for (std::uint32_t j = 0; j < keys; ++j) entry->second[j] = at(a + kAnimationKeysOffset + kUvKeyFrameSize * j);
+        const std::uint8_t* first = animation.bytes(AnimationLayout::Keys, std::uint64_t{kUvKeyFrameSize} * keys, nullptr);
+        for (std::uint32_t j = 0; j < keys; ++j) entry->second[j] = first + std::size_t{kUvKeyFrameSize} * j;
     }
 }

@@ -1,36 +1,14 @@
 // The geometry list, each geometry's blocks, its extension (bin mesh, extra
 // vertex colours, skin) and the clump's atomics.
 #include <algorithm>
+#include <cassert>
 
 #include "importer/Orvik.h"
 
 namespace {
-// Smallest possible geometry chunk: header, struct header, four counts, morph target head.
-constexpr std::uint32_t kMinGeometrySize = 12 + 12 + 16 + 24;
-// Atomic: header, struct header, frame, geometry, flags, unused.
-constexpr std::uint32_t kAtomicSize = 40;
-constexpr std::uint32_t kMorphTargetHeadSize = 24;
-constexpr std::uint32_t kSurfacePropertiesSize = 12;
 constexpr std::uint32_t kMaxTrianglesFromRecords = 0xFFFF;
 // RenderWare geometries carry at most eight texture-coordinate sets.
 constexpr std::uint32_t kMaxTextureSets = 8;
-
-// The file vertices that stay when the vertices no face uses are removed, in
-// order: mesh vertex k after the removal is file vertex result[k]. Empty when
-// every vertex is used.
-std::vector<std::uint32_t> keptVertices(const Mesh& mesh)
-{
-    const auto count = static_cast<std::size_t>(mesh.numVerts);
-    std::vector<bool> used(count, false);
-    for (int f = 0; f < mesh.numFaces; ++f)
-        for (DWORD v : mesh.faces[f].v)
-            if (v < count) used[v] = true;
-    std::vector<std::uint32_t> kept;
-    if (std::find(used.begin(), used.end(), false) == used.end()) return kept;
-    for (std::size_t v = 0; v < count; ++v)
-        if (used[v]) kept.push_back(static_cast<std::uint32_t>(v));
-    return kept;
-}
 
 bool hasSurfaceProperties(std::uint32_t stamp)
 {
@@ -46,22 +24,18 @@ void Orvik::readGeometryList()
     if (hp == nullptr) return;
     if (h.type != ChunkType::GeometryList || !isAcceptedStamp(h.stamp)) return;
     const std::uint32_t h0 = offsetOf(hp);
-    const std::uint32_t count = u32At(std::uint64_t{h0} + 24);
-    if (!setCursor(std::uint64_t{h0} + 28)) return;
+    ChunkView list = viewFrom(h0, "the geometry list");
+    const std::uint32_t count = list.u32(GeometryListLayout::GeometryCount);
     // A count the rest of the file cannot hold is refused before anything is sized from it.
-    if (count > (bufferSize - cursor) / kMinGeometrySize) {
-        fail();
-        return;
-    }
+    if (!list.needCount(GeometryListLayout::Geometries, count, GeometryLayout::MinSize, "geometries")) return;
+    cursor = h0 + GeometryListLayout::Geometries;
     geometryTable.assign(count, GeometryRecord{});
     for (std::uint32_t i = 0; i < count && !readFailed; ++i) readGeometry(i);
     if (readFailed) return;
 
-    const std::uint32_t atomics = loadU32(clumpStruct + kChunkHeaderSize);
-    if (atomics > (bufferSize - cursor) / kAtomicSize) {
-        fail();
-        return;
-    }
+    ChunkView clump = viewFrom(offsetOf(clumpStruct) - ClumpLayout::StructHeader, "the clump");
+    const std::uint32_t atomics = clump.u32(ClumpLayout::AtomicCount);
+    if (!viewFrom(cursor, "the atomics").needCount(0, atomics, AtomicLayout::Size, "atomics")) return;
     atomicTable.assign(atomics, nullptr);
     for (std::uint32_t j = 0; j < atomics && !readFailed; ++j) readAtomic(j);
 }
@@ -70,70 +44,71 @@ void Orvik::readGeometry(std::uint32_t geometryIndex)
 {
     ReportProgress();
     const std::uint32_t g = cursor;
-    if (!require(g, 40)) return;
-    const std::uint8_t* geometryStruct = at(g + 12);
-    const std::uint32_t structStamp = loadU32(at(g + 20));
-    const std::uint32_t format = loadU32(at(g + 24));
-    const std::uint32_t triangleCount = loadU32(at(g + 28));
-    const std::uint32_t vertexCount = loadU32(at(g + 32));
-    const std::uint32_t setCount = (format >> 16) & 0xFF;
-    const bool prelit = (format & 0x08) != 0;
-    const bool hasNormals = (format & 0x10) != 0;
+    ChunkView geometry = viewFrom(g, "geometry", geometryIndex);
+    if (!geometry.need(0, GeometryLayout::Blocks, "its struct")) return;
+    const std::uint8_t* geometryStruct = buffer.get() + g + GeometryLayout::StructHeader;
+    const std::uint32_t structStamp = geometry.u32(GeometryLayout::StructStamp);
+    const std::uint32_t format = geometry.u32(GeometryLayout::Format);
+    const std::uint32_t triangleCount = geometry.u32(GeometryLayout::TriangleCount);
+    const std::uint32_t vertexCount = geometry.u32(GeometryLayout::VertexCount);
+    const std::uint32_t setCount = (format >> GeometryLayout::SetCountShift) & 0xFF;
+    const bool prelit = (format & GeometryLayout::PrelitBit) != 0;
+    const bool hasNormals = (format & GeometryLayout::NormalsBit) != 0;
     // A format claiming more sets is damaged: each set would give the mesh a
     // map channel with one map face per face, far more than the file backs.
     if (setCount > kMaxTextureSets) {
-        fail();
+        fail(g, "geometry " + std::to_string(geometryIndex) + " at " + hexOffset(g) + " declares " +
+                    std::to_string(setCount) + " texture-coordinate sets, at most " +
+                    std::to_string(kMaxTextureSets) + " are possible");
         return;
     }
 
-    // Every block the counts claim must lie in the buffer before the mesh is sized from them.
+    // Every block the counts claim must lie in the buffer before the mesh is
+    // sized from them; each is taken where it lies.
+    using namespace GeometryLayout;
     const std::uint64_t v = vertexCount;
-    std::uint64_t blocks = hasSurfaceProperties(structStamp) ? kSurfacePropertiesSize : 0;
-    blocks += (prelit ? 4 * v : 0) + 8 * std::uint64_t{setCount} * v + 8 * std::uint64_t{triangleCount} +
-              kMorphTargetHeadSize + 12 * v + (hasNormals ? 12 * v : 0);
-    if (!require(std::uint64_t{g} + 40, blocks)) return;
+    std::uint64_t at = Blocks;
+    auto block = [&](bool present, std::uint64_t length, const char* purpose) -> const std::uint8_t* {
+        if (!present) return nullptr;
+        const std::uint8_t* p = geometry.bytes(at, length, purpose);
+        at += length;
+        return p;
+    };
+    block(hasSurfaceProperties(structStamp), SurfacePropertiesSize, "its surface properties");
+    const std::uint8_t* colours = block(prelit, ColourSize * v, "its prelit colours");
+    const std::uint8_t* coordinates = block(setCount > 0, CoordinateSize * setCount * v, "its texture coordinates");
+    const std::uint8_t* triangles = block(true, TriangleSize * std::uint64_t{triangleCount}, "its triangles");
+    block(true, MorphTargetHeadSize, "its morph target");
+    const std::uint8_t* positions = block(true, VectorSize * v, "its vertices");
+    const std::uint8_t* normals = block(hasNormals, VectorSize * v, "its normals");
+    if (readFailed) return;
 
     TriObject* object = createGeometryMesh(geometryIndex, vertexCount, triangleCount);
     Mesh* mesh = object != nullptr ? &object->GetMesh() : nullptr;
-    cursor = g + 40;
-    if (hasSurfaceProperties(structStamp)) cursor += kSurfacePropertiesSize;
-
-    if (prelit) {
-        const std::uint8_t* colours = at(cursor);
-        cursor += 4 * vertexCount;
-        if (mesh) applyPrelitColours(*mesh, colours);
-    }
-    if (setCount > 0) {
-        const std::uint8_t* coordinates = at(cursor);
-        cursor += 8 * setCount * vertexCount;
-        if (mesh) applyTextureCoordinates(*mesh, coordinates, setCount);
-    }
-    const std::uint8_t* triangles = at(cursor);
-    cursor += 8 * triangleCount;
-    if (mesh && triangleCount <= kMaxTrianglesFromRecords) buildTriangleFaces(*mesh, triangles, format);
-    cursor += kMorphTargetHeadSize;
-    const std::uint8_t* positions = at(cursor);
-    cursor += 12 * vertexCount;
-    if (mesh) copyVertexPositions(*mesh, positions);
-    const std::uint8_t* normals = nullptr;
-    if (hasNormals) {
-        normals = at(cursor);
-        cursor += 12 * vertexCount;
+    cursor = static_cast<std::uint32_t>(g + at);
+    facesLeftOut = 0;
+    if (mesh) {
+        if (prelit) applyPrelitColours(*mesh, colours);
+        if (setCount > 0) applyTextureCoordinates(*mesh, coordinates, setCount);
+        if (triangleCount <= kMaxTrianglesFromRecords) buildTriangleFaces(*mesh, triangles, format);
+        copyVertexPositions(*mesh, positions);
     }
 
     readMaterialList(geometryIndex);
     if (readFailed) return;
     binMeshFacesBuilt = false;
     readGeometryExtension(mesh, geometryStruct, geometryIndex);
-    if (readFailed) return;
-    if (mesh == nullptr) return;
+    if (readFailed || mesh == nullptr) return;
     // A large geometry without a bin mesh still gets the faces its records can address.
     if (triangleCount > kMaxTrianglesFromRecords && !binMeshFacesBuilt) {
         mesh->setNumFaces(static_cast<int>(triangleCount), FALSE, TRUE);
         buildTriangleFaces(*mesh, triangles, format);
     }
     if (hasNormals) applyVertexNormals(*mesh, normals);
-    if (skinTable.count(geometryIndex) != 0) geometryTable[geometryIndex].sourceVertices = keptVertices(*mesh);
+    if (skinTable.count(geometryIndex) != 0) recordSourceVertices(geometryIndex, *mesh);
+    if (facesLeftOut != 0)
+        noteMend("geometry " + std::to_string(geometryIndex) + ": " + groupedNumber(facesLeftOut) +
+                 (facesLeftOut == 1 ? " face" : " faces") + " naming a missing vertex left out");
     finishMesh(*mesh);
 }
 
@@ -142,74 +117,65 @@ void Orvik::readGeometryExtension(Mesh* mesh, const std::uint8_t* geometryStruct
     ReportProgress();
     ChunkHeader e{};
     if (readHeader(e) == nullptr) return;
-    const std::uint64_t end = std::uint64_t{cursor} + e.size;
-    if (end > bufferSize) {
-        fail();
-        return;
-    }
-    const std::uint32_t format = loadU32(geometryStruct + 12);
-    const std::uint32_t triangleCount = loadU32(geometryStruct + 16);
+    const std::uint32_t end = bodyEnd(e, "the extension of a geometry");
+    if (readFailed) return;
+    ChunkView counts = viewFrom(offsetOf(geometryStruct), "the geometry struct");
+    const std::uint32_t format = counts.u32(GeometryLayout::StructFormat);
+    const std::uint32_t triangleCount = counts.u32(GeometryLayout::StructTriangleCount);
 
-    // Each sub-chunk is handled within its own bounds; the walk resumes at
-    // its end, bounded by the extension's end. Unknown ones are passed over.
-    while (cursor < end) {
-        if (end - cursor < kChunkHeaderSize) {
-            cursor = static_cast<std::uint32_t>(end);
-            break;
-        }
-        const ChunkHeader sub = loadHeader(at(cursor));
-        const std::uint32_t d = cursor + kChunkHeaderSize;
-        const std::uint32_t subEnd = static_cast<std::uint32_t>(std::min<std::uint64_t>(std::uint64_t{d} + sub.size, end));
-        const std::uint32_t bodySize = subEnd - d;
-        cursor = d;
+    // Unknown sub-chunks are passed over.
+    walkExtension(end, [&](const ChunkHeader& sub, ChunkView body) {
         switch (sub.type) {
         case ChunkType::SkinPlugin:
             skinned = true;
-            readSkin(geometryIndex, geometryStruct, bodySize);
+            readSkin(geometryIndex, geometryStruct, body);
             break;
         case ChunkType::BinMeshPlugin:
             if (mesh == nullptr) break;
             if (triangleCount > kMaxTrianglesFromRecords) {
-                buildBinMeshFaces(*mesh, bodySize, format);
+                buildBinMeshFaces(*mesh, body, format);
                 binMeshFacesBuilt = true;
             } else {
-                applyBinMeshMaterials(*mesh, bodySize);
+                applyBinMeshMaterials(*mesh, body);
             }
             break;
         case ChunkType::ExtraVertexColour:
-            if (mesh) applyExtraVertexColours(*mesh, bodySize);
+            if (mesh) applyExtraVertexColours(*mesh, body);
             break;
         default:
             break;
         }
-        if (readFailed) return;
-        cursor = subEnd;
-    }
+    });
 }
 
-void Orvik::readSkin(std::uint32_t geometryIndex, const std::uint8_t* geometryStruct, std::uint32_t bodySize)
+void Orvik::readSkin(std::uint32_t geometryIndex, const std::uint8_t* geometryStruct, ChunkView body)
 {
-    const std::uint32_t s = cursor;
-    if (bodySize < 4) return;
-    const std::uint32_t boneCount = buffer[s];
-    const std::uint32_t usedBoneCount = buffer[s + 1];
-    const std::uint32_t vertexCount = loadU32(geometryStruct + 20);
+    using namespace SkinLayout;
+    if (body.size() < HeadSize) return;
+    const std::uint32_t boneCount = body.u8(BoneCount);
+    const std::uint32_t usedBoneCount = body.u8(UsedBoneCount);
+    const std::uint32_t vertexCount =
+        viewFrom(offsetOf(geometryStruct), "the geometry struct").u32(GeometryLayout::StructVertexCount);
     // The per-vertex data must lie in the skin chunk; a skin that does not
     // hold it is left out. Some writers put a marker before each inverse
     // matrix, so only the per-vertex part is held to the counts.
-    const std::uint64_t perVertexEnd = 4 + std::uint64_t{usedBoneCount} + 20 * std::uint64_t{vertexCount};
-    if (perVertexEnd > bodySize) return;
+    const std::uint64_t perVertexEnd = HeadSize + std::uint64_t{usedBoneCount} + VertexBytes * std::uint64_t{vertexCount};
+    if (!body.holds(0, perVertexEnd)) {
+        noteMend("the skin of geometry " + std::to_string(geometryIndex) + " left out: its " +
+                 groupedNumber(body.size()) + " bytes cannot hold " + groupedNumber(vertexCount) + " vertices");
+        return;
+    }
     SkinRecord record;
     record.geometryIndex = geometryIndex;
-    record.header = at(s);
-    record.usedBones = at(s + 4);
+    record.header = body.bytes(0, perVertexEnd, nullptr);
+    record.usedBones = record.header + HeadSize;
     record.vertexBoneIndices = record.usedBones + usedBoneCount;
-    record.vertexWeights = record.vertexBoneIndices + 4 * std::size_t{vertexCount};
+    record.vertexWeights = record.vertexBoneIndices + IndicesPerVertex * std::size_t{vertexCount};
     record.inverseBoneMatrices = record.vertexWeights + 16 * std::size_t{vertexCount};
     record.vertexCount = vertexCount;
-    const std::uint64_t matricesEnd = perVertexEnd + 64 * std::uint64_t{boneCount};
-    if (matricesEnd > bodySize) record.inverseBoneMatrices = nullptr;
-    cursor = static_cast<std::uint32_t>(s + std::min<std::uint64_t>(matricesEnd, bodySize));
+    const std::uint64_t matricesEnd = perVertexEnd + MatrixSize * std::uint64_t{boneCount};
+    if (!body.holds(0, matricesEnd)) record.inverseBoneMatrices = nullptr;
+    cursor = static_cast<std::uint32_t>(body.begin() + std::min<std::uint64_t>(matricesEnd, body.size()));
     skinTable.try_emplace(geometryIndex, record);
 }
 
@@ -217,19 +183,20 @@ void Orvik::readAtomic(std::uint32_t atomicIndex)
 {
     ReportProgress();
     const std::uint32_t a = cursor;
-    if (!require(a, kAtomicSize)) return;
-    cursor = a + kAtomicSize;
-    const std::uint32_t frame = loadU32(at(a + 24));
-    const std::uint32_t geometry = loadU32(at(a + 28));
-    // An atomic naming a frame or geometry the clump does not have is left out.
+    ChunkView atomic = viewFrom(a, "atomic", atomicIndex);
+    if (!atomic.need(0, AtomicLayout::Size, nullptr)) return;
+    cursor = a + AtomicLayout::Size;
+    const std::uint32_t frame = atomic.u32(AtomicLayout::FrameIndex);
+    const std::uint32_t geometry = atomic.u32(AtomicLayout::GeometryIndex);
+    // An atomic naming a frame or geometry the clump does not have is left
+    // out; the builds rely on the entries that stay.
     if (frame < frameCount() && geometry < geometryCount()) {
-        atomicTable[atomicIndex] = at(a + 12);
+        atomicTable[atomicIndex] = buffer.get() + a + AtomicLayout::StructHeader;
         setFrameLink(frame, static_cast<std::int32_t>(geometry));
+    } else {
+        noteMend("atomic " + std::to_string(atomicIndex) + " left out: it names frame " + std::to_string(frame) +
+                 " of " + std::to_string(frameCount()) + " and geometry " + std::to_string(geometry) + " of " +
+                 std::to_string(geometryCount()));
     }
-    if (!inBuffer(cursor, kChunkHeaderSize)) return;
-    const ChunkHeader e = loadHeader(at(cursor));
-    if (e.type == ChunkType::Extension && isAcceptedStamp(e.stamp)) {
-        cursor += kChunkHeaderSize;
-        skipChunk(e);
-    }
+    skipTrailingExtension();
 }

@@ -2,6 +2,8 @@
 // loop, progress reporting, and the bounds-checked access to the buffer.
 #include "importer/Orvik.h"
 
+#include <algorithm>
+#include <cassert>
 #include <fstream>
 #include <new>
 
@@ -59,11 +61,17 @@ int Orvik::DoImport(const MCHAR* name, ImpInterface* ii, Interface* i, BOOL supp
     buffer.reset();
     cursor = 0;
     fileSize = 0;
-    bufferSize = 0;
     skinned = false;
     moreChunks = true;
     clumpOk = true;
-    readFailed = false;
+    failure = ReadFailure{};
+    shortClump = ReadFailure{};
+    stop = ReadFailure{};
+    stopAtTopLevel = false;
+    clumpsMet = 0;
+    clumpsBuilt = 0;
+    mends.clear();
+    mendsNotListed = 0;
     hAnimNodes = nullptr;
     hAnimNodeCount = 0;
     importInterface = ii;
@@ -77,10 +85,9 @@ int Orvik::DoImport(const MCHAR* name, ImpInterface* ii, Interface* i, BOOL supp
             fileSize = 0;
             return 1;
         }
-        bufferSize = static_cast<std::uint64_t>(fileSize);
-        skinBonesLeft = bufferSize / 64;
-        skinVerticesLeft = bufferSize / 20;
-        uvKeysLeft = bufferSize / 8;
+        skinBonesLeft = bytesInBuffer() / SkinLayout::MatrixSize;
+        skinVerticesLeft = bytesInBuffer() / SkinLayout::VertexBytes;
+        uvKeysLeft = bytesInBuffer() * 4 / kUvKeyFrameSize;
 
         coreInterface->ProgressStart(kProgressTitle, TRUE, progressWorker, this);
         progressOpen = true;
@@ -95,19 +102,35 @@ int Orvik::DoImport(const MCHAR* name, ImpInterface* ii, Interface* i, BOOL supp
             frameListStruct = nullptr;
 
             const std::uint8_t* header = readClump();
+            if (readFailed) moreChunks = false;
             if (readFailed || !clumpOk || header == nullptr) break;
-            const ChunkHeader h = loadHeader(header);
-            if (!isAcceptedStamp(h.stamp) || (h.type != ChunkType::Clump && h.type != ChunkType::UvAnimDictionary))
+            const std::uint32_t at = offsetOf(header);
+            const ChunkHeader h = viewFrom(at, "a top-level chunk").header(0);
+            if (!isAcceptedStamp(h.stamp) || (h.type != ChunkType::Clump && h.type != ChunkType::UvAnimDictionary)) {
+                stopAtTopLevel = true;
+                noteStop(at, "chunk " + hexOffset(h.type) + " with stamp " + hexOffset(h.stamp) +
+                                 " is no clump and no UV animation dictionary");
                 break;
+            }
             // A dictionary that no clump followed leaves nothing to build.
-            if (clumpStruct == nullptr || frameListStruct == nullptr) break;
+            if (clumpStruct == nullptr || frameListStruct == nullptr) {
+                const ChunkHeader next = viewFrom(cursor, "a top-level chunk").header(0);
+                noteStop(cursor, "no clump follows the UV animation dictionary at " + hexOffset(at) + ": chunk " +
+                                     hexOffset(next.type) + " with stamp " + hexOffset(next.stamp) + " stands there");
+                break;
+            }
             if (skinned)
                 buildSkinnedScene();
             else
                 buildPlainScene();
+            ++clumpsBuilt;
         }
     } catch (...) {
         // Nothing may escape into the host; what was built stays in the scene.
+    }
+    try {
+        logImportEnd();
+    } catch (...) {
     }
 
     releaseClumpTables();
@@ -116,7 +139,7 @@ int Orvik::DoImport(const MCHAR* name, ImpInterface* ii, Interface* i, BOOL supp
     hAnimNodes = nullptr;
     hAnimNodeCount = 0;
     buffer.reset();
-    bufferSize = 0;
+    fileSize = 0;
     if (progressOpen) coreInterface->ProgressEnd();
     return 1;
 }
@@ -147,73 +170,147 @@ void Orvik::releaseClumpTables()
     hAnimIdToFrame.clear();
 }
 
-void Orvik::fail()
+ChunkView Orvik::viewFrom(std::uint64_t offset, const char* what, std::uint32_t number)
 {
-    readFailed = true;
+    return ChunkView(buffer.get(), bytesInBuffer(), offset, bytesInBuffer(), failure, what, number);
+}
+
+ChunkView Orvik::viewOf(std::uint64_t begin, std::uint64_t end, const char* what, std::uint32_t number)
+{
+    return ChunkView(buffer.get(), bytesInBuffer(), begin, end, failure, what, number);
+}
+
+void Orvik::fail(std::uint64_t offset, std::string reason)
+{
     moreChunks = false;
+    if (failure.failed) return;
+    failure.failed = true;
+    failure.offset = static_cast<std::uint32_t>(std::min(offset, bytesInBuffer()));
+    failure.reason = std::move(reason);
 }
 
-bool Orvik::require(std::uint64_t offset, std::uint64_t length)
+void Orvik::noteStop(std::uint64_t offset, std::string reason)
 {
-    if (inBuffer(offset, length)) return true;
-    fail();
-    return false;
+    if (stop.failed) return;
+    stop = ReadFailure{true, static_cast<std::uint32_t>(std::min(offset, bytesInBuffer())), std::move(reason)};
 }
 
-std::uint32_t Orvik::u32At(std::uint64_t offset)
+void Orvik::noteMend(std::string text)
 {
-    return require(offset, 4) ? loadU32(buffer.get() + offset) : 0;
+    // A damaged file can call for a mend per record: past this many, only their number is logged.
+    constexpr std::size_t kMendsListed = 100;
+    if (mends.size() < kMendsListed)
+        mends.push_back(std::move(text));
+    else
+        ++mendsNotListed;
 }
 
-float Orvik::f32At(std::uint64_t offset)
+namespace {
+// TEMPORARY until the host's log lands.
+constexpr DWORD SYSLOG_WARN = 2;
+constexpr DWORD SYSLOG_INFO = 4;
+
+std::string clumpsImported(std::uint32_t built, std::uint32_t met)
 {
-    return require(offset, 4) ? loadF32(buffer.get() + offset) : 0.0f;
+    if (met == 0) return "no clump imported";
+    return std::to_string(built) + " of " + std::to_string(met) + " clumps imported";
 }
 
-std::uint16_t Orvik::u16At(std::uint64_t offset)
+bool allZero(const std::uint8_t* bytes, std::uint64_t length)
 {
-    return require(offset, 2) ? loadU16(buffer.get() + offset) : std::uint16_t{0};
+    for (std::uint64_t i = 0; i < length; ++i)
+        if (bytes[i] != 0) return false;
+    return true;
+}
+}  // namespace
+
+void Orvik::logImportEnd()
+{
+    for (const std::string& mend : mends) writeLog(SYSLOG_INFO, mend);
+    if (mendsNotListed != 0) writeLog(SYSLOG_INFO, groupedNumber(mendsNotListed) + " more mends like these");
+
+    const ReadFailure* end = nullptr;
+    if (readFailed)
+        end = shortClump.failed ? &shortClump : &failure;
+    else if (shortClump.failed)
+        end = &shortClump;
+    else if (stop.failed)
+        end = &stop;
+    if (end == nullptr) return;
+    // After a model, a chunk that is no clump ends the import as the format
+    // intends: padding with zeros is no news, anything else is noted.
+    if (end == &stop && stopAtTopLevel && clumpsBuilt > 0) {
+        if (allZero(buffer.get() + stop.offset, bytesInBuffer() - stop.offset)) return;
+        writeLog(SYSLOG_INFO, "the rest of the file from " + hexOffset(stop.offset) + " is not read: " + stop.reason);
+        return;
+    }
+    writeLog(SYSLOG_WARN, "the import ended at " + hexOffset(end->offset) + ": " + end->reason + "; " +
+                              clumpsImported(clumpsBuilt, clumpsMet));
 }
 
-std::uint8_t Orvik::u8At(std::uint64_t offset)
+void Orvik::writeLog(DWORD type, const std::string& text)
 {
-    return require(offset, 1) ? buffer[static_cast<std::size_t>(offset)] : std::uint8_t{0};
+    // Until the host's log is there, entries are kept for the tests.
+    loggedEntries.emplace_back(type, text);
 }
 
 const std::uint8_t* Orvik::readHeader(ChunkHeader& header)
 {
-    if (!require(cursor, kChunkHeaderSize)) return nullptr;
+    ChunkView view = viewFrom(cursor, "a chunk header");
+    if (!view.need(0, kChunkHeaderSize, nullptr)) return nullptr;
+    header = view.header(0);
     const std::uint8_t* p = buffer.get() + cursor;
-    header = loadHeader(p);
     cursor += kChunkHeaderSize;
     return p;
 }
 
-bool Orvik::skipChunk(const ChunkHeader& header) { return setCursor(std::uint64_t{cursor} + header.size); }
-
-bool Orvik::setCursor(std::uint64_t offset)
+std::uint32_t Orvik::bodyEnd(const ChunkHeader& header, const char* what)
 {
-    if (offset > bufferSize) {
-        fail();
-        return false;
+    if (readFailed) return 0;
+    const std::uint64_t left = bytesInBuffer() - std::min<std::uint64_t>(cursor, bytesInBuffer());
+    if (header.size > left) {
+        const std::string name = what != nullptr ? std::string(what) : "chunk " + hexOffset(header.type);
+        fail(cursor - kChunkHeaderSize, name + " at " + hexOffset(cursor - kChunkHeaderSize) +
+                                            " declares " + groupedNumber(header.size) + " bytes, " +
+                                            groupedNumber(left) + " are left");
+        return 0;
     }
-    cursor = static_cast<std::uint32_t>(offset);
+    return cursor + header.size;
+}
+
+bool Orvik::skipChunk(const ChunkHeader& header)
+{
+    const std::uint32_t end = bodyEnd(header, nullptr);
+    if (readFailed) return false;
+    cursor = end;
     return true;
+}
+
+void Orvik::skipTrailingExtension()
+{
+    if (readFailed) return;
+    ChunkView view = viewFrom(cursor, "an extension");
+    if (!view.holds(0, kChunkHeaderSize)) return;
+    const ChunkHeader e = view.header(0);
+    if (e.type != ChunkType::Extension || !isAcceptedStamp(e.stamp)) return;
+    cursor += kChunkHeaderSize;
+    skipChunk(e);
 }
 
 FrameRecord Orvik::frameRecord(std::uint32_t frameIndex) const
 {
-    const std::uint8_t* p = frameRecords + std::size_t{frameIndex} * kFrameRecordSize;
-    FrameRecord r{};
-    float* rows[4] = {r.right, r.up, r.at, r.position};
-    for (int row = 0; row < 4; ++row)
-        for (int c = 0; c < 3; ++c) rows[row][c] = loadF32(p + 12 * row + 4 * c);
-    r.parent = loadU32(p + 48);
-    r.link = loadI32(p + kFrameLinkOffset);
-    return r;
+    assert(frameIndex < frameCount());
+    return decodeFrameRecord(frameRecords + std::size_t{frameIndex} * kFrameRecordSize);
+}
+
+HAnimNode Orvik::hAnimNode(std::uint32_t k) const
+{
+    assert(k < hAnimNodeCount);
+    return decodeHAnimNode(hAnimNodes + std::size_t{k} * kHAnimNodeSize);
 }
 
 void Orvik::setFrameLink(std::uint32_t frameIndex, std::int32_t link)
 {
+    assert(frameIndex < frameCount());
     storeI32(frameRecords + std::size_t{frameIndex} * kFrameRecordSize + kFrameLinkOffset, link);
 }

@@ -3,6 +3,7 @@
 // operation; they share the buffer and its one cursor.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "dff/Chunk.h"
+#include "dff/ChunkView.h"
 #include "dff/Records.h"
 #include "host/max.h"
 
@@ -45,8 +47,8 @@ public:
     void readGeometryList();
     void readGeometry(std::uint32_t geometryIndex);
     void readGeometryExtension(Mesh* mesh, const std::uint8_t* geometryStruct, std::uint32_t geometryIndex);
-    // At the skin chunk's body; bodySize bounds what may be read.
-    void readSkin(std::uint32_t geometryIndex, const std::uint8_t* geometryStruct, std::uint32_t bodySize);
+    // At the skin chunk's body; reads only within it.
+    void readSkin(std::uint32_t geometryIndex, const std::uint8_t* geometryStruct, ChunkView body);
     void readAtomic(std::uint32_t atomicIndex);
 
     // Mesh construction (scene/). Pointers given to these point at blocks that
@@ -57,16 +59,19 @@ public:
     void buildTriangleFaces(Mesh& mesh, const std::uint8_t* triangles, std::uint32_t format);
     void mapFaceToChannels(Mesh& mesh, int face, std::uint32_t format);
     void copyVertexPositions(Mesh& mesh, const std::uint8_t* positions);
-    // The sub-chunk readers below start at the cursor (the sub-chunk's body)
-    // and read at most bodySize bytes; the caller moves the cursor to the
+    // The sub-chunk readers below read only within the sub-chunk's body (the
+    // cursor stands on it); the extension walk moves the cursor to the
     // sub-chunk's end afterwards.
-    void buildBinMeshFaces(Mesh& mesh, std::uint32_t bodySize, std::uint32_t format);
+    void buildBinMeshFaces(Mesh& mesh, ChunkView body, std::uint32_t format);
     // For meshes whose faces come from triangle records: gives each face the
     // material of the bin-mesh split that holds the same triangle.
-    void applyBinMeshMaterials(Mesh& mesh, std::uint32_t bodySize);
-    void applyExtraVertexColours(Mesh& mesh, std::uint32_t bodySize);
+    void applyBinMeshMaterials(Mesh& mesh, ChunkView body);
+    void applyExtraVertexColours(Mesh& mesh, ChunkView body);
     void applyVertexNormals(Mesh& mesh, const std::uint8_t* normals);
     void finishMesh(Mesh& mesh);
+    // For a skinned geometry: which file vertex each mesh vertex will be once
+    // finishMesh has removed the vertices no face uses (sourceVertices).
+    void recordSourceVertices(std::uint32_t geometryIndex, const Mesh& mesh);
 
     // Materials and textures (scene/). A null material (the host refused to
     // create it) is walked over all the same.
@@ -81,23 +86,28 @@ public:
     void buildSkinnedScene();
     void setUpSkin(INode* meshNode, std::uint32_t geometryIndex);
 
-    // Bounds of the buffer. A read that would leave it sets readFailed, which
-    // ends the import as an unexpected top-level chunk does; the failing read
-    // gives zero. All comparisons use the bytes left, never offset + n.
-    bool inBuffer(std::uint64_t offset, std::uint64_t length) const
-    {
-        return offset <= bufferSize && bufferSize - offset >= length;
-    }
-    // inBuffer, and on failure marks the import as failed.
-    bool require(std::uint64_t offset, std::uint64_t length);
-    void fail();
+    // Reading. Every read goes through a ChunkView over the buffer; the first
+    // read that would leave its bounds records why in `failure` (readFailed),
+    // which ends the import as an unexpected top-level chunk does; later reads
+    // give zero and the cursor operations below no longer move.
+    std::uint64_t bytesInBuffer() const { return fileSize > 0 ? static_cast<std::uint64_t>(fileSize) : 0; }
+    // The buffer from offset to its end, or from begin to end.
+    ChunkView viewFrom(std::uint64_t offset, const char* what, std::uint32_t number = ChunkView::kNoNumber);
+    ChunkView viewOf(std::uint64_t begin, std::uint64_t end, const char* what,
+                     std::uint32_t number = ChunkView::kNoNumber);
+    // Ends the reading with a reason, unless it has already ended.
+    void fail(std::uint64_t offset, std::string reason);
+    // Records why the import stops at a chunk that is no damage (an
+    // unexpected chunk); the first one stays.
+    void noteStop(std::uint64_t offset, std::string reason);
+    // Records a mend applied to the file (something left out so that the rest
+    // could be imported), logged after the import.
+    void noteMend(std::string text);
+    // Writes what the import mended and why it ended early to the host's log.
+    void logImportEnd();
+    void writeLog(DWORD type, const std::string& text);
+    std::vector<std::pair<DWORD, std::string>> loggedEntries;
     std::uint32_t offsetOf(const std::uint8_t* p) const { return static_cast<std::uint32_t>(p - buffer.get()); }
-    std::uint8_t* at(std::uint32_t offset) const { return buffer.get() + offset; }
-    std::uint32_t u32At(std::uint64_t offset);
-    std::int32_t i32At(std::uint64_t offset) { return static_cast<std::int32_t>(u32At(offset)); }
-    float f32At(std::uint64_t offset);
-    std::uint16_t u16At(std::uint64_t offset);
-    std::uint8_t u8At(std::uint64_t offset);
     // Takes the header at the cursor and advances by 12; null (and failed)
     // when fewer than 12 bytes are left.
     const std::uint8_t* readHeader(ChunkHeader& header);
@@ -106,13 +116,26 @@ public:
     // Past the body of the chunk whose header was just read; fails when the
     // body runs past the buffer.
     bool skipChunk(const ChunkHeader& header);
-    // Moves the cursor to an offset that must not lie past the buffer's end.
-    bool setCursor(std::uint64_t offset);
+    // For the chunk whose header was just read: the end of its body, which
+    // must lie in the buffer (otherwise the import fails and 0 is given).
+    // what names the chunk in the message; null names it by its type.
+    std::uint32_t bodyEnd(const ChunkHeader& header, const char* what);
+    // Walks the sub-chunks of an extension body from the cursor to end: for
+    // each, visit(header, body) with the cursor on the body and the body
+    // bounded by the sub-chunk's size and the extension's end; the walk goes
+    // on at the sub-chunk's end. A tail too short for a header is passed
+    // over. Stops once the reading has failed.
+    template <class Visit>
+    void walkExtension(std::uint32_t end, Visit&& visit);
+    // An extension chunk (accepted stamp) at the cursor is passed over whole;
+    // anything else is left for the next reader.
+    void skipTrailingExtension();
     // Counts of the current clump's tables.
     std::uint32_t frameCount() const { return static_cast<std::uint32_t>(frameNodeTable.size()); }
     std::uint32_t geometryCount() const { return static_cast<std::uint32_t>(geometryTable.size()); }
     std::uint32_t atomicCount() const { return static_cast<std::uint32_t>(atomicTable.size()); }
     FrameRecord frameRecord(std::uint32_t frameIndex) const;
+    HAnimNode hAnimNode(std::uint32_t k) const;
     void setFrameLink(std::uint32_t frameIndex, std::int32_t link);
     // Releases the per-clump tables and empties hAnimIdToFrame.
     void releaseClumpTables();
@@ -140,9 +163,20 @@ public:
 
     // Bookkeeping of the bounds checks.
     std::uint32_t hAnimNodeCount = 0;  // entries at hAnimNodes
-    std::uint64_t bufferSize = 0;      // bytes in buffer (fileSize once loaded)
-    bool readFailed = false;           // a read would have left the buffer
+    ReadFailure failure;                  // why the reading ended early
+    bool& readFailed = failure.failed;    // a read would have left its bounds
     bool binMeshFacesBuilt = false;    // the current geometry's faces came from its bin mesh
+    std::uint64_t facesLeftOut = 0;    // the current geometry's faces naming a missing vertex
+
+    // What is logged after the import: the clumps met and built, a clump
+    // that runs past the file, a stop at an unexpected chunk, the mends.
+    std::uint32_t clumpsMet = 0;
+    std::uint32_t clumpsBuilt = 0;
+    ReadFailure shortClump;
+    ReadFailure stop;
+    bool stopAtTopLevel = false;
+    std::vector<std::string> mends;
+    std::uint64_t mendsNotListed = 0;
 
     // What one import's Skins and UV animations may still take, so that data
     // many atomics or materials share cannot make the host hold more than the
@@ -153,6 +187,24 @@ public:
     std::uint64_t skinVerticesLeft = 0;
     std::uint64_t uvKeysLeft = 0;
 };
+
+template <class Visit>
+void Orvik::walkExtension(std::uint32_t end, Visit&& visit)
+{
+    while (cursor < end && !readFailed) {
+        if (end - cursor < kChunkHeaderSize) {
+            cursor = end;
+            break;
+        }
+        const ChunkHeader sub = viewOf(cursor, end, "an extension").header(0);
+        const std::uint32_t body = cursor + kChunkHeaderSize;
+        const auto subEnd = static_cast<std::uint32_t>(std::min<std::uint64_t>(std::uint64_t{body} + sub.size, end));
+        cursor = body;
+        visit(sub, viewOf(body, subEnd, "a sub-chunk"));
+        if (readFailed) return;
+        cursor = subEnd;
+    }
+}
 
 // The importer's class descriptor.
 class OrvikClassDesc : public ClassDesc2 {

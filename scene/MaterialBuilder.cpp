@@ -1,32 +1,11 @@
 // A geometry's material list: one multi/sub-object material whose slots are
 // game materials with the file's colour, factors and bitmap textures.
+#include <cassert>
+
 #include "importer/Orvik.h"
 #include "scene/MaterialParams.h"
 
 namespace {
-
-// Material chunk: header, struct header, 28-byte struct (flags, RGBA,
-// unused word, texture count, ambient, specular, diffuse); textures follow.
-constexpr std::uint32_t kMaterialStructSize = 28;
-constexpr std::uint32_t kMaterialColourOffset = 28;
-constexpr std::uint32_t kMaterialTextureCountOffset = 36;
-constexpr std::uint32_t kMaterialAmbientOffset = 40;
-constexpr std::uint32_t kMaterialSpecularOffset = 44;
-constexpr std::uint32_t kMaterialDiffuseOffset = 48;
-constexpr std::uint32_t kMaterialTexturesOffset = 52;
-constexpr std::uint32_t kMinMaterialSize = 2 * kChunkHeaderSize + kMaterialStructSize;
-
-// Texture chunk: header, struct header, filtering byte, addressing byte, two
-// unused bytes, the name's string chunk, the mask's string chunk, extension.
-constexpr std::uint32_t kTextureFilterOffset = 24;
-constexpr std::uint32_t kTextureAddressingOffset = 25;
-constexpr std::uint32_t kTextureNameHeaderOffset = 28;
-constexpr std::uint32_t kTextureNameOffset = 40;
-constexpr std::uint32_t kMinTextureSize = 2 * kChunkHeaderSize + 4 + 2 * kChunkHeaderSize;
-
-// Material list: header, struct header, material count, one word per material.
-constexpr std::uint32_t kMaterialCountOffset = 24;
-constexpr std::uint32_t kMaterialWordsOffset = 28;
 
 // Viewport display of the material's maps and of its sub-maps.
 constexpr int kDisplayMapsMask = MTL_TEX_DISPLAY_ENABLED | MTL_SUB_DISPLAY_ENABLED;
@@ -69,24 +48,24 @@ BitmapTex* newNamedTexture(const std::string& name)
 
 void Orvik::readMaterialList(std::uint32_t geometryIndex)
 {
+    assert(geometryIndex < geometryCount());
     ChunkHeader h{};
     const std::uint8_t* hp = readHeader(h);
     if (hp == nullptr) return;
     if (h.type != ChunkType::MaterialList || !isAcceptedStamp(h.stamp)) return;
     const std::uint32_t list = offsetOf(hp);
-    const std::uint32_t count = u32At(std::uint64_t{list} + kMaterialCountOffset);
-    if (readFailed) return;
-    if (!setCursor(std::uint64_t{list} + kMaterialWordsOffset + 4 * std::uint64_t{count})) return;
+    ChunkView view = viewFrom(list, "the material list of geometry", geometryIndex);
+    const std::uint32_t count = view.u32(MaterialListLayout::MaterialCount);
+    if (!view.needCount(MaterialListLayout::MaterialWords, count, MaterialListLayout::WordSize, "materials")) return;
+    const std::uint64_t materials = MaterialListLayout::MaterialWords + std::uint64_t{MaterialListLayout::WordSize} * count;
     // A count the rest of the file cannot hold is refused before the host sizes anything from it.
-    if (count > (bufferSize - cursor) / kMinMaterialSize) {
-        fail();
-        return;
-    }
+    if (!view.needCount(materials, count, MaterialLayout::MinSize, "materials")) return;
+    cursor = static_cast<std::uint32_t>(list + materials);
 
     MultiMtl* multi = nullptr;
     if (coreInterface != nullptr)
         multi = static_cast<MultiMtl*>(coreInterface->CreateInstance(MATERIAL_CLASS_ID, Class_ID(MULTI_CLASS_ID, 0)));
-    if (geometryIndex < geometryCount()) geometryTable[geometryIndex].material = multi;
+    geometryTable[geometryIndex].material = multi;
     if (multi != nullptr) multi->SetNumSubMtls(static_cast<int>(count));
 
     // Without a multi-material the materials are still walked, so that the
@@ -98,7 +77,8 @@ void Orvik::readMaterial(std::uint32_t materialIndex, MultiMtl* multi)
 {
     ReportProgress();
     const std::uint32_t m = cursor;
-    if (!require(m, kMinMaterialSize)) return;
+    ChunkView view = viewFrom(m, "material", materialIndex);
+    if (!view.need(0, MaterialLayout::MinSize, nullptr)) return;
 
     // Without a multi-material to hold it, no game material is made; its
     // chunk is walked all the same.
@@ -107,15 +87,15 @@ void Orvik::readMaterial(std::uint32_t materialIndex, MultiMtl* multi)
         material = static_cast<Mtl*>(coreInterface->CreateInstance(MATERIAL_CLASS_ID, GAME_MTL_CLASS_ID));
     if (material != nullptr) material->SetMtlFlag(kDisplayMapsMask, TRUE);
 
-    const std::uint8_t red = u8At(std::uint64_t{m} + kMaterialColourOffset);
-    const std::uint8_t green = u8At(std::uint64_t{m} + kMaterialColourOffset + 1);
-    const std::uint8_t blue = u8At(std::uint64_t{m} + kMaterialColourOffset + 2);
-    const std::uint8_t alpha = u8At(std::uint64_t{m} + kMaterialColourOffset + 3);
-    const std::uint32_t textureCount = u32At(std::uint64_t{m} + kMaterialTextureCountOffset);
-    const float ambient = f32At(std::uint64_t{m} + kMaterialAmbientOffset);
-    const float specular = f32At(std::uint64_t{m} + kMaterialSpecularOffset);
-    const float diffuse = f32At(std::uint64_t{m} + kMaterialDiffuseOffset);
-    cursor = m + kMaterialTexturesOffset;
+    const std::uint8_t red = view.u8(MaterialLayout::Colour);
+    const std::uint8_t green = view.u8(MaterialLayout::Colour + 1);
+    const std::uint8_t blue = view.u8(MaterialLayout::Colour + 2);
+    const std::uint8_t alpha = view.u8(MaterialLayout::Colour + 3);
+    const std::uint32_t textureCount = view.u32(MaterialLayout::TextureCount);
+    const float ambient = view.f32(MaterialLayout::Ambient);
+    const float specular = view.f32(MaterialLayout::Specular);
+    const float diffuse = view.f32(MaterialLayout::Diffuse);
+    cursor = m + MaterialLayout::Textures;
 
     IParamBlock2* pb = material != nullptr ? material->GetParamBlock(0) : nullptr;
     if (pb != nullptr) {
@@ -128,10 +108,7 @@ void Orvik::readMaterial(std::uint32_t materialIndex, MultiMtl* multi)
         pb->SetValue(GameMtlParam::Diffuse, 0, diffuse, 0);
     }
 
-    if (textureCount > (bufferSize - cursor) / kMinTextureSize) {
-        fail();
-        return;
-    }
+    if (!view.needCount(MaterialLayout::Textures, textureCount, TextureLayout::MinSize, "textures")) return;
     for (std::uint32_t t = 0; t < textureCount && !readFailed; ++t) readTexture(material);
     if (readFailed) return;
     readMaterialExtension(material);
@@ -144,21 +121,19 @@ void Orvik::readTexture(Mtl* material)
 {
     ReportProgress();
     const std::uint32_t t = cursor;
-    if (!require(t, kTextureNameOffset)) return;
-    const std::uint8_t filteringMode = u8At(std::uint64_t{t} + kTextureFilterOffset);
-    const std::uint8_t addressing = u8At(std::uint64_t{t} + kTextureAddressingOffset);
-    const std::uint32_t nameSize = u32At(std::uint64_t{t} + kTextureNameHeaderOffset + 4);
-    const std::uint32_t nameStart = t + kTextureNameOffset;
-    if (!require(nameStart, nameSize)) return;
-    const std::string name = MaterialText::upToNul(at(nameStart), nameSize);
+    ChunkView view = viewFrom(t, "a texture");
+    if (!view.need(0, TextureLayout::Name, nullptr)) return;
+    const std::uint8_t filteringMode = view.u8(TextureLayout::Filter);
+    const std::uint8_t addressing = view.u8(TextureLayout::Addressing);
+    const std::uint32_t nameSize = view.u32(TextureLayout::NameSize);
+    const std::string name = view.text(TextureLayout::Name, nameSize);
 
     // The mask name's string chunk follows the name's data.
-    const std::uint64_t maskHeader = std::uint64_t{nameStart} + nameSize;
-    if (!require(maskHeader, kChunkHeaderSize)) return;
-    const std::uint32_t maskSize = u32At(maskHeader + 4);
+    const std::uint64_t maskHeader = std::uint64_t{TextureLayout::Name} + nameSize;
+    const std::uint32_t maskSize = view.u32(maskHeader + 4);
     const std::uint64_t maskStart = maskHeader + kChunkHeaderSize;
-    if (!require(maskStart, maskSize)) return;
-    const std::string maskName = MaterialText::upToNul(at(static_cast<std::uint32_t>(maskStart)), maskSize);
+    const std::string maskName = view.text(maskStart, maskSize);
+    if (readFailed) return;
 
     // Textures of a material the host could not make are passed over.
     IParamBlock2* pb = material != nullptr ? material->GetParamBlock(0) : nullptr;
@@ -185,13 +160,8 @@ void Orvik::readTexture(Mtl* material)
 
     // The texture's extension is passed over; any other chunk is left for
     // the next reader (the next texture or the material's extension).
-    cursor = static_cast<std::uint32_t>(maskStart + maskSize);
-    ChunkHeader e{};
-    if (readHeader(e) == nullptr) return;
-    if (e.type == ChunkType::Extension && isAcceptedStamp(e.stamp))
-        skipChunk(e);
-    else
-        rewind();
+    cursor = static_cast<std::uint32_t>(t + maskStart + maskSize);
+    skipTrailingExtension();
 }
 
 void Orvik::findTextureFile(BitmapTex* texture)

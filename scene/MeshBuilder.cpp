@@ -8,6 +8,7 @@
 // naming a vertex the mesh does not have is left out.
 #include <algorithm>
 #include <array>
+#include <cassert>
 #include <climits>
 #include <unordered_map>
 
@@ -15,20 +16,17 @@
 
 namespace {
 
-constexpr std::uint32_t kPrelitBit = 0x08;
+constexpr std::uint32_t kPrelitBit = GeometryLayout::PrelitBit;
 constexpr std::uint32_t kMaxTrianglesFromRecords = 0xFFFF;
-constexpr std::uint32_t kTriangleRecordSize = 8;
-constexpr std::uint32_t kColourSize = 4;
-constexpr std::uint32_t kCoordinateSize = 8;
-constexpr std::uint32_t kVectorSize = 12;
-// Bin mesh body: mode, split count, total index count; each split: index
-// count, material index, then its u32 vertex indices.
-constexpr std::uint32_t kBinMeshHeaderSize = 12;
-constexpr std::uint32_t kSplitHeaderSize = 8;
-constexpr std::uint32_t kIndexSize = 4;
-constexpr std::uint32_t kListMode = 0;
-// Extra vertex colour body: one u32 not examined, then the colours.
-constexpr std::uint32_t kExtraColourLeadSize = 4;
+constexpr std::uint32_t kTriangleRecordSize = GeometryLayout::TriangleSize;
+constexpr std::uint32_t kColourSize = GeometryLayout::ColourSize;
+constexpr std::uint32_t kCoordinateSize = GeometryLayout::CoordinateSize;
+constexpr std::uint32_t kVectorSize = GeometryLayout::VectorSize;
+constexpr std::uint32_t kBinMeshHeaderSize = BinMeshLayout::HeadSize;
+constexpr std::uint32_t kSplitHeaderSize = BinMeshLayout::SplitHeadSize;
+constexpr std::uint32_t kIndexSize = BinMeshLayout::IndexSize;
+constexpr std::uint32_t kListMode = BinMeshLayout::ListMode;
+constexpr std::uint32_t kExtraColourLeadSize = ExtraColourLayout::LeadSize;
 // The host has channels 0 to MAX_MESHMAPS - 1; texture sets beyond the last
 // channel are stepped over by the reader and not mapped.
 constexpr std::uint32_t kLastTextureChannel = MAX_MESHMAPS - 1;
@@ -122,12 +120,12 @@ struct BinMeshHeader {
     std::uint32_t totalIndices = 0;
 };
 
-bool readBinMeshHeader(const std::uint8_t* body, std::uint32_t bodySize, BinMeshHeader& header)
+bool readBinMeshHeader(ChunkView& body, BinMeshHeader& header)
 {
-    if (bodySize < kBinMeshHeaderSize) return false;
-    header.mode = loadU32(body);
-    header.splitCount = loadU32(body + 4);
-    header.totalIndices = std::min(loadU32(body + 8), (bodySize - kBinMeshHeaderSize) / kIndexSize);
+    if (body.size() < kBinMeshHeaderSize) return false;
+    header.mode = body.u32(0);
+    header.splitCount = body.u32(4);
+    header.totalIndices = std::min(body.u32(8), body.left(kBinMeshHeaderSize) / kIndexSize);
     return true;
 }
 
@@ -140,19 +138,19 @@ bool readBinMeshHeader(const std::uint8_t* body, std::uint32_t bodySize, BinMesh
 // strip never gives more than total - 2 triangles and a list never more than
 // total / 3.
 template <class Emit>
-void walkBinMesh(const std::uint8_t* body, std::uint32_t bodySize, const BinMeshHeader& header, Emit&& emit)
+void walkBinMesh(ChunkView& body, const BinMeshHeader& header, Emit&& emit)
 {
     std::uint32_t offset = kBinMeshHeaderSize;
     std::uint32_t indicesLeft = header.totalIndices;
     const bool strips = header.mode != kListMode;
     for (std::uint32_t split = 0; split < header.splitCount; ++split) {
-        if (bodySize - offset < kSplitHeaderSize) break;
-        const std::uint32_t count = loadU32(body + offset);
-        const auto material = static_cast<MtlID>(loadU32(body + offset + 4) & 0xFFFF);
+        if (!body.holds(offset, kSplitHeaderSize)) break;
+        const std::uint32_t count = body.u32(offset);
+        const auto material = static_cast<MtlID>(body.u32(offset + 4) & 0xFFFF);
         offset += kSplitHeaderSize;
-        if (count > indicesLeft || count > (bodySize - offset) / kIndexSize) break;
+        if (count > indicesLeft || !countFits(count, kIndexSize, body.left(offset))) break;
         indicesLeft -= count;
-        const std::uint8_t* indices = body + offset;
+        const std::uint8_t* indices = body.bytes(offset, std::uint64_t{count} * kIndexSize, nullptr);
         offset += count * kIndexSize;
         if (strips) {
             for (std::uint32_t k = 0; k + 2 < count; ++k) {
@@ -195,12 +193,30 @@ std::uint64_t unorderedKey(std::uint32_t a, std::uint32_t b, std::uint32_t c)
     return kUnorderedTag | packTriple(a, b, c);
 }
 
+// The file vertices that stay when the vertices no face uses are removed, in
+// order: mesh vertex k after the removal is file vertex result[k]. Empty when
+// every vertex is used.
+std::vector<std::uint32_t> keptVertices(const Mesh& mesh)
+{
+    const auto count = static_cast<std::size_t>(mesh.numVerts);
+    std::vector<bool> used(count, false);
+    for (int f = 0; f < mesh.numFaces; ++f)
+        for (DWORD v : mesh.faces[f].v)
+            if (v < count) used[v] = true;
+    std::vector<std::uint32_t> kept;
+    if (std::find(used.begin(), used.end(), false) == used.end()) return kept;
+    for (std::size_t v = 0; v < count; ++v)
+        if (used[v]) kept.push_back(static_cast<std::uint32_t>(v));
+    return kept;
+}
+
 }  // namespace
 
 TriObject* Orvik::createGeometryMesh(std::uint32_t geometryIndex, std::uint32_t vertexCount,
                                      std::uint32_t triangleCount)
 {
-    if (coreInterface == nullptr || geometryIndex >= geometryTable.size()) return nullptr;
+    assert(geometryIndex < geometryCount());
+    if (coreInterface == nullptr) return nullptr;
     if (vertexCount > INT_MAX || triangleCount > INT_MAX) return nullptr;
     auto* object = static_cast<TriObject*>(
         coreInterface->CreateInstance(GEOMOBJECT_CLASS_ID, Class_ID(EDITTRIOBJ_CLASS_ID, 0)));
@@ -258,7 +274,10 @@ void Orvik::buildTriangleFaces(Mesh& mesh, const std::uint8_t* triangles, std::u
         const std::uint32_t a = loadU16(record + 2);
         const std::uint32_t b = loadU16(record);
         const std::uint32_t c = loadU16(record + 6);
-        if (a >= vertexCount || b >= vertexCount || c >= vertexCount) continue;
+        if (a >= vertexCount || b >= vertexCount || c >= vertexCount) {
+            ++facesLeftOut;
+            continue;
+        }
         initFace(mesh.faces[made], a, b, c, loadU16(record + 4));
         channels.copy(mesh.faces[made], made);
         ++made;
@@ -279,12 +298,10 @@ void Orvik::copyVertexPositions(Mesh& mesh, const std::uint8_t* positions)
     }
 }
 
-void Orvik::buildBinMeshFaces(Mesh& mesh, std::uint32_t bodySize, std::uint32_t format)
+void Orvik::buildBinMeshFaces(Mesh& mesh, ChunkView body, std::uint32_t format)
 {
-    const std::uint32_t start = cursor;
-    const std::uint8_t* body = at(start);
     BinMeshHeader header;
-    if (!readBinMeshHeader(body, bodySize, header)) return;
+    if (!readBinMeshHeader(body, header)) return;
 
     const std::uint32_t total = header.totalIndices;
     const std::uint32_t reserve =
@@ -294,16 +311,19 @@ void Orvik::buildBinMeshFaces(Mesh& mesh, std::uint32_t bodySize, std::uint32_t 
     const auto vertexCount = static_cast<std::uint32_t>(mesh.numVerts);
     const MapFaceTargets channels = MapFaceTargets::forFormat(mesh, format);
     int made = 0;
-    walkBinMesh(body, bodySize, header,
+    walkBinMesh(body, header,
                 [&](std::uint32_t a, std::uint32_t b, std::uint32_t c, MtlID material, bool) {
                     if (made >= capacity) return;
-                    if (a >= vertexCount || b >= vertexCount || c >= vertexCount) return;
+                    if (a >= vertexCount || b >= vertexCount || c >= vertexCount) {
+                        ++facesLeftOut;
+                        return;
+                    }
                     initFace(mesh.faces[made], a, b, c, material);
                     channels.copy(mesh.faces[made], made);
                     ++made;
                 });
     mesh.setNumFaces(made, TRUE, TRUE);
-    cursor = start + bodySize;
+    cursor = body.end();
 }
 
 // Faces from triangle records often all carry material 0 while the bin mesh
@@ -314,16 +334,15 @@ void Orvik::buildBinMeshFaces(Mesh& mesh, std::uint32_t bodySize, std::uint32_t 
 // corners are swapped to compare windings. When the bin mesh names one
 // triangle more than once, its first split wins. Faces no split holds keep
 // their record's material.
-void Orvik::applyBinMeshMaterials(Mesh& mesh, std::uint32_t bodySize)
+void Orvik::applyBinMeshMaterials(Mesh& mesh, ChunkView body)
 {
-    const std::uint8_t* body = at(cursor);
     BinMeshHeader header;
-    if (!readBinMeshHeader(body, bodySize, header) || mesh.numFaces <= 0) return;
+    if (!readBinMeshHeader(body, header) || mesh.numFaces <= 0) return;
 
     const std::uint32_t faceIndexLimit = std::min<std::uint32_t>(static_cast<std::uint32_t>(mesh.numVerts), 0x10000);
     std::unordered_map<std::uint64_t, MtlID> materialOf;
     materialOf.reserve(2 * static_cast<std::size_t>(std::min(header.totalIndices, static_cast<std::uint32_t>(mesh.numFaces))));
-    walkBinMesh(body, bodySize, header,
+    walkBinMesh(body, header,
                 [&](std::uint32_t a, std::uint32_t b, std::uint32_t c, MtlID material, bool odd) {
                     if (a >= faceIndexLimit || b >= faceIndexLimit || c >= faceIndexLimit) return;
                     if (odd) std::swap(a, b);
@@ -342,14 +361,17 @@ void Orvik::applyBinMeshMaterials(Mesh& mesh, std::uint32_t bodySize)
     }
 }
 
-void Orvik::applyExtraVertexColours(Mesh& mesh, std::uint32_t bodySize)
+void Orvik::applyExtraVertexColours(Mesh& mesh, ChunkView body)
 {
     const auto vertexCount = static_cast<std::uint32_t>(mesh.numVerts);
     // A chunk that cannot hold a colour for every vertex is left out.
-    if (bodySize < kExtraColourLeadSize || (bodySize - kExtraColourLeadSize) / kColourSize < vertexCount) return;
-    cursor += kExtraColourLeadSize;
-    const std::uint8_t* colours = at(cursor);
-    cursor += kColourSize * vertexCount;
+    if (body.size() < kExtraColourLeadSize || !countFits(vertexCount, kColourSize, body.left(kExtraColourLeadSize))) {
+        noteMend("extra vertex colours left out: " + groupedNumber(body.size()) + " bytes cannot hold " +
+                 groupedNumber(vertexCount) + " vertices");
+        return;
+    }
+    const std::uint8_t* colours = body.bytes(kExtraColourLeadSize, std::uint64_t{kColourSize} * vertexCount, nullptr);
+    cursor = body.begin() + kExtraColourLeadSize + kColourSize * vertexCount;
 
     mesh.setMapSupport(MAP_SHADING, TRUE);
     mesh.setMapSupport(kExtraAlphaChannel, TRUE);
@@ -393,6 +415,12 @@ void Orvik::applyVertexNormals(Mesh& mesh, const std::uint8_t* normals)
             spec->Normal(id) = vectorAt(normals + kVectorSize * std::size_t{vertex});
         }
     }
+}
+
+void Orvik::recordSourceVertices(std::uint32_t geometryIndex, const Mesh& mesh)
+{
+    assert(geometryIndex < geometryCount());
+    geometryTable[geometryIndex].sourceVertices = keptVertices(mesh);
 }
 
 void Orvik::finishMesh(Mesh& mesh)

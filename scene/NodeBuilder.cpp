@@ -1,14 +1,11 @@
 // The plain build: one node per frame (mesh, omni light or dummy), named,
 // placed at the frame's matrix and linked as the frames are.
+#include <cassert>
+
 #include "importer/Orvik.h"
 #include "scene/FrameNodes.h"
 
 namespace {
-
-// Offsets from a light's struct chunk header (lightData) of its five floats.
-constexpr std::uint32_t kLightRadiusOffset = 12;
-constexpr std::uint32_t kLightColourOffset = 16;
-constexpr std::uint32_t kLightConeOffset = 28;
 
 // An omni light set up from the file's light data, or null when the host has
 // no omni light. Whatever the light's type in the file, it becomes an omni light.
@@ -16,11 +13,11 @@ GenLight* createOmniLight(Interface& ip, const std::uint8_t* lightData)
 {
     auto* light = static_cast<GenLight*>(ip.CreateInstance(LIGHT_CLASS_ID, Class_ID(OMNI_LIGHT_CLASS_ID, 0)));
     if (!light) return nullptr;
-    light->SetAtten(0, 0, loadF32(lightData + kLightRadiusOffset));
-    Point3 rgb(loadF32(lightData + kLightColourOffset) * 255.0f, loadF32(lightData + kLightColourOffset + 4) * 255.0f,
-               loadF32(lightData + kLightColourOffset + 8) * 255.0f);
+    light->SetAtten(0, 0, loadF32(lightData + LightLayout::Radius));
+    Point3 rgb(loadF32(lightData + LightLayout::Colour) * 255.0f, loadF32(lightData + LightLayout::Colour + 4) * 255.0f,
+               loadF32(lightData + LightLayout::Colour + 8) * 255.0f);
     light->SetRGBColor(0, rgb);
-    light->SetFallsize(0, loadF32(lightData + kLightConeOffset));
+    light->SetFallsize(0, loadF32(lightData + LightLayout::Cone));
     light->Enable(1);
     light->SetConeDisplay(0, 1);
     return light;
@@ -41,8 +38,9 @@ void Orvik::buildPlainScene()
         // A frame whose link names no geometry or light the clump holds (only
         // a damaged atomic or light leaves one) becomes a dummy.
         const bool isLight = link == kLinkLight && slot.lightData != nullptr;
-        const bool isMesh = link >= 0 && static_cast<std::uint32_t>(link) < geometryCount() &&
-                            geometryTable[static_cast<std::uint32_t>(link)].object != nullptr;
+        // The atomic reader links only geometries the clump has.
+        assert(link < 0 || static_cast<std::uint32_t>(link) < geometryCount());
+        const bool isMesh = link >= 0 && geometryTable[static_cast<std::uint32_t>(link)].object != nullptr;
 
         GenLight* light = isLight ? createOmniLight(ip, slot.lightData) : nullptr;
         if (light) {

@@ -2,6 +2,7 @@
 // one mesh node per atomic at its frame's world transform, and on each mesh a
 // Skin modifier with the file's bones, flattened envelopes and weights.
 #include <algorithm>
+#include <cassert>
 #include <sstream>
 #include <vector>
 
@@ -14,8 +15,6 @@ constexpr float kQuarterTurn = 1.5707964f;
 // Bone display: show the bone only.
 constexpr int kBoneOnly = 2;
 constexpr std::uint32_t kWeightsPerVertex = 4;
-constexpr std::uint32_t kAtomicFrameOffset = 12;
-constexpr std::uint32_t kAtomicGeometryOffset = 16;
 
 void runScript(const std::ostringstream& statement)
 {
@@ -72,9 +71,11 @@ void Orvik::buildSkinnedScene()
     for (std::uint32_t j = 0; j < atomicCount(); ++j) {
         const std::uint8_t* atomic = atomicTable[j];
         if (atomic == nullptr) continue;  // left out by the reader
-        const std::uint32_t f = loadU32(atomic + kAtomicFrameOffset);
-        const std::uint32_t g = loadU32(atomic + kAtomicGeometryOffset);
-        if (f >= count || g >= geometryCount() || geometryTable[g].object == nullptr) continue;
+        // The atomic reader kept only atomics whose indices the clump has.
+        const std::uint32_t f = loadU32(atomic + AtomicLayout::StructFrameIndex);
+        const std::uint32_t g = loadU32(atomic + AtomicLayout::StructGeometryIndex);
+        assert(f < count && g < geometryCount());
+        if (geometryTable[g].object == nullptr) continue;
         const GeometryRecord& geometry = geometryTable[g];
         INode* meshNode = ip.CreateObjectNode(geometry.object);
         Matrix3 tm = frameNodeTable[f].node->GetNodeTM(0);
@@ -95,7 +96,8 @@ void Orvik::setUpSkin(INode* meshNode, std::uint32_t geometryIndex)
     const auto found = skinTable.find(geometryIndex);
     if (found == skinTable.end() || meshNode == nullptr) return;
     const SkinRecord& skin = found->second;
-    if (geometryIndex >= geometryCount() || geometryTable[geometryIndex].object == nullptr) return;
+    assert(geometryIndex < geometryCount());
+    if (geometryTable[geometryIndex].object == nullptr) return;
     Mesh& mesh = geometryTable[geometryIndex].object->GetMesh();
 
     auto* modifier = static_cast<Modifier*>(coreInterface->CreateInstance(OSM_CLASS_ID, SKIN_CLASSID));
@@ -133,12 +135,13 @@ void Orvik::setUpSkin(INode* meshNode, std::uint32_t geometryIndex)
     for (std::uint32_t k = 0; k < entryCount; ++k) {
         // The import's bone allowance ends the list as the HAnim array's end does.
         if (hAnimNodes == nullptr || k >= hAnimNodeCount || skinBonesLeft == 0) break;
-        const std::uint8_t* entry = hAnimNodes + std::size_t{k} * kHAnimNodeSize;
-        const std::int32_t boneId = loadI32(entry);
-        const std::int32_t boneIndex = loadI32(entry + 4);
-        const std::int32_t boneType = loadI32(entry + 8);
+        const HAnimNode node = hAnimNode(k);
+        const std::int32_t boneId = node.boneId;
+        const std::int32_t boneIndex = node.boneIndex;
+        const std::int32_t boneType = node.boneType;
         const auto frame = hAnimIdToFrame.find(boneId);
-        if (frame == hAnimIdToFrame.end() || frame->second >= count) continue;
+        if (frame == hAnimIdToFrame.end()) continue;
+        assert(frame->second < count);
         INode* bone = frameNodeTable[frame->second].node;
         if (bone == nullptr || std::find(added.begin(), added.end(), bone) != added.end()) continue;
 

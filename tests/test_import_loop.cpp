@@ -212,3 +212,44 @@ TEST(ImportLoop, EveryPrefixOfAModelStaysInTheBuffer)
         }
     }
 }
+
+namespace {
+
+struct EndCase {
+    const char* what;
+    std::vector<std::uint8_t> bytes;
+    // The log's entries as "warning: text" / "info: text", in order.
+    std::vector<std::string> log;
+};
+
+std::vector<std::string> logLines(const Scene& scene)
+{
+    std::vector<std::string> lines;
+    for (const auto& entry : dumpJson(scene)["log"])
+        lines.push_back(entry["type"].get<std::string>() + ": " + entry["text"].get<std::string>());
+    return lines;
+}
+
+dffw::Clump quadClump()
+{
+    dffw::Clump clump = namedClump("quad");
+    clump.geometries.push_back(dffw::makeQuad());
+    clump.atomics.push_back(dffw::Atomic{});
+    return clump;
+}
+
+}  // namespace
+
+TEST(ImportLoop, WhyTheImportEndedIsLogged)
+{
+    const auto quad = dffw::write(quadClump());
+    std::vector<EndCase> cases;
+    cases.push_back({"a clean file", quad, {}});
+    cases.push_back({"zero padding after the model", concat(quad, std::vector<std::uint8_t>(2048 - quad.size(), 0)), {}});
+    cases.push_back({"an empty file", {}, {"warning: the import ended at 0x0: a chunk header at 0x0 needs 12 bytes, 0 are left; no clump imported"}});
+    cases.push_back({"a file cut short", std::vector<std::uint8_t>(quad.begin(), quad.begin() + 200),
+                     {"warning: the import ended at 0x0: the clump declares PLACEHOLDER"}});
+    for (const EndCase& c : cases) {
+        EXPECT_EQ(logLines(importBytes(c.bytes)), c.log) << c.what;
+    }
+}

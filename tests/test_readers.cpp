@@ -22,7 +22,6 @@ struct LoadedImporter {
         importer.buffer.reset(new std::uint8_t[bytes.size() + 1]);
         if (!bytes.empty()) std::memcpy(importer.buffer.get(), bytes.data(), bytes.size());
         importer.fileSize = static_cast<std::int64_t>(bytes.size());
-        importer.bufferSize = bytes.size();
         importer.coreInterface = GetCOREInterface();
     }
     Orvik* operator->() { return &importer; }

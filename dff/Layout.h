@@ -1,0 +1,223 @@
+// On-disk layouts of the chunks the readers walk: named offsets and sizes, and
+// the records laid over the buffer with their decoders. Offsets are in bytes
+// from the start of the chunk's own header unless a comment says otherwise.
+#pragma once
+
+#include <cstdint>
+
+#include "dff/Chunk.h"
+
+// Clump: header, struct header, atomic count; light and camera counts unless
+// the stamp is early; the frame list follows the struct.
+namespace ClumpLayout {
+constexpr std::uint32_t StructHeader = 12;
+constexpr std::uint32_t AtomicCount = 24;
+constexpr std::uint32_t LightCount = 28;
+constexpr std::uint32_t CameraCount = 32;
+constexpr std::uint32_t EarlyStructEnd = 28;  // 4-byte struct
+constexpr std::uint32_t StructEnd = 36;       // 12-byte struct
+}  // namespace ClumpLayout
+
+// Light, from its struct header: struct header, frame index, light chunk
+// header, the light's struct header (lightData), radius, r, g, b, -cos(cone),
+// type/flags. An extension may follow.
+namespace LightLayout {
+constexpr std::uint32_t Size = 64;
+constexpr std::uint32_t FrameIndex = 12;
+constexpr std::uint32_t Data = 28;
+// From lightData: the five floats.
+constexpr std::uint32_t Radius = 12;
+constexpr std::uint32_t Colour = 16;
+constexpr std::uint32_t Cone = 28;
+}  // namespace LightLayout
+
+// UV animation dictionary, from its struct header: struct header, animation
+// count, then the animation chunks.
+namespace DictionaryLayout {
+constexpr std::uint32_t AnimationCount = 12;
+constexpr std::uint32_t Animations = 16;
+}  // namespace DictionaryLayout
+
+// Animation: header, version, scheme, key count, flags, duration, unused,
+// name (32), unused (32), then the key frames.
+namespace AnimationLayout {
+constexpr std::uint32_t KeyCount = 20;
+constexpr std::uint32_t Name = 36;
+constexpr std::uint32_t NameSize = 32;
+constexpr std::uint32_t Keys = 100;
+}  // namespace AnimationLayout
+
+// Frame list, from its struct header: struct header, frame count, records.
+namespace FrameListLayout {
+constexpr std::uint32_t FrameCount = 12;
+constexpr std::uint32_t Records = 16;
+}  // namespace FrameListLayout
+
+// HAnim plug-in body: version, bone ID, node count; with nodes, flags and key
+// frame size before the node array.
+namespace HAnimLayout {
+constexpr std::uint32_t BoneId = 4;
+constexpr std::uint32_t NodeCount = 8;
+constexpr std::uint32_t HeadSize = 12;
+constexpr std::uint32_t Nodes = 20;
+}  // namespace HAnimLayout
+
+// Geometry list: header, struct header, geometry count, the geometries.
+namespace GeometryListLayout {
+constexpr std::uint32_t GeometryCount = 24;
+constexpr std::uint32_t Geometries = 28;
+}  // namespace GeometryListLayout
+
+// Geometry: header, struct header, format, triangle count, vertex count,
+// morph target count, then the blocks. The struct fields from the struct
+// header: format 12, triangle count 16, vertex count 20.
+namespace GeometryLayout {
+constexpr std::uint32_t StructHeader = 12;
+constexpr std::uint32_t StructStamp = 20;
+constexpr std::uint32_t Format = 24;
+constexpr std::uint32_t TriangleCount = 28;
+constexpr std::uint32_t VertexCount = 32;
+constexpr std::uint32_t Blocks = 40;
+constexpr std::uint32_t StructFormat = Format - StructHeader;
+constexpr std::uint32_t StructTriangleCount = TriangleCount - StructHeader;
+constexpr std::uint32_t StructVertexCount = VertexCount - StructHeader;
+constexpr std::uint32_t SurfacePropertiesSize = 12;
+constexpr std::uint32_t MorphTargetHeadSize = 24;
+constexpr std::uint32_t ColourSize = 4;       // R, G, B, A (u8 each)
+constexpr std::uint32_t CoordinateSize = 8;   // u, v (f32 each)
+constexpr std::uint32_t TriangleSize = 8;     // four u16
+constexpr std::uint32_t VectorSize = 12;      // x, y, z (f32 each)
+// The smallest geometry chunk: up to the blocks, and the morph target head.
+constexpr std::uint32_t MinSize = Blocks + MorphTargetHeadSize;
+// Format word bits.
+constexpr std::uint32_t PrelitBit = 0x08;
+constexpr std::uint32_t NormalsBit = 0x10;
+constexpr std::uint32_t SetCountShift = 16;
+}  // namespace GeometryLayout
+
+// Skin plug-in body: bone count, used-bone count, maximum weights (u8 each),
+// padding, the used-bone indices, then per vertex four u8 bone indices and
+// four f32 weights, then the inverse bone matrices.
+namespace SkinLayout {
+constexpr std::uint32_t BoneCount = 0;
+constexpr std::uint32_t UsedBoneCount = 1;
+constexpr std::uint32_t HeadSize = 4;
+constexpr std::uint32_t VertexBytes = 20;  // four indices, four weights
+constexpr std::uint32_t IndicesPerVertex = 4;
+constexpr std::uint32_t MatrixSize = 64;   // 16 f32
+constexpr std::uint32_t LateTailSize = 12; // after the matrices under 0x1803FFFF
+}  // namespace SkinLayout
+
+// Bin mesh plug-in body: mode, split count, total index count; each split:
+// index count, material index, then its u32 vertex indices.
+namespace BinMeshLayout {
+constexpr std::uint32_t HeadSize = 12;
+constexpr std::uint32_t SplitHeadSize = 8;
+constexpr std::uint32_t IndexSize = 4;
+constexpr std::uint32_t ListMode = 0;
+}  // namespace BinMeshLayout
+
+// Extra vertex colour body: one u32 not examined, then R, G, B, A per vertex.
+namespace ExtraColourLayout {
+constexpr std::uint32_t LeadSize = 4;
+}
+
+// Atomic: header, struct header, frame index, geometry index, flags, unused.
+// atomicTable points at the struct header: frame index at +12, geometry at +16.
+namespace AtomicLayout {
+constexpr std::uint32_t StructHeader = 12;
+constexpr std::uint32_t FrameIndex = 24;
+constexpr std::uint32_t GeometryIndex = 28;
+constexpr std::uint32_t Size = 40;
+constexpr std::uint32_t StructFrameIndex = FrameIndex - StructHeader;
+constexpr std::uint32_t StructGeometryIndex = GeometryIndex - StructHeader;
+}  // namespace AtomicLayout
+
+// Material list: header, struct header, material count, one word per material.
+namespace MaterialListLayout {
+constexpr std::uint32_t MaterialCount = 24;
+constexpr std::uint32_t MaterialWords = 28;
+constexpr std::uint32_t WordSize = 4;
+}  // namespace MaterialListLayout
+
+// Material: header, struct header, 28-byte struct (flags, RGBA, unused word,
+// texture count, ambient, specular, diffuse); the textures follow.
+namespace MaterialLayout {
+constexpr std::uint32_t Colour = 28;
+constexpr std::uint32_t TextureCount = 36;
+constexpr std::uint32_t Ambient = 40;
+constexpr std::uint32_t Specular = 44;
+constexpr std::uint32_t Diffuse = 48;
+constexpr std::uint32_t Textures = 52;
+constexpr std::uint32_t MinSize = Textures;
+}  // namespace MaterialLayout
+
+// Texture: header, struct header, filtering byte, addressing byte, two unused
+// bytes, the name's string chunk, the mask's string chunk, an extension.
+namespace TextureLayout {
+constexpr std::uint32_t Filter = 24;
+constexpr std::uint32_t Addressing = 25;
+constexpr std::uint32_t NameHeader = 28;
+constexpr std::uint32_t NameSize = NameHeader + 4;
+constexpr std::uint32_t Name = 40;
+constexpr std::uint32_t MinSize = Name + kChunkHeaderSize;
+}  // namespace TextureLayout
+
+// 56 bytes on disk: right, up, at, position (3 f32 each, the four rows of the
+// host's Matrix3), parent (u32; not below the frame count: no parent), link
+// (i32; the file's matrix flags, overwritten by the readers: -1 no object,
+// -2 light, 0.. geometry index).
+struct FrameRecord {
+    float right[3];
+    float up[3];
+    float at[3];
+    float position[3];
+    std::uint32_t parent;
+    std::int32_t link;
+};
+static_assert(sizeof(FrameRecord) == 56);
+constexpr std::uint32_t kFrameRecordSize = 56;
+constexpr std::uint32_t kFrameParentOffset = 48;
+constexpr std::uint32_t kFrameLinkOffset = 52;
+constexpr std::int32_t kLinkNone = -1;
+constexpr std::int32_t kLinkLight = -2;
+
+inline FrameRecord decodeFrameRecord(const std::uint8_t* p)
+{
+    FrameRecord r{};
+    float* rows[4] = {r.right, r.up, r.at, r.position};
+    for (int row = 0; row < 4; ++row)
+        for (int c = 0; c < 3; ++c) rows[row][c] = loadF32(p + 12 * row + 4 * c);
+    r.parent = loadU32(p + kFrameParentOffset);
+    r.link = loadI32(p + kFrameLinkOffset);
+    return r;
+}
+
+// 12 bytes on disk: HAnim ID, index in the hierarchy, flags word (i32 each).
+struct HAnimNode {
+    std::int32_t boneId;
+    std::int32_t boneIndex;
+    std::int32_t boneType;
+};
+static_assert(sizeof(HAnimNode) == 12);
+constexpr std::uint32_t kHAnimNodeSize = 12;
+
+inline HAnimNode decodeHAnimNode(const std::uint8_t* p) { return HAnimNode{loadI32(p), loadI32(p + 4), loadI32(p + 8)}; }
+
+// 32 bytes on disk: time (f32 seconds), uv (6 f32), previous key index (i32).
+struct UvKeyFrame {
+    float time;
+    float uv[6];
+    std::int32_t previous;
+};
+static_assert(sizeof(UvKeyFrame) == 32);
+constexpr std::uint32_t kUvKeyFrameSize = 32;
+
+inline UvKeyFrame decodeUvKeyFrame(const std::uint8_t* p)
+{
+    UvKeyFrame k{};
+    k.time = loadF32(p);
+    for (int i = 0; i < 6; ++i) k.uv[i] = loadF32(p + 4 + 4 * i);
+    k.previous = loadI32(p + 28);
+    return k;
+}
