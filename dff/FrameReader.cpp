@@ -14,14 +14,13 @@ void Orvik::readFrameList()
                                    hexOffset(h.type) + " with stamp " + hexOffset(h.stamp) + " stands in its place");
         return;
     }
-    const std::uint32_t s = cursor;
-    ChunkView list = viewFrom(s, "the frame list");
+    ChunkView list = viewFrom(offsetOf(hp), "the frame list");
     const std::uint32_t count = list.u32(FrameListLayout::FrameCount);
     // The records must all be in the buffer before the tables are sized from the count.
     if (!list.needCount(FrameListLayout::Records, count, kFrameRecordSize, "frames")) return;
-    frameListStruct = hp + kChunkHeaderSize;
-    frameRecords = buffer.get() + s + FrameListLayout::Records;
-    cursor = static_cast<std::uint32_t>(s + FrameListLayout::Records + std::uint64_t{kFrameRecordSize} * count);
+    frameListStruct = hp + FrameListLayout::StructHeader;
+    frameRecords = buffer.get() + list.begin() + FrameListLayout::Records;
+    cursor = static_cast<std::uint32_t>(list.begin() + FrameListLayout::Records + std::uint64_t{kFrameRecordSize} * count);
 
     frameNodeTable.assign(count, FrameNodeSlot{});
     frameNames.assign(count, std::string());
@@ -36,7 +35,7 @@ void Orvik::readFrameExtension(std::uint32_t frameIndex)
     ReportProgress();
     ChunkHeader e{};
     if (readHeader(e) == nullptr) return;
-    const std::uint32_t end = bodyEnd(e, "the extension of a frame");
+    const std::uint32_t end = bodyEnd(e, "the extension of frame", frameIndex);
     if (readFailed) return;
 
     bool named = false;

@@ -117,7 +117,7 @@ void Orvik::readGeometryExtension(Mesh* mesh, const std::uint8_t* geometryStruct
     ReportProgress();
     ChunkHeader e{};
     if (readHeader(e) == nullptr) return;
-    const std::uint32_t end = bodyEnd(e, "the extension of a geometry");
+    const std::uint32_t end = bodyEnd(e, "the extension of geometry", geometryIndex);
     if (readFailed) return;
     ChunkView counts = viewFrom(offsetOf(geometryStruct), "the geometry struct");
     const std::uint32_t format = counts.u32(GeometryLayout::StructFormat);

@@ -47,10 +47,11 @@ constexpr std::uint32_t NameSize = 32;
 constexpr std::uint32_t Keys = 100;
 }  // namespace AnimationLayout
 
-// Frame list, from its struct header: struct header, frame count, records.
+// Frame list: header, struct header, frame count, the frame records.
 namespace FrameListLayout {
-constexpr std::uint32_t FrameCount = 12;
-constexpr std::uint32_t Records = 16;
+constexpr std::uint32_t StructHeader = 12;
+constexpr std::uint32_t FrameCount = 24;
+constexpr std::uint32_t Records = 28;
 }  // namespace FrameListLayout
 
 // HAnim plug-in body: version, bone ID, node count; with nodes, flags and key

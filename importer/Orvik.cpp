@@ -9,6 +9,7 @@
 
 namespace {
 constexpr const char* kProgressTitle = "Importing DFF";
+constexpr const char* kLogTitle = "DFF import";
 }
 
 Orvik::Orvik() = default;
@@ -206,10 +207,6 @@ void Orvik::noteMend(std::string text)
 }
 
 namespace {
-// TEMPORARY until the host's log lands.
-constexpr DWORD SYSLOG_WARN = 2;
-constexpr DWORD SYSLOG_INFO = 4;
-
 std::string clumpsImported(std::uint32_t built, std::uint32_t met)
 {
     if (met == 0) return "no clump imported";
@@ -250,8 +247,9 @@ void Orvik::logImportEnd()
 
 void Orvik::writeLog(DWORD type, const std::string& text)
 {
-    // Until the host's log is there, entries are kept for the tests.
-    loggedEntries.emplace_back(type, text);
+    LogSys* log = coreInterface != nullptr ? coreInterface->Log() : nullptr;
+    // The text is data: it goes in as an argument, never as the format.
+    if (log != nullptr) log->LogEntry(type, FALSE, kLogTitle, "%s", text.c_str());
 }
 
 const std::uint8_t* Orvik::readHeader(ChunkHeader& header)
@@ -264,12 +262,13 @@ const std::uint8_t* Orvik::readHeader(ChunkHeader& header)
     return p;
 }
 
-std::uint32_t Orvik::bodyEnd(const ChunkHeader& header, const char* what)
+std::uint32_t Orvik::bodyEnd(const ChunkHeader& header, const char* what, std::uint32_t number)
 {
     if (readFailed) return 0;
     const std::uint64_t left = bytesInBuffer() - std::min<std::uint64_t>(cursor, bytesInBuffer());
     if (header.size > left) {
-        const std::string name = what != nullptr ? std::string(what) : "chunk " + hexOffset(header.type);
+        std::string name = what != nullptr ? std::string(what) : "chunk " + hexOffset(header.type);
+        if (number != ChunkView::kNoNumber) name += " " + std::to_string(number);
         fail(cursor - kChunkHeaderSize, name + " at " + hexOffset(cursor - kChunkHeaderSize) +
                                             " declares " + groupedNumber(header.size) + " bytes, " +
                                             groupedNumber(left) + " are left");
@@ -280,7 +279,7 @@ std::uint32_t Orvik::bodyEnd(const ChunkHeader& header, const char* what)
 
 bool Orvik::skipChunk(const ChunkHeader& header)
 {
-    const std::uint32_t end = bodyEnd(header, nullptr);
+    const std::uint32_t end = bodyEnd(header, nullptr, ChunkView::kNoNumber);
     if (readFailed) return false;
     cursor = end;
     return true;

@@ -106,7 +106,6 @@ public:
     // Writes what the import mended and why it ended early to the host's log.
     void logImportEnd();
     void writeLog(DWORD type, const std::string& text);
-    std::vector<std::pair<DWORD, std::string>> loggedEntries;
     std::uint32_t offsetOf(const std::uint8_t* p) const { return static_cast<std::uint32_t>(p - buffer.get()); }
     // Takes the header at the cursor and advances by 12; null (and failed)
     // when fewer than 12 bytes are left.
@@ -119,7 +118,7 @@ public:
     // For the chunk whose header was just read: the end of its body, which
     // must lie in the buffer (otherwise the import fails and 0 is given).
     // what names the chunk in the message; null names it by its type.
-    std::uint32_t bodyEnd(const ChunkHeader& header, const char* what);
+    std::uint32_t bodyEnd(const ChunkHeader& header, const char* what, std::uint32_t number);
     // Walks the sub-chunks of an extension body from the cursor to end: for
     // each, visit(header, body) with the cursor on the body and the body
     // bounded by the sub-chunk's size and the extension's end; the walk goes

@@ -54,7 +54,7 @@ void Orvik::readMaterialExtension(Mtl* material)
     ChunkHeader h{};
     if (readHeader(h) == nullptr) return;
     if (h.type != ChunkType::Extension || !isAcceptedStamp(h.stamp)) return;
-    const std::uint32_t end = bodyEnd(h, "the extension of a material");
+    const std::uint32_t end = bodyEnd(h, "the extension of a material", ChunkView::kNoNumber);
     if (readFailed) return;
     IParamBlock2* pb = material != nullptr ? material->GetParamBlock(0) : nullptr;
 

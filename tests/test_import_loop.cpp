@@ -225,7 +225,8 @@ struct EndCase {
 std::vector<std::string> logLines(const Scene& scene)
 {
     std::vector<std::string> lines;
-    for (const auto& entry : dumpJson(scene)["log"])
+    const nlohmann::json dump = dumpJson(scene);
+    for (const auto& entry : dump["log"])
         lines.push_back(entry["type"].get<std::string>() + ": " + entry["text"].get<std::string>());
     return lines;
 }
@@ -243,13 +244,54 @@ dffw::Clump quadClump()
 TEST(ImportLoop, WhyTheImportEndedIsLogged)
 {
     const auto quad = dffw::write(quadClump());
-    std::vector<EndCase> cases;
-    cases.push_back({"a clean file", quad, {}});
-    cases.push_back({"zero padding after the model", concat(quad, std::vector<std::uint8_t>(2048 - quad.size(), 0)), {}});
-    cases.push_back({"an empty file", {}, {"warning: the import ended at 0x0: a chunk header at 0x0 needs 12 bytes, 0 are left; no clump imported"}});
-    cases.push_back({"a file cut short", std::vector<std::uint8_t>(quad.begin(), quad.begin() + 200),
-                     {"warning: the import ended at 0x0: the clump declares PLACEHOLDER"}});
-    for (const EndCase& c : cases) {
-        EXPECT_EQ(logLines(importBytes(c.bytes)), c.log) << c.what;
-    }
+    dffw::Clump manyVertices = quadClump();
+    manyVertices.geometries[0].vertexCountOverride = 4000;
+    dffw::Clump manyFrames = quadClump();
+    manyFrames.frameCountOverride = 1000000;
+    dffw::Clump noFrameList = quadClump();
+    noFrameList.frameListHead.type = 0x0D;
+    dffw::Clump longExtension = quadClump();
+    longExtension.geometries[0].extension.head.size = 0x10000;
+    dffw::Clump missingVertex = quadClump();
+    missingVertex.geometries[0].triangles[1] = dffw::Triangle::corners(0, 2, 9);
+    dffw::File twoClumps;
+    twoClumps.units.push_back(quadClump());
+    twoClumps.units.push_back(manyVertices);
+    dffw::File trailing;
+    trailing.units.push_back(quadClump());
+    trailing.units.push_back(dffw::rawChunk(0x253F2F3, std::vector<std::uint8_t>(40, 1)));
+    dffw::File notAClump;
+    notAClump.units.push_back(dffw::rawChunk(0x253F2F3, std::vector<std::uint8_t>(40, 1)));
+
+    const std::vector<EndCase> cases = {
+        {"a clean file", quad, {}},
+        {"zero padding after the model", concat(quad, std::vector<std::uint8_t>(2048 - quad.size(), 0)), {}},
+        {"an empty file", {}, {"warning: the import ended at 0x0: a chunk header at 0x0 needs 12 bytes, 0 are left; no clump imported"}},
+        {"a file cut short", std::vector<std::uint8_t>(quad.begin(), quad.begin() + 200),
+         {"warning: the import ended at 0x0: the clump declares 544 bytes, 188 are left; 0 of 1 clumps imported"}},
+        {"a vertex count past the file", dffw::write(manyVertices),
+         {"warning: the import ended at 0xD8: geometry 0 at 0xB0 needs 32,000 bytes for its texture coordinates, "
+          "340 are left; 0 of 1 clumps imported"}},
+        {"a frame count past the file", dffw::write(manyFrames),
+         {"warning: the import ended at 0x40: the frame list at 0x24 declares 1,000,000 frames, 492 bytes are left; "
+          "0 of 1 clumps imported"}},
+        {"no frame list", dffw::write(noFrameList),
+         {"warning: the import ended at 0x24: clump 0 has no frame list: chunk 0xD with stamp 0x1803FFFF stands in "
+          "its place; 0 of 1 clumps imported"}},
+        {"an extension past the file", dffw::write(longExtension),
+         {"warning: the import ended at 0x1E0: the extension of geometry 0 at 0x1E0 declares 65,536 bytes, 64 are "
+          "left; 0 of 1 clumps imported"}},
+        {"a face naming a missing vertex", dffw::write(missingVertex),
+         {"info: geometry 0: 1 face naming a missing vertex left out"}},
+        {"the second clump damaged", dffw::write(twoClumps),
+         {"warning: the import ended at 0x304: geometry 0 at 0x2DC needs 32,000 bytes for its texture coordinates, "
+          "340 are left; 1 of 2 clumps imported"}},
+        {"a chunk after the model", dffw::write(trailing),
+         {"info: the rest of the file from 0x22C is not read: chunk 0x253F2F3 with stamp 0x1803FFFF is no clump and "
+          "no UV animation dictionary"}},
+        {"no clump", dffw::write(notAClump),
+         {"warning: the import ended at 0x0: chunk 0x253F2F3 with stamp 0x1803FFFF is no clump and no UV animation "
+          "dictionary; no clump imported"}},
+    };
+    for (const EndCase& c : cases) EXPECT_EQ(logLines(importBytes(c.bytes)), c.log) << c.what;
 }
