@@ -95,7 +95,7 @@ void Orvik::readLight()
         frameNodeTable[frame].lightData = light.bytes(LightLayout::Data, LightLayout::Size - LightLayout::Data, nullptr);
         setFrameLink(frame, kLinkLight);
     } else {
-        noteMend("a light on frame " + std::to_string(frame) + " of " + std::to_string(frameCount()) + " left out");
+        ++mends.lightsLeftOut;
     }
     skipTrailingExtension();
 }

@@ -86,7 +86,6 @@ void Orvik::readGeometry(std::uint32_t geometryIndex)
     TriObject* object = createGeometryMesh(geometryIndex, vertexCount, triangleCount);
     Mesh* mesh = object != nullptr ? &object->GetMesh() : nullptr;
     cursor = static_cast<std::uint32_t>(g + at);
-    facesLeftOut = 0;
     if (mesh) {
         if (prelit) applyPrelitColours(*mesh, colours);
         if (setCount > 0) applyTextureCoordinates(*mesh, coordinates, setCount);
@@ -106,9 +105,6 @@ void Orvik::readGeometry(std::uint32_t geometryIndex)
     }
     if (hasNormals) applyVertexNormals(*mesh, normals);
     if (skinTable.count(geometryIndex) != 0) recordSourceVertices(geometryIndex, *mesh);
-    if (facesLeftOut != 0)
-        noteMend("geometry " + std::to_string(geometryIndex) + ": " + groupedNumber(facesLeftOut) +
-                 (facesLeftOut == 1 ? " face" : " faces") + " naming a missing vertex left out");
     finishMesh(*mesh);
 }
 
@@ -161,8 +157,7 @@ void Orvik::readSkin(std::uint32_t geometryIndex, const std::uint8_t* geometrySt
     // matrix, so only the per-vertex part is held to the counts.
     const std::uint64_t perVertexEnd = HeadSize + std::uint64_t{usedBoneCount} + VertexBytes * std::uint64_t{vertexCount};
     if (!body.holds(0, perVertexEnd)) {
-        noteMend("the skin of geometry " + std::to_string(geometryIndex) + " left out: its " +
-                 groupedNumber(body.size()) + " bytes cannot hold " + groupedNumber(vertexCount) + " vertices");
+        ++mends.skinsLeftOut;
         return;
     }
     SkinRecord record;
@@ -194,9 +189,7 @@ void Orvik::readAtomic(std::uint32_t atomicIndex)
         atomicTable[atomicIndex] = buffer.get() + a + AtomicLayout::StructHeader;
         setFrameLink(frame, static_cast<std::int32_t>(geometry));
     } else {
-        noteMend("atomic " + std::to_string(atomicIndex) + " left out: it names frame " + std::to_string(frame) +
-                 " of " + std::to_string(frameCount()) + " and geometry " + std::to_string(geometry) + " of " +
-                 std::to_string(geometryCount()));
+        ++mends.atomicsLeftOut;
     }
     skipTrailingExtension();
 }

@@ -31,6 +31,21 @@ constexpr std::uint32_t Colour = 16;
 constexpr std::uint32_t Cone = 28;
 }  // namespace LightLayout
 
+// What the build takes of a light's data (at lightData).
+struct LightValues {
+    float radius;
+    float colour[3];
+    float minusCosCone;
+};
+
+inline LightValues decodeLight(const std::uint8_t* lightData)
+{
+    using namespace LightLayout;
+    return LightValues{loadF32(lightData + Radius),
+                       {loadF32(lightData + Colour), loadF32(lightData + Colour + 4), loadF32(lightData + Colour + 8)},
+                       loadF32(lightData + Cone)};
+}
+
 // UV animation dictionary, from its struct header: struct header, animation
 // count, then the animation chunks.
 namespace DictionaryLayout {

@@ -71,8 +71,7 @@ int Orvik::DoImport(const MCHAR* name, ImpInterface* ii, Interface* i, BOOL supp
     stopAtTopLevel = false;
     clumpsMet = 0;
     clumpsBuilt = 0;
-    mends.clear();
-    mendsNotListed = 0;
+    mends = Mends{};
     hAnimNodes = nullptr;
     hAnimNodeCount = 0;
     importInterface = ii;
@@ -196,16 +195,6 @@ void Orvik::noteStop(std::uint64_t offset, std::string reason)
     stop = ReadFailure{true, static_cast<std::uint32_t>(std::min(offset, bytesInBuffer())), std::move(reason)};
 }
 
-void Orvik::noteMend(std::string text)
-{
-    // A damaged file can call for a mend per record: past this many, only their number is logged.
-    constexpr std::size_t kMendsListed = 100;
-    if (mends.size() < kMendsListed)
-        mends.push_back(std::move(text));
-    else
-        ++mendsNotListed;
-}
-
 namespace {
 std::string clumpsImported(std::uint32_t built, std::uint32_t met)
 {
@@ -223,8 +212,20 @@ bool allZero(const std::uint8_t* bytes, std::uint64_t length)
 
 void Orvik::logImportEnd()
 {
-    for (const std::string& mend : mends) writeLog(SYSLOG_INFO, mend);
-    if (mendsNotListed != 0) writeLog(SYSLOG_INFO, groupedNumber(mendsNotListed) + " more mends like these");
+    // One entry per kind of mend, its count first.
+    auto mended = [this](std::uint64_t count, const char* one, const char* many) {
+        if (count != 0) writeLog(SYSLOG_INFO, groupedNumber(count) + " " + (count == 1 ? one : many));
+    };
+    mended(mends.facesLeftOut, "face naming a vertex the mesh lacks left out",
+           "faces naming a vertex the mesh lacks left out");
+    mended(mends.atomicsLeftOut, "atomic naming a frame or geometry its clump lacks left out",
+           "atomics naming a frame or geometry their clump lacks left out");
+    mended(mends.lightsLeftOut, "light on a frame its clump lacks left out",
+           "lights on a frame their clump lacks left out");
+    mended(mends.skinsLeftOut, "skin whose chunk cannot hold its vertices left out",
+           "skins whose chunks cannot hold their vertices left out");
+    mended(mends.extraColoursLeftOut, "set of extra vertex colours too short for its vertices left out",
+           "sets of extra vertex colours too short for their vertices left out");
 
     const ReadFailure* end = nullptr;
     if (readFailed)

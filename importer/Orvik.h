@@ -100,10 +100,8 @@ public:
     // Records why the import stops at a chunk that is no damage (an
     // unexpected chunk); the first one stays.
     void noteStop(std::uint64_t offset, std::string reason);
-    // Records a mend applied to the file (something left out so that the rest
-    // could be imported), logged after the import.
-    void noteMend(std::string text);
-    // Writes what the import mended and why it ended early to the host's log.
+    // Writes what the import mended (one entry per kind) and why it ended
+    // early to the host's system log.
     void logImportEnd();
     void writeLog(DWORD type, const std::string& text);
     std::uint32_t offsetOf(const std::uint8_t* p) const { return static_cast<std::uint32_t>(p - buffer.get()); }
@@ -165,17 +163,25 @@ public:
     ReadFailure failure;                  // why the reading ended early
     bool& readFailed = failure.failed;    // a read would have left its bounds
     bool binMeshFacesBuilt = false;    // the current geometry's faces came from its bin mesh
-    std::uint64_t facesLeftOut = 0;    // the current geometry's faces naming a missing vertex
 
     // What is logged after the import: the clumps met and built, a clump
-    // that runs past the file, a stop at an unexpected chunk, the mends.
+    // that runs past the file, a stop at an unexpected chunk.
     std::uint32_t clumpsMet = 0;
     std::uint32_t clumpsBuilt = 0;
     ReadFailure shortClump;
     ReadFailure stop;
     bool stopAtTopLevel = false;
-    std::vector<std::string> mends;
-    std::uint64_t mendsNotListed = 0;
+
+    // What the import mended (left out so that the rest could be imported),
+    // counted for the log.
+    struct Mends {
+        std::uint64_t facesLeftOut = 0;         // faces naming a vertex the mesh lacks
+        std::uint32_t atomicsLeftOut = 0;       // atomics naming a frame or geometry the clump lacks
+        std::uint32_t lightsLeftOut = 0;        // lights on a frame the clump lacks
+        std::uint32_t skinsLeftOut = 0;         // skins whose chunk cannot hold their vertices
+        std::uint32_t extraColoursLeftOut = 0;  // extra vertex colours that cannot cover the vertices
+    };
+    Mends mends;
 
     // What one import's Skins and UV animations may still take, so that data
     // many atomics or materials share cannot make the host hold more than the

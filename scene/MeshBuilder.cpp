@@ -275,7 +275,7 @@ void Orvik::buildTriangleFaces(Mesh& mesh, const std::uint8_t* triangles, std::u
         const std::uint32_t b = loadU16(record);
         const std::uint32_t c = loadU16(record + 6);
         if (a >= vertexCount || b >= vertexCount || c >= vertexCount) {
-            ++facesLeftOut;
+            ++mends.facesLeftOut;
             continue;
         }
         initFace(mesh.faces[made], a, b, c, loadU16(record + 4));
@@ -315,7 +315,7 @@ void Orvik::buildBinMeshFaces(Mesh& mesh, ChunkView body, std::uint32_t format)
                 [&](std::uint32_t a, std::uint32_t b, std::uint32_t c, MtlID material, bool) {
                     if (made >= capacity) return;
                     if (a >= vertexCount || b >= vertexCount || c >= vertexCount) {
-                        ++facesLeftOut;
+                        ++mends.facesLeftOut;
                         return;
                     }
                     initFace(mesh.faces[made], a, b, c, material);
@@ -366,8 +366,7 @@ void Orvik::applyExtraVertexColours(Mesh& mesh, ChunkView body)
     const auto vertexCount = static_cast<std::uint32_t>(mesh.numVerts);
     // A chunk that cannot hold a colour for every vertex is left out.
     if (body.size() < kExtraColourLeadSize || !countFits(vertexCount, kColourSize, body.left(kExtraColourLeadSize))) {
-        noteMend("extra vertex colours left out: " + groupedNumber(body.size()) + " bytes cannot hold " +
-                 groupedNumber(vertexCount) + " vertices");
+        ++mends.extraColoursLeftOut;
         return;
     }
     const std::uint8_t* colours = body.bytes(kExtraColourLeadSize, std::uint64_t{kColourSize} * vertexCount, nullptr);

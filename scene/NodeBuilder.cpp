@@ -13,11 +13,11 @@ GenLight* createOmniLight(Interface& ip, const std::uint8_t* lightData)
 {
     auto* light = static_cast<GenLight*>(ip.CreateInstance(LIGHT_CLASS_ID, Class_ID(OMNI_LIGHT_CLASS_ID, 0)));
     if (!light) return nullptr;
-    light->SetAtten(0, 0, loadF32(lightData + LightLayout::Radius));
-    Point3 rgb(loadF32(lightData + LightLayout::Colour) * 255.0f, loadF32(lightData + LightLayout::Colour + 4) * 255.0f,
-               loadF32(lightData + LightLayout::Colour + 8) * 255.0f);
+    const LightValues values = decodeLight(lightData);
+    light->SetAtten(0, 0, values.radius);
+    Point3 rgb(values.colour[0] * 255.0f, values.colour[1] * 255.0f, values.colour[2] * 255.0f);
     light->SetRGBColor(0, rgb);
-    light->SetFallsize(0, loadF32(lightData + LightLayout::Cone));
+    light->SetFallsize(0, values.minusCosCone);
     light->Enable(1);
     light->SetConeDisplay(0, 1);
     return light;

@@ -282,7 +282,7 @@ TEST(ImportLoop, WhyTheImportEndedIsLogged)
          {"warning: the import ended at 0x1E0: the extension of geometry 0 at 0x1E0 declares 65,536 bytes, 64 are "
           "left; 0 of 1 clumps imported"}},
         {"a face naming a missing vertex", dffw::write(missingVertex),
-         {"info: geometry 0: 1 face naming a missing vertex left out"}},
+         {"info: 1 face naming a vertex the mesh lacks left out"}},
         {"the second clump damaged", dffw::write(twoClumps),
          {"warning: the import ended at 0x304: geometry 0 at 0x2DC needs 32,000 bytes for its texture coordinates, "
           "340 are left; 1 of 2 clumps imported"}},
