@@ -62,8 +62,27 @@ struct Result {
     std::vector<std::string> missingTextures;
     std::vector<std::string> outputs;
     double importSeconds = 0;
-    double exportSeconds = 0;
+    double exportSeconds = 0;    // the glTF document and buffers, textures apart
+    double texturesSeconds = 0;  // finding, decoding and PNG-encoding the textures' images
     double writeSeconds = 0;
+};
+
+// Counts the time the export spends getting images (dictionary decoding and
+// PNG encoding among it).
+class TimedImages : public ImageSource {
+public:
+    explicit TimedImages(ImageSource& source) : inner(source) {}
+    TextureImage imageFor(const BitmapTex& texture) override
+    {
+        const auto t0 = std::chrono::steady_clock::now();
+        TextureImage image = inner.imageFor(texture);
+        seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        return image;
+    }
+    double seconds = 0;
+
+private:
+    ImageSource& inner;
 };
 
 std::string lower(std::string s)
@@ -310,7 +329,7 @@ std::string Converter::convertOne(std::size_t index)
     j["warnings"] = r.warnings;
     j["missingTextures"] = r.missingTextures;
     j["outputs"] = r.outputs;
-    j["time"] = {r.importSeconds, r.exportSeconds, r.writeSeconds};
+    j["time"] = {r.importSeconds, r.exportSeconds, r.texturesSeconds, r.writeSeconds};
     return j.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
@@ -390,7 +409,8 @@ Result Converter::convertModel(const Model& m)
     t0 = Clock::now();
     std::vector<OutputFile> files;
     GltfExportReport report;
-    FileImageSource images(imageFolders(knownAs, {}));
+    FileImageSource found(imageFolders(knownAs, {}));
+    TimedImages images(found);
     if (!exportGltf(scene, targets[0], "", images, report, files, why)) {
         r.reason = why;
         resetScene();
@@ -402,7 +422,8 @@ Result Converter::convertModel(const Model& m)
                              os << "\n";
                          }});
     }
-    r.exportSeconds = secondsSince(t0);
+    r.texturesSeconds = images.seconds;
+    r.exportSeconds = secondsSince(t0) - images.seconds;
     t0 = Clock::now();
     if (!commitOutputs(files, why)) {
         r.reason = why;
@@ -469,10 +490,11 @@ void Converter::finished(std::size_t index, bool answered, const std::string& an
             r.missingTextures = j.value("missingTextures", std::vector<std::string>{});
             r.outputs = j.value("outputs", std::vector<std::string>{});
             const auto& t = j["time"];
-            if (t.is_array() && t.size() == 3) {
+            if (t.is_array() && t.size() == 4) {
                 r.importSeconds = t[0].get<double>();
                 r.exportSeconds = t[1].get<double>();
-                r.writeSeconds = t[2].get<double>();
+                r.texturesSeconds = t[2].get<double>();
+                r.writeSeconds = t[3].get<double>();
             }
         }
     }
@@ -494,7 +516,7 @@ Json Converter::reportJson(double seconds, unsigned workers) const
     j["workers"] = workers;
     j["seconds"] = seconds;
     std::size_t converted = 0, withWarnings = 0, missing = 0;
-    double importS = 0, exportS = 0, writeS = 0;
+    double importS = 0, exportS = 0, texturesS = 0, writeS = 0;
     Json list = Json::array();
     for (std::size_t i = 0; i < models.size(); ++i) {
         const Result& r = results[i];
@@ -503,6 +525,7 @@ Json Converter::reportJson(double seconds, unsigned workers) const
         missing += r.missingTextures.size();
         importS += r.importSeconds;
         exportS += r.exportSeconds;
+        texturesS += r.texturesSeconds;
         writeS += r.writeSeconds;
         Json m;
         m["input"] = latin1ToUtf8(models[i].shown);
@@ -513,7 +536,10 @@ Json Converter::reportJson(double seconds, unsigned workers) const
         m["outputs"] = outputs;
         m["warnings"] = r.warnings;
         m["missingTextures"] = r.missingTextures;
-        m["seconds"] = {{"import", r.importSeconds}, {"export", r.exportSeconds}, {"write", r.writeSeconds}};
+        m["seconds"] = {{"import", r.importSeconds},
+                        {"export", r.exportSeconds},
+                        {"textures", r.texturesSeconds},
+                        {"write", r.writeSeconds}};
         list.push_back(std::move(m));
     }
     j["models"] = models.size();
@@ -521,7 +547,7 @@ Json Converter::reportJson(double seconds, unsigned workers) const
     j["withWarnings"] = withWarnings;
     j["failed"] = models.size() - converted;
     j["texturesMissing"] = missing;
-    j["workerSeconds"] = {{"import", importS}, {"export", exportS}, {"write", writeS}};
+    j["workerSeconds"] = {{"import", importS}, {"export", exportS}, {"textures", texturesS}, {"write", writeS}};
     j["results"] = std::move(list);
     return j;
 }
@@ -540,7 +566,8 @@ void Converter::printTable(double seconds, unsigned workers)
     out << std::fixed << std::setprecision(2) << models.size() << " models in " << seconds << " s ("
         << (seconds > 0 ? double(models.size()) / seconds : 0.0) << " models/s) with " << workers
         << (workers == 1 ? " worker" : " workers") << "; worker time: import " << ws["import"].get<double>()
-        << " s, export " << ws["export"].get<double>() << " s, writing " << ws["write"].get<double>() << " s\n";
+        << " s, export " << ws["export"].get<double>() << " s, textures " << ws["textures"].get<double>()
+        << " s, writing " << ws["write"].get<double>() << " s\n";
     out.flush();
 }
 

@@ -10,20 +10,23 @@
 # where the workers' time went (import, export with texture decoding and PNG
 # writing, writing the files) from the batch's report. On a machine shared
 # with other work the CPU times are the figures to compare.
-# Environment: ORVIK_BENCH_BUILD_DIR (default build-bench), ORVIK_SAMPLES
-# (default ../shared/samples), ORVIK_JOBS (build jobs, default 2).
+# It uses `orvik` as setup.sh builds it (the default RelWithDebInfo build),
+# configuring the build folder only when it has not been configured yet.
+# Environment: ORVIK_BUILD_DIR (default build), ORVIK_SAMPLES (default
+# ../shared/samples), ORVIK_JOBS (build jobs, default 2).
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 source scripts/common.sh
 
 runs="${1:-3}"
-dir="${ORVIK_BENCH_BUILD_DIR:-build-bench}"
+dir="${ORVIK_BUILD_DIR:-build}"
 samples="${ORVIK_SAMPLES:-$(pwd)/../shared/samples}"
 orvik_install_packages
 orvik_configure_args
-orvik_log "configuring $dir (Release)"
-cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release -DORVIK_BUILD_BENCHMARKS=ON -DORVIK_BUILD_ALL_VARIANTS=OFF \
-  -DORVIK_BUILD_TESTS=OFF "${ORVIK_CONFIGURE_ARGS[@]}" >/dev/null
+if [ ! -f "$dir/CMakeCache.txt" ]; then
+  orvik_log "configuring $dir"
+  cmake -S . -B "$dir" "${ORVIK_CONFIGURE_ARGS[@]}" >/dev/null
+fi
 orvik_log "building orvik"
 cmake --build "$dir" -j "$ORVIK_JOBS" --target orvik >/dev/null
 orvik=$(pwd)/$dir/bin/orvik
@@ -58,7 +61,7 @@ singles() {
 }
 
 split() {
-  grep -A4 '"workerSeconds"' "$1" | tr -d ' ,"' | awk -F: '/import|export|write/ {printf "%s %.2f s  ", $1, $2}'
+  grep -A5 '"workerSeconds"' "$1" | tr -d ' ,"' | awk -F: '/import|export|textures|write/ {printf "%s %.2f s  ", $1, $2}'
 }
 
 declare -A wall cpu
