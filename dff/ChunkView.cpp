@@ -30,8 +30,8 @@ bool ChunkView::needCount(std::uint64_t offset, std::uint64_t count, std::uint32
     if (failure_->failed) return false;
     failure_->failed = true;
     failure_->offset = static_cast<std::uint32_t>(std::uint64_t{begin_} + std::min<std::uint64_t>(offset, size_));
-    failure_->reason = name() + " at " + hexOffset(begin_) + " declares " + groupedNumber(count) + " " + items + ", " +
-                       groupedNumber(left(offset)) + " bytes are left";
+    failure_->reason = joinText(name(), " at ", hexOffset(begin_), " declares ", groupedNumber(count), " ", items, ", ",
+                                groupedNumber(left(offset)), " bytes are left");
     return false;
 }
 
@@ -68,28 +68,32 @@ void ChunkView::fail(std::uint64_t offset, std::uint64_t length, const char* pur
     failure_->failed = true;
     const std::uint64_t at = std::uint64_t{begin_} + std::min<std::uint64_t>(offset, size_);
     failure_->offset = static_cast<std::uint32_t>(at);
-    std::string reason = name() + " at " + hexOffset(begin_) + " needs " + groupedNumber(length) + " bytes";
+    std::string reason = joinText(name(), " at ", hexOffset(begin_), " needs ", groupedNumber(length), " bytes");
     if (purpose != nullptr)
-        reason += std::string(" for ") + purpose;
+        reason += joinText(" for ", purpose);
     else if (offset != 0)
-        reason += " at " + hexOffset(at);
+        reason += joinText(" at ", hexOffset(at));
     const std::uint64_t bytesLeft = offset <= size_ ? size_ - offset : 0;
-    reason += ", " + groupedNumber(bytesLeft) + (bytesLeft == 1 ? " is left" : " are left");
+    reason += joinText(", ", groupedNumber(bytesLeft), bytesLeft == 1 ? " is left" : " are left");
     failure_->reason = std::move(reason);
 }
 
 std::string ChunkView::name() const
 {
     std::string text = what_ != nullptr ? what_ : "a chunk";
-    if (number_ != kNoNumber) text += " " + std::to_string(number_);
+    if (number_ != kNoNumber) text += joinText(" ", std::to_string(number_));
     return text;
 }
 
 std::string groupedNumber(std::uint64_t value)
 {
-    std::string digits = std::to_string(value);
-    for (std::size_t i = digits.size(); i > 3; i -= 3) digits.insert(i - 3, ",");
-    return digits;
+    const std::string digits = std::to_string(value);
+    std::string text;
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i != 0 && (digits.size() - i) % 3 == 0) text += ',';
+        text += digits[i];
+    }
+    return text;
 }
 
 std::string hexOffset(std::uint64_t value)

@@ -95,6 +95,16 @@ private:
     std::uint32_t number_;
 };
 
+// The parts, one after another. Messages are put together with this rather
+// than with chains of operator+, which GCC 12 at -O3 warns about (-Wrestrict).
+template <class... Parts>
+std::string joinText(const Parts&... parts)
+{
+    std::string text;
+    ((text += parts), ...);
+    return text;
+}
+
 // A number with thousands separated by commas: 48000 -> "48,000".
 std::string groupedNumber(std::uint64_t value);
 // "0x1A2B0".

@@ -39,8 +39,8 @@ const std::uint8_t* Orvik::readClump()
     // ends the import, its size is the reason given.
     if (h.size > clump.left(kChunkHeaderSize)) {
         shortClump = ReadFailure{true, h0,
-                                 "the clump declares " + groupedNumber(h.size) + " bytes, " +
-                                     groupedNumber(clump.left(kChunkHeaderSize)) + " are left"};
+                                 joinText("the clump declares ", groupedNumber(h.size), " bytes, ",
+                                          groupedNumber(clump.left(kChunkHeaderSize)), " are left")};
     }
     const std::uint32_t structEnd = isEarlyStamp(h.stamp) ? ClumpLayout::EarlyStructEnd : ClumpLayout::StructEnd;
     // The struct chunk's header and its counts must be there before anything is read.

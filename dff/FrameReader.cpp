@@ -10,8 +10,8 @@ void Orvik::readFrameList()
     if (hp == nullptr) return;
     if (h.type != ChunkType::FrameList || !isAcceptedStamp(h.stamp)) {
         clumpOk = false;
-        noteStop(offsetOf(hp), "clump " + std::to_string(clumpsMet - 1) + " has no frame list: chunk " +
-                                   hexOffset(h.type) + " with stamp " + hexOffset(h.stamp) + " stands in its place");
+        noteStop(offsetOf(hp), joinText("clump ", std::to_string(clumpsMet - 1), " has no frame list: chunk ",
+                                        hexOffset(h.type), " with stamp ", hexOffset(h.stamp), " stands in its place"));
         return;
     }
     ChunkView list = viewFrom(offsetOf(hp), "the frame list");

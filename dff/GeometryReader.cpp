@@ -57,9 +57,9 @@ void Orvik::readGeometry(std::uint32_t geometryIndex)
     // A format claiming more sets is damaged: each set would give the mesh a
     // map channel with one map face per face, far more than the file backs.
     if (setCount > kMaxTextureSets) {
-        fail(g, "geometry " + std::to_string(geometryIndex) + " at " + hexOffset(g) + " declares " +
-                    std::to_string(setCount) + " texture-coordinate sets, at most " +
-                    std::to_string(kMaxTextureSets) + " are possible");
+        fail(g, joinText("geometry ", std::to_string(geometryIndex), " at ", hexOffset(g), " declares ",
+                         std::to_string(setCount), " texture-coordinate sets, at most ", std::to_string(kMaxTextureSets),
+                         " are possible"));
         return;
     }
 

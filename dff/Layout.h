@@ -127,7 +127,11 @@ constexpr std::uint32_t LateTailSize = 12; // after the matrices under 0x1803FFF
 // Bin mesh plug-in body: mode, split count, total index count; each split:
 // index count, material index, then its u32 vertex indices.
 namespace BinMeshLayout {
+constexpr std::uint32_t Mode = 0;
+constexpr std::uint32_t SplitCount = 4;
+constexpr std::uint32_t TotalIndices = 8;
 constexpr std::uint32_t HeadSize = 12;
+constexpr std::uint32_t SplitMaterial = 4;  // from the split's start
 constexpr std::uint32_t SplitHeadSize = 8;
 constexpr std::uint32_t IndexSize = 4;
 constexpr std::uint32_t ListMode = 0;

@@ -108,15 +108,15 @@ int Orvik::DoImport(const MCHAR* name, ImpInterface* ii, Interface* i, BOOL supp
             const ChunkHeader h = viewFrom(at, "a top-level chunk").header(0);
             if (!isAcceptedStamp(h.stamp) || (h.type != ChunkType::Clump && h.type != ChunkType::UvAnimDictionary)) {
                 stopAtTopLevel = true;
-                noteStop(at, "chunk " + hexOffset(h.type) + " with stamp " + hexOffset(h.stamp) +
-                                 " is no clump and no UV animation dictionary");
+                noteStop(at, joinText("chunk ", hexOffset(h.type), " with stamp ", hexOffset(h.stamp),
+                                      " is no clump and no UV animation dictionary"));
                 break;
             }
             // A dictionary that no clump followed leaves nothing to build.
             if (clumpStruct == nullptr || frameListStruct == nullptr) {
                 const ChunkHeader next = viewFrom(cursor, "a top-level chunk").header(0);
-                noteStop(cursor, "no clump follows the UV animation dictionary at " + hexOffset(at) + ": chunk " +
-                                     hexOffset(next.type) + " with stamp " + hexOffset(next.stamp) + " stands there");
+                noteStop(cursor, joinText("no clump follows the UV animation dictionary at ", hexOffset(at), ": chunk ",
+                                          hexOffset(next.type), " with stamp ", hexOffset(next.stamp), " stands there"));
                 break;
             }
             if (skinned)
@@ -199,7 +199,7 @@ namespace {
 std::string clumpsImported(std::uint32_t built, std::uint32_t met)
 {
     if (met == 0) return "no clump imported";
-    return std::to_string(built) + " of " + std::to_string(met) + " clumps imported";
+    return joinText(std::to_string(built), " of ", std::to_string(met), " clumps imported");
 }
 
 bool allZero(const std::uint8_t* bytes, std::uint64_t length)
@@ -214,7 +214,7 @@ void Orvik::logImportEnd()
 {
     // One entry per kind of mend, its count first.
     auto mended = [this](std::uint64_t count, const char* one, const char* many) {
-        if (count != 0) writeLog(SYSLOG_INFO, groupedNumber(count) + " " + (count == 1 ? one : many));
+        if (count != 0) writeLog(SYSLOG_INFO, joinText(groupedNumber(count), " ", count == 1 ? one : many));
     };
     mended(mends.facesLeftOut, "face naming a vertex the mesh lacks left out",
            "faces naming a vertex the mesh lacks left out");
@@ -239,11 +239,11 @@ void Orvik::logImportEnd()
     // intends: padding with zeros is no news, anything else is noted.
     if (end == &stop && stopAtTopLevel && clumpsBuilt > 0) {
         if (allZero(buffer.get() + stop.offset, bytesInBuffer() - stop.offset)) return;
-        writeLog(SYSLOG_INFO, "the rest of the file from " + hexOffset(stop.offset) + " is not read: " + stop.reason);
+        writeLog(SYSLOG_INFO, joinText("the rest of the file from ", hexOffset(stop.offset), " is not read: ", stop.reason));
         return;
     }
-    writeLog(SYSLOG_WARN, "the import ended at " + hexOffset(end->offset) + ": " + end->reason + "; " +
-                              clumpsImported(clumpsBuilt, clumpsMet));
+    writeLog(SYSLOG_WARN, joinText("the import ended at ", hexOffset(end->offset), ": ", end->reason, "; ",
+                                   clumpsImported(clumpsBuilt, clumpsMet)));
 }
 
 void Orvik::writeLog(DWORD type, const std::string& text)
@@ -268,11 +268,10 @@ std::uint32_t Orvik::bodyEnd(const ChunkHeader& header, const char* what, std::u
     if (readFailed) return 0;
     const std::uint64_t left = bytesInBuffer() - std::min<std::uint64_t>(cursor, bytesInBuffer());
     if (header.size > left) {
-        std::string name = what != nullptr ? std::string(what) : "chunk " + hexOffset(header.type);
-        if (number != ChunkView::kNoNumber) name += " " + std::to_string(number);
-        fail(cursor - kChunkHeaderSize, name + " at " + hexOffset(cursor - kChunkHeaderSize) +
-                                            " declares " + groupedNumber(header.size) + " bytes, " +
-                                            groupedNumber(left) + " are left");
+        std::string name = what != nullptr ? std::string(what) : joinText("chunk ", hexOffset(header.type));
+        if (number != ChunkView::kNoNumber) name += joinText(" ", std::to_string(number));
+        fail(cursor - kChunkHeaderSize, joinText(name, " at ", hexOffset(cursor - kChunkHeaderSize), " declares ",
+                                                 groupedNumber(header.size), " bytes, ", groupedNumber(left), " are left"));
         return 0;
     }
     return cursor + header.size;

@@ -25,10 +25,13 @@ constexpr std::uint32_t kUvAnimNameOffset = 16;
 constexpr std::uint32_t kUvAnimNameSize = 32;
 
 // Specular material: level, then the texture name.
+constexpr std::uint32_t kSpecularLevelOffset = 0;
 constexpr std::uint32_t kSpecularNameOffset = 4;
 constexpr std::uint32_t kSpecularNameSize = 24;
 
-// Reflection material: c0, c1, c2, c3, intensity (f32 each).
+// Reflection material: c0, c1, c2 (the colour), c3 (the alpha), intensity (f32 each).
+constexpr std::uint32_t kReflectionColourOffset = 0;
+constexpr std::uint32_t kReflectionAlphaOffset = 12;
 constexpr std::uint32_t kReflectionIntensityOffset = 16;
 
 constexpr float kTicksPerSecond = static_cast<float>(TIME_TICKSPERSEC);
@@ -99,8 +102,8 @@ void Orvik::readMaterialExtension(Mtl* material)
         case ChunkType::SpecularMaterial: {
             if (pb == nullptr) break;
             pb->SetValue(GameMtlParam::HasSpecular, 0, 1, 0);
-            if (body.size() < 4) break;
-            pb->SetValue(GameMtlParam::SpecularLevel, 0, body.f32(0) * 100.0f, 0);
+            if (!body.holds(kSpecularLevelOffset, 4)) break;
+            pb->SetValue(GameMtlParam::SpecularLevel, 0, body.f32(kSpecularLevelOffset) * 100.0f, 0);
             const std::string name = body.textWithin(kSpecularNameOffset, kSpecularNameSize);
             if (name.empty()) break;
             BitmapTex* texture = TextureSetup::newNamedTexture(name);
@@ -110,11 +113,13 @@ void Orvik::readMaterialExtension(Mtl* material)
         case ChunkType::ReflectionMaterial: {
             if (pb == nullptr) break;
             pb->SetValue(GameMtlParam::HasReflection, 0, 1, 0);
-            if (body.holds(0, 12)) {
-                Color colour(body.f32(0), body.f32(4), body.f32(8));
+            if (body.holds(kReflectionColourOffset, 12)) {
+                Color colour(body.f32(kReflectionColourOffset), body.f32(kReflectionColourOffset + 4),
+                             body.f32(kReflectionColourOffset + 8));
                 pb->SetValue(GameMtlParam::ReflectionColour, 0, colour, 0);
             }
-            if (body.holds(12, 4)) pb->SetValue(GameMtlParam::ReflectionAlpha, 0, truncateToInt(body.f32(12) * 255.0f), 0);
+            if (body.holds(kReflectionAlphaOffset, 4))
+                pb->SetValue(GameMtlParam::ReflectionAlpha, 0, truncateToInt(body.f32(kReflectionAlphaOffset) * 255.0f), 0);
             if (body.holds(kReflectionIntensityOffset, 4))
                 pb->SetValue(GameMtlParam::ReflectionIntensity, 0, body.f32(kReflectionIntensityOffset), 0);
             break;

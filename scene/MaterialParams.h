@@ -32,17 +32,6 @@ constexpr ParamID HasReflection = 20;     // int
 constexpr ParamID HasSpecular = 21;       // int
 }  // namespace GameMtlParam
 
-namespace MaterialText {
-// The text of a fixed or chunk-sized field: its bytes up to the first NUL,
-// never more than length bytes (the field need not hold a NUL).
-inline std::string upToNul(const std::uint8_t* bytes, std::size_t length)
-{
-    std::size_t n = 0;
-    while (n < length && bytes[n] != 0) ++n;
-    return std::string(reinterpret_cast<const char*>(bytes), n);
-}
-}  // namespace MaterialText
-
 namespace TextureSetup {
 // The host filter type for the file's filtering mode: 1 (nearest) gives no
 // filtering, 2 (linear) summed-area, every other mode pyramidal.

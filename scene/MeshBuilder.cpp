@@ -123,9 +123,9 @@ struct BinMeshHeader {
 bool readBinMeshHeader(ChunkView& body, BinMeshHeader& header)
 {
     if (body.size() < kBinMeshHeaderSize) return false;
-    header.mode = body.u32(0);
-    header.splitCount = body.u32(4);
-    header.totalIndices = std::min(body.u32(8), body.left(kBinMeshHeaderSize) / kIndexSize);
+    header.mode = body.u32(BinMeshLayout::Mode);
+    header.splitCount = body.u32(BinMeshLayout::SplitCount);
+    header.totalIndices = std::min(body.u32(BinMeshLayout::TotalIndices), body.left(kBinMeshHeaderSize) / kIndexSize);
     return true;
 }
 
@@ -146,7 +146,7 @@ void walkBinMesh(ChunkView& body, const BinMeshHeader& header, Emit&& emit)
     for (std::uint32_t split = 0; split < header.splitCount; ++split) {
         if (!body.holds(offset, kSplitHeaderSize)) break;
         const std::uint32_t count = body.u32(offset);
-        const auto material = static_cast<MtlID>(body.u32(offset + 4) & 0xFFFF);
+        const auto material = static_cast<MtlID>(body.u32(offset + BinMeshLayout::SplitMaterial) & 0xFFFF);
         offset += kSplitHeaderSize;
         if (count > indicesLeft || !countFits(count, kIndexSize, body.left(offset))) break;
         indicesLeft -= count;

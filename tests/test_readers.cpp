@@ -382,3 +382,41 @@ TEST(Samples, EveryFrameBecomesANode)
         EXPECT_GT(meshNodes, 0u) << path;
     }
 }
+
+TEST(ChunkView, FirstFailedReadIsRecordedAndEveryLaterReadGivesZero)
+{
+    const std::vector<std::uint8_t> bytes = {1, 0, 0, 0, 'a', 'b', 0, 'c', 'd', 'e', 2, 0};
+    ReadFailure failure;
+    ChunkView view(bytes.data(), bytes.size(), 0, 10, failure, "geometry", 3);
+    EXPECT_EQ(view.u32(0), 1u);
+    EXPECT_EQ(view.text(4, 4), "ab");         // up to the NUL
+    EXPECT_EQ(view.textWithin(7, 8), "cde");  // only what the view holds
+    EXPECT_TRUE(view.holds(6, 4));
+    EXPECT_FALSE(view.holds(7, 4));
+    EXPECT_FALSE(failure.failed);
+
+    EXPECT_EQ(view.u16(9), 0u);  // one byte of it lies past the view's end
+    ASSERT_TRUE(failure.failed);
+    EXPECT_EQ(failure.offset, 9u);
+    EXPECT_EQ(failure.reason, "geometry 3 at 0x0 needs 2 bytes at 0x9, 1 is left");
+    // Sticky: reads inside this view and any other view give zero and keep the first reason.
+    EXPECT_EQ(view.u32(0), 0u);
+    EXPECT_EQ(view.text(4, 2), "");
+    ChunkView other(bytes.data(), bytes.size(), 8, 12, failure, "atomic");
+    EXPECT_EQ(other.u16(2), 0u);
+    EXPECT_EQ(failure.reason, "geometry 3 at 0x0 needs 2 bytes at 0x9, 1 is left");
+}
+
+TEST(ChunkView, CountsAreHeldToTheBytesLeftWithoutOverflow)
+{
+    const std::vector<std::uint8_t> bytes(100, 0);
+    ReadFailure failure;
+    ChunkView view(bytes.data(), bytes.size(), 20, 1000, failure, "the frame list");
+    EXPECT_EQ(view.size(), 80u);  // a view never reaches past the buffer
+    EXPECT_TRUE(view.needCount(8, 18, 4, "frames"));
+    EXPECT_FALSE(failure.failed);
+    // 0x40000001 x 4 wraps to 4 in 32 bits; the check must not multiply.
+    EXPECT_FALSE(view.needCount(8, 0x40000001u, 4, "frames"));
+    EXPECT_EQ(failure.reason, "the frame list at 0x14 declares 1,073,741,825 frames, 72 bytes are left");
+    EXPECT_EQ(failure.offset, 28u);
+}
