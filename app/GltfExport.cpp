@@ -1,30 +1,21 @@
-// glTF export: the glTF library serialises the model; the extras (which the
-// library's own value type cannot hold faithfully: it drops nulls, sorts keys
-// and writes no skin extras) are put in afterwards, and the files are made
-// here in memory, the .glb container or the .gltf with its .bin, for the
-// output writer to commit together.
+// glTF export: the document the builder makes, then the .glb container or
+// the .gltf text with its .bin, in memory, for the output writer to commit
+// together; and the export's summary.
 #include "app/GltfExport.h"
 
 #include <cctype>
-#include <cerrno>
 #include <cstdint>
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <limits>
 #include <set>
-#include <sstream>
-#include <tuple>
 #include <utility>
 
-#include "app/GltfBuilder.h"
+#include "app/GltfDocument.h"
 #include "app/Output.h"
 #include "app/Text.h"
 
 namespace orvik {
 namespace {
-
-using gltf::Json;
 
 std::string lowerExtension(const std::string& path)
 {
@@ -122,66 +113,50 @@ bool writeGltf(const Scene& scene, const std::string& path, ImageSource& images,
 }
 
 bool exportGltf(const Scene& scene, const std::string& path, const std::string& binPath, ImageSource& images,
-                GltfExportReport& report, std::vector<OutputFile>& files, std::string& error)
+                GltfExportReport& report, std::vector<OutputFile>& files, std::string& error, const GltfOptions& options)
 {
     report = GltfExportReport{};
     report.path = path;
     const bool binary = lowerExtension(path) == "glb";
-    report.binPath = binary ? std::string() : binPath.empty() ? gltfBinPath(path) : binPath;
     try {
-        gltf::Builder builder(scene, images, report);
+        gltf::Builder builder(scene, images, options, report);
         builder.build();
-
-        tinygltf::TinyGLTF library;
-        std::ostringstream text;
-        if (!library.WriteGltfSceneToStream(&builder.model, text, false, false)) {
-            error = path + ": the glTF library could not serialise the scene";
-            return false;
+        std::string& data = builder.bin;
+        if (!binary && !data.empty()) {
+            report.binPath = binPath.empty() ? gltfBinPath(path) : binPath;
+            builder.doc["buffers"][0]["uri"] = gltfBinUri(path, report.binPath);
         }
-        Json doc = Json::parse(text.str());
-        for (const auto& [pointer, value] : builder.extras) {
-            const Json::json_pointer at(pointer);
-            if (doc.contains(at)) doc[at]["extras"] = value;
-        }
-        const std::vector<unsigned char>& data = builder.buffer;
-        if (data.empty()) report.binPath.clear();  // nothing to put beside a .gltf
-        if (!data.empty()) {
-            Json buffer = {{"byteLength", data.size()}};
-            if (!binary) buffer["uri"] = gltfBinUri(path, report.binPath);
-            doc["buffers"] = Json::array({buffer});
-        }
-        const std::string json = doc.dump(binary ? -1 : 2);
-
-        if (binary) {
-            const std::size_t jsonPadded = (json.size() + 3) / 4 * 4;
-            const std::size_t binPadded = (data.size() + 3) / 4 * 4;
-            const std::size_t total = 12 + 8 + jsonPadded + (data.empty() ? 0 : 8 + binPadded);
-            if (total > std::numeric_limits<std::uint32_t>::max()) {
-                error = path + ": the scene is too large for a .glb file (4 GiB); write a .gltf instead";
-                return false;
-            }
-            std::string glb;
-            glb.reserve(total);
-            glb += "glTF";
-            putU32(glb, 2);
-            putU32(glb, static_cast<std::uint32_t>(total));
-            putU32(glb, static_cast<std::uint32_t>(jsonPadded));
-            putU32(glb, 0x4E4F534Au);  // JSON
-            glb += json;
-            glb.append(jsonPadded - json.size(), ' ');
-            if (!data.empty()) {
-                putU32(glb, static_cast<std::uint32_t>(binPadded));
-                putU32(glb, 0x004E4942u);  // BIN
-                glb.append(reinterpret_cast<const char*>(data.data()), data.size());
-                glb.append(binPadded - data.size(), '\0');
-            }
-            files.push_back({path, std::move(glb), {}});
+        const std::string json = builder.doc.dump(binary ? -1 : 2);
+        if (!binary) {
+            if (!data.empty()) files.push_back({report.binPath, std::move(data), {}});
+            files.push_back({path, json + "\n", {}});
             return true;
         }
-        if (!data.empty()) {
-            files.push_back({report.binPath, std::string(reinterpret_cast<const char*>(data.data()), data.size()), {}});
+        // The container: header, the JSON chunk padded with spaces, the
+        // binary chunk padded with zeros.
+        const std::size_t jsonPadded = (json.size() + 3) / 4 * 4;
+        const std::size_t binPadded = (data.size() + 3) / 4 * 4;
+        const std::size_t total = 12 + 8 + jsonPadded + (data.empty() ? 0 : 8 + binPadded);
+        if (total > std::numeric_limits<std::uint32_t>::max()) {
+            error = path + ": the scene is too large for a .glb file (4 GiB); write a .gltf instead";
+            return false;
         }
-        files.push_back({path, json + "\n", {}});
+        std::string glb;
+        glb.reserve(total);
+        glb += "glTF";
+        putU32(glb, 2);
+        putU32(glb, static_cast<std::uint32_t>(total));
+        putU32(glb, static_cast<std::uint32_t>(jsonPadded));
+        putU32(glb, 0x4E4F534Au);  // JSON
+        glb += json;
+        glb.append(jsonPadded - json.size(), ' ');
+        if (!data.empty()) {
+            putU32(glb, static_cast<std::uint32_t>(binPadded));
+            putU32(glb, 0x004E4942u);  // BIN
+            glb += data;
+            glb.append(binPadded - data.size(), '\0');
+        }
+        files.push_back({path, std::move(glb), {}});
         return true;
     } catch (const std::exception& e) {
         error = path + ": the glTF export failed: " + e.what();
@@ -199,14 +174,22 @@ void writeGltfSummary(const GltfExportReport& report, std::ostream& out)
         << "), " << plural(report.materials, "material", "materials") << ", "
         << plural(report.textures, "texture", "textures") << ", " << plural(report.skins, "skin", "skins") << ", "
         << plural(report.lights, "light", "lights") << "\n";
+    if (report.nodesSkipped > 0) out << plural(report.nodesSkipped, "node", "nodes") << " left out by --skip-parts\n";
     // Each texture's image, a line per distinct name and account.
     std::set<std::pair<std::string, std::string>> listed;
     for (const GltfExportReport::TextureLine& t : report.textureImages) {
-        const std::string account =
-            t.problem.empty() ? "embedded from " + t.origin : t.problem + ", not embedded";
+        const std::string account = t.problem.empty() ? "embedded from " + t.origin : t.problem + ", not embedded";
         if (!listed.insert({t.name, account}).second) continue;
         if (listed.size() == 1) out << "textures:\n";
         out << "  texture " << printable(t.name) << ": " << printable(account) << "\n";
+    }
+    if (report.spreadVertices > 0) {
+        out << plural(report.spreadVertices, "skinned vertex", "skinned vertices")
+            << " without a usable weight spread evenly over the bones they name\n";
+    }
+    if (report.unweightedVertices > 0) {
+        out << plural(report.unweightedVertices, "skinned vertex", "skinned vertices")
+            << " naming no bone bound to the bone of the mesh's frame\n";
     }
     if (!report.notes.empty()) {
         out << "export notes:\n";

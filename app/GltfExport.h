@@ -4,7 +4,10 @@
 // turns the host's Z-up into glTF's Y-up, meshes split per material id,
 // game materials with their main textures, Skin modifiers as skins, omni
 // lights as KHR_lights_punctual lights, and everything else the host holds in
-// `extras`, named as in the scene dump.
+// `extras`, described as in the scene dump.
+//
+// The export is built in memory, in one pass, as one ordered JSON document
+// and one buffer; it opens no output file (the caller writes the bytes).
 #pragma once
 
 #include <cstddef>
@@ -20,10 +23,18 @@ namespace orvik {
 
 struct OutputFile;
 
+struct GltfOptions {
+    // Parts left out: nodes whose names end in "_" + one of these (any
+    // case), with everything below them; "dam" and "vlo" are the damaged and
+    // low-detail variants of vehicle parts.
+    std::vector<std::string> skipParts;
+};
+
 struct GltfExportReport {
-    std::string path;      // the .glb or .gltf written
-    std::string binPath;   // the .bin written beside a .gltf; "" for a .glb
+    std::string path;      // the .glb or .gltf
+    std::string binPath;   // the .bin beside a .gltf; "" for a .glb or when there is none
     std::size_t nodes = 0;  // glTF nodes, the root included
+    std::size_t nodesSkipped = 0;  // scene nodes left out by skipParts
     std::size_t meshes = 0;
     std::size_t primitives = 0;
     std::size_t vertices = 0;   // over all primitives, after splitting
@@ -32,19 +43,17 @@ struct GltfExportReport {
     std::size_t textures = 0;   // glTF textures (embedded images)
     std::size_t skins = 0;
     std::size_t lights = 0;
+    // Skinned vertices whose weights were all unusable (zero, negative, not
+    // numbers): spread evenly over the bones they name, or, naming none,
+    // bound to the bone of their mesh's frame.
+    std::size_t spreadVertices = 0;
+    std::size_t unweightedVertices = 0;
 
     struct TextureLine {
         std::string name;     // the texture's name in the host (8-bit text)
         std::string origin;   // where its image came from ("" when none)
         std::string problem;  // why it is not embedded; "" when it is
     };
-    // Every main texture exported, in the order met: where its image came
-    // from, or why it has none.
-    std::vector<TextureLine> textureImages;
-    // What the export had to change to give a valid glTF file (normals that
-    // were not of unit length, weights that were not normalised, ...).
-    std::vector<std::string> notes;
-};
 
 // The .bin file that goes beside a .gltf path; "" for a .glb path.
 std::string gltfBinPath(const std::string& path);
@@ -65,7 +74,8 @@ std::string checkGltfTargets(const std::string& path, const std::string& model, 
 // relative to the .gltf's folder. Returns false with error set when the scene
 // cannot be exported; the report is filled either way.
 bool exportGltf(const Scene& scene, const std::string& path, const std::string& binPath, ImageSource& images,
-                GltfExportReport& report, std::vector<OutputFile>& files, std::string& error);
+                GltfExportReport& report, std::vector<OutputFile>& files, std::string& error,
+                const GltfOptions& options = {});
 
 // The URI by which the .gltf at path refers to its buffer file binPath.
 std::string gltfBinUri(const std::string& path, const std::string& binPath);

@@ -1,387 +1,375 @@
-// glTF export of host meshes: one glTF mesh per host mesh (and node material
-// and skin), one primitive per material id in use; a glTF vertex per distinct
-// combination of a corner's vertex, normal and map vertices.
+// glTF export of host meshes: one glTF mesh per host mesh (with its node's
+// material and skin), one primitive per material id in use, a glTF vertex per
+// distinct combination of a corner's vertex, normal and map vertices.
 #include <algorithm>
 #include <cmath>
 #include <limits>
 #include <map>
 
-#include "app/GltfBuilder.h"
+#include "app/GltfDocument.h"
+#include "app/Text.h"
+#include "host/describe.h"
 
 namespace orvik::gltf {
-namespace {
 
-// A map channel the export carries, and the attribute it becomes.
+// A map channel the export carries and the attribute it becomes ("" for the
+// channels that make COLOR_0).
 struct Channel {
     int number = 0;
-    std::string attribute;  // "" for the channels that make COLOR_0
+    std::string attribute;
 };
 
-// The sub-material that faces of a material id show: a multi-material's
-// slot (the id wrapping round its slot count, as the host does), or the
-// node's material itself.
-Mtl* materialOfId(Mtl* nodeMaterial, MtlID id)
+// What a mesh's primitives share: the faces that can be drawn, the channels
+// that can be read and the specified normals.
+struct MeshParts {
+    const Mesh& mesh;
+    std::vector<int> faces;
+    std::vector<Channel> channels;
+    const MeshNormalSpec* normals = nullptr;  // null when the mesh has none
+};
+
+// The distinct corners of a primitive: per glTF vertex its key (vertex,
+// normal, then the map vertex of each channel), kept in one array; an
+// open-addressing table finds the vertex of a key without allocating.
+class CornerKeys {
+public:
+    CornerKeys(std::size_t keyWidth, std::size_t corners) : width(keyWidth)
+    {
+        std::size_t size = 16;
+        while (size < corners * 2) size *= 2;
+        table.assign(size, kEmpty);
+        keys.reserve(corners * width);
+    }
+
+    // The glTF vertex of the key (width values), added when new.
+    std::uint32_t vertexOf(const std::int64_t* key, std::size_t face)
+    {
+        std::uint64_t h = 1469598103934665603u;
+        for (std::size_t i = 0; i < width; ++i) h = (h ^ static_cast<std::uint64_t>(key[i])) * 1099511628211u;
+        h ^= h >> 29;
+        for (std::size_t slot = h & (table.size() - 1);; slot = (slot + 1) & (table.size() - 1)) {
+            const std::uint32_t v = table[slot];
+            if (v == kEmpty) {
+                table[slot] = static_cast<std::uint32_t>(count());
+                keys.insert(keys.end(), key, key + width);
+                firstFace.push_back(face);
+                return table[slot];
+            }
+            if (std::equal(key, key + width, keys.data() + v * width)) return v;
+        }
+    }
+    std::size_t count() const { return firstFace.size(); }
+    const std::int64_t* key(std::size_t v) const { return keys.data() + v * width; }
+
+    std::vector<std::size_t> firstFace;  // per glTF vertex: the primitive's face that made it
+
+private:
+    static constexpr std::uint32_t kEmpty = 0xFFFFFFFFu;
+    std::size_t width;
+    std::vector<std::int64_t> keys;
+    std::vector<std::uint32_t> table;
+};
+
+namespace {
+
+// The sub-material that faces of a material id show: a multi-material's slot
+// (the id wrapping round the slot count, as the host does), or the material.
+Mtl* materialOfId(Mtl* nodeMaterial, MtlID id, int& slot)
 {
-    if (nodeMaterial == nullptr) return nullptr;
+    slot = 0;
     if (dynamic_cast<MultiMtl*>(nodeMaterial) == nullptr) return nodeMaterial;
     const int slots = nodeMaterial->NumSubMtls();
     if (slots <= 0) return nullptr;
-    return nodeMaterial->GetSubMtl(id % slots);
+    slot = id % slots;
+    return nodeMaterial->GetSubMtl(slot);
 }
 
-float finiteOr0(float v, bool& changed)
+// The largest value of each index type is the primitive-restart value, which
+// glTF indices must not hold.
+int indexType(std::size_t vertexCount)
 {
-    if (std::isfinite(v)) return v;
-    changed = true;
-    return 0.0f;
-}
-
-int indexComponentType(std::size_t vertexCount)
-{
-    // The largest value of each type is the primitive-restart value, which
-    // glTF indices must not hold.
-    if (vertexCount <= 255) return TINYGLTF_COMPONENT_TYPE_UNSIGNED_BYTE;
-    if (vertexCount <= 65535) return TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT;
-    return TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT;
+    return vertexCount <= 255 ? kUnsignedByte : vertexCount <= 65535 ? kUnsignedShort : kUnsignedInt;
 }
 
 }  // namespace
 
-int Builder::meshFor(INode* node, TriObject& object, const SkinModifier* skinModifier, const SkinExport* skin)
+void Builder::keyCorners(const MeshParts& parts, const std::vector<int>& faces, CornerKeys& corners,
+                         std::vector<std::uint32_t>& indices) const
 {
-    Mtl* nodeMaterial = node->GetMtl();
-    // Nodes that show the same mesh with the same material and skin share it.
-    const auto key = std::make_tuple(static_cast<const TriObject*>(&object), static_cast<const Mtl*>(nodeMaterial),
-                                     skin ? skinModifier : nullptr);
-    if (const auto found = meshes.find(key); found != meshes.end()) return found->second;
-    const Mesh& mesh = object.mesh;
-    const int numVerts = mesh.getNumVerts();
-    const int numFaces = mesh.getNumFaces();
+    const Mesh& mesh = parts.mesh;
+    const MeshNormalSpec* spec = parts.normals;
+    std::vector<std::int64_t> key(2 + parts.channels.size());
+    indices.reserve(faces.size() * 3);
+    for (std::size_t k = 0; k < faces.size(); ++k) {
+        const int f = faces[k];
+        for (int corner = 0; corner < 3; ++corner) {
+            key[0] = mesh.faces[f].v[corner];
+            // The normal's id; a corner without one gets its face's normal
+            // (one per face, so such corners never merge across faces).
+            key[1] = -1;
+            if (spec) {
+                const int nid = f < spec->GetNumFaces() ? spec->Face(f).GetNormalID(corner) : -1;
+                key[1] = nid >= 0 && nid < spec->GetNumNormals() ? nid : -2 - static_cast<std::int64_t>(k);
+            }
+            for (std::size_t ch = 0; ch < parts.channels.size(); ++ch) {
+                key[2 + ch] = mesh.Map(parts.channels[ch].number).tf[static_cast<std::size_t>(f)].t[corner];
+            }
+            indices.push_back(corners.vertexOf(key.data(), k));
+        }
+    }
+}
 
-    // Faces whose corners name vertices the mesh has.
-    std::vector<int> faces;
-    faces.reserve(static_cast<std::size_t>(std::max(numFaces, 0)));
+Json Builder::writeAttributes(const MeshParts& parts, const std::vector<int>& faces, const CornerKeys& corners,
+                              const SkinExport* skin, MeshFlags& flags)
+{
+    const Mesh& mesh = parts.mesh;
+    const std::size_t count = corners.count();
+    Json attributes = Json::object();
+    auto finiteOr0 = [&](float v) {
+        if (std::isfinite(v)) return v;
+        flags.invalidFloat = true;
+        return 0.0f;
+    };
+    std::vector<float> data;
+    auto put = [&](const char* name, const char* type) {
+        attributes[name] = addAccessor(data.data(), data.size() * sizeof(float), kArrayBuffer, kFloat, type, count);
+    };
+
+    // POSITION, with its bounds.
+    data.resize(count * 3);
+    std::array<float, 3> lo{}, hi{};
+    lo.fill(std::numeric_limits<float>::max()), hi.fill(std::numeric_limits<float>::lowest());
+    for (std::size_t i = 0; i < count; ++i) {
+        const Point3 p = mesh.verts[corners.key(i)[0]];
+        for (int c = 0; c < 3; ++c) {
+            const auto u = static_cast<std::size_t>(c);
+            data[i * 3 + u] = finiteOr0(p[c]);
+            lo[u] = std::min(lo[u], data[i * 3 + u]), hi[u] = std::max(hi[u], data[i * 3 + u]);
+        }
+    }
+    put("POSITION", "VEC3");
+    Json& accessor = doc["accessors"][static_cast<std::size_t>(attributes["POSITION"].get<int>())];
+    accessor["min"] = {tidy(lo[0]), tidy(lo[1]), tidy(lo[2])};
+    accessor["max"] = {tidy(hi[0]), tidy(hi[1]), tidy(hi[2])};
+
+    // NORMAL: the specified normals made unit length (in double, so that tiny
+    // and huge vectors keep their direction); else the normal of the face
+    // that made the vertex.
+    if (parts.normals) {
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::int64_t nid = corners.key(i)[1];
+            double x = 0, y = 0, z = 0, len = 0;
+            if (nid >= 0) {
+                const Point3 n = parts.normals->Normal(static_cast<int>(nid));
+                x = n.x, y = n.y, z = n.z;
+                len = std::sqrt(x * x + y * y + z * z);
+                if (!std::isfinite(len) || len == 0.0) flags.badNormal = true, len = 0.0;
+            }
+            if (len == 0.0) {
+                const Face& face = mesh.faces[faces[corners.firstFace[i]]];
+                const Point3 a = mesh.verts[face.v[0]], b = mesh.verts[face.v[1]], c = mesh.verts[face.v[2]];
+                const Point3 n = Normalize(CrossProd(b - a, c - a));
+                const bool unit = std::abs(DotProd(n, n) - 1.0f) < 1e-3f;
+                x = unit ? n.x : 0.0, y = unit ? n.y : 0.0, z = unit ? n.z : 1.0, len = 1.0;
+            }
+            data[i * 3] = static_cast<float>(x / len);
+            data[i * 3 + 1] = static_cast<float>(y / len);
+            data[i * 3 + 2] = static_cast<float>(z / len);
+        }
+        put("NORMAL", "VEC3");
+    }
+
+    // Map channels: texture coordinates with glTF's v (the host holds
+    // 1 - v), the others as they are; COLOR_0 from channel 0's colour and
+    // channel -2's alpha, each 1 where the mesh lacks the channel.
+    int colour = -1, alpha = -1;
+    for (std::size_t ch = 0; ch < parts.channels.size(); ++ch) {
+        const Channel& channel = parts.channels[ch];
+        if (channel.number == 0) colour = static_cast<int>(ch);
+        if (channel.number == MAP_ALPHA) alpha = static_cast<int>(ch);
+        if (channel.attribute.empty()) continue;
+        const MeshMap& map = mesh.Map(channel.number);
+        const bool uv = channel.number == 1 || channel.number == 2;
+        const std::size_t width = uv ? 2 : 3;
+        data.resize(count * width);
+        for (std::size_t i = 0; i < count; ++i) {
+            const UVVert t = map.tv[static_cast<std::size_t>(corners.key(i)[2 + ch])];
+            data[i * width] = finiteOr0(t.x);
+            data[i * width + 1] = uv ? 1.0f - finiteOr0(t.y) : finiteOr0(t.y);
+            if (!uv) data[i * width + 2] = finiteOr0(t.z);
+        }
+        put(channel.attribute.c_str(), uv ? "VEC2" : "VEC3");
+    }
+    if (colour >= 0 || alpha >= 0) {
+        data.assign(count * 4, 1.0f);
+        auto clamped = [&](float v) {
+            v = finiteOr0(v);
+            if (v < 0.0f || v > 1.0f) flags.clamped = true;
+            return std::clamp(v, 0.0f, 1.0f);
+        };
+        for (std::size_t i = 0; i < count; ++i) {
+            if (colour >= 0) {
+                const UVVert t = mesh.Map(0).tv[static_cast<std::size_t>(corners.key(i)[2 + colour])];
+                data[i * 4] = clamped(t.x), data[i * 4 + 1] = clamped(t.y), data[i * 4 + 2] = clamped(t.z);
+            }
+            if (alpha >= 0) data[i * 4 + 3] = clamped(mesh.Map(MAP_ALPHA).tv[static_cast<std::size_t>(corners.key(i)[2 + alpha])].x);
+        }
+        put("COLOR_0", "VEC4");
+    }
+
+    // JOINTS_0 and WEIGHTS_0 of the host vertex each glTF vertex came from.
+    if (skin) {
+        const bool small = skin->jointCount <= 256;
+        std::vector<std::uint8_t> joints8(small ? count * 4 : 0);
+        std::vector<std::uint16_t> joints16(small ? 0 : count * 4);
+        data.resize(count * 4);
+        for (std::size_t i = 0; i < count; ++i) {
+            const VertexSkin& vs = skin->vertices[static_cast<std::size_t>(corners.key(i)[0])];
+            for (std::size_t c = 0; c < 4; ++c) {
+                if (small) joints8[i * 4 + c] = static_cast<std::uint8_t>(vs.joints[c]);
+                if (!small) joints16[i * 4 + c] = vs.joints[c];
+                data[i * 4 + c] = vs.weights[c];
+            }
+        }
+        attributes["JOINTS_0"] = small ? addAccessor(joints8.data(), joints8.size(), kArrayBuffer, kUnsignedByte, "VEC4", count)
+                                       : addAccessor(joints16.data(), joints16.size() * 2, kArrayBuffer, kUnsignedShort,
+                                                     "VEC4", count);
+        put("WEIGHTS_0", "VEC4");
+    }
+    return attributes;
+}
+
+int Builder::meshFor(INode& node, TriObject& object, const SkinExport* skin)
+{
+    Mtl* nodeMaterial = node.GetMtl();
+    // Nodes that show the same mesh with the same material and skin share it.
+    const auto cacheKey = std::make_tuple(static_cast<const TriObject*>(&object), static_cast<const Mtl*>(nodeMaterial),
+                                          skin);
+    if (const auto found = meshes.find(cacheKey); found != meshes.end()) return found->second;
+    const Mesh& mesh = object.mesh;
+    const int numVerts = mesh.getNumVerts(), numFaces = mesh.getNumFaces();
+    MeshParts parts{mesh, {}, {}, nullptr};
+
+    // Faces whose corners name vertices the mesh has (and the Skin knows).
+    const auto known = static_cast<DWORD>(skin ? std::min<std::size_t>(skin->vertices.size(), numVerts) : numVerts);
     for (int f = 0; f < numFaces; ++f) {
         const DWORD* v = mesh.faces[f].v;
-        if (v[0] < static_cast<DWORD>(numVerts) && v[1] < static_cast<DWORD>(numVerts) &&
-            v[2] < static_cast<DWORD>(numVerts)) {
-            faces.push_back(f);
+        if (v[0] < known && v[1] < known && v[2] < known) {
+            parts.faces.push_back(f);
         } else {
             note("a face names a vertex its mesh does not have: it is left out");
         }
     }
+    if (parts.faces.empty()) return -1;  // nothing to draw
 
-    // Channels: supported, one map face per face, map vertices in range.
-    std::vector<Channel> channels;
-    auto usable = [&](int ch) {
-        if (!mesh.mapSupport(ch)) return false;
-        const MeshMap& map = mesh.Map(ch);
-        if (map.getNumFaces() < numFaces) {
-            note("map channel " + std::to_string(ch) + " has fewer map faces than faces: it is left out");
-            return false;
-        }
-        const auto tvCount = static_cast<DWORD>(map.getNumVerts());
-        for (int f : faces) {
-            const TVFace& t = map.tf[static_cast<std::size_t>(f)];
-            if (t.t[0] >= tvCount || t.t[1] >= tvCount || t.t[2] >= tvCount) {
-                note("map channel " + std::to_string(ch) + " names map vertices it does not have: it is left out");
-                return false;
-            }
-        }
-        return true;
-    };
-    bool colour = false, alpha = false;
-    int uv0 = -1, uv1 = -1;
+    // Channels with one map face per face and their map vertices in range.
     for (int ch = -NUM_HIDDENMAPS; ch < mesh.getNumMaps(); ++ch) {
-        if (!usable(ch)) continue;
-        std::string attribute;
-        if (ch == 0) {
-            colour = true;
-        } else if (ch == MAP_ALPHA) {
-            alpha = true;
-        } else if (ch == 1) {
-            attribute = "TEXCOORD_0";
-            uv0 = static_cast<int>(channels.size());
-        } else if (ch == 2) {
-            attribute = "TEXCOORD_1";
-            uv1 = static_cast<int>(channels.size());
-        } else {
-            // Channels glTF has no attribute for keep their (u, v, w) as
-            // application-specific attributes.
-            attribute = ch < 0 ? "_MAP_M" + std::to_string(-ch) : "_MAP_" + std::to_string(ch);
+        if (!mesh.mapSupport(ch)) continue;
+        const MeshMap& map = mesh.Map(ch);
+        const auto tvCount = static_cast<DWORD>(map.getNumVerts());
+        bool usable = map.getNumFaces() >= numFaces;
+        for (std::size_t k = 0; usable && k < parts.faces.size(); ++k) {
+            const TVFace& t = map.tf[static_cast<std::size_t>(parts.faces[k])];
+            usable = t.t[0] < tvCount && t.t[1] < tvCount && t.t[2] < tvCount;
         }
-        channels.push_back({ch, attribute});
+        if (!usable) {
+            note("map channel " + std::to_string(ch) + " names map faces or vertices it does not have: it is left out");
+            continue;
+        }
+        // Channels glTF has no attribute for keep their (u, v, w) as
+        // application-specific attributes.
+        const std::string attribute = ch == 0 || ch == MAP_ALPHA ? ""
+                                      : ch == 1                  ? "TEXCOORD_0"
+                                      : ch == 2                  ? "TEXCOORD_1"
+                                      : ch < 0                   ? "_MAP_M" + std::to_string(-ch)
+                                                                 : "_MAP_" + std::to_string(ch);
+        parts.channels.push_back({ch, attribute});
     }
-    (void)uv1;
-
+    const bool hasUv = mesh.mapSupport(1) &&
+                       std::any_of(parts.channels.begin(), parts.channels.end(), [](const Channel& c) { return c.number == 1; });
     const MeshNormalSpec* spec = mesh.GetSpecifiedNormals();
-    const bool hasNormals = spec != nullptr && spec->GetNumNormals() > 0;
-    if (hasNormals && spec->GetNumFaces() < numFaces) {
-        note("a mesh's normal block has fewer faces than the mesh: corners without a normal get their face's");
+    if (spec && spec->GetNumNormals() > 0) {
+        parts.normals = spec;
+        if (spec->GetNumFaces() < numFaces) {
+            note("a mesh's normal block has fewer faces than the mesh: corners without a normal get their face's");
+        }
     }
 
-    // Faces by material id, ascending.
+    // One primitive per material id, ascending.
     std::map<MtlID, std::vector<int>> byId;
-    for (int f : faces) byId[mesh.faces[f].getMatID()].push_back(f);
-
-    // Smoothing groups and edge visibility go into the extras: once for the
-    // mesh when every face has the same, per triangle otherwise.
-    bool uniformSmoothing = true, uniformEdges = true;
-    for (int f : faces) {
-        uniformSmoothing = uniformSmoothing && mesh.faces[f].smGroup == mesh.faces[faces.front()].smGroup;
-        uniformEdges = uniformEdges && (mesh.faces[f].flags & EDGE_ALL) == (mesh.faces[faces.front()].flags & EDGE_ALL);
+    for (int f : parts.faces) byId[mesh.faces[f].getMatID()].push_back(f);
+    const Face& first = mesh.faces[parts.faces.front()];
+    bool sameSmoothing = true, sameEdges = true;
+    for (int f : parts.faces) {
+        sameSmoothing = sameSmoothing && mesh.faces[f].smGroup == first.smGroup;
+        sameEdges = sameEdges && (mesh.faces[f].flags & EDGE_ALL) == (first.flags & EDGE_ALL);
     }
-
-    tinygltf::Mesh out;
-    out.name = utf8(node->GetName());
-    const int meshIndex = static_cast<int>(model.meshes.size());
-    std::vector<Json> primitiveExtras;
-    bool invalidFloat = false, badNormal = false, clamped = false;
-
-    for (const auto& [id, idFaces] : byId) {
-        const std::size_t slots = 2 + channels.size();
-        std::map<std::vector<std::int64_t>, std::uint32_t> vertexOf;
-        std::vector<std::vector<std::int64_t>> keys;
-        std::vector<std::uint32_t> indices;
-        indices.reserve(idFaces.size() * 3);
-        std::vector<Point3> faceNormal(idFaces.size());
-        std::vector<std::size_t> firstFace;  // per glTF vertex: the face that made it
-
-        for (std::size_t k = 0; k < idFaces.size(); ++k) {
-            const int f = idFaces[k];
-            const Face& face = mesh.faces[f];
-            const Point3 a = mesh.verts[face.v[0]], b = mesh.verts[face.v[1]], c = mesh.verts[face.v[2]];
-            faceNormal[k] = Normalize(CrossProd(b - a, c - a));
-            for (int corner = 0; corner < 3; ++corner) {
-                std::vector<std::int64_t> cornerKey(slots);
-                cornerKey[0] = face.v[corner];
-                // Normal: its id, or, where the corner has none, its face's
-                // (one per face, so such cornerKey never merge across faces).
-                cornerKey[1] = -1;
-                if (hasNormals) {
-                    int nid = f < spec->GetNumFaces() ? spec->Face(f).GetNormalID(corner) : -1;
-                    if (nid < 0 || nid >= spec->GetNumNormals()) nid = -1;
-                    cornerKey[1] = nid >= 0 ? nid : -2 - static_cast<std::int64_t>(k);
-                }
-                for (std::size_t ch = 0; ch < channels.size(); ++ch) {
-                    cornerKey[2 + ch] = mesh.Map(channels[ch].number).tf[static_cast<std::size_t>(f)].t[corner];
-                }
-                const auto [it, added] = vertexOf.emplace(cornerKey, static_cast<std::uint32_t>(keys.size()));
-                if (added) {
-                    keys.push_back(cornerKey);
-                    firstFace.push_back(k);
-                }
-                indices.push_back(it->second);
-            }
-        }
-
-        const std::size_t count = keys.size();
-        tinygltf::Primitive prim;
-        prim.mode = TINYGLTF_MODE_TRIANGLES;
-
-        // POSITION, with its bounds.
-        std::vector<float> positions(count * 3);
-        std::vector<double> minV(3, std::numeric_limits<double>::max()), maxV(3, std::numeric_limits<double>::lowest());
-        for (std::size_t i = 0; i < count; ++i) {
-            const Point3 p = mesh.verts[keys[i][0]];
-            for (int c = 0; c < 3; ++c) {
-                const float v = finiteOr0(p[c], invalidFloat);
-                positions[i * 3 + static_cast<std::size_t>(c)] = v;
-                minV[static_cast<std::size_t>(c)] = std::min(minV[static_cast<std::size_t>(c)], double(v));
-                maxV[static_cast<std::size_t>(c)] = std::max(maxV[static_cast<std::size_t>(c)], double(v));
-            }
-        }
-        int view = addView(positions.data(), positions.size() * sizeof(float), TINYGLTF_TARGET_ARRAY_BUFFER);
-        int acc = addAccessor(view, TINYGLTF_COMPONENT_TYPE_FLOAT, TINYGLTF_TYPE_VEC3, count);
-        model.accessors[static_cast<std::size_t>(acc)].minValues = minV;
-        model.accessors[static_cast<std::size_t>(acc)].maxValues = maxV;
-        prim.attributes["POSITION"] = acc;
-
-        // NORMAL: the explicit normals, of unit length.
-        if (hasNormals) {
-            std::vector<float> normals(count * 3);
-            for (std::size_t i = 0; i < count; ++i) {
-                const std::int64_t nid = keys[i][1];
-                Point3 n;
-                bool own = nid >= 0;
-                if (own) {
-                    // In double, so that tiny and huge vectors keep their direction.
-                    const Point3 raw = spec->Normal(static_cast<int>(nid));
-                    const double x = raw.x, y = raw.y, z = raw.z;
-                    const double len = std::sqrt(x * x + y * y + z * z);
-                    if (!std::isfinite(len) || len == 0.0) {
-                        own = false;
-                        badNormal = true;
-                    } else {
-                        n = Point3(static_cast<float>(x / len), static_cast<float>(y / len), static_cast<float>(z / len));
-                    }
-                }
-                if (!own) {
-                    // The face normal of the face that made the vertex.
-                    n = faceNormal[firstFace[i]];
-                    if (!(std::abs(DotProd(n, n) - 1.0f) < 1e-3f)) n = Point3(0, 0, 1);
-                }
-                normals[i * 3] = n.x, normals[i * 3 + 1] = n.y, normals[i * 3 + 2] = n.z;
-            }
-            view = addView(normals.data(), normals.size() * sizeof(float), TINYGLTF_TARGET_ARRAY_BUFFER);
-            prim.attributes["NORMAL"] =
-                addAccessor(view, TINYGLTF_COMPONENT_TYPE_FLOAT, TINYGLTF_TYPE_VEC3, count);
-        }
-
-        // Map channels: texture coordinates with glTF's v (the host holds
-        // 1 - v), the others as they are.
-        int colourSlot = -1, alphaSlot = -1;
-        for (std::size_t ch = 0; ch < channels.size(); ++ch) {
-            const Channel& channel = channels[ch];
-            const MeshMap& map = mesh.Map(channel.number);
-            if (channel.number == 0) colourSlot = static_cast<int>(ch);
-            if (channel.number == MAP_ALPHA) alphaSlot = static_cast<int>(ch);
-            if (channel.attribute.empty()) continue;
-            const bool uv = channel.attribute.rfind("TEXCOORD_", 0) == 0;
-            const std::size_t width = uv ? 2 : 3;
-            std::vector<float> data(count * width);
-            for (std::size_t i = 0; i < count; ++i) {
-                const UVVert t = map.tv[static_cast<std::size_t>(keys[i][2 + ch])];
-                if (uv) {
-                    data[i * 2] = finiteOr0(t.x, invalidFloat);
-                    data[i * 2 + 1] = 1.0f - finiteOr0(t.y, invalidFloat);
-                } else {
-                    for (std::size_t c = 0; c < 3; ++c) data[i * 3 + c] = finiteOr0(t[static_cast<int>(c)], invalidFloat);
-                }
-            }
-            view = addView(data.data(), data.size() * sizeof(float), TINYGLTF_TARGET_ARRAY_BUFFER);
-            prim.attributes[channel.attribute] = addAccessor(view, TINYGLTF_COMPONENT_TYPE_FLOAT,
-                                                             uv ? TINYGLTF_TYPE_VEC2 : TINYGLTF_TYPE_VEC3, count);
-        }
-
-        // COLOR_0: channel 0's colour and channel -2's alpha, each 1 where
-        // the mesh lacks the channel.
-        if (colour || alpha) {
-            std::vector<float> data(count * 4, 1.0f);
-            for (std::size_t i = 0; i < count; ++i) {
-                auto put = [&](std::size_t c, float v) {
-                    v = finiteOr0(v, invalidFloat);
-                    if (v < 0.0f || v > 1.0f) clamped = true;
-                    data[i * 4 + c] = std::clamp(v, 0.0f, 1.0f);
-                };
-                if (colourSlot >= 0) {
-                    const auto s = static_cast<std::size_t>(colourSlot);
-                    const UVVert t = mesh.Map(0).tv[static_cast<std::size_t>(keys[i][2 + s])];
-                    put(0, t.x), put(1, t.y), put(2, t.z);
-                }
-                if (alphaSlot >= 0) {
-                    const auto s = static_cast<std::size_t>(alphaSlot);
-                    put(3, mesh.Map(MAP_ALPHA).tv[static_cast<std::size_t>(keys[i][2 + s])].x);
-                }
-            }
-            view = addView(data.data(), data.size() * sizeof(float), TINYGLTF_TARGET_ARRAY_BUFFER);
-            prim.attributes["COLOR_0"] = addAccessor(view, TINYGLTF_COMPONENT_TYPE_FLOAT, TINYGLTF_TYPE_VEC4, count);
-        }
-
-        // JOINTS_0 and WEIGHTS_0 from the host vertex each glTF vertex came from.
-        if (skin != nullptr) {
-            const bool small = skin->jointCount <= 256;
-            std::vector<std::uint8_t> joints8;
-            std::vector<std::uint16_t> joints16;
-            std::vector<float> weights(count * 4);
-            if (small) {
-                joints8.resize(count * 4);
-            } else {
-                joints16.resize(count * 4);
-            }
-            for (std::size_t i = 0; i < count; ++i) {
-                const auto v = static_cast<std::size_t>(keys[i][0]);
-                VertexSkin vs;
-                if (v < skin->vertices.size()) {
-                    vs = skin->vertices[v];
-                } else {
-                    vs.weights = {1.0f, 0.0f, 0.0f, 0.0f};
-                }
-                for (std::size_t c = 0; c < 4; ++c) {
-                    if (small) {
-                        joints8[i * 4 + c] = static_cast<std::uint8_t>(vs.joints[c]);
-                    } else {
-                        joints16[i * 4 + c] = vs.joints[c];
-                    }
-                    weights[i * 4 + c] = vs.weights[c];
-                }
-            }
-            if (small) {
-                view = addView(joints8.data(), joints8.size(), TINYGLTF_TARGET_ARRAY_BUFFER);
-            } else {
-                view = addView(joints16.data(), joints16.size() * 2, TINYGLTF_TARGET_ARRAY_BUFFER);
-            }
-            prim.attributes["JOINTS_0"] =
-                addAccessor(view,
-                            small ? TINYGLTF_COMPONENT_TYPE_UNSIGNED_BYTE : TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT,
-                            TINYGLTF_TYPE_VEC4, count);
-            view = addView(weights.data(), weights.size() * sizeof(float), TINYGLTF_TARGET_ARRAY_BUFFER);
-            prim.attributes["WEIGHTS_0"] = addAccessor(view, TINYGLTF_COMPONENT_TYPE_FLOAT, TINYGLTF_TYPE_VEC4, count);
-        }
-
-        // Indices in the smallest type that holds them.
-        const int type = indexComponentType(count);
-        if (type == TINYGLTF_COMPONENT_TYPE_UNSIGNED_BYTE) {
-            std::vector<std::uint8_t> data(indices.begin(), indices.end());
-            view = addView(data.data(), data.size(), TINYGLTF_TARGET_ELEMENT_ARRAY_BUFFER);
-        } else if (type == TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT) {
-            std::vector<std::uint16_t> data(indices.begin(), indices.end());
-            view = addView(data.data(), data.size() * 2, TINYGLTF_TARGET_ELEMENT_ARRAY_BUFFER);
+    const int geometry = static_cast<int>(std::find(scene.meshes.begin(), scene.meshes.end(), &object) - scene.meshes.begin());
+    Json primitives = Json::array();
+    MeshFlags flags;
+    std::vector<std::uint32_t> indices;
+    for (const auto& [id, faces] : byId) {
+        CornerKeys corners(2 + parts.channels.size(), faces.size() * 3);
+        indices.clear();
+        keyCorners(parts, faces, corners, indices);
+        Json prim = {{"attributes", writeAttributes(parts, faces, corners, skin, flags)}};
+        const int type = indexType(corners.count());
+        if (type == kUnsignedInt) {
+            prim["indices"] = addAccessor(indices.data(), indices.size() * 4, kElementArrayBuffer, type, "SCALAR", indices.size());
+        } else if (type == kUnsignedShort) {
+            const std::vector<std::uint16_t> small(indices.begin(), indices.end());
+            prim["indices"] = addAccessor(small.data(), small.size() * 2, kElementArrayBuffer, type, "SCALAR", small.size());
         } else {
-            view = addView(indices.data(), indices.size() * 4, TINYGLTF_TARGET_ELEMENT_ARRAY_BUFFER);
+            const std::vector<std::uint8_t> small(indices.begin(), indices.end());
+            prim["indices"] = addAccessor(small.data(), small.size(), kElementArrayBuffer, type, "SCALAR", small.size());
         }
-        prim.indices = addAccessor(view, type, TINYGLTF_TYPE_SCALAR, indices.size());
-
-        prim.material = materialFor(materialOfId(nodeMaterial, id), uv0 >= 0);
-        out.primitives.push_back(prim);
-        report.vertices += count;
-        report.triangles += idFaces.size();
-
-        Json e = Json::object();
-        e["matId"] = id;
-        if (!uniformSmoothing) {
+        int slot = 0;
+        Mtl* mtl = materialOfId(nodeMaterial, id, slot);
+        const int material = materialFor(mtl, hasUv, "material " + std::to_string(slot) + " of geometry " + std::to_string(geometry));
+        if (material >= 0) prim["material"] = material;
+        prim["mode"] = 4;  // triangles
+        // Smoothing groups and edge visibility per triangle, where they differ.
+        prim["extras"] = {{"matId", id}};
+        if (!sameSmoothing) {
             Json groups = Json::array();
-            for (int f : idFaces) groups.push_back(mesh.faces[f].smGroup);
-            e["smGroups"] = groups;
+            for (int f : faces) groups.push_back(mesh.faces[f].smGroup);
+            prim["extras"]["smGroups"] = groups;
         }
-        if (!uniformEdges) {
+        if (!sameEdges) {
             Json edges = Json::array();
-            for (int f : idFaces) {
-                const Face& face = mesh.faces[f];
-                edges.push_back(Json::array({face.getEdgeVis(0), face.getEdgeVis(1), face.getEdgeVis(2)}));
-            }
-            e["edgeVis"] = edges;
+            for (int f : faces) edges.push_back({mesh.faces[f].getEdgeVis(0), mesh.faces[f].getEdgeVis(1), mesh.faces[f].getEdgeVis(2)});
+            prim["extras"]["edgeVis"] = edges;
         }
-        primitiveExtras.push_back(e);
+        primitives.push_back(std::move(prim));
+        report.vertices += corners.count();
+        report.triangles += faces.size();
+        ++report.primitives;
     }
-    if (out.primitives.empty()) return -1;  // a mesh without faces has nothing to draw
+    if (flags.invalidFloat) note("a mesh value that is not a number is exported as 0");
+    if (flags.badNormal) note("a normal of length zero is exported as its face's normal");
+    if (flags.clamped) note("vertex colours outside 0..1 are clamped");
 
-    if (invalidFloat) note("a mesh value that is not a number is exported as 0");
-    if (badNormal) note("a normal of length zero is exported as its face's normal");
-    if (clamped) note("vertex colours outside 0..1 are clamped");
-
-    Json meshExtras = Json::object();
-    if (nodeMaterial != nullptr && dynamic_cast<MultiMtl*>(nodeMaterial) != nullptr) {
-        meshExtras["material"] = describeMaterial(nodeMaterial);
+    // The mesh's extras: a multi-material as the dump describes it (its slots
+    // as glTF materials, every slot exported), what every face shares, and
+    // where each channel went.
+    Json extras = Json::object();
+    if (dynamic_cast<MultiMtl*>(nodeMaterial)) {
+        JsonBuilder w;
+        slotGeometry = geometry, nextSlot = 0;
+        describe::material(w, nodeMaterial, *this);
+        extras["material"] = std::move(w.result);
     }
-    if (!faces.empty()) {
-        const Face& first = mesh.faces[faces.front()];
-        if (uniformSmoothing) meshExtras["smGroups"] = first.smGroup;
-        if (uniformEdges) meshExtras["edgeVis"] = Json::array({first.getEdgeVis(0), first.getEdgeVis(1), first.getEdgeVis(2)});
-    }
+    if (sameSmoothing) extras["smGroups"] = first.smGroup;
+    if (sameEdges) extras["edgeVis"] = {first.getEdgeVis(0), first.getEdgeVis(1), first.getEdgeVis(2)};
     Json maps = Json::object();
-    for (const Channel& c : channels) {
-        maps[std::to_string(c.number)] =
-            c.number == 0 ? "COLOR_0 (rgb)" : c.number == MAP_ALPHA ? "COLOR_0 (alpha)" : c.attribute;
+    for (const Channel& c : parts.channels) {
+        maps[std::to_string(c.number)] = c.number == 0 ? "COLOR_0 (rgb)" : c.number == MAP_ALPHA ? "COLOR_0 (alpha)" : c.attribute;
     }
-    meshExtras["maps"] = maps;
-    model.meshes.push_back(out);
-    meshes.emplace(key, meshIndex);
-    extras["/meshes/" + std::to_string(meshIndex)] = meshExtras;
-    for (std::size_t p = 0; p < primitiveExtras.size(); ++p) {
-        extras["/meshes/" + std::to_string(meshIndex) + "/primitives/" + std::to_string(p)] = primitiveExtras[p];
-    }
-    return meshIndex;
+    extras["maps"] = maps;
+    int index = 0;
+    add("meshes", {{"name", latin1ToUtf8(node.GetName())}, {"primitives", primitives}, {"extras", extras}}, index);
+    meshes.emplace(cacheKey, index);
+    return index;
 }
 
 }  // namespace orvik::gltf

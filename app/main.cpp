@@ -66,6 +66,7 @@ struct Options {
     std::string gltf;
     std::string bin;
     std::vector<std::string> bitmapPaths;
+    std::vector<std::string> skipParts;
     bool noProgress = false;
     bool withoutGameMaterial = false;
 };
@@ -310,7 +311,10 @@ int runImportCommand(const Invocation& inv, const Options& opt)
         }
         std::string error;
         orvik::FileImageSource images(orvik::imageFolders(opt.model, opt.bitmapPaths));
-        if (!opt.gltf.empty() && !orvik::exportGltf(scene, opt.gltf, opt.bin, images, report, files, error)) {
+        orvik::GltfOptions options;
+        options.skipParts = opt.skipParts;
+        if (!opt.gltf.empty() &&
+            !orvik::exportGltf(scene, opt.gltf, opt.bin, images, report, files, error, options)) {
             throw Failure{error};
         }
         if (!orvik::commitOutputs(files, error)) {
@@ -366,11 +370,19 @@ int run(int argc, char** argv)
     import->add_option("MODEL", opt.model, "The model file (.dff)")->required();
     import->add_option("--json", opt.json, "Write the scene dump to FILE instead (- for standard output)")
         ->type_name("FILE");
-    import->add_option("--gltf", opt.gltf, "Also write the scene as glTF 2.0: FILE.glb, or FILE.gltf with FILE.bin")
+    CLI::Option* gltf = import->add_option("--gltf", opt.gltf, "Also write the scene as glTF 2.0: FILE.glb, or FILE.gltf with FILE.bin")
         ->type_name("FILE");
     import->add_option("--bin", opt.bin,
                        "With --gltf FILE.gltf: write its buffer to this file instead of FILE.bin (it may be replaced)")
         ->type_name("FILE");
+    import->add_option("--skip-parts", opt.skipParts,
+                       "Leave out of the glTF export the vehicle parts whose names end in _dam (damaged) or _vlo "
+                       "(low detail)")
+        ->type_name("dam,vlo")
+        ->delimiter(',')
+        ->check(CLI::IsMember({"dam", "vlo"}))
+        ->needs(gltf)
+        ->allow_extra_args(false);
     import->add_option("--bitmap-path", opt.bitmapPaths, "A folder searched for texture files (repeatable)")
         ->type_name("DIR")
         ->allow_extra_args(false);

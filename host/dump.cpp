@@ -6,6 +6,7 @@
 #include <cmath>
 #include <unordered_map>
 
+#include "host/describe.h"
 #include "host/scene.h"
 
 namespace {
@@ -271,41 +272,28 @@ std::vector<Matrix3> worldTransforms(const Scene& scene)
     return world;
 }
 
-void writeObject(JsonWriter& w, Object* obj, const std::unordered_map<const Object*, int>& meshIndex)
-{
-    if (!obj) {
-        w.null();
-        return;
+// References between objects: their index in the scene.
+struct SceneRefs {
+    const Scene& scene;
+    std::unordered_map<const Object*, int> meshIndex{};
+
+    void mesh(JsonWriter& w, const Object* obj) const
+    {
+        const auto it = meshIndex.find(obj);
+        w.index(it == meshIndex.end() ? -1 : it->second);
     }
-    w.beginObject();
-    if (auto* tri = dynamic_cast<TriObject*>(obj)) {
-        w.key("kind"), w.string("mesh");
-        const auto it = meshIndex.find(tri);
-        w.key("mesh"), w.index(it == meshIndex.end() ? -1 : it->second);
-    } else if (auto* light = dynamic_cast<GenLight*>(obj)) {
-        w.key("kind"), w.string("light");
-        w.key("type"), w.string("omni");
-        w.key("atten");
-        w.beginArray();
-        for (int i = 0; i < 4; ++i) w.number(light->GetAtten(0, i));
-        w.endArray();
-        w.key("color"), w.point(light->GetRGBColor(0));
-        w.key("fallsize"), w.number(light->GetFallsize(0));
-        w.key("enabled"), w.boolean(light->GetUseLight() != 0);
-        w.key("coneDisplay"), w.boolean(light->GetConeDisplay() != 0);
-    } else if (dynamic_cast<DummyObject*>(obj)) {
-        w.key("kind"), w.string("dummy");
-    } else {
-        w.key("kind"), w.string("other");
-    }
-    w.endObject();
-}
+    void material(JsonWriter& w, const Mtl* m) const { w.index(scene.indexOfMaterial(m)); }
+    void texture(JsonWriter& w, const Texmap* t) const { w.index(scene.indexOfTexture(t)); }
+    void controller(JsonWriter& w, const Control* c) const { w.index(scene.indexOfController(c)); }
+    void node(JsonWriter& w, const INode* n) const { w.index(scene.indexOfNode(n)); }
+    bool keepParam(ParamID) const { return true; }
+};
 
 void writeNodes(JsonWriter& w, const Scene& scene)
 {
-    std::unordered_map<const Object*, int> meshIndex;
-    meshIndex.reserve(scene.meshes.size());
-    for (std::size_t i = 0; i < scene.meshes.size(); ++i) meshIndex.emplace(scene.meshes[i], static_cast<int>(i));
+    SceneRefs refs{scene};
+    refs.meshIndex.reserve(scene.meshes.size());
+    for (std::size_t i = 0; i < scene.meshes.size(); ++i) refs.meshIndex.emplace(scene.meshes[i], static_cast<int>(i));
     const std::vector<Matrix3> world = worldTransforms(scene);
 
     w.beginArray();
@@ -319,17 +307,8 @@ void writeNodes(JsonWriter& w, const Scene& scene)
         for (const INode* c : node->Children()) w.index(scene.indexOfNode(c));
         w.endArray();
         w.key("tm"), writeMatrix(w, world[i]);
-        w.key("object"), writeObject(w, node->GetObjectRef(), meshIndex);
-        w.key("objectOffset");
-        w.beginObject();
-        w.key("position"), w.point(node->GetObjOffsetPos());
-        const Quat q = node->GetObjOffsetRot();
-        w.key("rotation");
-        w.beginArray();
-        w.number(q.x), w.number(q.y), w.number(q.z), w.number(q.w);
-        w.endArray();
-        w.key("scale"), w.point(node->GetObjOffsetScale().s);
-        w.endObject();
+        w.key("object"), describe::object(w, node->GetObjectRef(), refs);
+        w.key("objectOffset"), describe::objectOffset(w, *node);
         w.key("material"), w.index(scene.indexOfMaterial(node->GetMtl()));
         w.key("boneDisplay");
         if (node->HasBoneDisplay()) {
@@ -337,17 +316,7 @@ void writeNodes(JsonWriter& w, const Scene& scene)
         } else {
             w.null();
         }
-        w.key("userProps");
-        w.beginObject();
-        for (const INode::UserProp& p : node->UserProps()) {
-            w.key(p.key);
-            if (p.isInt) {
-                w.integer(p.intValue);
-            } else {
-                w.string(p.text);
-            }
-        }
-        w.endObject();
+        w.key("userProps"), describe::userProps(w, *node);
         w.key("modifiers");
         w.beginArray();
         for (const Modifier* m : node->Modifiers()) w.index(scene.indexOfModifier(m));
@@ -438,139 +407,38 @@ void writeMesh(JsonWriter& w, const Mesh& mesh)
     w.endObject();
 }
 
-void writeParams(JsonWriter& w, const Scene& scene, const IParamBlock2* pb)
-{
-    w.beginObject();
-    if (pb) {
-        for (const IParamBlock2::Param& p : pb->Params()) {
-            if (!p.written) continue;
-            w.key(std::to_string(p.id));
-            w.beginObject();
-            switch (p.type) {
-            case ParamType::Float: w.key("float"), w.number(p.f); break;
-            case ParamType::Int: w.key("int"), w.integer(p.i); break;
-            case ParamType::Color: w.key("color"), w.point(p.c); break;
-            case ParamType::Texmap: w.key("texture"), w.index(scene.indexOfTexture(p.tex)); break;
-            }
-            w.endObject();
-        }
-    }
-    w.endObject();
-}
-
 void writeMaterials(JsonWriter& w, const Scene& scene)
 {
+    SceneRefs refs{scene};
     w.beginArray();
-    for (Mtl* m : scene.materials) {
-        w.beginObject();
-        auto* multi = dynamic_cast<MultiMtl*>(m);
-        auto* game = dynamic_cast<GameMtl*>(m);
-        w.key("class"), w.string(multi ? "multi" : game ? "game" : "other");
-        w.key("name"), w.string(m->GetName());
-        w.key("flags"), w.integer(m->GetMtlFlags());
-        if (multi) {
-            w.key("subMaterials");
-            w.beginArray();
-            for (int i = 0; i < multi->NumSubMtls(); ++i) w.index(scene.indexOfMaterial(multi->GetSubMtl(i)));
-            w.endArray();
-        }
-        if (game) w.key("params"), writeParams(w, scene, game->GetParamBlock(0));
-        w.endObject();
-    }
+    for (Mtl* m : scene.materials) describe::material(w, m, refs);
     w.endArray();
 }
 
 void writeTextures(JsonWriter& w, const Scene& scene)
 {
-    static const char* const controllerNames[4] = {"uOffset", "vOffset", "uTiling", "vTiling"};
+    SceneRefs refs{scene};
     w.beginArray();
-    for (BitmapTex* t : scene.textures) {
-        w.beginObject();
-        w.key("class"), w.string("bitmap");
-        w.key("name"), w.string(t->GetName());
-        w.key("mapName");
-        if (const MCHAR* mapName = t->GetMapName()) {
-            w.string(mapName);
-        } else {
-            w.null();
-        }
-        w.key("found"), w.boolean(t->MapFileFound());
-        w.key("filterType"), w.integer(t->GetFilterType());
-        StdUVGen* uv = t->GetUVGen();
-        w.key("uvGen");
-        w.beginObject();
-        w.key("flags");
-        w.beginObject();
-        w.key("uWrap"), w.boolean(uv && uv->GetFlag(U_WRAP));
-        w.key("uMirror"), w.boolean(uv && uv->GetFlag(U_MIRROR));
-        w.key("vWrap"), w.boolean(uv && uv->GetFlag(V_WRAP));
-        w.key("vMirror"), w.boolean(uv && uv->GetFlag(V_MIRROR));
-        w.endObject();
-        w.key("controllers");
-        w.beginObject();
-        for (int i = 0; i < 4; ++i) {
-            w.key(controllerNames[i]);
-            w.index(uv ? scene.indexOfController(uv->Params().GetController(i)) : -1);
-        }
-        w.endObject();
-        w.endObject();
-        w.endObject();
-    }
+    for (BitmapTex* t : scene.textures) describe::texture(w, *t, refs);
     w.endArray();
 }
 
 void writeControllers(JsonWriter& w, const Scene& scene)
 {
     w.beginArray();
-    for (FloatController* c : scene.controllers) {
-        w.beginObject();
-        w.key("class"), w.string("float");
-        w.key("keys");
-        w.beginArray();
-        for (const auto& [tick, value] : c->Keys()) {
-            w.beginArray();
-            w.integer(tick), w.number(value);
-            w.endArray();
-        }
-        w.endArray();
-        float value = 0.0f;
-        Interval valid = FOREVER;
-        c->GetValue(0, &value, valid);
-        w.key("value"), w.number(value);
-        w.endObject();
-    }
+    for (FloatController* c : scene.controllers) describe::controller(w, *c);
     w.endArray();
 }
 
 void writeModifiers(JsonWriter& w, const Scene& scene)
 {
+    SceneRefs refs{scene};
     w.beginArray();
     for (const SkinModifier* s : scene.modifiers) {
         w.beginObject();
         w.key("class"), w.string("skin");
         w.key("node"), w.index(scene.indexOfNode(s->Node()));
-        w.key("bones");
-        w.beginArray();
-        for (const SkinModifier::Bone& b : s->Bones()) w.index(scene.indexOfNode(b.node));
-        w.endArray();
-        w.key("envelopes");
-        w.beginArray();
-        for (const SkinModifier::Bone& b : s->Bones()) {
-            w.beginObject();
-            w.key("start"), w.point(b.envelope.start);
-            w.key("end"), w.point(b.envelope.end);
-            w.key("crossSections");
-            w.beginArray();
-            for (const SkinModifier::CrossSection& cs : b.envelope.sections) {
-                w.beginObject();
-                w.key("inner"), w.number(cs.inner);
-                w.key("outer"), w.number(cs.outer);
-                w.endObject();
-            }
-            w.endArray();
-            w.endObject();
-        }
-        w.endArray();
+        describe::skinBones(w, *s, refs);
         w.key("weights");
         w.beginArray();
         for (const auto& pairs : s->Weights()) {

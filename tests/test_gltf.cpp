@@ -21,8 +21,15 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+// The glTF library (tinygltf, header-only) reads the exports back; no image
+// decoding, no files beside them read.
+#define TINYGLTF_NO_STB_IMAGE
+#define TINYGLTF_NO_STB_IMAGE_WRITE
+#define TINYGLTF_NO_EXTERNAL_IMAGE
+#define TINYGLTF_IMPLEMENTATION
+#include <tiny_gltf.h>
+
 #include "app/GltfExport.h"
-#include "app/GltfLibrary.h"
 #include "app/Text.h"
 #include "host/max.h"
 #include "host/scene.h"
@@ -162,19 +169,29 @@ bool keepImageBytes(tinygltf::Image* image, const int, std::string*, std::string
     return true;
 }
 
-// Exports with images taken from the folders given; by default the tests'
-// output folder (where they write image files) and the model's folder.
-Exported exportAndLoad(const Scene& scene, const std::string& name, std::vector<std::string> folders = {})
+void writeBytes(const std::string& path, const std::string& bytes)
+{
+    std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+// Exports with images taken from the folders given (by default the tests'
+// output folder, where they write image files, and the model's folder),
+// writes the files and reads them back.
+Exported exportAndLoad(const Scene& scene, const std::string& name, std::vector<std::string> folders = {},
+                       const orvik::GltfOptions& options = {})
 {
     Exported e;
     e.path = outputPath(name);
     if (folders.empty()) folders = {fs::path(outputPath("x")).parent_path().string(), tempFolder()};
     orvik::FileImageSource images(folders);
+    orvik::GltfOutput output;
     std::string error;
-    if (!orvik::writeGltf(scene, e.path, images, e.report, error)) {
+    if (!orvik::exportGltf(scene, e.path, images, options, output, e.report, error)) {
         ADD_FAILURE() << "export failed: " << error;
         return e;
     }
+    writeBytes(e.path, output.document);
+    if (!output.binPath.empty()) writeBytes(output.binPath, output.bin);
     tinygltf::TinyGLTF loader;
     loader.SetImageLoader(keepImageBytes, nullptr);
     std::string err, warn;
@@ -520,18 +537,26 @@ void expectMatchesScene(const Scene& scene, const tinygltf::Model& m, const std:
         ASSERT_GE(s, 0) << "skinned node without a skin";
         const tinygltf::Skin& gs = m.skins[static_cast<std::size_t>(s)];
         ASSERT_EQ(gs.joints.size(), skin->Bones().size());
-        // Bind pose: each joint's world times its inverse bind matrix is the
-        // skinned node's world, so the mesh rests where the host shows it.
+        // Bind pose: a point of the mesh taken into a joint's space by its
+        // inverse bind matrix, then out through the bone's bind transform,
+        // lands where the mesh's bind transform puts it.
         const std::vector<float> ibm = floatsOf(m, gs.inverseBindMatrices);
         ASSERT_EQ(ibm.size(), gs.joints.size() * 16);
-        const Mat4& meshWorld = world[static_cast<std::size_t>(holder)];
+        Matrix3 meshBind;
+        ASSERT_EQ(skin->GetSkinInitTM(skin->Node(), meshBind, true), SKIN_OK);
         for (std::size_t b = 0; b < gs.joints.size(); ++b) {
             EXPECT_EQ(gs.joints[b], scene.indexOfNode(skin->Bones()[b].node) + 1);
             Mat4 inv{};
             std::copy(ibm.begin() + static_cast<long>(b * 16), ibm.begin() + static_cast<long>(b * 16 + 16), inv.begin());
-            const Mat4 bound = mul(world[static_cast<std::size_t>(gs.joints[b])], inv);
-            for (std::size_t k = 0; k < 16; ++k) {
-                EXPECT_NEAR(bound[k], meshWorld[k], 1e-4 * (1.0 + std::abs(meshWorld[k]))) << "joint " << b << " element " << k;
+            Matrix3 boneBind;
+            ASSERT_EQ(skin->GetBoneInitTM(skin->Bones()[b].node, boneBind, false), SKIN_OK);
+            for (const Point3& p : {Point3(0, 0, 0), Point3(1, 0, 0), Point3(0, 1, 0), Point3(0, 0, 1)}) {
+                const std::array<double, 3> q = apply(inv, {p.x, p.y, p.z});
+                const Point3 bound = Point3(static_cast<float>(q[0]), static_cast<float>(q[1]), static_cast<float>(q[2])) * boneBind;
+                const Point3 expected = p * meshBind;
+                expectNear3({bound.x, bound.y, bound.z}, {expected.x, expected.y, expected.z},
+                            1e-4 * (1.0 + std::abs(expected.x) + std::abs(expected.y) + std::abs(expected.z)),
+                            "joint " + std::to_string(b));
             }
         }
     }
@@ -709,6 +734,11 @@ TEST(GltfMesh, CornersSplitWhereTheirIndicesDifferAndPrimitivesFollowMaterialIds
     const auto& c2 = m.materials.at(static_cast<std::size_t>(gm.primitives[1].material)).pbrMetallicRoughness.baseColorFactor;
     EXPECT_EQ(c0, (std::vector<double>{1, 0, 0, 1}));
     EXPECT_EQ(c2, (std::vector<double>{0, 0, 1, 1}));
+    // Untextured and unnamed: named by their place.
+    EXPECT_EQ(m.materials.at(static_cast<std::size_t>(gm.primitives[1].material)).name, "material 2 of geometry 0");
+    std::set<std::string> names;
+    for (const auto& mat : m.materials) names.insert(mat.name);
+    EXPECT_EQ(names, (std::set<std::string>{"material 0 of geometry 0", "material 1 of geometry 0", "material 2 of geometry 0"}));
     // Normals of unit length; COLOR_0 from channel 0 and the alpha of channel -2.
     for (float v : floatsOf(m, gm.primitives[0].attributes.at("NORMAL"))) EXPECT_TRUE(v == 0.0f || v == 1.0f);
     const std::vector<float> colour = floatsOf(m, gm.primitives[0].attributes.at("COLOR_0"));
@@ -809,6 +839,10 @@ TEST(GltfMaterials, ColourAlphaTexturesSamplersAndExtras)
     EXPECT_EQ(g.alphaMode, "BLEND");
     EXPECT_NEAR(g.pbrMetallicRoughness.baseColorFactor[3], 128.0 / 255.0, 1e-7);
     EXPECT_EQ(f.alphaMode, "MASK");
+    // Named after their main textures.
+    EXPECT_EQ(o.name, "wheel");
+    EXPECT_EQ(g.name, "body");
+    EXPECT_EQ(f.name, "fence");
     EXPECT_EQ(o.pbrMetallicRoughness.metallicFactor, 0.0);
     // Only the PNG is embedded, with its bytes and its sampler.
     ASSERT_EQ(m.textures.size(), 1u);
@@ -983,11 +1017,12 @@ TEST(GltfSkin, JointsWeightsAndInverseBindMatrices)
     INode* root = dummyNode("root", rootTm);
     INode* b1 = dummyNode("b1", rows({0, 1, 0}, {-1, 0, 0}, {0, 0, 1}, {0, 0, 2}) * rootTm, root);
     INode* b2 = dummyNode("b2", rows({1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {0, 3, 2}) * rootTm, b1);
-    TriObject* tri = newMesh(5, 2);
-    for (int v = 0; v < 5; ++v) tri->mesh.verts[v] = {static_cast<float>(v), static_cast<float>(v % 2), 0};
-    tri->mesh.faces[0].setVerts(0, 1, 2), tri->mesh.faces[1].setVerts(2, 3, 4);
+    TriObject* tri = newMesh(7, 3);
+    for (int v = 0; v < 7; ++v) tri->mesh.verts[v] = {static_cast<float>(v), static_cast<float>(v % 2), 0};
+    tri->mesh.faces[0].setVerts(0, 1, 2), tri->mesh.faces[1].setVerts(2, 3, 4), tri->mesh.faces[2].setVerts(4, 5, 6);
     INode* body = host()->CreateObjectNode(tri);
     body->SetName("body");
+    b1->AttachChild(body, 0);  // the mesh's frame hangs below bone b1
     Matrix3 bodyTm(TRUE);
     bodyTm.SetTrans(Point3(0, 0, 1));
     body->SetNodeTM(0, bodyTm);
@@ -1006,6 +1041,12 @@ TEST(GltfSkin, JointsWeightsAndInverseBindMatrices)
     give(2, {{root, 0.1f}, {b1, 0.2f}, {b2, 0.3f}, {b1, 0.4f}});  // b1 twice
     give(3, {{b2, 1.0f}, {root, 0.0f}, {b1, 0.0f}, {root, 0.0f}, {b1, 0.0f}});
     // vertex 4: no weights at all
+    give(5, {{b1, 0.0f}, {b2, 0.0f}, {b1, -1.0f}});          // no usable weight: spread over b1 and b2
+    give(6, {{root, std::nanf("")}, {b2, std::nanf("")}});  // weights that are not numbers
+    // Moved after binding: the inverse bind matrices keep the bind pose.
+    Matrix3 moved = b2->GetNodeTM(0);
+    moved.SetTrans(moved.GetTrans() + Point3(0, 0, 5));
+    b2->SetNodeTM(0, moved);
 
     const Exported e = exportAndLoad(currentScene(), "skin.glb");
     ASSERT_TRUE(e.ok);
@@ -1035,7 +1076,17 @@ TEST(GltfSkin, JointsWeightsAndInverseBindMatrices)
     EXPECT_NEAR(influence[2][1], 0.6f, 1e-6);
     EXPECT_NEAR(influence[2][2], 0.3f, 1e-6);
     EXPECT_EQ(influence[3], (W{{2, 1.0f}}));
-    EXPECT_EQ(influence[4], (W{{0, 1.0f}}));
+    EXPECT_EQ(influence[4], (W{{1, 1.0f}})) << "naming no bone: the bone of the mesh's frame (b1, above it)";
+    EXPECT_EQ(influence[5], (W{{1, 0.5f}, {2, 0.5f}}));
+    EXPECT_EQ(influence[6], (W{{0, 0.5f}, {2, 0.5f}}));
+    EXPECT_EQ(e.report.spreadVertices, 2u);
+    EXPECT_EQ(e.report.unweightedVertices, 1u);
+    std::ostringstream summary;
+    orvik::writeGltfSummary(e.report, summary);
+    EXPECT_NE(summary.str().find("2 skinned vertices without a usable weight spread evenly over the bones they name\n"
+                                 "1 skinned vertex naming no bone bound to the bone of the mesh's frame\n"),
+              std::string::npos)
+        << summary.str();
     // The host's original pairs of the vertices that changed, and the envelopes.
     const ojson extras = extrasOf(e.path, "/skins/0");
     EXPECT_EQ(extras["weights"]["1"], (ojson{{0, 0.25}, {1, 0.0}, {2, 0.25}}));
@@ -1081,6 +1132,36 @@ TEST(GltfScene, OmniLightsBecomePointLights)
     expectValid({e.path});
 }
 
+TEST(GltfScene, SkipPartsLeavesOutDamagedAndLowDetailVariants)
+{
+    resetScene();
+    INode* chassis = dummyNode("chassis", Matrix3(TRUE));
+    dummyNode("door_lf_ok", Matrix3(TRUE), chassis);
+    INode* damaged = dummyNode("door_lf_dam", Matrix3(TRUE), chassis);
+    dummyNode("handle", Matrix3(TRUE), damaged);  // below a damaged part: left out with it
+    dummyNode("bonnet_VLO", Matrix3(TRUE), chassis);
+    dummyNode("wheel_dummy", Matrix3(TRUE), chassis);
+    const struct {
+        std::vector<std::string> parts;
+        std::vector<std::string> names;
+    } cases[] = {
+        {{}, {"chassis", "door_lf_ok", "door_lf_dam", "handle", "bonnet_VLO", "wheel_dummy"}},
+        {{"dam"}, {"chassis", "door_lf_ok", "bonnet_VLO", "wheel_dummy"}},
+        {{"dam", "vlo"}, {"chassis", "door_lf_ok", "wheel_dummy"}},
+    };
+    for (const auto& c : cases) {
+        orvik::GltfOptions options;
+        options.skipParts = c.parts;
+        const Exported e = exportAndLoad(currentScene(), "parts.glb", {}, options);
+        ASSERT_TRUE(e.ok);
+        std::vector<std::string> names;
+        for (std::size_t n = 1; n < e.model.nodes.size(); ++n) names.push_back(e.model.nodes[n].name);
+        EXPECT_EQ(names, c.names);
+        EXPECT_EQ(e.model.nodes[1].children.size(), c.names.size() - 1 - (c.parts.empty() ? 1 : 0));
+        EXPECT_EQ(e.report.nodesSkipped, 6 - c.names.size());
+    }
+}
+
 TEST(GltfFiles, GltfWithItsBinBesideAndRefusedTargets)
 {
     const Scene& scene = importBytes(dffw::write(dffw::makeBox()));
@@ -1095,13 +1176,6 @@ TEST(GltfFiles, GltfWithItsBinBesideAndRefusedTargets)
     EXPECT_NE(orvik::checkGltfPath("out.obj"), "");
     EXPECT_NE(orvik::checkGltfPath("dir/.glb"), "");
     EXPECT_EQ(orvik::gltfBinPath("a/b.c/x.GLTF"), "a/b.c/x.bin");
-    // A folder that does not exist: an error, and nothing left behind.
-    orvik::GltfExportReport report;
-    std::string error;
-    orvik::FileImageSource images({});
-    EXPECT_FALSE(orvik::writeGltf(scene, outputPath("missing/out.gltf"), images, report, error));
-    EXPECT_NE(error.find("cannot be written"), std::string::npos) << error;
-    EXPECT_FALSE(fs::exists(outputPath("missing")));
     ORVIK_REQUIRE_VALIDATOR();
     expectValid({e.path});
 }
@@ -1129,6 +1203,17 @@ TEST(GltfCommand, ImportWritesTheExportBesideTheDump)
     run(quoted(orvik) + " import " + quoted(model) + " --json " + quoted(dump) + " --gltf " + quoted(dump) + " 2>&1",
         status);
     EXPECT_EQ(status, 2) << "the export would overwrite the dump";
+    // --skip-parts takes dam and vlo, and goes with --gltf only.
+    run(quoted(orvik) + " import " + quoted(model) + " --gltf " + quoted(glb) + " --skip-parts dam,vlo", status);
+    EXPECT_EQ(status, 0);
+    for (const std::string& bad : {" --gltf " + quoted(glb) + " --skip-parts wheels", std::string(" --skip-parts dam")}) {
+        run(quoted(orvik) + " import " + quoted(model) + bad + " 2>&1", status);
+        EXPECT_EQ(status, 2) << bad;
+    }
+    // A folder that does not exist: an error, and nothing left behind.
+    run(quoted(orvik) + " import " + quoted(model) + " --gltf " + quoted(outputPath("missing/out.gltf")) + " 2>&1", status);
+    EXPECT_EQ(status, 2);
+    EXPECT_FALSE(fs::exists(outputPath("missing")));
     ORVIK_REQUIRE_VALIDATOR();
     expectValid({glb});
 }

@@ -1,0 +1,154 @@
+// Inside of the glTF export: the document being built (ordered JSON plus its
+// one binary buffer) and the builder that fills it from the host scene.
+// GltfDocument.cpp holds nodes, transforms, skins, lights, materials and
+// textures; GltfMesh.cpp the meshes.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "app/GltfExport.h"
+#include "host/scene.h"
+
+namespace orvik::gltf {
+
+using Json = nlohmann::ordered_json;
+
+// glTF's numbers for component types and buffer targets.
+enum : int { kUnsignedByte = 5121, kUnsignedShort = 5123, kUnsignedInt = 5125, kFloat = 5126 };
+enum : int { kNoTarget = 0, kArrayBuffer = 34962, kElementArrayBuffer = 34963 };
+
+// A float as a JSON number: the shortest decimal text that reads back to the
+// same single-precision value.
+double tidy(float f);
+Json jsonPoint(const Point3& p);
+
+// Builds ordered JSON through the scene dump writer's calls, so that the
+// descriptions of host/describe.h write the extras.
+class JsonBuilder {
+public:
+    void beginObject() { open(Json::object()); }
+    void beginArray() { open(Json::array()); }
+    void endObject() { stack.pop_back(); }
+    void endArray() { stack.pop_back(); }
+    void key(const std::string& k) { pendingKey = k; }
+    void null() { put(Json()); }
+    void boolean(bool b) { put(b); }
+    void number(float f) { put(tidy(f)); }
+    template <class Int>
+    void integer(Int v) { put(v); }
+    void index(int i) { put(i < 0 ? Json() : Json(i)); }
+    void string(const std::string& s);
+    void point(const Point3& p) { put(jsonPoint(p)); }
+    void value(Json v) { put(std::move(v)); }
+
+    Json result;
+
+private:
+    Json& put(Json v);
+    void open(Json v) { stack.push_back(&put(std::move(v))); }
+    std::vector<Json*> stack;
+    std::string pendingKey;
+};
+
+struct MeshParts;
+class CornerKeys;
+
+// What a mesh's export had to change, for the notes.
+struct MeshFlags {
+    bool invalidFloat = false;
+    bool badNormal = false;
+    bool clamped = false;
+};
+
+// The joints and weights one host vertex gets.
+struct VertexSkin {
+    std::array<std::uint16_t, 4> joints{};
+    std::array<float, 4> weights{};
+};
+
+// A Skin modifier as exported: its glTF skin and per-vertex influences.
+struct SkinExport {
+    int skin = -1;  // glTF skin index; -1 when no bone can be a joint
+    std::size_t jointCount = 0;
+    std::vector<VertexSkin> vertices;  // per host vertex of the skinned mesh
+};
+
+class Builder {
+public:
+    Builder(const Scene& scene, ImageSource& images, const GltfOptions& options, GltfExportReport& report);
+    Builder(const Builder&) = delete;
+    Builder& operator=(const Builder&) = delete;
+
+    // Fills doc and bin from the scene.
+    void build();
+
+    Json doc = Json::object();
+    std::string bin;  // the one buffer's bytes
+
+    // Used by the extras' descriptions (host/describe.h).
+    void mesh(JsonBuilder& w, const Object* obj);
+    void material(JsonBuilder& w, Mtl* m)
+    {
+        w.index(materialFor(m, true, "material " + std::to_string(nextSlot++) + " of geometry " + std::to_string(slotGeometry)));
+    }
+    void texture(JsonBuilder& w, Texmap* t);
+    void controller(JsonBuilder& w, Control* c);
+    void node(JsonBuilder& w, const INode* n) { w.index(nodeIndex(n)); }
+    bool keepParam(ParamID id) const;
+
+private:
+    // GltfDocument.cpp
+    int nodeIndex(const INode* node) const;
+    void addNodes();
+    Matrix3 setTransform(Json& node, const Matrix3& local);
+    void addObject(INode* node, int gltfNode);
+    void addLight(GenLight& light, int gltfNode);
+    const SkinExport* skinFor(SkinModifier& skin, INode& node);
+    // The glTF material of a host material (withTexture: on a mesh with
+    // texture coordinates); place names it when neither it nor its main
+    // texture has a name.
+    int materialFor(Mtl* mtl, bool withTexture, const std::string& place);
+    int textureFor(BitmapTex& tex, bool& hasAlpha);
+    int samplerFor(BitmapTex& tex);
+    void note(const std::string& text) { ++noteCounts[text]; }
+    Json& add(const char* array, Json value, int& index);
+
+    // GltfMesh.cpp
+    int meshFor(INode& node, TriObject& object, const SkinExport* skin);
+    void keyCorners(const MeshParts& parts, const std::vector<int>& faces, CornerKeys& corners,
+                    std::vector<std::uint32_t>& indices) const;
+    Json writeAttributes(const MeshParts& parts, const std::vector<int>& faces, const CornerKeys& corners,
+                         const SkinExport* skin, MeshFlags& flags);
+
+    // Buffer views start on 4-byte boundaries; each accessor has its own.
+    int addView(const void* data, std::size_t bytes, int target);
+    int addAccessor(const void* data, std::size_t bytes, int target, int componentType, const char* type,
+                    std::size_t count);
+
+    const Scene& scene;
+    ImageSource& imageSource;
+    const GltfOptions& options;
+    GltfExportReport& report;
+    std::map<const INode*, int> nodeIndices;
+    std::vector<Matrix3> exportedWorld;  // per glTF node: its world as exported, in host space
+    std::vector<bool> skipped;           // per scene node: left out by --skip-parts
+    std::map<std::pair<const Mtl*, bool>, int> materials;
+    std::map<const Texmap*, std::pair<int, bool>> textures;  // texture, image has alpha
+    std::map<std::string, int> images;                       // image origin -> glTF image
+    std::map<std::array<int, 4>, int> samplers;
+    std::map<const SkinModifier*, SkinExport> skins;
+    std::map<std::tuple<const TriObject*, const Mtl*, const SkinExport*>, int> meshes;
+    int slotGeometry = 0, nextSlot = 0;  // the multi-material slot being described
+    std::map<const Object*, int> meshOfObject;  // for the nodes' extras
+    std::map<std::string, std::size_t> noteCounts;
+};
+
+}  // namespace orvik::gltf
