@@ -54,6 +54,13 @@ struct GltfExportReport {
         std::string origin;   // where its image came from ("" when none)
         std::string problem;  // why it is not embedded; "" when it is
     };
+    // Every main texture exported, in the order met: where its image came
+    // from, or why it has none.
+    std::vector<TextureLine> textureImages;
+    // What the export had to change to give a valid glTF file (normals that
+    // were not of unit length, weights that were not normalised, ...).
+    std::vector<std::string> notes;
+};
 
 // The .bin file that goes beside a .gltf path; "" for a .glb path.
 std::string gltfBinPath(const std::string& path);
@@ -85,7 +92,7 @@ std::string gltfBinUri(const std::string& path, const std::string& binPath);
 bool writeGltf(const Scene& scene, const std::string& path, ImageSource& images, GltfExportReport& report,
                std::string& error);
 
-// The readable account of an export: counts, textures not exported, notes.
+// The readable account of an export: counts, each texture's image, notes.
 void writeGltfSummary(const GltfExportReport& report, std::ostream& out);
 
 }  // namespace orvik

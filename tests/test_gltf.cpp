@@ -30,6 +30,7 @@
 #include <tiny_gltf.h>
 
 #include "app/GltfExport.h"
+#include "app/Output.h"
 #include "app/Text.h"
 #include "host/max.h"
 #include "host/scene.h"
@@ -169,11 +170,6 @@ bool keepImageBytes(tinygltf::Image* image, const int, std::string*, std::string
     return true;
 }
 
-void writeBytes(const std::string& path, const std::string& bytes)
-{
-    std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
 // Exports with images taken from the folders given (by default the tests'
 // output folder, where they write image files, and the model's folder),
 // writes the files and reads them back.
@@ -184,14 +180,13 @@ Exported exportAndLoad(const Scene& scene, const std::string& name, std::vector<
     e.path = outputPath(name);
     if (folders.empty()) folders = {fs::path(outputPath("x")).parent_path().string(), tempFolder()};
     orvik::FileImageSource images(folders);
-    orvik::GltfOutput output;
+    std::vector<orvik::OutputFile> files;
     std::string error;
-    if (!orvik::exportGltf(scene, e.path, images, options, output, e.report, error)) {
+    if (!orvik::exportGltf(scene, e.path, "", images, e.report, files, error, options) ||
+        !orvik::commitOutputs(files, error)) {
         ADD_FAILURE() << "export failed: " << error;
         return e;
     }
-    writeBytes(e.path, output.document);
-    if (!output.binPath.empty()) writeBytes(output.binPath, output.bin);
     tinygltf::TinyGLTF loader;
     loader.SetImageLoader(keepImageBytes, nullptr);
     std::string err, warn;
