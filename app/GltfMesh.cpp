@@ -47,7 +47,7 @@ public:
         std::uint64_t h = 1469598103934665603u;
         for (std::size_t i = 0; i < width; ++i) h = (h ^ static_cast<std::uint64_t>(key[i])) * 1099511628211u;
         h ^= h >> 29;
-        for (std::size_t slot = h & (table.size() - 1);; slot = (slot + 1) & (table.size() - 1)) {
+        for (std::size_t slot = static_cast<std::size_t>(h) & (table.size() - 1);; slot = (slot + 1) & (table.size() - 1)) {
             const std::uint32_t v = table[slot];
             if (v == kEmpty) {
                 table[slot] = static_cast<std::uint32_t>(count());
