@@ -411,7 +411,9 @@ Result Converter::convertModel(const Model& m)
     GltfExportReport report;
     FileImageSource found(imageFolders(knownAs, {}));
     TimedImages images(found);
-    if (!exportGltf(scene, targets[0], "", images, report, files, why)) {
+    GltfOptions gltfOptions;
+    gltfOptions.skipParts = opt.skipParts;
+    if (!exportGltf(scene, targets[0], "", images, report, files, why, gltfOptions)) {
         r.reason = why;
         resetScene();
         return r;

@@ -424,6 +424,12 @@ int run(int argc, char** argv)
     convert->add_option("--txd", conv.dictionaries, "A texture dictionary for every model (repeatable)")
         ->type_name("FILE")
         ->allow_extra_args(false);
+    convert->add_option("--skip-parts", conv.skipParts,
+                        "Leave out the vehicle parts whose names end in _dam (damaged) or _vlo (low detail)")
+        ->type_name("dam,vlo")
+        ->delimiter(',')
+        ->check(CLI::IsMember({"dam", "vlo"}))
+        ->allow_extra_args(false);
     convert->add_option("--report", conv.report, "Write the results as JSON to FILE")->type_name("FILE");
     convert->add_flag("--no-progress", opt.noProgress, "Draw no progress bar");
     convert->add_flag("--without-game-material", opt.withoutGameMaterial,
