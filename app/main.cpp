@@ -333,7 +333,19 @@ int runImportCommand(const Invocation& inv, const Options& opt)
         orvik::writeGltfSummary(report, opt.json == "-" ? std::cerr : std::cout);
         checkStandardOutput();
     }
-    printLogProblems(scene, opt.model);
+    // An import that built nothing fails in one line; the plug-in's logged
+    // reason, when there is one, is that line's reason.
+    std::string loggedReason;
+    if (built) {
+        printLogProblems(scene, opt.model);
+    } else {
+        for (const LogRecord& entry : scene.log) {
+            if (entry.type == SYSLOG_ERROR || entry.type == SYSLOG_WARN) {
+                loggedReason = entry.text;
+                break;
+            }
+        }
+    }
     resetScene();
     lib.close();
     if (!built) {
@@ -346,6 +358,9 @@ int runImportCommand(const Invocation& inv, const Options& opt)
         std::cerr << "orvik: " << orvik::printablePath(opt.model) << ": the file held no model that could be read";
         if (!targets.empty()) {
             std::cerr << "; no file written";
+        }
+        if (!loggedReason.empty()) {
+            std::cerr << " (" << orvik::printable(loggedReason) << ")";
         }
         std::cerr << "\n";
         return kExitNothingBuilt;
