@@ -316,12 +316,14 @@ void Builder::addNodes()
     doc["nodes"][0]["extras"] = {{"axes", "host Z-up turned to glTF Y-up"}};
     exportedWorld.push_back(Matrix3());  // host space: the root's turn is not in it
 
+    std::vector<std::string> suffixes;
+    for (const std::string& part : options.skipParts) suffixes.push_back(lowered(std::string(1, '_').append(part)));
     std::vector<INode*> kept;
     for (INode* node : scene.nodes) {
         bool skip = false;
         for (const INode* n = node; n != nullptr && !skip; n = n->GetParentNode()) {
             const std::string name = lowered(n->GetName());
-            for (const std::string& part : options.skipParts) skip = skip || name.ends_with("_" + lowered(part));
+            for (const std::string& suffix : suffixes) skip = skip || name.ends_with(suffix);
         }
         if (skip) {
             ++report.nodesSkipped;
