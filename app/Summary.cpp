@@ -45,6 +45,7 @@ public:
         }
         writeTextures();
         writeTotals();
+        writeInfo();
     }
 
 private:
@@ -209,6 +210,16 @@ private:
             << " multi/sub-object, " << game << " game), "
             << plural(scene.textures.size(), "texture", "textures") << " (" << texturesFound << " found, "
             << texturesMissing << " missing), " << plural(totals.skinned, "skinned mesh", "skinned meshes") << "\n";
+    }
+
+    // The plug-in's information entries (what it mended in the file), one line each.
+    void writeInfo()
+    {
+        for (const LogRecord& entry : scene.log) {
+            if (entry.type == SYSLOG_INFO) {
+                out << "info: " << printable(entry.text) << "\n";
+            }
+        }
     }
 
     const Scene& scene;

@@ -51,7 +51,7 @@ void Orvik::readGeometry(std::uint32_t geometryIndex)
     const std::uint32_t format = geometry.u32(GeometryLayout::Format);
     const std::uint32_t triangleCount = geometry.u32(GeometryLayout::TriangleCount);
     const std::uint32_t vertexCount = geometry.u32(GeometryLayout::VertexCount);
-    const std::uint32_t setCount = (format >> GeometryLayout::SetCountShift) & 0xFF;
+    const std::uint32_t setCount = textureSetCount(format);
     const bool prelit = (format & GeometryLayout::PrelitBit) != 0;
     const bool hasNormals = (format & GeometryLayout::NormalsBit) != 0;
     // A format claiming more sets is damaged: each set would give the mesh a
@@ -83,6 +83,7 @@ void Orvik::readGeometry(std::uint32_t geometryIndex)
     const std::uint8_t* normals = block(hasNormals, VectorSize * v, "its normals");
     if (readFailed) return;
 
+    if (setCount != storedTextureSetCount(format)) ++mends.derivedTextureSets;
     TriObject* object = createGeometryMesh(geometryIndex, vertexCount, triangleCount);
     Mesh* mesh = object != nullptr ? &object->GetMesh() : nullptr;
     cursor = static_cast<std::uint32_t>(g + at);
@@ -150,26 +151,35 @@ void Orvik::readSkin(std::uint32_t geometryIndex, const std::uint8_t* geometrySt
     if (body.size() < HeadSize) return;
     const std::uint32_t boneCount = body.u8(BoneCount);
     const std::uint32_t usedBoneCount = body.u8(UsedBoneCount);
+    const std::uint32_t maxWeights = body.u8(MaxWeights);
     const std::uint32_t vertexCount =
         viewFrom(offsetOf(geometryStruct), "the geometry struct").u32(GeometryLayout::StructVertexCount);
     // The per-vertex data must lie in the skin chunk; a skin that does not
-    // hold it is left out. Some writers put a marker before each inverse
-    // matrix, so only the per-vertex part is held to the counts.
+    // hold it is left out.
     const std::uint64_t perVertexEnd = HeadSize + std::uint64_t{usedBoneCount} + VertexBytes * std::uint64_t{vertexCount};
     if (!body.holds(0, perVertexEnd)) {
         ++mends.skinsLeftOut;
         return;
     }
+    // The older layout puts a marker before each inverse matrix; a chunk too
+    // short for that layout is read in the other one when it fits.
+    std::uint32_t marker = maxWeights == 0 ? MatrixMarkerSize : 0;
+    if (!body.holds(0, perVertexEnd + std::uint64_t{MatrixSize + marker} * boneCount)) marker = 0;
     SkinRecord record;
     record.geometryIndex = geometryIndex;
     record.header = body.bytes(0, perVertexEnd, nullptr);
     record.usedBones = record.header + HeadSize;
     record.vertexBoneIndices = record.usedBones + usedBoneCount;
     record.vertexWeights = record.vertexBoneIndices + IndicesPerVertex * std::size_t{vertexCount};
-    record.inverseBoneMatrices = record.vertexWeights + 16 * std::size_t{vertexCount};
     record.vertexCount = vertexCount;
-    const std::uint64_t matricesEnd = perVertexEnd + MatrixSize * std::uint64_t{boneCount};
-    if (!body.holds(0, matricesEnd)) record.inverseBoneMatrices = nullptr;
+    record.boneCount = boneCount;
+    record.matrixStride = MatrixSize + marker;
+    const std::uint64_t matricesEnd = perVertexEnd + std::uint64_t{record.matrixStride} * boneCount;
+    if (body.holds(0, matricesEnd)) {
+        record.inverseBoneMatrices = body.bytes(0, matricesEnd, nullptr) + perVertexEnd + marker;
+    } else {
+        record.boneCount = 0;
+    }
     cursor = static_cast<std::uint32_t>(body.begin() + std::min<std::uint64_t>(matricesEnd, body.size()));
     skinTable.try_emplace(geometryIndex, record);
 }

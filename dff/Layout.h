@@ -106,10 +106,29 @@ constexpr std::uint32_t VectorSize = 12;      // x, y, z (f32 each)
 // The smallest geometry chunk: up to the blocks, and the morph target head.
 constexpr std::uint32_t MinSize = Blocks + MorphTargetHeadSize;
 // Format word bits.
+constexpr std::uint32_t TexturedBit = 0x04;   // one texture-coordinate set
 constexpr std::uint32_t PrelitBit = 0x08;
 constexpr std::uint32_t NormalsBit = 0x10;
+constexpr std::uint32_t Textured2Bit = 0x80;  // two texture-coordinate sets
 constexpr std::uint32_t SetCountShift = 16;
 }  // namespace GeometryLayout
+
+// The set-count byte of a geometry's format word (bits 16 to 23), as stored.
+constexpr std::uint32_t storedTextureSetCount(std::uint32_t format)
+{
+    return (format >> GeometryLayout::SetCountShift) & 0xFF;
+}
+
+// Texture-coordinate sets of a geometry. The 3.1 library stored a set-count
+// byte of 0 and derived the count from the flags: 2 with 0x80, else 1 with
+// 0x04. A non-zero byte is the count.
+constexpr std::uint32_t textureSetCount(std::uint32_t format)
+{
+    if (const std::uint32_t stored = storedTextureSetCount(format); stored != 0) return stored;
+    if (format & GeometryLayout::Textured2Bit) return 2;
+    if (format & GeometryLayout::TexturedBit) return 1;
+    return 0;
+}
 
 // Skin plug-in body: bone count, used-bone count, maximum weights (u8 each),
 // padding, the used-bone indices, then per vertex four u8 bone indices and
@@ -117,10 +136,14 @@ constexpr std::uint32_t SetCountShift = 16;
 namespace SkinLayout {
 constexpr std::uint32_t BoneCount = 0;
 constexpr std::uint32_t UsedBoneCount = 1;
+constexpr std::uint32_t MaxWeights = 2;  // 0 in the older layout (below)
 constexpr std::uint32_t HeadSize = 4;
 constexpr std::uint32_t VertexBytes = 20;  // four indices, four weights
 constexpr std::uint32_t IndicesPerVertex = 4;
 constexpr std::uint32_t MatrixSize = 64;   // 16 f32
+// Libraries before 3.7 that left the maximum weight count 0 put a 4-byte
+// marker before each inverse matrix.
+constexpr std::uint32_t MatrixMarkerSize = 4;
 constexpr std::uint32_t LateTailSize = 12; // after the matrices under 0x1803FFFF
 }  // namespace SkinLayout
 

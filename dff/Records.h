@@ -22,14 +22,20 @@ struct GeometryRecord {
 
 // Skin data of one geometry, as pointers into the buffer. vertexCount and
 // boneCount are what the pointers were checked against when the record was read.
+// The inverse bone matrices are boneCount 4x4 f32 matrices (rows right, up,
+// at, position; the fourth column is not used), matrixStride bytes apart: 64,
+// or 68 in the older layout that puts a 4-byte marker before each; null when
+// the chunk does not hold them.
 struct SkinRecord {
     std::uint32_t geometryIndex = 0;
     const std::uint8_t* header = nullptr;               // bone count, used-bone count, max weights, pad
     const std::uint8_t* usedBones = nullptr;            // used-bone count u8
     const std::uint8_t* vertexBoneIndices = nullptr;    // 4 u8 per vertex
     const std::uint8_t* vertexWeights = nullptr;        // 4 f32 per vertex
-    const std::uint8_t* inverseBoneMatrices = nullptr;  // 16 f32 per bone
+    const std::uint8_t* inverseBoneMatrices = nullptr;  // the first matrix, past its marker if any
     std::uint32_t vertexCount = 0;
+    std::uint32_t boneCount = 0;
+    std::uint32_t matrixStride = 64;
 };
 
 // Per frame: the node the build makes for it, and the light data of a light frame.

@@ -226,6 +226,18 @@ void Orvik::logImportEnd()
            "skins whose chunks cannot hold their vertices left out");
     mended(mends.extraColoursLeftOut, "set of extra vertex colours too short for its vertices left out",
            "sets of extra vertex colours too short for their vertices left out");
+    mended(mends.derivedTextureSets,
+           "geometry of the 3.1 library given the texture sets its flags name (its set count is 0)",
+           "geometries of the 3.1 library given the texture sets their flags name (their set count is 0)");
+    mended(mends.posedBones, "bone bound at the skin's bind pose, away from where its frame stands",
+           "bones bound at the skin's bind pose, away from where their frames stand");
+    mended(mends.singularBindMatrices,
+           "inverse bone matrix that cannot be inverted: its bone is bound where its frame stands",
+           "inverse bone matrices that cannot be inverted: their bones are bound where their frames stand");
+    mended(mends.rigidParts, "rigid part of a skinned model linked to its frame",
+           "rigid parts of skinned models linked to their frames");
+    mended(mends.nonFiniteWeights, "weight that was not a number given as 0",
+           "weights that were not numbers given as 0");
 
     const ReadFailure* end = nullptr;
     if (readFailed)

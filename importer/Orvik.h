@@ -85,6 +85,9 @@ public:
     void buildPlainScene();
     void buildSkinnedScene();
     void setUpSkin(INode* meshNode, std::uint32_t geometryIndex);
+    // Binds bone k of the skin at the file's bind pose, relative to the mesh at meshTm.
+    void bindBone(ISkinImportData& importData, INode& bone, const SkinRecord& skin, std::uint32_t k,
+                  const Matrix3& meshTm);
 
     // Reading. Every read goes through a ChunkView over the buffer; the first
     // read that would leave its bounds records why in `failure` (readFailed),
@@ -180,6 +183,12 @@ public:
         std::uint32_t lightsLeftOut = 0;        // lights on a frame the clump lacks
         std::uint32_t skinsLeftOut = 0;         // skins whose chunk cannot hold their vertices
         std::uint32_t extraColoursLeftOut = 0;  // extra vertex colours that cannot cover the vertices
+        // and what real files hold that the host would show wrongly:
+        std::uint32_t derivedTextureSets = 0;    // geometries whose set count came from the flags
+        std::uint32_t posedBones = 0;            // bones bound at the bind pose, away from their frames
+        std::uint32_t singularBindMatrices = 0;  // bones left bound at their frames
+        std::uint32_t rigidParts = 0;            // unskinned meshes of skinned clumps linked to their frame
+        std::uint32_t nonFiniteWeights = 0;      // weights given as 0
     };
     Mends mends;
 

@@ -34,7 +34,7 @@ constexpr int kExtraAlphaChannel = 3;
 
 std::uint32_t textureChannelCount(std::uint32_t format)
 {
-    return std::min((format >> 16) & 0xFF, kLastTextureChannel);
+    return std::min(textureSetCount(format), kLastTextureChannel);
 }
 
 float byteToUnit(std::uint8_t value) { return static_cast<float>(value) / 255.0f; }

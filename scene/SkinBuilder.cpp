@@ -3,6 +3,7 @@
 // Skin modifier with the file's bones, flattened envelopes and weights.
 #include <algorithm>
 #include <cassert>
+#include <cmath>
 #include <sstream>
 #include <vector>
 
@@ -37,6 +38,42 @@ void flattenEnvelope(int b)
         outer << "skinops.SetOuterRadius leSkin " << b << " " << c << " 0";
         runScript(outer);
     }
+}
+
+// Inverse bone matrix k of a skin: the 4x4's rows right, up, at, position,
+// the fourth column left out. False when the record holds no matrix k or it
+// cannot be inverted (determinant 0 or not finite).
+bool invertibleBindMatrix(const SkinRecord& skin, std::uint32_t k, Matrix3& out)
+{
+    if (skin.inverseBoneMatrices == nullptr || k >= skin.boneCount) return false;
+    const std::uint8_t* m = skin.inverseBoneMatrices + std::size_t{k} * skin.matrixStride;
+    Point3 rows[4];
+    for (std::size_t r = 0; r < 4; ++r) {
+        const float x = loadF32(m + 16 * r), y = loadF32(m + 16 * r + 4), z = loadF32(m + 16 * r + 8);
+        if (!std::isfinite(x) || !std::isfinite(y) || !std::isfinite(z)) return false;
+        rows[r] = Point3(x, y, z);
+    }
+    const double det = double(rows[0].x) * (double(rows[1].y) * rows[2].z - double(rows[1].z) * rows[2].y) -
+                       double(rows[0].y) * (double(rows[1].x) * rows[2].z - double(rows[1].z) * rows[2].x) +
+                       double(rows[0].z) * (double(rows[1].x) * rows[2].y - double(rows[1].y) * rows[2].x);
+    if (det == 0.0 || !std::isfinite(det)) return false;
+    out = Matrix3(rows[0], rows[1], rows[2], rows[3]);
+    return true;
+}
+
+// Whether two transforms differ by more than rounding: rows compared
+// component-wise, the translation relative to its size.
+bool differs(const Matrix3& a, const Matrix3& b)
+{
+    constexpr float kTolerance = 1e-3f;
+    for (int r = 0; r < 4; ++r) {
+        const Point3 p = a.GetRow(r), q = b.GetRow(r);
+        const float scale = r == 3 ? std::max({1.0f, std::fabs(p.x), std::fabs(p.y), std::fabs(p.z)}) : 1.0f;
+        if (std::fabs(p.x - q.x) > kTolerance * scale || std::fabs(p.y - q.y) > kTolerance * scale ||
+            std::fabs(p.z - q.z) > kTolerance * scale)
+            return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -81,7 +118,14 @@ void Orvik::buildSkinnedScene()
         Matrix3 tm = frameNodeTable[f].node->GetNodeTM(0);
         meshNode->SetNodeTM(0, tm);
         meshNode->SetMtl(geometry.material);
-        setUpSkin(meshNode, g);
+        if (skinTable.count(g) != 0) {
+            // A skinned mesh stays unlinked: its bones move it.
+            setUpSkin(meshNode, g);
+        } else if (INode* frameNode = frameNodeTable[f].node) {
+            // A rigid part (a head, a hand) rides on its frame's bone.
+            frameNode->AttachChild(meshNode, 1);
+            ++mends.rigidParts;
+        }
     }
 
     // Skin records are keyed by the clump's own geometry indices: the next
@@ -108,6 +152,9 @@ void Orvik::setUpSkin(INode* meshNode, std::uint32_t geometryIndex)
 
     GetCOREInterface12()->AddModifier(*meshNode, *modifier, 0);
     meshNode->EvalWorldState(0, TRUE);
+    // The mesh is bound where it stands; its bones are bound relative to it.
+    const Matrix3 meshTm = meshNode->GetNodeTM(0);
+    importData->SetSkinTm(meshNode, meshNode->GetObjectTM(0), meshTm);
 
     Tab<INode*> boneList;
     Tab<float> weightList;
@@ -151,6 +198,7 @@ void Orvik::setUpSkin(INode* meshNode, std::uint32_t geometryIndex)
         bone->SetUserPropString("FrameName", bone->GetName());
         bone->SetUserPropInt("SPunknown", usedBoneCount);
         if (!importData->AddBoneEx(bone, 0)) continue;
+        bindBone(*importData, *bone, skin, k, meshTm);
         --skinBonesLeft;
         added.push_back(bone);
         listIndexOfEntry[k] = static_cast<int>(added.size()) - 1;
@@ -180,8 +228,15 @@ void Orvik::setUpSkin(INode* meshNode, std::uint32_t geometryIndex)
             const int listIndex = entry < entryCount ? listIndexOfEntry[entry] : -1;
             INode* bone = listIndex >= 0 ? skinInterface->GetBone(listIndex) : nullptr;
             if (bone == nullptr) continue;
+            float weight = loadF32(skin.vertexWeights + 16 * std::size_t{fileVertex} + 4 * m);
+            // A weight that is not a number would make the vertex vanish in
+            // the host; the pair stays, as zero weights do.
+            if (!std::isfinite(weight)) {
+                weight = 0.0f;
+                ++mends.nonFiniteWeights;
+            }
             boneList[pairs] = bone;
-            weightList[pairs] = loadF32(skin.vertexWeights + 16 * std::size_t{fileVertex} + 4 * m);
+            weightList[pairs] = weight;
             ++pairs;
         }
         boneList.SetCount(pairs, TRUE);
@@ -191,4 +246,23 @@ void Orvik::setUpSkin(INode* meshNode, std::uint32_t geometryIndex)
 
     boneList.ZeroCount();
     weightList.ZeroCount();
+}
+
+void Orvik::bindBone(ISkinImportData& importData, INode& bone, const SkinRecord& skin, std::uint32_t k,
+                     const Matrix3& meshTm)
+{
+    // The skin stores where bone k stood relative to the mesh when the mesh
+    // was bound: the inverse of that is the bone's bind transform in mesh
+    // space. A matrix that cannot be inverted leaves the bone bound where its
+    // frame puts it (AddBoneEx's default).
+    Matrix3 inverseBind;
+    if (!invertibleBindMatrix(skin, k, inverseBind)) {
+        if (skin.inverseBoneMatrices != nullptr && k < skin.boneCount) ++mends.singularBindMatrices;
+        return;
+    }
+    const Matrix3 nodeTm = bone.GetNodeTM(0);
+    const Matrix3 bindTm = Inverse(inverseBind) * meshTm;
+    // The bone's object offset rides along with it.
+    const Matrix3 objectTm = bone.GetObjectTM(0) * Inverse(nodeTm) * bindTm;
+    if (importData.SetBoneTm(&bone, objectTm, bindTm) && differs(bindTm, nodeTm)) ++mends.posedBones;
 }

@@ -201,11 +201,17 @@ struct ExpectedSummary {
     std::vector<std::string> treeLines;  // node and skin lines, in order
     std::string totals;
     std::set<std::string> found, missing;
+    std::vector<std::string> infos;  // one line per information entry of the log
 };
 
 ExpectedSummary expectedSummary(const json& d)
 {
     ExpectedSummary e;
+    for (const json& entry : d["log"]) {
+        if (entry["type"] == "info") {
+            e.infos.push_back("info: " + entry["text"].get<std::string>());
+        }
+    }
     std::size_t meshes = 0, lights = 0, dummies = 0, none = 0, vertices = 0, faces = 0, skinned = 0;
     std::function<void(std::size_t, std::size_t)> walk = [&](std::size_t i, std::size_t depth) {
         const json& n = d["nodes"][i];
@@ -309,11 +315,14 @@ void expectSummaryMatchesDump(const std::string& summary, const json& d)
     std::vector<std::string> tree;
     std::set<std::string> found, missing;
     std::string totals;
+    std::vector<std::string> infos;
     std::set<std::string>* section = nullptr;
     for (const std::string& line : lines(summary)) {
         const std::size_t text = line.find_first_not_of(' ');
         if (line.rfind("totals: ", 0) == 0) {
             totals = line;
+        } else if (line.rfind("info: ", 0) == 0) {
+            infos.push_back(line);
         } else if (line == "textures found:") {
             section = &found;
         } else if (line == "textures missing:") {
@@ -334,6 +343,7 @@ void expectSummaryMatchesDump(const std::string& summary, const json& d)
     EXPECT_EQ(totals, e.totals);
     EXPECT_EQ(found, e.found);
     EXPECT_EQ(missing, e.missing);
+    EXPECT_EQ(infos, e.infos);
 }
 
 // Two dumps that agree up to float rounding (the 32-bit builds compute with

@@ -306,6 +306,11 @@ std::array<double, 3> apply(const Mat4& m, const std::array<double, 3>& p)
             m[2] * p[0] + m[6] * p[1] + m[10] * p[2] + m[14]};
 }
 
+// Where a glTF viewer shows a skinned primitive's vertices: per vertex the
+// weighted sum of joint world x inverse bind matrix x position.
+std::vector<std::array<double, 3>> skinnedPositions(const tinygltf::Model& m, const tinygltf::Skin& skin,
+                                                    const tinygltf::Primitive& prim);
+
 // A host (Z-up) point as glTF (Y-up) sees it.
 std::array<double, 3> yUp(const Point3& p) { return {p.x, p.z, -p.y}; }
 
@@ -314,6 +319,30 @@ void expectNear3(const std::array<double, 3>& a, const std::array<double, 3>& b,
     for (int i = 0; i < 3; ++i) {
         EXPECT_NEAR(a[static_cast<std::size_t>(i)], b[static_cast<std::size_t>(i)], tol) << what << " component " << i;
     }
+}
+
+std::vector<std::array<double, 3>> skinnedPositions(const tinygltf::Model& m, const tinygltf::Skin& skin,
+                                                    const tinygltf::Primitive& prim)
+{
+    const std::vector<Mat4> world = worldMatrices(m);
+    const std::vector<float> ibm = floatsOf(m, skin.inverseBindMatrices);
+    const std::vector<float> pos = floatsOf(m, prim.attributes.at("POSITION"));
+    const std::vector<std::uint32_t> joints = integersOf(m, prim.attributes.at("JOINTS_0"));
+    const std::vector<float> weights = floatsOf(m, prim.attributes.at("WEIGHTS_0"));
+    std::vector<Mat4> jointTransform(skin.joints.size());
+    for (std::size_t j = 0; j < skin.joints.size(); ++j) {
+        Mat4 inv{};
+        std::copy(ibm.begin() + static_cast<long>(j * 16), ibm.begin() + static_cast<long>(j * 16 + 16), inv.begin());
+        jointTransform[j] = mul(world[static_cast<std::size_t>(skin.joints[j])], inv);
+    }
+    std::vector<std::array<double, 3>> out(pos.size() / 3, {0, 0, 0});
+    for (std::size_t v = 0; v < out.size(); ++v) {
+        for (std::size_t c = 0; c < 4; ++c) {
+            const auto p = apply(jointTransform.at(joints[v * 4 + c]), {pos[v * 3], pos[v * 3 + 1], pos[v * 3 + 2]});
+            for (std::size_t i = 0; i < 3; ++i) out[v][i] += weights[v * 4 + c] * p[i];
+        }
+    }
+    return out;
 }
 
 // ---------------------------------------------------------------------------
@@ -1092,6 +1121,73 @@ TEST(GltfSkin, JointsWeightsAndInverseBindMatrices)
     expectValid({e.path});
 }
 
+TEST(GltfSkin, PosedSkinDeformsAsItsFramesGive)
+{
+    // Bone b0 stands a quarter turn about Z from where the skin was bound,
+    // b1 below it is moved: the frames are posed away from the bind pose.
+    dffw::Clump clump;
+    dffw::Frame root, b0, b1;
+    root.name = "root";
+    b0.name = "b0", b0.parent = 0, b0.position = {0, 0, 4}, b0.right = {0, 1, 0}, b0.up = {-1, 0, 0};
+    b1.name = "b1", b1.parent = 1, b1.position = {0, 3, 1};
+    b0.hAnim = dffw::HAnim{}, b0.hAnim->boneId = 1;
+    b1.hAnim = dffw::HAnim{}, b1.hAnim->boneId = 2;
+    b0.hAnim->nodes = {dffw::HAnimNode{1, 0, 0}, dffw::HAnimNode{2, 1, 0}};
+    clump.frames = {root, b0, b1};
+    dffw::Geometry quad = dffw::makeQuad(2.0f);
+    dffw::Skin skin;
+    skin.usedBones = {0, 1};
+    skin.boneIndices = {{0, 0, 0, 0}, {1, 0, 0, 0}, {0, 1, 0, 0}, {1, 0, 0, 0}};
+    skin.weights = {{1, 0, 0, 0}, {1, 0, 0, 0}, {0.25f, 0.75f, 0, 0}, {1, 0, 0, 0}};
+    // Bound with b0 at (0,0,1) and b1 at (1,0,1) of the mesh, unturned.
+    skin.inverseMatrices = {{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, -1, 1}, {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, -1, 0, -1, 1}};
+    quad.extension.items.push_back(skin);
+    clump.geometries = {quad};
+    dffw::Atomic atomic;
+    clump.atomics = {atomic};
+    HostOptions quiet;
+    quiet.printScriptErrors = false;
+    const Scene& scene = importBytes(dffw::write(clump), quiet);
+    ASSERT_EQ(scene.modifiers.size(), 1u);
+    SkinModifier& hostSkin = *scene.modifiers[0];
+    ASSERT_EQ(hostSkin.GetNumBones(), 2);
+
+    // Where the frames put each file vertex: the weighted sum of vertex x
+    // inverse bind matrix x the bone's world transform, in host space.
+    const Mesh& mesh = dynamic_cast<TriObject*>(hostSkin.Node()->GetObjectRef())->mesh;
+    std::map<std::array<float, 3>, Point3> expected;
+    for (std::size_t v = 0; v < 4; ++v) {
+        const Point3 p = mesh.verts[static_cast<int>(v)];
+        Point3 posed(0, 0, 0);
+        for (std::size_t k = 0; k < 4; ++k) {
+            const auto& m = skin.inverseMatrices[skin.boneIndices[v][k]];
+            const Matrix3 inverseBind(Point3(m[0], m[1], m[2]), Point3(m[4], m[5], m[6]), Point3(m[8], m[9], m[10]),
+                                      Point3(m[12], m[13], m[14]));
+            posed = posed + (p * inverseBind * hostSkin.GetBone(skin.boneIndices[v][k])->GetNodeTM(0)) * skin.weights[v][k];
+        }
+        expected[{p.x, p.y, p.z}] = posed;
+    }
+
+    const Exported e = exportAndLoad(scene, "posed-skin.glb");
+    ASSERT_TRUE(e.ok);
+    const tinygltf::Model& m = e.model;
+    expectMatchesScene(scene, m, "posed skin");
+    std::size_t checked = 0;
+    for (const tinygltf::Primitive& prim : m.meshes.at(0).primitives) {
+        const std::vector<float> pos = floatsOf(m, prim.attributes.at("POSITION"));
+        const std::vector<std::array<double, 3>> skinned = skinnedPositions(m, m.skins.at(0), prim);
+        for (std::size_t v = 0; v < pos.size() / 3; ++v) {
+            const auto found = expected.find({pos[v * 3], pos[v * 3 + 1], pos[v * 3 + 2]});
+            ASSERT_NE(found, expected.end());
+            expectNear3(skinned[v], yUp(found->second), 1e-4, "vertex " + std::to_string(v));
+            ++checked;
+        }
+    }
+    EXPECT_GE(checked, 4u);
+    ORVIK_REQUIRE_VALIDATOR();
+    expectValid({e.path});
+}
+
 TEST(GltfScene, OmniLightsBecomePointLights)
 {
     dffw::Clump clump = dffw::makeBox();
@@ -1239,6 +1335,51 @@ TEST(GltfSamples, EverySampleExportsValidAndMatchesItsScene)
     const std::vector<std::string> models = sampleDffFiles();
     ASSERT_FALSE(models.empty());
     exportModelsAndCheck(models, "sample-");
+}
+
+TEST(GltfSamples, PosedPedestriansStandWithTheirSkeletons)
+{
+    // Their frames are posed away from the skins' bind pose: bound to the
+    // frames as they stand, the mesh would lie a quarter turn across its
+    // skeleton. Bound at the bind pose it fills the skeleton's box.
+    ORVIK_REQUIRE_SAMPLES();
+    for (const char* file : {"ped1.dff", "ped3.dff", "alp-skin-105.dff"}) {
+        SCOPED_TRACE(file);
+        const Scene& scene = importFile(samplePath(file));
+        const Exported e = exportAndLoad(scene, std::string("standing-") + file + ".glb");
+        ASSERT_TRUE(e.ok);
+        const tinygltf::Model& m = e.model;
+        ASSERT_EQ(m.skins.size(), 1u);
+        // Extents of the skinned vertices as a viewer shows them, and of the joints.
+        std::array<double, 3> lo{1e30, 1e30, 1e30}, hi{-1e30, -1e30, -1e30}, jlo = lo, jhi = hi;
+        const std::vector<Mat4> world = worldMatrices(m);
+        for (int j : m.skins[0].joints) {
+            const Mat4& w = world[static_cast<std::size_t>(j)];
+            for (std::size_t i = 0; i < 3; ++i) jlo[i] = std::min(jlo[i], w[12 + i]), jhi[i] = std::max(jhi[i], w[12 + i]);
+        }
+        for (const tinygltf::Node& n : m.nodes) {
+            if (n.skin < 0 || n.mesh < 0) continue;
+            for (const tinygltf::Primitive& prim : m.meshes[static_cast<std::size_t>(n.mesh)].primitives)
+                for (const auto& p : skinnedPositions(m, m.skins[static_cast<std::size_t>(n.skin)], prim))
+                    for (std::size_t i = 0; i < 3; ++i) lo[i] = std::min(lo[i], p[i]), hi[i] = std::max(hi[i], p[i]);
+        }
+        // The mesh's longest side lies along the skeleton's, about as long,
+        // and both boxes share their middle.
+        auto longest = [](const std::array<double, 3>& a, const std::array<double, 3>& b) {
+            std::size_t axis = 0;
+            for (std::size_t i = 1; i < 3; ++i)
+                if (b[i] - a[i] > b[axis] - a[axis]) axis = i;
+            return axis;
+        };
+        const std::size_t axis = longest(jlo, jhi);
+        const double length = jhi[axis] - jlo[axis];
+        ASSERT_GT(length, 0.0);
+        EXPECT_EQ(longest(lo, hi), axis);
+        EXPECT_GT(hi[axis] - lo[axis], 0.9 * length);
+        EXPECT_LT(hi[axis] - lo[axis], 1.3 * length);
+        for (std::size_t i = 0; i < 3; ++i)
+            EXPECT_NEAR((hi[i] + lo[i]) / 2, (jhi[i] + jlo[i]) / 2, 0.1 * length) << "axis " << i;
+    }
 }
 
 TEST(GltfSamples, BundledExamplesExportValidAndMatchTheirScenes)

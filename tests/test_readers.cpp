@@ -240,18 +240,44 @@ TEST(GeometryReader, BlocksFollowStampAndFormat)
         EXPECT_TRUE(mesh.mapSupport(0));
         EXPECT_TRUE(mesh.mapSupport(1));
     }
-    // The textured bit without a set count gives no coordinates, and the
-    // coordinates are then not in the file either.
-    dffw::Clump clump = clumpWithFrames({frame("root")});
-    dffw::Geometry quad = dffw::makeQuad();
-    quad.texCoords.clear();
-    quad.formatExtraBits = 0x04;
-    clump.geometries.push_back(quad);
-    clump.atomics.push_back(dffw::Atomic{});
-    const Scene& scene = importBytes(dffw::write(clump));
-    ASSERT_EQ(scene.meshes.size(), 1u);
-    EXPECT_FALSE(scene.meshes[0]->mesh.mapSupport(1));
-    EXPECT_EQ(scene.meshes[0]->mesh.numFaces, 2);
+}
+
+TEST(GeometryReader, TextureSetsFromTheFlagsWhenTheCountByteIsZero)
+{
+    // The 3.1 library left the count byte 0 and derived the sets from the
+    // flags; a non-zero byte is the count whatever the flags say.
+    struct Case {
+        std::uint32_t flags;      // textured bits of the format word
+        std::uint32_t countByte;  // bits 16 to 23
+        std::size_t sets;         // sets written and expected
+    };
+    for (const Case c : {Case{0x04, 0, 1}, Case{0x80, 0, 2}, Case{0x84, 0, 2}, Case{0, 0, 0}, Case{0x80, 1, 1},
+                         Case{0x04, 2, 2}}) {
+        SCOPED_TRACE(testing::Message() << "flags " << c.flags << " byte " << c.countByte);
+        dffw::Clump clump = clumpWithFrames({frame("root")});
+        clump.stamp = 0x310;
+        dffw::Geometry quad = dffw::makeQuad();
+        quad.texCoords.assign(c.sets, {});
+        for (std::size_t s = 0; s < c.sets; ++s)
+            for (int k = 0; k < 4; ++k)
+                quad.texCoords[s].push_back({0.125f * float(k), 0.5f + 0.25f * float(s)});
+        quad.formatOverride = (quad.format() & ~0x00FF0084u) | c.flags | (c.countByte << 16);
+        clump.geometries.push_back(quad);
+        clump.atomics.push_back(dffw::Atomic{});
+        const Scene& scene = importBytes(dffw::write(clump));
+        ASSERT_EQ(scene.meshes.size(), 1u);
+        Mesh& mesh = scene.meshes[0]->mesh;
+        EXPECT_EQ(mesh.numFaces, 2);
+        EXPECT_FLOAT_EQ(mesh.verts[2].x, quad.positions[2][0]);
+        EXPECT_FLOAT_EQ(mesh.verts[2].y, quad.positions[2][1]);
+        for (std::size_t s = 1; s <= 3; ++s) {
+            const int ch = static_cast<int>(s);
+            ASSERT_EQ(mesh.mapSupport(ch), s <= c.sets) << ch;
+            if (s > c.sets) continue;
+            EXPECT_FLOAT_EQ(mesh.mapVerts(ch)[3].x, 0.375f);
+            EXPECT_FLOAT_EQ(mesh.mapVerts(ch)[3].y, 0.5f - 0.25f * float(s - 1));  // v flipped
+        }
+    }
 }
 
 TEST(GeometryReader, CountsPastTheBufferAreRefusedBeforeAllocating)
@@ -288,6 +314,8 @@ TEST(GeometryReader, SkinRecordsAndTheSkinnedFlag)
         skin.boneIndices.assign(4, {firstBone, 1, 0, 0});
         skin.weights.assign(4, {0.75f, 0.25f, 0, 0});
         skin.inverseMatrices.resize(2);
+        for (std::size_t b = 0; b < 2; ++b)
+            for (std::size_t i = 0; i < 16; ++i) skin.inverseMatrices[b][i] = float(100 * b + i);
         quad.extension.items.push_back(skin);
         return quad;
     };
@@ -296,7 +324,9 @@ TEST(GeometryReader, SkinRecordsAndTheSkinnedFlag)
     clump.geometries.back().extension.items.push_back(skinnedQuad(1).extension.items[0]);  // second skin: ignored
     clump.geometries.push_back(dffw::makeQuad());
     dffw::Geometry marked = skinnedQuad(0);
+    // The older layout: no maximum weight count, a marker before each matrix.
     std::get<dffw::Skin>(marked.extension.items[0]).matrixMarker = 0xDEADDEAD;
+    std::get<dffw::Skin>(marked.extension.items[0]).maxWeights = 0;
     clump.geometries.push_back(marked);
     dffw::Geometry lying = skinnedQuad(0);
     lying.extension.items[0] = [&] {
@@ -316,6 +346,17 @@ TEST(GeometryReader, SkinRecordsAndTheSkinnedFlag)
     EXPECT_FLOAT_EQ(loadF32(first.vertexWeights + 4), 0.25f);
     EXPECT_EQ(loaded->skinTable.count(2), 1u);
     EXPECT_EQ(loaded->skinTable.count(3), 0u);
+    // Both layouts give the inverse matrices as written.
+    for (const std::uint32_t g : {0u, 2u}) {
+        SCOPED_TRACE(g);
+        const SkinRecord& r = loaded->skinTable.at(g);
+        ASSERT_NE(r.inverseBoneMatrices, nullptr);
+        ASSERT_EQ(r.boneCount, 2u);
+        EXPECT_EQ(r.matrixStride, g == 0 ? 64u : 68u);
+        for (std::uint32_t b = 0; b < 2; ++b)
+            for (std::uint32_t i = 0; i < 16; ++i)
+                EXPECT_EQ(loadF32(r.inverseBoneMatrices + b * r.matrixStride + 4 * i), float(100 * b + i));
+    }
     EXPECT_EQ(loaded->geometryCount(), 4u);
 }
 

@@ -3,6 +3,7 @@
 // the real pedestrian models.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <set>
 
@@ -217,6 +218,41 @@ void expectNear(const Point3& p, float x, float y, float z)
     EXPECT_NEAR(p.x, x, 1e-5f);
     EXPECT_NEAR(p.y, y, 1e-5f);
     EXPECT_NEAR(p.z, z, 1e-5f);
+}
+
+void expectNear(const Matrix3& a, const Matrix3& b)
+{
+    for (int r = 0; r < 4; ++r) {
+        SCOPED_TRACE(r);
+        const Point3 p = b.GetRow(r);
+        expectNear(a.GetRow(r), p.x, p.y, p.z);
+    }
+}
+
+// The system log's information entries, in order.
+std::vector<std::string> infoEntries(const Scene& scene)
+{
+    std::vector<std::string> texts;
+    for (const LogRecord& r : scene.log)
+        if (r.type == SYSLOG_INFO) texts.push_back(r.text);
+    return texts;
+}
+
+bool hasInfoEntry(const Scene& scene, const std::string& text)
+{
+    const std::vector<std::string> texts = infoEntries(scene);
+    return std::find(texts.begin(), texts.end(), text) != texts.end();
+}
+
+// A 4x4 inverse bone matrix of the file (rows right, up, at, position).
+std::array<float, 16> matrix16(const Matrix3& m)
+{
+    std::array<float, 16> out{};
+    for (std::size_t r = 0; r < 4; ++r) {
+        const Point3 p = m.GetRow(static_cast<int>(r));
+        out[4 * r] = p.x, out[4 * r + 1] = p.y, out[4 * r + 2] = p.z, out[4 * r + 3] = r == 3 ? 1.0f : 0.0f;
+    }
+    return out;
 }
 
 }  // namespace
@@ -501,6 +537,70 @@ TEST(SkinnedBuild, WeightsByPositionKeepZerosUnnormalised)
     EXPECT_EQ(w[3], (Pairs{{0, 0.0f}, {0, 0.0f}, {0, 0.0f}, {0, 0.0f}}));
 }
 
+TEST(SkinnedBuild, WeightsThatAreNotNumbersAreGivenAsZero)
+{
+    const float nan = std::nanf(""), inf = INFINITY;
+    dffw::Clump clump = straightSkeleton(2);
+    clump.geometries = {skinnedQuad({{0, 1, 0, 0}, {1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 0, 0}},
+                                    {{nan, 1, 0, 0}, {-inf, nan, 0, 0}, {0.5f, inf, 0, 0}, {1, 0, 0, 0}}, 2, 2)};
+    clump.atomics = {atomic(0, 0)};
+    const Scene& scene = importBytes(dffw::write(clump), quietHost());
+
+    ASSERT_EQ(scene.modifiers.size(), 1u);
+    const auto& w = scene.modifiers[0]->Weights();
+    ASSERT_EQ(w.size(), 4u);
+    EXPECT_EQ(w[0], (Pairs{{0, 0.0f}, {1, 1.0f}, {0, 0.0f}, {0, 0.0f}}));
+    EXPECT_EQ(w[1], (Pairs{{1, 0.0f}, {0, 0.0f}, {0, 0.0f}, {0, 0.0f}}));
+    EXPECT_EQ(w[2], (Pairs{{0, 0.5f}, {1, 0.0f}, {0, 0.0f}, {0, 0.0f}}));
+    EXPECT_TRUE(hasInfoEntry(scene, "4 weights that were not numbers given as 0"));
+}
+
+TEST(SkinnedBuild, BonesAreBoundAtTheFilesBindPoseInBothLayouts)
+{
+    // The mesh stands on the turned root. Bone 0's inverse bind matrix puts
+    // it at (1,0,0) of the mesh, away from its frame at (0,0,4); bone 1's
+    // matrix cannot be inverted; bone 2's is where its frame stands.
+    dffw::Clump clump = skeleton({{"b0", 1, 0, {0, 0, 4}}, {"b1", 2, 0, {0, 2, 0}}, {"b2", 3, 0, {5, 0, 0}}},
+                                 {hAnimNode(1, 0, 0), hAnimNode(2, 1, 0), hAnimNode(3, 2, 0)});
+    dffw::Geometry g = quadOnFirstBone(3);
+    auto& skin = std::get<dffw::Skin>(g.extension.items[0]);
+    skin.inverseMatrices = {matrix16(Matrix3(Point3(1, 0, 0), Point3(0, 1, 0), Point3(0, 0, 1), Point3(-1, 0, 0))),
+                            matrix16(Matrix3(Point3(1, 0, 0), Point3(2, 0, 0), Point3(0, 0, 1), Point3(0, 0, 0))),
+                            matrix16(Matrix3(Point3(1, 0, 0), Point3(0, 1, 0), Point3(0, 0, 1), Point3(-5, 0, 0)))};
+    skin.inverseMatrices[0][3] = 2.0f;  // the fourth column is not read
+    clump.geometries = {g};
+    clump.atomics = {atomic(0, 0)};
+    for (const bool marked : {false, true}) {
+        SCOPED_TRACE(marked ? "marker before each matrix" : "plain matrices");
+        auto& s = std::get<dffw::Skin>(clump.geometries[0].extension.items[0]);
+        if (marked) s.matrixMarker = 0xDEADDEAD, s.maxWeights = 0;
+        const Scene& scene = importBytes(dffw::write(clump), quietHost());
+        ASSERT_EQ(scene.modifiers.size(), 1u);
+        SkinModifier* sk = scene.modifiers[0];
+        INode* mesh = sk->Node();
+        const Matrix3 meshTm = mesh->GetNodeTM(0);
+        Matrix3 tm;
+        ASSERT_EQ(sk->GetSkinInitTM(mesh, tm), SKIN_OK);
+        expectNear(tm, meshTm);
+        ASSERT_EQ(sk->GetNumBones(), 3);
+        const Matrix3 turned(Point3(1, 0, 0), Point3(0, 0, 1), Point3(0, -1, 0), Point3(0, 0, 0));
+        ASSERT_EQ(sk->GetBoneInitTM(sk->GetBone(0), tm), SKIN_OK);
+        expectNear(tm, Matrix3(turned.GetRow(0), turned.GetRow(1), turned.GetRow(2), Point3(1, 0, 0)));
+        ASSERT_EQ(sk->GetBoneInitTM(sk->GetBone(1), tm), SKIN_OK);
+        expectNear(tm, sk->GetBone(1)->GetNodeTM(0));
+        ASSERT_EQ(sk->GetBoneInitTM(sk->GetBone(2), tm), SKIN_OK);
+        expectNear(tm, sk->GetBone(2)->GetNodeTM(0));
+        // The dump gives the same bind pose.
+        const nlohmann::json d = dumpJson(scene);
+        EXPECT_NEAR(d["modifiers"][0]["boneInitTms"][0][3][0].get<double>(), 1.0, 1e-5);
+        EXPECT_EQ(d["modifiers"][0]["boneInitTms"].size(), 3u);
+        EXPECT_EQ(infoEntries(scene),
+                  (std::vector<std::string>{
+                      "1 bone bound at the skin's bind pose, away from where its frame stands",
+                      "1 inverse bone matrix that cannot be inverted: its bone is bound where its frame stands"}));
+    }
+}
+
 TEST(SkinnedBuild, WeightsStayOnTheirVertexWhenUnusedVerticesAreRemoved)
 {
     // File vertex 1 is used by no face: the mesh drops it, and the weights of
@@ -613,6 +713,14 @@ TEST(SkinnedBuild, EachMeshBindsItsOwnSkin)
     EXPECT_EQ(scene.modifiers[0]->Node(), firstMesh);
     EXPECT_EQ(scene.modifiers[1]->Node(), secondMesh);
     EXPECT_TRUE(cube->Modifiers().empty());
+    // The unskinned cube is a rigid part riding on its frame's bone, where
+    // the frame stands; the skinned meshes stay unlinked.
+    INode* bone0 = nodeNamed(scene, "bone0");
+    EXPECT_EQ(cube->GetParentNode(), bone0);
+    expectNear(cube->GetNodeTM(0), bone0->GetNodeTM(0));
+    EXPECT_EQ(firstMesh->GetParentNode(), nullptr);
+    EXPECT_EQ(secondMesh->GetParentNode(), nullptr);
+    EXPECT_TRUE(hasInfoEntry(scene, "1 rigid part of a skinned model linked to its frame"));
     expectEveryStatementOk(scene);
     for (SkinModifier* skin : scene.modifiers) {
         EXPECT_EQ(skin->GetNumBones(), 2);
@@ -729,7 +837,11 @@ TEST(SkinnedBuild, FileWithSeveralSkinnedClumps)
     dffw::Clump first = straightSkeleton(1);
     first.geometries = {quadOnFirstBone(1)};
     first.atomics = {atomic(0, 0)};
+    // The second clump (clothing) carries an early stamp throughout, and its
+    // struct declares a size that is not its real one, as protected files do.
     dffw::Clump second = straightSkeleton(2);
+    second.stamp = 0x310;
+    second.structHead.size = 0x7F;
     second.geometries = {quadOnFirstBone(2), quadOnFirstBone(2)};
     second.atomics = {atomic(0, 0), atomic(0, 1)};
     dffw::File file;
@@ -743,6 +855,10 @@ TEST(SkinnedBuild, FileWithSeveralSkinnedClumps)
         ASSERT_EQ(scene.modifiers[m]->GetNumBones(), 2);
         EXPECT_STREQ(scene.modifiers[m]->GetBone(0)->GetName(), "bone0");
         EXPECT_GT(scene.modifiers[m]->GetBone(0)->SceneIndex(), 3);
+        // Each mesh is bound where its own clump puts it.
+        Matrix3 tm;
+        ASSERT_EQ(scene.modifiers[m]->GetSkinInitTM(scene.modifiers[m]->Node(), tm), SKIN_OK);
+        expectNear(tm, scene.modifiers[m]->Node()->GetNodeTM(0));
     }
     expectEveryStatementOk(scene);
     for (const SkinModifier* skin : scene.modifiers) expectFlattened(*skin);
@@ -799,5 +915,62 @@ TEST(SkinnedSamples, PedsGetOneWeightedSkinPerSkinnedAtomic)
                 ASSERT_EQ(b.node->UserProps().size(), 5u);
                 EXPECT_EQ(b.node->UserProps()[3].text, b.node->GetName());
             }
+    }
+}
+
+TEST(SkinnedSamples, RealFilesImportWithTheirMends)
+{
+    ORVIK_REQUIRE_SAMPLES();
+    // What each file needs mended, as the counts of the system log's entries
+    // name it (0: no entry of that kind).
+    struct Expectation {
+        const char* file;
+        bool derivedSets;
+        bool posedBones;
+        std::size_t rigidParts;
+        bool nonFiniteWeights;
+    };
+    for (const Expectation& e : {Expectation{"ucl-kuruma.dff", true, false, 0, false},
+                                 Expectation{"aday-bankvault.dff", true, false, 0, false},
+                                 Expectation{"ped1.dff", false, true, 0, false},
+                                 Expectation{"ped3.dff", false, true, 0, false},
+                                 Expectation{"alp-skin-105.dff", false, true, 0, false},
+                                 Expectation{"ped-c02.dff", false, false, 3, false},
+                                 Expectation{"cbl-slhandbf.dff", false, false, 0, true},
+                                 Expectation{"ped2.dff", false, true, 0, false}}) {  // its root bone only
+        SCOPED_TRACE(e.file);
+        const Scene& scene = importFile(samplePath(e.file), quietHost());
+        ASSERT_FALSE(scene.meshes.empty());
+        auto entryWith = [&](const std::string& words) {
+            for (const std::string& t : infoEntries(scene))
+                if (t.find(words) != std::string::npos) return t;
+            return std::string();
+        };
+        EXPECT_EQ(!entryWith("given the texture sets").empty(), e.derivedSets);
+        EXPECT_EQ(!entryWith("bound at the skin's bind pose").empty(), e.posedBones);
+        EXPECT_EQ(!entryWith("not a number").empty() || !entryWith("not numbers").empty(), e.nonFiniteWeights);
+        if (e.rigidParts > 0) {
+            EXPECT_EQ(entryWith("rigid part"),
+                      std::to_string(e.rigidParts) + " rigid parts of skinned models linked to their frames");
+        }
+        for (const TriObject* tri : scene.meshes) {
+            const Mesh& mesh = tri->mesh;
+            EXPECT_GT(mesh.numFaces, 0);
+            for (int v = 0; v < mesh.numVerts; ++v)
+                ASSERT_TRUE(std::isfinite(mesh.verts[v].x) && std::isfinite(mesh.verts[v].y) &&
+                            std::isfinite(mesh.verts[v].z));
+            // Textured geometries of the 3.1 library now carry their coordinates.
+            if (e.derivedSets) {
+                EXPECT_TRUE(mesh.mapSupport(1));
+            }
+        }
+        for (const SkinModifier* skin : scene.modifiers)
+            for (const auto& pairs : skin->Weights())
+                for (const auto& [bone, weight] : pairs) ASSERT_TRUE(std::isfinite(weight));
+        // Unskinned meshes of a skinned model ride on a bone; skinned ones stand apart.
+        for (const INode* node : scene.nodes) {
+            if (!dynamic_cast<TriObject*>(node->GetObjectRef()) || scene.modifiers.empty()) continue;
+            EXPECT_EQ(node->GetParentNode() != nullptr, node->Modifiers().empty()) << node->GetName();
+        }
     }
 }
