@@ -32,6 +32,7 @@
 #include "app/Text.h"
 #if ORVIK_WITH_TXD
 #include "app/TxdCommand.h"
+#include "app/TxdImages.h"
 #endif
 #include "host/dump.h"
 #include "host/loader.h"
@@ -67,6 +68,7 @@ struct Options {
     std::string bin;
     std::vector<std::string> bitmapPaths;
     std::vector<std::string> skipParts;
+    std::vector<std::string> dictionaries;
     bool noProgress = false;
     bool withoutGameMaterial = false;
 };
@@ -268,9 +270,31 @@ int runImportCommand(const Invocation& inv, const Options& opt)
             fail(dir, "--bitmap-path is not a folder");
         }
     }
+    if (!opt.dictionaries.empty() && opt.gltf.empty()) {
+        fail("--txd", "texture dictionaries are read for --gltf only");
+    }
     const std::vector<std::string> targets = checkTargets(opt);
     const std::string plugin = pluginToLoad(inv, opt.plugin);
     runMatchingHost(inv, plugin);
+#if ORVIK_WITH_TXD
+    // Dictionaries for textures without an image file: those named, in order,
+    // then the one beside the model.
+    orvik::DictionaryImages dictionaries;
+    std::string besideWarning;
+    for (const std::string& path : opt.dictionaries) {
+        std::string error;
+        if (!dictionaries.add(path, error)) {
+            throw Failure{error};
+        }
+    }
+    if (!opt.gltf.empty()) {
+        dictionaries.addBesideModel(opt.model, besideWarning);
+    }
+#else
+    if (!opt.dictionaries.empty()) {
+        fail("--txd", "texture dictionaries are read by the 64-bit orvik only");
+    }
+#endif
 
     PluginLibrary lib;
     openLibrary(lib, plugin);
@@ -298,6 +322,11 @@ int runImportCommand(const Invocation& inv, const Options& opt)
                 inputs.push_back({tex->GetMapName(), "the texture file"});
             }
         }
+#if ORVIK_WITH_TXD
+        for (const std::string& path : dictionaries.paths()) {
+            inputs.push_back({path, "a texture dictionary"});
+        }
+#endif
         const std::string problem = orvik::checkOutputTargets(targets, inputs);
         if (!problem.empty()) {
             throw Failure{problem};
@@ -311,6 +340,11 @@ int runImportCommand(const Invocation& inv, const Options& opt)
         }
         std::string error;
         orvik::FileImageSource images(orvik::imageFolders(opt.model, opt.bitmapPaths));
+#if ORVIK_WITH_TXD
+        if (!dictionaries.empty()) {
+            images.fallback = [&dictionaries](const BitmapTex& t) { return dictionaries.imageFor(t.GetName()); };
+        }
+#endif
         orvik::GltfOptions options;
         options.skipParts = opt.skipParts;
         if (!opt.gltf.empty() &&
@@ -333,6 +367,11 @@ int runImportCommand(const Invocation& inv, const Options& opt)
         orvik::writeGltfSummary(report, opt.json == "-" ? std::cerr : std::cout);
         checkStandardOutput();
     }
+#if ORVIK_WITH_TXD
+    if (!besideWarning.empty()) {
+        std::cerr << "orvik: " << orvik::printable(besideWarning) << "\n";
+    }
+#endif
     // An import that built nothing fails in one line; the plug-in's logged
     // reason, when there is one, is that line's reason.
     std::string loggedReason;
@@ -400,6 +439,10 @@ int run(int argc, char** argv)
         ->allow_extra_args(false);
     import->add_option("--bitmap-path", opt.bitmapPaths, "A folder searched for texture files (repeatable)")
         ->type_name("DIR")
+        ->allow_extra_args(false);
+    import->add_option("--txd", opt.dictionaries,
+                       "A texture dictionary that --gltf takes images from (repeatable; then MODEL's .txd beside it)")
+        ->type_name("FILE")
         ->allow_extra_args(false);
     import->add_flag("--no-progress", opt.noProgress, "Draw no progress bar");
     import->add_flag("--without-game-material", opt.withoutGameMaterial,

@@ -2,6 +2,8 @@
 // dictionaries made by the test writer (expected pixels computed here from
 // the values written) and on the real sample dictionaries.
 #include <cmath>
+#include <cstring>
+#include <map>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -509,4 +511,76 @@ TEST_F(TxdCli, ExitStatuses)
             EXPECT_EQ(r.err, c.err) << c.args;
         }
     }
+}
+
+namespace {
+
+// The JSON chunk of a GLB file.
+nlohmann::json glbJson(const std::string& glb)
+{
+    if (glb.size() < 20) return {};
+    std::uint32_t length = 0;
+    std::memcpy(&length, glb.data() + 12, 4);
+    return nlohmann::json::parse(glb.substr(20, length), nullptr, false);
+}
+
+txdw::Texture solid(const std::string& name, std::uint8_t blue, std::uint8_t alpha)
+{
+    txdw::Texture t;
+    t.name = name;
+    t.width = 2, t.height = 1;
+    t.levels = {{blue, 0, 0, 255, blue, 0, 0, alpha}};
+    return t;
+}
+
+}  // namespace
+
+// Textures without image files come from the dictionaries: --txd in order,
+// then the model's own .txd beside it (any case); names match in any case;
+// a texture whose pixels use alpha blends, an opaque one stays opaque; the
+// summary says where each came from.
+TEST_F(TxdCli, GltfTakesMissingTexturesFromDictionaries)
+{
+    dffw::Clump clump;
+    for (const char* name : {"Body", "glass", "tyre", "absent"}) {
+        dffw::Frame f;
+        f.name = name;
+        if (!clump.frames.empty()) f.parent = 0;
+        clump.frames.push_back(f);
+        dffw::Geometry g = dffw::makeQuad();
+        dffw::Material m;
+        dffw::Texture tex;
+        tex.name = name;
+        m.textures = {tex};
+        g.materials = {m};
+        dffw::Atomic a;
+        a.geometryIndex = a.frameIndex = static_cast<std::uint32_t>(clump.geometries.size());
+        clump.geometries.push_back(g);
+        clump.atomics.push_back(a);
+    }
+    save("car.dff", dffw::write(clump));
+    txdw::Dictionary named, beside;
+    named.textures = {solid("BODY", 200, 0)};                             // named first: wins over the one beside
+    beside.textures = {solid("body", 10, 255), solid("Glass", 50, 128), solid("tyre", 90, 255)};
+    save("extra.txd", txdw::write(named));
+    save("CAR.TXD", txdw::write(beside));
+
+    const CliRun r = orvik("import car.dff --gltf car.glb --no-progress --txd extra.txd");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("texture Body: embedded from extra.txd (texture BODY)"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("texture glass: embedded from ./CAR.TXD (texture Glass)"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("texture absent: no image file found and not in extra.txd, ./CAR.TXD"), std::string::npos)
+        << r.out;
+
+    const nlohmann::json j = glbJson(slurp(dir / "car.glb"));
+    ASSERT_TRUE(j.is_object());
+    ASSERT_EQ(j["images"].size(), 3u);
+    std::map<std::string, std::string> modes;  // image name -> alpha mode of the material showing it
+    for (const auto& m : j["materials"]) {
+        if (!m["pbrMetallicRoughness"].contains("baseColorTexture")) continue;
+        const int texture = m["pbrMetallicRoughness"]["baseColorTexture"]["index"];
+        const int image = j["textures"][texture]["source"];
+        modes[j["images"][image]["name"]] = m.value("alphaMode", "OPAQUE");
+    }
+    EXPECT_EQ(modes, (std::map<std::string, std::string>{{"BODY.png", "BLEND"}, {"Glass.png", "BLEND"}, {"tyre.png", "OPAQUE"}}));
 }

@@ -1,0 +1,99 @@
+#include "app/TxdImages.h"
+
+#include <algorithm>
+#include <filesystem>
+
+#include "app/Files.h"
+#include "app/Text.h"
+#include "txd/Png.h"
+
+namespace fs = std::filesystem;
+
+namespace orvik {
+
+bool DictionaryImages::add(const std::string& path, std::string& error)
+{
+    std::string why;
+    std::unique_ptr<LoadedDictionary> d = loadDictionary(path, why);
+    if (!d) {
+        error = path + ": " + why;
+        return false;
+    }
+    if (!d->dictionary.isDictionary) {
+        error = path + ": not a texture dictionary";
+        return false;
+    }
+    dictionaries.push_back(std::move(d));
+    return true;
+}
+
+std::vector<std::string> DictionaryImages::paths() const
+{
+    std::vector<std::string> out;
+    for (const auto& d : dictionaries) out.push_back(d->path);
+    return out;
+}
+
+std::string dictionaryBesideModel(const std::string& model)
+{
+    const fs::path modelPath(model);
+    const std::string wanted = modelPath.stem().string() + ".txd";
+    const fs::path folder = modelPath.has_parent_path() ? modelPath.parent_path() : fs::path(".");
+    std::error_code ec;
+    if (fs::is_regular_file(folder / wanted, ec)) return (folder / wanted).string();
+    std::vector<std::string> matches;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (lowerAscii(name) == lowerAscii(wanted)) matches.push_back(name);
+    }
+    if (matches.empty()) return "";
+    std::sort(matches.begin(), matches.end());
+    return (folder / matches.front()).string();
+}
+
+std::string DictionaryImages::addBesideModel(const std::string& model, std::string& warning)
+{
+    const std::string path = dictionaryBesideModel(model);
+    if (path.empty()) return "";
+    for (const auto& d : dictionaries) {
+        if (sameFile(d->path, path)) return "";
+    }
+    std::string error;
+    if (!add(path, error)) {
+        warning = error + ", not used";
+        return "";
+    }
+    return path;
+}
+
+TextureImage DictionaryImages::imageFor(const std::string& textureName)
+{
+    const std::string key = lowerAscii(textureName);
+    if (const auto found = made.find(key); found != made.end()) return found->second;
+    TextureImage image;
+    image.problem = "no image file found";
+    std::string searched;
+    for (const auto& d : dictionaries) {
+        searched += (searched.empty() ? "" : ", ") + d->path;
+        for (const txd::Texture& t : d->dictionary.textures) {
+            if (lowerAscii(t.name) != key) continue;
+            image.origin = d->path + " (texture " + latin1ToUtf8(t.name) + ")";
+            txd::Image rgba;
+            std::vector<std::uint8_t> png;
+            std::string why;
+            if (!txd::decodeLevel0(t, rgba, why) || !txd::encodePng(rgba, png, why)) {
+                image.problem = d->path + ": texture " + latin1ToUtf8(t.name) + ": " + why;
+            } else {
+                image.bytes.assign(png.begin(), png.end());
+                image.name = latin1ToUtf8(t.name) + ".png";
+                image.problem.clear();
+                image.hasAlpha = txd::alphaUse(rgba) != txd::AlphaUse::Opaque;
+            }
+            return made[key] = image;
+        }
+    }
+    if (!searched.empty()) image.problem += " and not in " + searched;
+    return made[key] = image;
+}
+
+}  // namespace orvik
