@@ -36,6 +36,7 @@
 #include <pthread.h>
 
 #include "bench/BenchModels.h"
+#include "bench/BenchTextures.h"
 #include "bench/SceneBytes.h"
 #include "host/dump.h"
 #include "host/loader.h"
@@ -606,6 +607,8 @@ int main(int argc, char** argv)
                                      (folder / "dump.json").string())
             ->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
     }
+
+    bench::registerTextureBenchmarks(samplesFolder(), folder.string());
 
     benchmark::RunSpecifiedBenchmarks();
     const bool met = reportTargets();

@@ -28,6 +28,9 @@
 #include "img/ImgArchive.h"
 #include "support/ImgWriter.h"
 #include "support/ImportHarness.h"
+#include "support/TxdWriter.h"
+#include "txd/Decode.h"
+#include "txd/Dictionary.h"
 
 namespace fs = std::filesystem;
 
@@ -552,3 +555,111 @@ TEST(Mutations, CrashFixturesImport)
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// Texture dictionaries: the small sample dictionaries and a writer dictionary
+// of every kind of raster, cut short at every texture boundary and mutated
+// (bytes flipped, chunk sizes and the words of a texture's header set to the
+// lying values). Every texture is decoded; the textures wholly before the
+// damage must come out as in the undamaged file.
+
+namespace {
+
+Bytes writerDictionary()
+{
+    txdw::Dictionary d;
+    txdw::Texture plain;
+    plain.name = "plain";
+    plain.levels = {Bytes(64, 9), Bytes(16, 9), Bytes(4, 9)};
+    txdw::Texture pal = plain;
+    pal.name = "pal8";
+    pal.rasterFormat = 0x2500;
+    pal.palette.assign(1024, 7);
+    pal.levels = {Bytes(16, 200)};
+    txdw::Texture pal4 = pal;
+    pal4.name = "pal4";
+    pal4.rasterFormat = 0x4500;
+    pal4.palette.assign(128, 5);
+    txdw::Texture dxt = plain;
+    dxt.name = "dxt5";
+    dxt.formatWord = 0x35545844;
+    dxt.levels = {Bytes(16, 0x5A)};
+    txdw::Texture ps2;
+    ps2.platform = 0x00325350;
+    ps2.name = "ps2";
+    d.textures = {plain, pal, ps2, pal4, dxt};
+    return txdw::write(d);
+}
+
+struct DictionaryReference {
+    std::string name;
+    Bytes bytes;
+    std::vector<std::string> names;       // textures in order
+    std::vector<std::uint32_t> ends;      // where each texture's chunk ends
+};
+
+DictionaryReference dictionaryReference(const std::string& name, Bytes bytes)
+{
+    DictionaryReference ref{name, std::move(bytes), {}, {}};
+    const txd::Dictionary d = txd::readDictionary(ref.bytes);
+    for (const txd::Texture& t : d.textures) {
+        ref.names.push_back(t.name);
+        ref.ends.push_back(static_cast<std::uint32_t>(t.offset + 12 + load32(ref.bytes, static_cast<std::uint32_t>(t.offset + 4))));
+    }
+    return ref;
+}
+
+void checkDictionary(const DictionaryReference& ref, const Bytes& bytes, std::uint32_t firstDamaged, const std::string& what)
+{
+    const txd::Dictionary d = txd::readDictionary(bytes);
+    for (const txd::Texture& t : d.textures) {
+        txd::Image image;
+        std::string why;
+        txd::decodeLevel0(t, image, why);
+    }
+    std::size_t intact = 0;
+    while (intact < ref.ends.size() && ref.ends[intact] <= firstDamaged) ++intact;
+    ASSERT_GE(d.textures.size(), intact) << ref.name << ", " << what << ": " << d.ended;
+    for (std::size_t i = 0; i < intact; ++i) EXPECT_EQ(d.textures[i].name, ref.names[i]) << ref.name << ", " << what;
+}
+
+}  // namespace
+
+TEST(MutationDictionaries, CutShortAndMutated)
+{
+    std::vector<DictionaryReference> refs{dictionaryReference("writer dictionary", writerDictionary())};
+    if (samplesAvailable()) {
+        for (const char* name : {"boxes.txd", "car1.txd", "car3.txd", "prop.txd"}) {
+            refs.push_back(dictionaryReference(name, readFile(samplePath(name))));
+        }
+    }
+    for (const DictionaryReference& ref : refs) {
+        ASSERT_FALSE(ref.names.empty()) << ref.name;
+        std::set<std::uint32_t> cuts{0, 11, 12, 24, 28};
+        for (const std::uint32_t end : ref.ends) cuts.insert({end - 1, end, end + 1});
+        for (const std::uint32_t cut : cuts) {
+            if (cut > ref.bytes.size()) continue;
+            checkDictionary(ref, Bytes(ref.bytes.begin(), ref.bytes.begin() + cut), cut, "cut at " + std::to_string(cut));
+        }
+        std::mt19937 rng(seedOf(ref.name));
+        auto pick = [&](std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(rng); };
+        for (int i = 0; i < 150; ++i) {
+            Bytes m = ref.bytes;
+            std::uint32_t at = 0;
+            const std::uint32_t v = kLyingValues[pick(4)];
+            if (i % 3 == 0) {
+                at = static_cast<std::uint32_t>(pick(m.size()));
+                m[at] ^= static_cast<std::uint8_t>(1 + pick(255));
+            } else {
+                // A chunk size or a word of a texture's header (sizes, formats, counts).
+                const std::size_t t = pick(ref.ends.size());
+                const std::uint32_t start = t == 0 ? 28 : ref.ends[t - 1];
+                const std::uint32_t words[] = {4, 16, 28, 100, 104, 108, 112, 116};
+                at = start + words[pick(8)];
+                if (at + 4 > m.size()) continue;
+                store32(m, at, v);
+            }
+            checkDictionary(ref, m, at, "mutant " + std::to_string(i) + " @" + std::to_string(at));
+        }
+    }
+}

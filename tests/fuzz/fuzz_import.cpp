@@ -1,6 +1,8 @@
 // libFuzzer target: one whole import of the input bytes through the stand-in
 // host, the way the host runs an importer (DoImport on a fresh scene, then
-// ZoomExtents), followed by the scene dump written to a null stream.
+// ZoomExtents), followed by the scene dump written to a null stream; or, for
+// an input that starts with a texture dictionary chunk, the dictionary read
+// and every texture decoded.
 //
 // The bytes are handed over in memory: they are written into a memfd and the
 // importer opens it as /proc/self/fd/N. About one input in five is imported
@@ -32,6 +34,8 @@
 #include "host/scene.h"
 #include "img/ImgArchive.h"
 #include "importer/Orvik.h"
+#include "txd/Decode.h"
+#include "txd/Dictionary.h"
 
 namespace {
 
@@ -117,6 +121,29 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     return 0;
 }
 
+// A texture dictionary (the first chunk's type is 0x16) is read and every
+// texture decoded, under the same heap bound; anything else is imported.
+int readDictionary(const std::uint8_t* data, std::size_t size)
+{
+    const std::int64_t before = heapLive.load();
+    heapPeak.store(before);
+    {
+        const txd::Dictionary dictionary = txd::readDictionary({data, size});
+        for (const txd::Texture& t : dictionary.textures) {
+            txd::Image image;
+            std::string why;
+            txd::decodeLevel0(t, image, why);
+        }
+    }
+    const std::int64_t peak = heapPeak.load() - before;
+    if (peak > bytesPerFileByte * static_cast<std::int64_t>(size) + kFixedBytes) {
+        std::fprintf(stderr, "orvik_fuzz: the dictionary of %zu bytes held %lld bytes of heap at its peak\n", size,
+                     static_cast<long long>(peak));
+        std::abort();
+    }
+    return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     checkIndex(data, size, orvik::img::Version::v1);
@@ -124,6 +151,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const auto [offset, length] = checkIndex(data, size, orvik::img::Version::v2);
         data += offset;
         size = length;
+    }
+    if (size >= 4 && data[0] == txd::ChunkId::TextureDictionary && data[1] == 0 && data[2] == 0 && data[3] == 0) {
+        return readDictionary(data, size);
     }
     const int fd = memoryFile();
     if (!fill(fd, data, size)) std::abort();

@@ -2,7 +2,7 @@
 //   orvik_fuzz_corpus OUT_DIR EXAMPLE.dff [DIR...]
 // OUT_DIR gets the writer's models (writer-*.dff), a version 2 IMG archive of
 // the first few (writer-archive.img), the example and a copy of
-// every .dff file of each DIR (the crash fixtures, the real samples); a DIR
+// every .dff and .txd file of each DIR (the crash fixtures, the real samples); a DIR
 // that does not exist is passed over. Files are read where they are and the
 // copies go only into OUT_DIR, which is emptied first.
 #include <algorithm>
@@ -29,11 +29,11 @@ bool readFile(const fs::path& path, std::vector<std::uint8_t>& out)
     return !in.bad();
 }
 
-bool isDff(const fs::path& path)
+bool isSeedFile(const fs::path& path)
 {
     std::string ext = path.extension().string();
     std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return ext == ".dff";
+    return ext == ".dff" || ext == ".txd";
 }
 
 bool copyInto(const fs::path& from, const fs::path& to)
@@ -83,7 +83,7 @@ int main(int argc, char** argv)
         if (!fs::is_directory(dir, ec)) continue;
         std::vector<fs::path> files;
         for (const fs::directory_entry& entry : fs::directory_iterator(dir, ec))
-            if (entry.is_regular_file(ec) && isDff(entry.path())) files.push_back(entry.path());
+            if (entry.is_regular_file(ec) && isSeedFile(entry.path())) files.push_back(entry.path());
         std::sort(files.begin(), files.end());
         const std::string prefix = dir.filename().empty() ? dir.parent_path().filename().string() : dir.filename().string();
         for (const fs::path& file : files) {
