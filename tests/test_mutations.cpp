@@ -643,7 +643,7 @@ TEST(MutationDictionaries, CutShortAndMutated)
         }
         std::mt19937 rng(seedOf(ref.name));
         auto pick = [&](std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(rng); };
-        for (int i = 0; i < 150; ++i) {
+        for (int i = 0; i < 80; ++i) {
             Bytes m = ref.bytes;
             std::uint32_t at = 0;
             const std::uint32_t v = kLyingValues[pick(4)];

@@ -11,7 +11,7 @@ namespace txd {
 
 // zlib level the PNG writer uses unless told otherwise: chosen by measurement
 // (BENCHMARKS.md, "Texture dictionaries").
-constexpr int kDefaultPngLevel = 6;
+constexpr int kDefaultPngLevel = 3;
 
 // Encodes an RGBA8 image as PNG (colour type 6, 8 bits). Returns false with
 // the reason when the encoder fails.
