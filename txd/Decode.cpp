@@ -1,6 +1,6 @@
 #include "txd/Decode.h"
 
-#include <squish.h>
+#include <cstring>
 
 namespace txd {
 namespace {
@@ -8,6 +8,9 @@ namespace {
 constexpr std::uint8_t expand5(std::uint32_t v) { return static_cast<std::uint8_t>((v << 3) | (v >> 2)); }
 constexpr std::uint8_t expand6(std::uint32_t v) { return static_cast<std::uint8_t>((v << 2) | (v >> 4)); }
 constexpr std::uint8_t expand4(std::uint32_t v) { return static_cast<std::uint8_t>(v * 17); }
+
+std::uint32_t loadU16(const std::uint8_t* p) { return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8); }
+std::uint32_t loadU32(const std::uint8_t* p) { return loadU16(p) | (loadU16(p + 2) << 16); }
 
 void put(std::uint8_t* out, std::uint32_t r, std::uint32_t g, std::uint32_t b, std::uint32_t a)
 {
@@ -41,6 +44,79 @@ inline void decodePixel(const std::uint8_t* in, std::uint8_t* out)
     case Encoding::A4L4: put(out, expand4(in[0] & 0xF), expand4(in[0] & 0xF), expand4(in[0] & 0xF), expand4(in[0] >> 4)); break;
     case Encoding::A8: put(out, 0, 0, 0, in[0]); break;
     default: put(out, 0, 0, 0, 0); break;
+    }
+}
+
+// DXT blocks, 4 x 4 pixels each, rows of blocks top to bottom. The colour
+// block: two 565 end colours and 2-bit indices (pixel 0 in the low bits).
+// Four colours (the ends and the points at a third and two thirds) when the
+// first end is greater or the block belongs to DXT3/5; else three colours
+// (the ends and the midpoint) and transparent black, DXT1's cut-out.
+void colourBlock(const std::uint8_t* block, bool dxt1, std::uint8_t colours[4][4], std::uint32_t& indices)
+{
+    const std::uint32_t c0 = loadU16(block), c1 = loadU16(block + 2);
+    const auto unpack = [](std::uint32_t c, std::uint8_t* out) {
+        out[0] = expand5(c >> 11), out[1] = expand6((c >> 5) & 0x3F), out[2] = expand5(c & 0x1F), out[3] = 255;
+    };
+    unpack(c0, colours[0]);
+    unpack(c1, colours[1]);
+    for (int k = 0; k < 3; ++k) {
+        const std::uint32_t a = colours[0][k], b = colours[1][k];
+        if (!dxt1 || c0 > c1) {
+            colours[2][k] = static_cast<std::uint8_t>((2 * a + b) / 3);
+            colours[3][k] = static_cast<std::uint8_t>((a + 2 * b) / 3);
+        } else {
+            colours[2][k] = static_cast<std::uint8_t>((a + b) / 2);
+            colours[3][k] = 0;
+        }
+    }
+    colours[2][3] = 255;
+    colours[3][3] = (!dxt1 || c0 > c1) ? 255 : 0;
+    indices = loadU32(block + 4);
+}
+
+// DXT5 alpha: two end values and 3-bit indices; eight values between the ends
+// when the first is greater, else six and 0 and 255.
+void alphaBlock5(const std::uint8_t* block, std::uint8_t alpha[16])
+{
+    std::uint32_t codes[8] = {block[0], block[1]};
+    if (codes[0] > codes[1]) {
+        for (std::uint32_t i = 1; i < 7; ++i) codes[1 + i] = ((7 - i) * codes[0] + i * codes[1]) / 7;
+    } else {
+        for (std::uint32_t i = 1; i < 5; ++i) codes[1 + i] = ((5 - i) * codes[0] + i * codes[1]) / 5;
+        codes[6] = 0, codes[7] = 255;
+    }
+    std::uint64_t bits = 0;
+    for (int i = 0; i < 6; ++i) bits |= std::uint64_t{block[2 + i]} << (8 * i);
+    for (int p = 0; p < 16; ++p) alpha[p] = static_cast<std::uint8_t>(codes[(bits >> (3 * p)) & 7]);
+}
+
+void decodeDxt(Encoding e, const std::uint8_t* in, std::uint32_t width, std::uint32_t height, std::uint8_t* out)
+{
+    const std::size_t blockBytes = e == Encoding::Dxt1 ? 8 : 16;
+    for (std::uint32_t by = 0; by < height; by += 4) {
+        for (std::uint32_t bx = 0; bx < width; bx += 4, in += blockBytes) {
+            std::uint8_t alpha[16];
+            const std::uint8_t* colour = in;
+            if (e == Encoding::Dxt3) {
+                for (int p = 0; p < 16; ++p) alpha[p] = expand4((in[p / 2] >> (4 * (p % 2))) & 0xF);
+                colour = in + 8;
+            } else if (e == Encoding::Dxt5) {
+                alphaBlock5(in, alpha);
+                colour = in + 8;
+            }
+            std::uint8_t colours[4][4];
+            std::uint32_t indices = 0;
+            colourBlock(colour, e == Encoding::Dxt1, colours, indices);
+            for (std::uint32_t y = 0; y < 4 && by + y < height; ++y) {
+                std::uint8_t* row = out + (std::size_t{by + y} * width + bx) * 4;
+                for (std::uint32_t x = 0; x < 4 && bx + x < width; ++x, row += 4) {
+                    const std::uint32_t p = y * 4 + x;
+                    std::memcpy(row, colours[(indices >> (2 * p)) & 3], 4);
+                    if (e != Encoding::Dxt1) row[3] = alpha[p];
+                }
+            }
+        }
     }
 }
 
@@ -92,8 +168,7 @@ bool decodeLevel0(const Texture& t, Image& image, std::string& why)
     case Encoding::Dxt1:
     case Encoding::Dxt3:
     case Encoding::Dxt5: {
-        const int flags = t.encoding == Encoding::Dxt1 ? squish::kDxt1 : t.encoding == Encoding::Dxt3 ? squish::kDxt3 : squish::kDxt5;
-        squish::DecompressImage(out, t.width, t.height, in, flags);
+        decodeDxt(t.encoding, in, t.width, t.height, out);
         return true;
     }
     case Encoding::Pal8:

@@ -1,6 +1,7 @@
 // Decoding of a texture's level 0 to RGBA8 (R, G, B, A bytes, rows top to
-// bottom), and how the decoded pixels use alpha. DXT blocks are decoded by
-// libsquish; the plain and palette formats here.
+// bottom), and how the decoded pixels use alpha. Everything is decoded here,
+// DXT blocks included: libsquish decodes them at a tenth of the speed (see
+// BENCHMARKS.md) and serves the tests as the reference instead.
 #pragma once
 
 #include <cstdint>

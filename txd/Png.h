@@ -1,4 +1,4 @@
-// PNG writing and reading of RGBA8 images (libspng).
+// PNG writing and reading of RGBA8 images (libpng).
 #pragma once
 
 #include <cstdint>
