@@ -216,9 +216,19 @@ bool writeTemp(Pending& p, const OutputFile& out, std::string& error)
         if (S_ISDIR(st.st_mode)) {
             error = out.path + ": cannot be written: it is a folder";
             ok = false;
-        } else if (S_ISREG(st.st_mode) && ::fchmod(fd, st.st_mode & 07777) != 0) {
-            error = cannotWrite(out.path, errno);
-            ok = false;
+        } else if (S_ISREG(st.st_mode)) {
+            // The owner too where this process may give it (as root); a
+            // user's own replacement of another's file becomes theirs, as
+            // with any editor that saves through a new file.
+            if ((st.st_uid != ::geteuid() || st.st_gid != ::getegid()) && ::fchown(fd, st.st_uid, st.st_gid) != 0 &&
+                errno != EPERM) {
+                error = cannotWrite(out.path, errno);
+                ok = false;
+            }
+            if (ok && ::fchmod(fd, st.st_mode & 07777) != 0) {
+                error = cannotWrite(out.path, errno);
+                ok = false;
+            }
         }
     }
     if (ok && !out.write) {

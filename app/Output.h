@@ -5,7 +5,8 @@
 // disk and closed with every error checked; only when every temporary is
 // complete are they renamed over their targets, in the order given. A failure
 // at any point replaces no target and removes the temporaries. An existing
-// target keeps its permission bits. A symbolic link at a target's name is
+// target keeps its permission bits (and its owner where the process may set
+// it). A symbolic link at a target's name is
 // replaced by the new file; what it pointed to is not written.
 #pragma once
 
