@@ -135,7 +135,11 @@ std::string tempNameFor(const std::string& name, std::size_t maxLength)
 {
     const std::size_t fixed = 1 + std::char_traits<char>::length(kTempMark) + kTempRandomDigits;
     const std::size_t room = maxLength > fixed ? maxLength - fixed : 0;
-    return "." + name.substr(0, room) + kTempMark + randomDigits();
+    std::string temp = ".";
+    temp.append(name, 0, room);
+    temp += kTempMark;
+    temp += randomDigits();
+    return temp;
 }
 
 // Creates a temporary beside `name` in dirFd: exclusive, never through a link.
