@@ -1,7 +1,9 @@
 // Registration of the built plug-in libraries, as the host meets them: what
-// each library file records (dynamic symbols, module name, ELF class) and,
-// for the 64-bit libraries, the answers they give when loaded through dlopen
-// and dlsym. The 32-bit libraries are loaded by regcheck_x86.
+// each library file records (dynamic symbols, module name, ELF class and
+// machine), checked for every library without running it, and, for the
+// 64-bit libraries, the answers they give when loaded through dlopen and
+// dlsym. The 32-bit libraries are loaded by regcheck_x86 where the kernel
+// runs 32-bit programs.
 #include <elf.h>
 
 #include <cstdint>
@@ -50,6 +52,7 @@ std::string variantName(const testing::TestParamInfo<LibraryVariant>& info) { re
 // What a library file records for the dynamic linker.
 struct ElfFacts {
     int elfClass = 0;
+    int machine = 0;
     std::string soname;
     std::set<std::string> definedDynamicSymbols;
     std::string error;
@@ -84,6 +87,7 @@ void parseElf(const std::vector<std::uint8_t>& bytes, ElfFacts& facts)
         facts.error = "bad ELF header";
         return;
     }
+    facts.machine = eh.e_machine;
     std::vector<Shdr> sections(eh.e_shnum);
     for (std::size_t i = 0; i < sections.size(); ++i) {
         if (!readAt(bytes, eh.e_shoff + i * sizeof(Shdr), sections[i])) {
@@ -181,6 +185,7 @@ TEST_P(EveryLibrary, ExportsExactlyTheHostEntryPointsUnderOneModuleName)
     const ElfFacts facts = readElf(v.path());
     ASSERT_EQ(facts.error, "");
     EXPECT_EQ(facts.elfClass, v.x86 ? 32 : 64);
+    EXPECT_EQ(facts.machine, v.x86 ? EM_386 : EM_X86_64);
     EXPECT_EQ(facts.soname, "Orvik_2010x86.dli");
     const std::set<std::string> expected = {
         "LibDescription", "LibNumberClasses", "LibClassDesc", "LibVersion", "CanAutoDefer", "LibInitialize",
