@@ -5,7 +5,7 @@
 
 #include <cstdio>
 
-#include "support/DffWriter.h"
+#include "testkit/DffWriter.h"
 
 namespace bench {
 

@@ -42,7 +42,7 @@
 #include "host/loader.h"
 #include "host/scene.h"
 #include "importer/Orvik.h"
-#include "support/DffWriter.h"
+#include "testkit/DffWriter.h"
 
 namespace fs = std::filesystem;
 

@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "support/DffWriter.h"
+#include "testkit/DffWriter.h"
 
 using namespace dffw;
 

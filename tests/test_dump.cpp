@@ -10,7 +10,7 @@
 #include "host/dump.h"
 #include "host/max.h"
 #include "host/scene.h"
-#include "support/DffWriter.h"
+#include "testkit/DffWriter.h"
 #include "support/ImportHarness.h"
 
 using nlohmann::json;

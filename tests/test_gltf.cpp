@@ -34,7 +34,7 @@
 #include "app/Text.h"
 #include "host/max.h"
 #include "host/scene.h"
-#include "support/DffWriter.h"
+#include "testkit/DffWriter.h"
 #include "support/ImportHarness.h"
 
 namespace fs = std::filesystem;

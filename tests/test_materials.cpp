@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "host/scene.h"
-#include "support/DffWriter.h"
+#include "testkit/DffWriter.h"
 #include "support/ImportHarness.h"
 
 #include <unistd.h>

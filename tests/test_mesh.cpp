@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "host/scene.h"
-#include "support/DffWriter.h"
+#include "testkit/DffWriter.h"
 #include "support/ImportHarness.h"
 
 namespace {

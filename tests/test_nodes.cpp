@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "host/scene.h"
-#include "support/DffWriter.h"
+#include "testkit/DffWriter.h"
 #include "support/ImportHarness.h"
 
 namespace {

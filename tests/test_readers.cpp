@@ -8,7 +8,7 @@
 
 #include "host/scene.h"
 #include "importer/Orvik.h"
-#include "support/DffWriter.h"
+#include "testkit/DffWriter.h"
 #include "support/ImportHarness.h"
 
 namespace {

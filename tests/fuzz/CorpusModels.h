@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "support/DffWriter.h"
+#include "testkit/DffWriter.h"
 
 namespace corpus {
 

@@ -6,7 +6,7 @@
 // mesh.
 #include <cstdio>
 
-#include "support/DffWriter.h"
+#include "testkit/DffWriter.h"
 
 namespace {
 

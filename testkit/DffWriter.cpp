@@ -1,4 +1,4 @@
-#include "support/DffWriter.h"
+#include "testkit/DffWriter.h"
 
 #include <algorithm>
 #include <cmath>
