@@ -38,8 +38,12 @@ void Orvik::ShowAbout(void* hWnd) { (void)hWnd; }
 BOOL Orvik::ZoomExtents() { return 1; }
 
 namespace {
-// Reads the whole file into a new buffer. False when it cannot be opened or
-// read, or is too large for the 32-bit cursor.
+// Reads the file into a new buffer. The first chunk header is looked at
+// before anything else is read: when it is no top-level chunk the import
+// accepts, only those 12 bytes are kept (the import loop ends at them as it
+// would in the whole file), so that a large file of something else is never
+// read whole. False when the file cannot be opened or read, or is too large
+// for the 32-bit cursor; size is then what was kept.
 bool loadWholeFile(const char* path, std::unique_ptr<std::uint8_t[]>& out, std::int64_t& size)
 {
     if (path == nullptr) return false;
@@ -47,12 +51,24 @@ bool loadWholeFile(const char* path, std::unique_ptr<std::uint8_t[]>& out, std::
     if (!in) return false;
     const std::streamoff end = in.tellg();
     if (end < 0 || static_cast<std::uint64_t>(end) > 0xFFFFFFFFull) return false;
-    size = static_cast<std::int64_t>(end);
+    in.seekg(0, std::ios::beg);
+    std::uint8_t first[kChunkHeaderSize] = {};
+    std::int64_t keep = static_cast<std::int64_t>(end);
+    if (keep >= static_cast<std::int64_t>(kChunkHeaderSize)) {
+        if (!in.read(reinterpret_cast<char*>(first), kChunkHeaderSize)) return false;
+        const ChunkHeader h = loadHeader(first);
+        const bool topLevel = h.type == ChunkType::Clump || h.type == ChunkType::UvAnimDictionary;
+        if (!topLevel || !isAcceptedStamp(h.stamp)) keep = kChunkHeaderSize;
+    }
+    size = keep;
     out.reset(new (std::nothrow) std::uint8_t[static_cast<std::size_t>(size > 0 ? size : 1)]);
     if (!out) return false;
-    in.seekg(0, std::ios::beg);
-    if (size > 0 && !in.read(reinterpret_cast<char*>(out.get()), static_cast<std::streamsize>(size))) return false;
-    return true;
+    if (size < static_cast<std::int64_t>(kChunkHeaderSize)) {
+        return size == 0 || in.read(reinterpret_cast<char*>(out.get()), static_cast<std::streamsize>(size));
+    }
+    std::copy(first, first + kChunkHeaderSize, out.get());
+    const std::int64_t rest = size - static_cast<std::int64_t>(kChunkHeaderSize);
+    return rest == 0 || in.read(reinterpret_cast<char*>(out.get()) + kChunkHeaderSize, static_cast<std::streamsize>(rest));
 }
 }  // namespace
 

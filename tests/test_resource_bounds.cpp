@@ -150,24 +150,29 @@ const fs::path& modelPath()
     return file.path;
 }
 
-// One import of the bytes on a fresh scene, with the heap's peak measured
-// from just before the import starts to its end.
+// One import of the model file on a fresh scene, with the heap's peak
+// measured from just before the import starts to its end.
+Measured measureImport(std::size_t fileSize)
+{
+    HostOptions options;
+    options.printScriptErrors = false;
+    resetScene(options);
+    Measured m;
+    m.fileSize = fileSize;
+    const std::size_t before = liveBytes.load();
+    peakBytes.store(before);
+    m.outcome = runImport(*GetOrvikDesc(), modelPath().string());
+    m.peak = peakBytes.load() - before;
+    return m;
+}
+
 Measured measure(const Bytes& bytes)
 {
     {
         std::ofstream out(modelPath(), std::ios::binary | std::ios::trunc);
         out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     }
-    HostOptions options;
-    options.printScriptErrors = false;
-    resetScene(options);
-    Measured m;
-    m.fileSize = bytes.size();
-    const std::size_t before = liveBytes.load();
-    peakBytes.store(before);
-    m.outcome = runImport(*GetOrvikDesc(), modelPath().string());
-    m.peak = peakBytes.load() - before;
-    return m;
+    return measureImport(bytes.size());
 }
 
 void expectBounded(const Bytes& bytes, const std::string& what)
@@ -193,6 +198,24 @@ int meshNodeCount(const Scene& scene)
 
 // ---------------------------------------------------------------------------
 // The worst inputs of each kind
+
+// A sparse file of zeros of the largest size the importer takes: its first
+// header is no top-level chunk, so the import ends there without holding the
+// rest of the file.
+TEST(ResourceBounds, LargeFileOfSomethingElseIsNotReadWhole)
+{
+    const std::uintmax_t size = 0xFFFFFFFFu;
+    {
+        std::ofstream out(modelPath(), std::ios::binary | std::ios::trunc);
+    }
+    fs::resize_file(modelPath(), size);
+    const Measured m = measureImport(size);
+    fs::resize_file(modelPath(), 0);
+    EXPECT_TRUE(m.outcome.ran && m.outcome.result == 1);
+    EXPECT_TRUE(currentScene().nodes.empty());
+    EXPECT_TRUE(currentScene().progress.opened && currentScene().progress.closed);
+    EXPECT_LE(m.peak, kFixedBytes) << m;
+}
 
 TEST(ResourceBounds, ManyFacesInEveryMapChannel)
 {
