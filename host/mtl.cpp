@@ -208,26 +208,25 @@ std::string lowered(const std::string& s)
 
 // The names of folder by their lower-case form, each to its smallest
 // spelling, so that the answer does not depend on the order the folder is
-// listed in. A listing is kept while the folder's modification time stays
-// the same: a car's textures look up several candidate names each in the
-// same two or three folders, and listing a folder is the expensive part.
+// listed in. Each folder is listed once per import (the listings live in the
+// scene): a car's textures look up several candidate names each in the same
+// two or three folders, listing a folder is the expensive part, and a folder
+// that another program keeps changing must not be listed at every look-up.
 const Scene::FolderListing& listingOf(const fs::path& folder)
 {
     const fs::path where = folder.empty() ? fs::path(".") : folder;
+    auto [slot, fresh] = currentScene().folderListings.try_emplace(where.string());
+    Scene::FolderListing& listing = slot->second;
+    if (!fresh) return listing;
     std::error_code ec;
-    const long long stamp = static_cast<long long>(fs::last_write_time(where, ec).time_since_epoch().count());
-    Scene::FolderListing& listing = currentScene().folderListings[where.string()];
-    if (!ec && listing.listed && listing.stamp == stamp) return listing;
-    listing = Scene::FolderListing{};
-    if (ec) return listing;
-    listing.stamp = stamp;
     fs::directory_iterator dir(where, ec);
     for (; !ec && dir != fs::directory_iterator(); dir.increment(ec)) {
         const std::string name = dir->path().filename().string();
-        auto [slot, fresh] = listing.names.try_emplace(lowered(name), name);
-        if (!fresh && name < slot->second) slot->second = name;
+        auto [entry, added] = listing.names.try_emplace(lowered(name), name);
+        if (!added && name < entry->second) entry->second = name;
     }
-    listing.listed = !ec;  // listed in part: list again next time
+    listing.listed = !ec;  // not listed, or in part: the exact spelling only
+    if (ec) listing.names.clear();
     return listing;
 }
 
@@ -269,11 +268,11 @@ std::optional<fs::path> resolveIn(const fs::path& folder, const fs::path& relati
     return current;
 }
 
+// An absolute name as it stands, else each component matched ignoring case.
 std::optional<fs::path> lookUpAsPath(const fs::path& name)
 {
     if (isRegularFile(name)) return name;
-    if (name.has_root_path()) return resolveIn(name.root_path(), name.relative_path());
-    return resolveIn(fs::path(), name);
+    return resolveIn(name.root_path(), name.relative_path());
 }
 
 // Writes the full form of found into out; false when it does not fit.
@@ -296,10 +295,13 @@ BOOL BMMGetFullFilename(const MCHAR* file, MCHAR* path)
     const fs::path name(file);
     const Scene& scene = currentScene();
 
-    if (auto found = lookUpAsPath(name); found && writeFullPath(*found, path)) return TRUE;
-
-    // A name with a root is a full path: only the lookup above applies.
-    if (name.has_root_path()) return FALSE;
+    // A full path is looked up as it stands and nowhere else. A relative name
+    // is never resolved against the working folder of this process, which is
+    // not the host's.
+    if (name.has_root_path()) {
+        const auto found = lookUpAsPath(name);
+        return found && writeFullPath(*found, path) ? TRUE : FALSE;
+    }
 
     std::vector<fs::path> folders;
     if (!scene.importFile.empty()) {

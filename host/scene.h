@@ -68,10 +68,9 @@ public:
     std::vector<LogRecord> log;  // system log entries, in order
     // MAXScript globals: name to the modifier bound, or null for undefined.
     std::map<std::string, SkinModifier*> globals;
-    // Folder listings of the bitmap search: per folder its modification time
-    // when listed and its names, lower case to the smallest spelling.
+    // Folder listings of the bitmap search, made once per folder and import:
+    // per folder its names, lower case to the smallest spelling.
     struct FolderListing {
-        long long stamp = 0;
         bool listed = false;  // false: the folder could not be listed
         std::unordered_map<std::string, std::string> names;
     };

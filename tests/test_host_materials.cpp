@@ -195,23 +195,49 @@ TEST_F(HostMaterials, BitmapSearchLooksAtTheCurrentImportOnly)
     EXPECT_EQ(lookUp("tyre.tga"), "<none>");
 }
 
-// Folder listings are kept between lookups; a folder that changes is listed
-// again, so names added, removed or respelled are seen at once.
-TEST_F(HostMaterials, BitmapSearchSeesFolderChanges)
+// Each folder is listed once per import, however often it changes meanwhile:
+// the next import sees names added, removed or respelled.
+TEST_F(HostMaterials, BitmapSearchListsEachFolderOncePerImport)
 {
     Folder model("listing");
-    resetScene().importFile = (model.path / "a.dff").string();
+    const std::string dff = (model.path / "a.dff").string();
+    resetScene().importFile = dff;
     model.touch("other.tga");
     EXPECT_EQ(lookUp("TYRE.TGA"), "<none>");  // the folder is listed here
     const fs::path tyre = model.touch("Tyre.tga");
+    EXPECT_EQ(lookUp("TYRE.TGA"), "<none>");
+    EXPECT_EQ(lookUp("Tyre.tga"), "<none>");
+    resetScene().importFile = dff;
     EXPECT_EQ(lookUp("TYRE.TGA"), tyre.string());
     fs::remove(tyre);
-    EXPECT_EQ(lookUp("TYRE.TGA"), "<none>");
+    EXPECT_EQ(lookUp("TYRE.TGA"), "<none>");  // a listed name whose file went away
     const fs::path upper = model.touch("TYRE.tga");
     const fs::path lower = model.touch("tyre.TGA");
+    resetScene().importFile = dff;
     EXPECT_EQ(lookUp("Tyre.Tga"), upper.string());  // the smallest spelling of several
     fs::remove(upper);
+    resetScene().importFile = dff;
     EXPECT_EQ(lookUp("Tyre.Tga"), lower.string());
+}
+
+// The working folder of the command-line host is not the host's: a relative
+// name is looked up in the model's folder and the bitmap folders only.
+TEST_F(HostMaterials, BitmapSearchNeverLooksInTheWorkingFolder)
+{
+    Folder model("own"), shell("shell");
+    shell.touch("tex.png");
+    shell.touch("only.png");
+    const fs::path own = model.touch("TEX.png");
+    const fs::path before = fs::current_path();
+    fs::current_path(shell.path);
+    resetScene().importFile = (model.path / "car.dff").string();
+    const std::string found = lookUp("tex.png");
+    const std::string onlyInShell = lookUp("only.png");
+    const std::string dotted = lookUp("./only.png");
+    fs::current_path(before);
+    EXPECT_EQ(found, own.string());
+    EXPECT_EQ(onlyInShell, "<none>");
+    EXPECT_EQ(dotted, "<none>");
 }
 
 float valueAt(Control* c, TimeValue t)
