@@ -17,7 +17,7 @@
 #include <squish.h>
 
 #include "support/ImportHarness.h"
-#include "support/TxdWriter.h"
+#include "testkit/TxdWriter.h"
 #include "txd/Decode.h"
 #include "txd/Dictionary.h"
 #include "txd/Png.h"

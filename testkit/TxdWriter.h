@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "support/DffWriter.h"
+#include "testkit/DffWriter.h"
 
 namespace txdw {
 

@@ -1,4 +1,4 @@
-#include "support/TxdWriter.h"
+#include "testkit/TxdWriter.h"
 
 namespace txdw {
 namespace {
