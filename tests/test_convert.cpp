@@ -21,7 +21,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/WorkerPool.h"
-#include "support/ImgWriter.h"
+#include "testkit/ImgWriter.h"
 #include "support/ImportHarness.h"
 
 extern char** environ;

@@ -12,7 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "img/ImgArchive.h"
-#include "support/ImgWriter.h"
+#include "testkit/ImgWriter.h"
 #include "support/ImportHarness.h"
 
 namespace {

@@ -26,7 +26,7 @@
 #include "host/dump.h"
 #include "host/scene.h"
 #include "img/ImgArchive.h"
-#include "support/ImgWriter.h"
+#include "testkit/ImgWriter.h"
 #include "support/ImportHarness.h"
 #include "support/TxdWriter.h"
 #include "txd/Decode.h"

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "fuzz/CorpusModels.h"
-#include "support/ImgWriter.h"
+#include "testkit/ImgWriter.h"
 
 namespace fs = std::filesystem;
 

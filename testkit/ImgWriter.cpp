@@ -1,4 +1,4 @@
-#include "support/ImgWriter.h"
+#include "testkit/ImgWriter.h"
 
 #include <algorithm>
 #include <cstring>
