@@ -13,11 +13,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <iostream>
 #include <iterator>
 #include <map>
-#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -71,16 +69,6 @@ std::string readFile(const fs::path& p)
 {
     std::ifstream in(p, std::ios::binary);
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-std::vector<std::string> lines(const std::string& text)
-{
-    std::vector<std::string> out;
-    std::stringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        out.push_back(line);
-    }
-    return out;
 }
 
 struct Outcome {
@@ -201,170 +189,32 @@ void expectOneLineFailure(const Outcome& r, int status, const std::string& subje
     EXPECT_NE(err.find(reason), std::string::npos) << "wanted \"" << reason << "\"\n" << r;
 }
 
-// --- What the summary must say, derived from the dump of the same import ---
+// --- Fixed expected summaries ---
 
-std::string plural(std::size_t n, const std::string& one, const std::string& many)
+// The output against its fixed expected text, tests/golden/NAME, with each
+// varying folder of places (path, stand-in) written as its stand-in.
+// ORVIK_UPDATE_GOLDEN=1 writes the file from the output instead (read the
+// difference before committing it).
+void expectGolden(const std::string& name, std::string text,
+                  const std::vector<std::pair<std::string, std::string>>& places)
 {
-    return std::to_string(n) + " " + (n == 1 ? one : many);
+    for (const auto& [path, standIn] : places) {
+        for (std::size_t at = text.find(path); at != std::string::npos; at = text.find(path, at + standIn.size())) {
+            text.replace(at, path.size(), standIn);
+        }
+    }
+    const fs::path file = fs::path(ORVIK_SOURCE_DIR) / "tests" / "golden" / name;
+    if (std::getenv("ORVIK_UPDATE_GOLDEN")) {
+        fs::create_directories(file.parent_path());
+        std::ofstream(file, std::ios::binary) << text;
+        return;
+    }
+    ASSERT_TRUE(fs::is_regular_file(file)) << file << " is missing (ORVIK_UPDATE_GOLDEN=1 writes it); the output:\n"
+                                           << text;
+    EXPECT_EQ(text, readFile(file)) << "against " << file;
 }
 
-std::string shown(const std::string& utf8Name)
-{
-    std::string s;
-    for (char c : utf8Name) {
-        s.push_back(static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? '?' : c);
-    }
-    return s;
-}
-
-struct ExpectedSummary {
-    std::vector<std::string> treeLines;  // node and skin lines, in order
-    std::string totals;
-    std::set<std::string> found, missing;
-    std::vector<std::string> infos;  // one line per information entry of the log
-};
-
-ExpectedSummary expectedSummary(const json& d)
-{
-    ExpectedSummary e;
-    for (const json& entry : d["log"]) {
-        if (entry["type"] == "info") {
-            e.infos.push_back("info: " + entry["text"].get<std::string>());
-        }
-    }
-    std::size_t meshes = 0, lights = 0, dummies = 0, none = 0, vertices = 0, faces = 0, skinned = 0;
-    std::function<void(std::size_t, std::size_t)> walk = [&](std::size_t i, std::size_t depth) {
-        const json& n = d["nodes"][i];
-        std::string line = std::string(depth * 2, ' ') + "\"" + shown(n["name"].get<std::string>()) + "\": ";
-        const json& obj = n["object"];
-        std::size_t meshVerts = 0;
-        if (obj.is_null()) {
-            ++none;
-            line += "none";
-        } else if (obj["kind"] == "mesh") {
-            ++meshes;
-            const json& m = d["meshes"][obj["mesh"].get<std::size_t>()];
-            meshVerts = m["vertices"].size();
-            vertices += meshVerts;
-            faces += m["faces"].size();
-            std::vector<int> channels;
-            for (const auto& [key, value] : m["maps"].items()) {
-                channels.push_back(std::stoi(key));
-            }
-            std::sort(channels.begin(), channels.end());
-            line += "mesh, " + plural(meshVerts, "vertex", "vertices") + ", " +
-                    plural(m["faces"].size(), "face", "faces") + ", " +
-                    plural(channels.size(), "map channel", "map channels");
-            if (!channels.empty()) {
-                line += " (";
-                for (std::size_t c = 0; c < channels.size(); ++c) {
-                    line += (c ? " " : "") + std::to_string(channels[c]);
-                }
-                line += ")";
-            }
-        } else if (obj["kind"] == "light") {
-            ++lights;
-            line += "light";
-        } else if (obj["kind"] == "dummy") {
-            ++dummies;
-            line += "dummy";
-        }
-        if (!n["material"].is_null()) {
-            const std::size_t mi = n["material"].get<std::size_t>();
-            const json& mat = d["materials"][mi];
-            line += ", material " + std::to_string(mi);
-            if (!mat["name"].get<std::string>().empty()) {
-                line += " \"" + shown(mat["name"].get<std::string>()) + "\"";
-            }
-            line += mat["class"] == "multi"
-                        ? " (multi/sub-object, " + plural(mat["subMaterials"].size(), "sub-material", "sub-materials") + ")"
-                        : std::string(" (game material)");
-        }
-        e.treeLines.push_back(line);
-        for (const json& mi : n["modifiers"]) {
-            const json& mod = d["modifiers"][mi.get<std::size_t>()];
-            if (mod["class"] != "skin") {
-                continue;
-            }
-            ++skinned;
-            std::size_t weighted = 0;
-            for (const json& w : mod["weights"]) {
-                weighted += w.empty() ? 0 : 1;
-            }
-            e.treeLines.push_back(std::string((depth + 1) * 2, ' ') + "skin: " +
-                                  plural(mod["bones"].size(), "bone", "bones") + ", " + std::to_string(weighted) +
-                                  " of " + plural(meshVerts, "vertex", "vertices") + " weighted");
-        }
-        for (const json& c : n["children"]) {
-            walk(c.get<std::size_t>(), depth + 1);
-        }
-    };
-    for (std::size_t i = 0; i < d["nodes"].size(); ++i) {
-        if (d["nodes"][i]["parent"].is_null()) {
-            walk(i, 1);
-        }
-    }
-    std::size_t multi = 0, game = 0, texFound = 0, texMissing = 0;
-    for (const json& m : d["materials"]) {
-        multi += m["class"] == "multi" ? 1 : 0;
-        game += m["class"] == "game" ? 1 : 0;
-    }
-    for (const json& t : d["textures"]) {
-        if (t["found"].get<bool>()) {
-            ++texFound;
-            e.found.insert(t["mapName"].get<std::string>());
-        } else {
-            ++texMissing;
-            e.missing.insert(t["mapName"].is_null() ? t["name"].get<std::string>() : t["mapName"].get<std::string>());
-        }
-    }
-    e.totals = "totals: " + plural(d["nodes"].size(), "node", "nodes") + " (" + std::to_string(meshes) + " mesh, " +
-               std::to_string(lights) + " light, " + std::to_string(dummies) + " dummy, " + std::to_string(none) +
-               " none), " + plural(vertices, "vertex", "vertices") + ", " + plural(faces, "face", "faces") + ", " +
-               plural(d["materials"].size(), "material", "materials") + " (" + std::to_string(multi) +
-               " multi/sub-object, " + std::to_string(game) + " game), " +
-               plural(d["textures"].size(), "texture", "textures") + " (" + std::to_string(texFound) + " found, " +
-               std::to_string(texMissing) + " missing), " + plural(skinned, "skinned mesh", "skinned meshes");
-    return e;
-}
-
-// The summary's node tree, texture lists and totals against the dump.
-void expectSummaryMatchesDump(const std::string& summary, const json& d)
-{
-    const ExpectedSummary e = expectedSummary(d);
-    std::vector<std::string> tree;
-    std::set<std::string> found, missing;
-    std::string totals;
-    std::vector<std::string> infos;
-    std::set<std::string>* section = nullptr;
-    for (const std::string& line : lines(summary)) {
-        const std::size_t text = line.find_first_not_of(' ');
-        if (line.rfind("totals: ", 0) == 0) {
-            totals = line;
-        } else if (line.rfind("info: ", 0) == 0) {
-            infos.push_back(line);
-        } else if (line == "textures found:") {
-            section = &found;
-        } else if (line == "textures missing:") {
-            section = &missing;
-        } else if (section != nullptr && line.rfind("  ", 0) == 0) {
-            std::string name = line.substr(2);
-            const std::size_t uses = name.rfind(" (");
-            if (uses != std::string::npos && name.back() == ')' && name.find(" textures)", uses) != std::string::npos) {
-                name.erase(uses);
-            }
-            section->insert(name);
-        } else if (text != std::string::npos && text > 0 &&
-                   (line[text] == '"' || line.compare(text, 6, "skin: ") == 0)) {
-            tree.push_back(line);
-        }
-    }
-    EXPECT_EQ(tree, e.treeLines);
-    EXPECT_EQ(totals, e.totals);
-    EXPECT_EQ(found, e.found);
-    EXPECT_EQ(missing, e.missing);
-    EXPECT_EQ(infos, e.infos);
-}
+const std::pair<std::string, std::string> kSourcePlace{ORVIK_SOURCE_DIR, "{source}"};
 
 // Two dumps that agree up to float rounding (the 32-bit builds compute with
 // the x87 unit).
@@ -397,16 +247,12 @@ void expectNearlyEqual(const json& a, const json& b, const std::string& where)
 
 // --- import ---
 
-TEST_F(Cli, ImportOfTheExampleSummarisesTheSceneOfItsDump)
+TEST_F(Cli, ImportOfTheExamplePrintsItsSummary)
 {
     const Outcome r = run({"import", "--no-progress", kExample});
     ASSERT_TRUE(r.exited && r.status == 0) << r;
     EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.out.rfind(kExample + ": ", 0), 0u) << r.out;
-    const json d = dumpOf({kExample});
-    ASSERT_FALSE(d.is_discarded());
-    ASSERT_FALSE(d["nodes"].empty());
-    expectSummaryMatchesDump(r.out, d);
+    expectGolden("summary/example.txt", r.out, {kSourcePlace});
 }
 
 TEST_F(Cli, JsonToStandardOutputIsTheWholeDump)
@@ -481,8 +327,7 @@ TEST_F(Cli, BitmapPathFindsTexturesNamedCaseInsensitively)
 
     const Outcome r = run({"import", "--no-progress", "--bitmap-path", (dir / "maps").string(), kExample});
     ASSERT_TRUE(r.exited && r.status == 0) << r;
-    expectSummaryMatchesDump(r.out, d);
-    EXPECT_NE(r.out.find("textures found:\n  " + (dir / "maps" / fileName).string()), std::string::npos) << r.out;
+    expectGolden("summary/example-bitmap-path.txt", r.out, {kSourcePlace, {dir.string(), "{dir}"}});
 
     const Outcome notFolder = run({"import", "--bitmap-path", (dir / "nowhere").string(), kExample});
     expectOneLineFailure(notFolder, 2, (dir / "nowhere").string(), "not a folder");
@@ -747,34 +592,13 @@ TEST_F(Cli, InfoReportsEveryLibraryAsTheHostSeesIt)
             continue;
         }
         ASSERT_TRUE(r.exited && r.status == 0) << r;
-        const json j = json::parse(r.out, nullptr, false);
-        ASSERT_FALSE(j.is_discarded()) << r.out;
-        EXPECT_EQ(j["plugin"], pluginPath(name));
-        const bool is2010 = name.find("2010") != std::string::npos;
-        EXPECT_EQ(j["LibVersion"], is2010 ? 0x2EE02100u : 0x36B02600u);
-        EXPECT_EQ(j["LibNumberClasses"], 1);
-        EXPECT_EQ(j["CanAutoDefer"], 1);
-        ASSERT_TRUE(j["LibDescription"].is_string());
-        EXPECT_FALSE(j["LibDescription"].get<std::string>().empty());
-        ASSERT_EQ(j["classes"].size(), 1u);
-        const json& c = j["classes"][0];
-        EXPECT_EQ(c["ClassName"], "Orvik plugin");
-        EXPECT_EQ(c["Category"], "Game model file importer");
-        EXPECT_EQ(c["SuperClassID"], 0xA10);
-        EXPECT_EQ(c["ClassID"], json::array({0x4F52272Au, 0x2CDF01E5u}));
-        EXPECT_EQ(c["IsPublic"], 1);
-        EXPECT_TRUE(c.contains("InternalName") && c["InternalName"].is_null());
-        const json& imp = c["importer"];
-        EXPECT_EQ(imp["ExtCount"], 1);
-        EXPECT_EQ(imp["Ext"], json::array({"dff"}));
-        EXPECT_EQ(imp["LongDesc"], "GTA 3 series DFF files");
-        EXPECT_EQ(imp["ShortDesc"], "Grand Theft Auto DFF");
-        EXPECT_TRUE(imp["AuthorName"].is_string() && !imp["AuthorName"].get<std::string>().empty());
-        EXPECT_TRUE(imp["CopyrightMessage"].is_string() && !imp["CopyrightMessage"].get<std::string>().empty());
-        EXPECT_EQ(imp["OtherMessage1"], "");
-        EXPECT_EQ(imp["OtherMessage2"], "");
-        EXPECT_EQ(imp["Version"], 100);
-        EXPECT_EQ(imp["ZoomExtents"], 1);
+        // The descriptor's answers themselves are checked on the library
+        // (regcheck); here, that orvik reports them all, alike for both widths.
+        expectGolden("info/" + name.substr(0, name.size() - 3) + ".json", r.out,
+                     {{pluginPath(name), "{bin}/{library}"}});
+    }
+    if (ORVIK_HAVE_X86 && !x86NotPossible().empty()) {
+        GTEST_SKIP() << x86NotPossible();
     }
     if (ORVIK_HAVE_X86 && !x86NotPossible().empty()) {
         GTEST_SKIP() << x86NotPossible();
@@ -788,7 +612,6 @@ TEST_F(Cli, DefaultPluginIsTheOneBuiltBesideOrvik)
     const json j = json::parse(r.out, nullptr, false);
     ASSERT_FALSE(j.is_discarded());
     EXPECT_EQ(j["plugin"], pluginPath("Orvik_2012x64"));
-    EXPECT_EQ(j["LibVersion"], 0x36B02600u);
     if (ORVIK_HAVE_X86 && !x86NotPossible().empty()) {
         GTEST_SKIP() << x86NotPossible();
     }
@@ -826,7 +649,7 @@ TEST_F(Cli, EveryLibraryImportsTheExampleAlike)
 // --- the real models ---
 
 // Every sample file goes through the importer and nothing crashes. The
-// models build a scene (exit 0) whose summary agrees with its dump; the other
+// models build a scene (exit 0) and print their fixed summaries; the other
 // files (texture dictionaries, the notes), handed over by a .dff link, build
 // nothing or something, and never crash.
 TEST_F(Cli, EverySampleFileImportsWithoutCrashing)
@@ -848,17 +671,12 @@ TEST_F(Cli, EverySampleFileImportsWithoutCrashing)
             continue;
         }
         ++models;
-        const fs::path out = dir / "scene.json";
-        fs::remove(out);  // an import that builds nothing leaves the previous dump
-        const Outcome dump = run({"import", "--no-progress", "--json", out.string(), sample.string()});
-        ASSERT_TRUE(dump.exited) << dump;
-        EXPECT_EQ(dump.status, 0) << dump;
-        const json d = json::parse(readFile(out), nullptr, false);
-        ASSERT_FALSE(d.is_discarded());
         const Outcome summary = run({"import", "--no-progress", sample.string()});
         ASSERT_TRUE(summary.exited) << summary;
         EXPECT_EQ(summary.status, 0) << summary;
-        expectSummaryMatchesDump(summary.out, d);
+        const std::string printed = summary.out + (summary.err.empty() ? "" : "--- stderr:\n" + summary.err);
+        expectGolden("summary/" + sample.stem().string() + ".txt", printed,
+                     {{sample.parent_path().string(), "{samples}"}});
     }
     EXPECT_GT(models, 0u);
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "host/max.h"
+#include "support/Fixtures.h"
 
 namespace {
 
@@ -29,13 +30,6 @@ std::vector<int> normalIds(const MeshNormalSpec& spec)
         for (int c = 0; c < 3; ++c) ids.push_back(spec.Face(f).GetNormalID(c));
     }
     return ids;
-}
-
-void expectNear(const Point3& a, const Point3& b, float tol = 1e-5f)
-{
-    EXPECT_NEAR(a.x, b.x, tol);
-    EXPECT_NEAR(a.y, b.y, tol);
-    EXPECT_NEAR(a.z, b.z, tol);
 }
 
 // An n x n grid of quads in the XY plane, two triangles each.

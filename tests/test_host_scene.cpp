@@ -9,15 +9,9 @@
 #include "host/max.h"
 #include "host/scene.h"
 #include "importer/Orvik.h"
+#include "support/Fixtures.h"
 
 namespace {
-
-void expectNear(const Point3& a, const Point3& b, float tol = 1e-5f)
-{
-    EXPECT_NEAR(a.x, b.x, tol);
-    EXPECT_NEAR(a.y, b.y, tol);
-    EXPECT_NEAR(a.z, b.z, tol);
-}
 
 void expectNear(const Matrix3& a, const Matrix3& b, float tol = 1e-5f)
 {

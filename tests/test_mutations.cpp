@@ -28,7 +28,7 @@
 #include "img/ImgArchive.h"
 #include "testkit/ImgWriter.h"
 #include "support/ImportHarness.h"
-#include "support/TxdWriter.h"
+#include "testkit/TxdWriter.h"
 #include "txd/Decode.h"
 #include "txd/Dictionary.h"
 

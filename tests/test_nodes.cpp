@@ -4,6 +4,7 @@
 
 #include "host/scene.h"
 #include "testkit/DffWriter.h"
+#include "support/Fixtures.h"
 #include "support/ImportHarness.h"
 
 namespace {
@@ -25,14 +26,6 @@ dffw::Atomic atomic(std::uint32_t frameIndex, std::uint32_t geometryIndex)
     return a;
 }
 
-INode* nodeNamed(const Scene& scene, const std::string& name)
-{
-    for (INode* node : scene.nodes)
-        if (name == node->GetName()) return node;
-    ADD_FAILURE() << "no node named " << name;
-    return nullptr;
-}
-
 const nlohmann::json& dumpedNode(const nlohmann::json& dump, const std::string& name)
 {
     for (const nlohmann::json& node : dump["nodes"])
@@ -40,13 +33,6 @@ const nlohmann::json& dumpedNode(const nlohmann::json& dump, const std::string& 
     static const nlohmann::json none;
     ADD_FAILURE() << "no dumped node named " << name;
     return none;
-}
-
-void expectPoint(const Point3& p, float x, float y, float z)
-{
-    EXPECT_NEAR(p.x, x, 1e-5f);
-    EXPECT_NEAR(p.y, y, 1e-5f);
-    EXPECT_NEAR(p.z, z, 1e-5f);
 }
 
 }  // namespace
@@ -168,10 +154,10 @@ TEST(PlainBuild, HierarchyComposesWorldTransformsWhateverTheListOrder)
     EXPECT_EQ(top->GetChildNode(0), arm);
 
     // arm: (1,0,0) turned to (0,1,0), then moved by (5,0,0).
-    expectPoint(arm->GetNodeTM(0).GetTrans(), 5, 1, 0);
+    expectNear(arm->GetNodeTM(0).GetTrans(), 5, 1, 0);
     // hand: (0,2,0) in arm's axes, which are root's: (-2,0,0) from arm.
-    expectPoint(hand->GetNodeTM(0).GetTrans(), 3, 1, 0);
-    expectPoint(hand->GetNodeTM(0).GetRow(0), 0, 1, 0);
+    expectNear(hand->GetNodeTM(0).GetTrans(), 3, 1, 0);
+    expectNear(hand->GetNodeTM(0).GetRow(0), 0, 1, 0);
 }
 
 TEST(PlainBuild, ParentOutOfRangeStaysTopLevel)
@@ -182,7 +168,7 @@ TEST(PlainBuild, ParentOutOfRangeStaysTopLevel)
     ASSERT_EQ(scene.nodes.size(), 2u);
     EXPECT_EQ(scene.nodes[0]->NumberOfChildren(), 0);
     EXPECT_EQ(scene.nodes[1]->GetParentNode(), nullptr);
-    expectPoint(scene.nodes[1]->GetNodeTM(0).GetTrans(), 1, 1, 1);
+    expectNear(scene.nodes[1]->GetNodeTM(0).GetTrans(), 1, 1, 1);
 }
 
 TEST(PlainBuild, EachClumpOfAFileIsBuiltFromItsOwnTables)

@@ -16,10 +16,12 @@ namespace {
 // An importer holding the given bytes as DoImport would, cursor at 0.
 struct LoadedImporter {
     Orvik importer;
+    // The buffer is exactly the file's size, so that the sanitizers see a
+    // read one byte past the end.
     explicit LoadedImporter(const std::vector<std::uint8_t>& bytes)
     {
         resetScene();
-        importer.buffer.reset(new std::uint8_t[bytes.size() + 1]);
+        importer.buffer.reset(new std::uint8_t[bytes.size()]);
         if (!bytes.empty()) std::memcpy(importer.buffer.get(), bytes.data(), bytes.size());
         importer.fileSize = static_cast<std::int64_t>(bytes.size());
         importer.coreInterface = GetCOREInterface();

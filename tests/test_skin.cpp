@@ -9,6 +9,7 @@
 
 #include "host/scene.h"
 #include "testkit/DffWriter.h"
+#include "support/Fixtures.h"
 #include "support/ImportHarness.h"
 
 namespace {
@@ -20,13 +21,6 @@ struct SkinnedMesh {
     INode* node = nullptr;
     SkinModifier* skin = nullptr;
 };
-
-HostOptions quietHost()
-{
-    HostOptions options;
-    options.printScriptErrors = false;
-    return options;
-}
 
 INode* newMeshNode(int vertexCount)
 {
@@ -160,14 +154,6 @@ dffw::Atomic atomic(std::uint32_t frameIndex, std::uint32_t geometryIndex)
     return a;
 }
 
-INode* nodeNamed(const Scene& scene, const std::string& name)
-{
-    for (INode* node : scene.nodes)
-        if (name == node->GetName()) return node;
-    ADD_FAILURE() << "no node named " << name;
-    return nullptr;
-}
-
 std::vector<INode*> boneNodes(const SkinModifier& skin)
 {
     std::vector<INode*> nodes;
@@ -199,25 +185,13 @@ void expectFlattened(const SkinModifier& skin)
     }
 }
 
-// The statements that flatten bone b's envelope, in the order they run.
-std::vector<std::string> flatteningOf(int b)
+// The statements of the script that begin with prefix, in order.
+std::vector<std::string> statementsStarting(const Scene& scene, const std::string& prefix)
 {
-    const std::string n = std::to_string(b);
     std::vector<std::string> texts;
-    for (const char* c : {"1", "2"}) {
-        texts.push_back("skinops.SetStartPoint leSkin " + n + " [0,0,0]");
-        texts.push_back("skinops.SetEndPoint leSkin " + n + " [0,0,0]");
-        texts.push_back("skinops.SetInnerRadius leSkin " + n + " " + c + " 0");
-        texts.push_back("skinops.SetOuterRadius leSkin " + n + " " + c + " 0");
-    }
+    for (const ScriptRecord& r : scene.script)
+        if (r.text.rfind(prefix, 0) == 0) texts.push_back(r.text);
     return texts;
-}
-
-void expectNear(const Point3& p, float x, float y, float z)
-{
-    EXPECT_NEAR(p.x, x, 1e-5f);
-    EXPECT_NEAR(p.y, y, 1e-5f);
-    EXPECT_NEAR(p.z, z, 1e-5f);
 }
 
 void expectNear(const Matrix3& a, const Matrix3& b)
@@ -666,12 +640,13 @@ TEST(SkinnedBuild, ScriptForSeveralBonesNumbersThemInOrder)
     clump.atomics = {atomic(0, 0)};
     const Scene& scene = importBytes(dffw::write(clump), quietHost());
 
-    std::vector<std::string> expected = {"leSkin= modPanel.GetCurrentObject()"};
-    for (int b = 1; b <= 3; ++b) {
-        const std::vector<std::string> bone = flatteningOf(b);
-        expected.insert(expected.end(), bone.begin(), bone.end());
-    }
-    EXPECT_EQ(scriptTexts(scene), expected);
+    EXPECT_EQ(statementsStarting(scene, "skinops.SetStartPoint"),
+              (std::vector<std::string>{
+                  "skinops.SetStartPoint leSkin 1 [0,0,0]", "skinops.SetStartPoint leSkin 1 [0,0,0]",
+                  "skinops.SetStartPoint leSkin 2 [0,0,0]", "skinops.SetStartPoint leSkin 2 [0,0,0]",
+                  "skinops.SetStartPoint leSkin 3 [0,0,0]", "skinops.SetStartPoint leSkin 3 [0,0,0]",
+              }));
+    EXPECT_EQ(scene.script.size(), 1u + 3u * 8u);
     expectEveryStatementOk(scene);
     ASSERT_EQ(scene.modifiers.size(), 1u);
     EXPECT_EQ(scene.modifiers[0]->GetNumBones(), 3);
@@ -728,15 +703,9 @@ TEST(SkinnedBuild, EachMeshBindsItsOwnSkin)
     }
     EXPECT_EQ(scene.modifiers[1]->Weights()[0], (Pairs{{1, 1.0f}, {0, 0.0f}, {0, 0.0f}, {0, 0.0f}}));
 
-    std::vector<std::string> expected;
-    for (int mesh = 0; mesh < 2; ++mesh) {
-        expected.push_back("leSkin= modPanel.GetCurrentObject()");
-        for (int b = 1; b <= 2; ++b) {
-            const std::vector<std::string> bone = flatteningOf(b);
-            expected.insert(expected.end(), bone.begin(), bone.end());
-        }
-    }
-    EXPECT_EQ(scriptTexts(scene), expected);
+    // One binding and both bones' flattening per skinned mesh.
+    EXPECT_EQ(statementsStarting(scene, "leSkin="), (std::vector<std::string>(2, "leSkin= modPanel.GetCurrentObject()")));
+    EXPECT_EQ(scene.script.size(), 2u * (1u + 2u * 8u));
     EXPECT_EQ(scene.selection, (std::vector<INode*>{secondMesh}));
     EXPECT_EQ(scene.undo, (std::vector<std::string>{"Selection", "Selection"}));
     EXPECT_EQ(scene.globals.at("leSkin"), scene.modifiers[1]);
@@ -762,13 +731,13 @@ TEST(SkinnedBuild, ShortOrUnmappedHAnimEntriesAreSkipped)
     const SkinModifier& skin = *scene.modifiers[0];
     EXPECT_EQ(boneNodes(skin), (std::vector<INode*>{nodeNamed(scene, "a"), nodeNamed(scene, "c")}));
     // Statements address the bones by their place in the modifier's list.
-    std::vector<std::string> expected = {"leSkin= modPanel.GetCurrentObject()"};
-    for (int b = 1; b <= 2; ++b) {
-        const std::vector<std::string> bone = flatteningOf(b);
-        expected.insert(expected.end(), bone.begin(), bone.end());
-    }
-    EXPECT_EQ(scriptTexts(scene), expected);
+    EXPECT_EQ(statementsStarting(scene, "skinops.SetEndPoint"),
+              (std::vector<std::string>{
+                  "skinops.SetEndPoint leSkin 1 [0,0,0]", "skinops.SetEndPoint leSkin 1 [0,0,0]",
+                  "skinops.SetEndPoint leSkin 2 [0,0,0]", "skinops.SetEndPoint leSkin 2 [0,0,0]",
+              }));
     expectEveryStatementOk(scene);
+    expectFlattened(skin);
     // Pairs naming a skipped entry are left out; entry 2 is list bone 1.
     ASSERT_EQ(skin.Weights().size(), 4u);
     EXPECT_EQ(skin.Weights()[0], (Pairs{{0, 0.25f}, {1, 0.25f}}));
