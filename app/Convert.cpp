@@ -22,6 +22,7 @@
 #include "app/BatchFiles.h"
 #include "app/Files.h"
 #include "app/GltfExport.h"
+#include "app/ModelImages.h"
 #include "app/Output.h"
 #include "app/Text.h"
 #include "app/WorkerPool.h"
@@ -409,8 +410,32 @@ Result Converter::convertModel(const Model& m)
     t0 = Clock::now();
     std::vector<OutputFile> files;
     GltfExportReport report;
-    FileImageSource found(imageFolders(knownAs, {}));
-    TimedImages images(found);
+    // The images as `orvik import --gltf` takes them: files inside the
+    // model's folder, then the --txd dictionaries, then the model's own.
+    ModelImages modelImages(knownAs, {});
+    for (const std::string& d : opt.dictionaries) {
+        if (!modelImages.addDictionary(d, why)) {
+            r.reason = why;
+            resetScene();
+            return r;
+        }
+    }
+    std::string warning;
+    if (m.archive == kNone) {
+        modelImages.addModelDictionary(m.file, warning);
+    } else if (m.dictionaryEntry != kNone) {
+        const img::Archive& a = *archives[m.archive];
+        const img::Entry& e = a.index().entries[m.dictionaryEntry];
+        std::vector<unsigned char> bytes;
+        if (a.read(e, bytes, why)) {
+            modelImages.addModelDictionary(a.dataPath() + "/" + e.name, std::move(bytes), warning);
+        } else {
+            warning = a.dataPath() + "/" + e.name + ": " + why + ", not used";
+        }
+    }
+    if (!warning.empty()) r.warnings.push_back(warning);
+    TimedImages images(modelImages.source());
+    images.seconds = secondsSince(t0);  // reading the dictionaries
     GltfOptions gltfOptions;
     gltfOptions.skipParts = opt.skipParts;
     if (!exportGltf(scene, targets[0], "", images, report, files, why, gltfOptions)) {
@@ -433,8 +458,10 @@ Result Converter::convertModel(const Model& m)
         return r;
     }
     r.writeSeconds = secondsSince(t0);
+    // Each texture name once, however many materials use it.
+    std::set<std::string> seen;
     for (const auto& t : report.textureImages) {
-        if (!t.problem.empty()) r.missingTextures.push_back(latin1ToUtf8(t.name));
+        if (!t.problem.empty() && seen.insert(lower(t.name)).second) r.missingTextures.push_back(latin1ToUtf8(t.name));
     }
     r.warnings.insert(r.warnings.end(), report.notes.begin(), report.notes.end());
     for (const OutputFile& f : files) r.outputs.push_back(f.path);
@@ -581,9 +608,11 @@ int Converter::run()
         return kExitUsage;
     }
     for (const std::string& d : opt.dictionaries) {
-        const std::string problem = checkModelFile(d);
-        if (!problem.empty()) {
-            err << "orvik: " << printable(d) << ": --txd " << problem << "\n";
+        // Each worker reads the dictionaries again; one that cannot be used
+        // is a usage error before any model is converted.
+        ModelImages check(d, {});
+        if (!check.addDictionary(d, why)) {
+            err << "orvik: --txd " << printable(why) << "\n";
             return kExitUsage;
         }
     }

@@ -27,12 +27,12 @@
 #include "app/GltfExport.h"
 #include "app/ImgCommand.h"
 #include "app/Info.h"
+#include "app/ModelImages.h"
 #include "app/Output.h"
 #include "app/Summary.h"
 #include "app/Text.h"
 #if ORVIK_WITH_TXD
 #include "app/TxdCommand.h"
-#include "app/TxdImages.h"
 #endif
 #include "host/dump.h"
 #include "host/loader.h"
@@ -276,25 +276,22 @@ int runImportCommand(const Invocation& inv, const Options& opt)
     const std::vector<std::string> targets = checkTargets(opt);
     const std::string plugin = pluginToLoad(inv, opt.plugin);
     runMatchingHost(inv, plugin);
-#if ORVIK_WITH_TXD
-    // Dictionaries for textures without an image file: those named, in order,
-    // then the one beside the model.
-    orvik::DictionaryImages dictionaries;
+    if (!opt.dictionaries.empty() && !orvik::ModelImages::readsDictionaries()) {
+        fail("--txd", "texture dictionaries are read by the 64-bit orvik only");
+    }
+    // The images of the export: files the host found, then the dictionaries
+    // named, in order, then the one beside the model.
+    orvik::ModelImages images(opt.model, opt.bitmapPaths);
     std::string besideWarning;
     for (const std::string& path : opt.dictionaries) {
         std::string error;
-        if (!dictionaries.add(path, error)) {
+        if (!images.addDictionary(path, error)) {
             throw Failure{error};
         }
     }
     if (!opt.gltf.empty()) {
-        dictionaries.addBesideModel(opt.model, besideWarning);
+        images.addModelDictionary(opt.model, besideWarning);
     }
-#else
-    if (!opt.dictionaries.empty()) {
-        fail("--txd", "texture dictionaries are read by the 64-bit orvik only");
-    }
-#endif
 
     PluginLibrary lib;
     openLibrary(lib, plugin);
@@ -322,11 +319,9 @@ int runImportCommand(const Invocation& inv, const Options& opt)
                 inputs.push_back({tex->GetMapName(), "the texture file"});
             }
         }
-#if ORVIK_WITH_TXD
-        for (const std::string& path : dictionaries.paths()) {
+        for (const std::string& path : images.dictionaryPaths()) {
             inputs.push_back({path, "a texture dictionary"});
         }
-#endif
         const std::string problem = orvik::checkOutputTargets(targets, inputs);
         if (!problem.empty()) {
             throw Failure{problem};
@@ -339,16 +334,10 @@ int runImportCommand(const Invocation& inv, const Options& opt)
                              }});
         }
         std::string error;
-        orvik::FileImageSource images(orvik::imageFolders(opt.model, opt.bitmapPaths));
-#if ORVIK_WITH_TXD
-        if (!dictionaries.empty()) {
-            images.fallback = [&dictionaries](const BitmapTex& t) { return dictionaries.imageFor(t.GetName()); };
-        }
-#endif
         orvik::GltfOptions options;
         options.skipParts = opt.skipParts;
         if (!opt.gltf.empty() &&
-            !orvik::exportGltf(scene, opt.gltf, opt.bin, images, report, files, error, options)) {
+            !orvik::exportGltf(scene, opt.gltf, opt.bin, images.source(), report, files, error, options)) {
             throw Failure{error};
         }
         if (!orvik::commitOutputs(files, error)) {
@@ -367,11 +356,9 @@ int runImportCommand(const Invocation& inv, const Options& opt)
         orvik::writeGltfSummary(report, opt.json == "-" ? std::cerr : std::cout);
         checkStandardOutput();
     }
-#if ORVIK_WITH_TXD
     if (!besideWarning.empty()) {
         std::cerr << "orvik: " << orvik::printable(besideWarning) << "\n";
     }
-#endif
     // An import that built nothing fails in one line; the plug-in's logged
     // reason, when there is one, is that line's reason.
     std::string loggedReason;

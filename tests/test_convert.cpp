@@ -129,9 +129,10 @@ TEST_F(Batch, convertsAFolderAndArchivesOfBothVersions)
     ORVIK_REQUIRE_SAMPLES();
     put("models/box-big.dff", imgw::readFile(samplePath("box-big.dff")));
     put("models/sub/PROP.DFF", imgw::readFile(samplePath("prop.dff")));
+    put("models/sub/prop.txd", imgw::readFile(samplePath("prop.txd")));
     put("models/notes.txt", {'x'});
     const auto v1 = imgw::writeV1({sample("cbl-slhandbf.dff"), sample("box-small.dff", "BOX.DFF"),
-                                   sample("car4.txd", "box.txd")});
+                                   sample("car4.txd", "box.txd"), sample("prop.dff"), sample("prop.txd", "PROP.TXD")});
     put("gta3.img", v1.img);
     put("gta3.dir", v1.dir);
     imgw::Member far{"far.dff", {1, 2, 3}, 100000u};
@@ -145,8 +146,9 @@ TEST_F(Batch, convertsAFolderAndArchivesOfBothVersions)
 
     const std::vector<std::string> expected = {
         "gta3.dir", "gta3.img", "models/box-big.dff", "models/notes.txt", "models/sub/PROP.DFF",
-        "out/box-big.glb", "out/box-big.json", "out/gta3/BOX.glb", "out/gta3/BOX.json",
-        "out/gta3/cbl-slhandbf.glb", "out/gta3/cbl-slhandbf.json", "out/sa/box-small.glb", "out/sa/box-small.json",
+        "models/sub/prop.txd", "out/box-big.glb", "out/box-big.json", "out/gta3/BOX.glb", "out/gta3/BOX.json",
+        "out/gta3/cbl-slhandbf.glb", "out/gta3/cbl-slhandbf.json", "out/gta3/prop.glb", "out/gta3/prop.json",
+        "out/sa/box-small.glb", "out/sa/box-small.json",
         "out/sub/PROP.glb", "out/sub/PROP.json", "report.json", "sa.img"};
     EXPECT_EQ(files(), expected) << r;
 
@@ -159,20 +161,27 @@ TEST_F(Batch, convertsAFolderAndArchivesOfBothVersions)
         EXPECT_NE(r.err.find("orvik: " + member + ": "), std::string::npos) << member << "\n" << r;
         EXPECT_NE(r.err.find(reason), std::string::npos) << reason << "\n" << r;
     }
-    EXPECT_NE(r.out.find("models converted           5"), std::string::npos) << r;
+    EXPECT_NE(r.out.find("models converted           6"), std::string::npos) << r;
     EXPECT_NE(r.out.find("failed                     3"), std::string::npos) << r;
 
     const json report = json::parse(slurp(dir / "report.json"));
-    EXPECT_EQ(report["models"], 8);
-    EXPECT_EQ(report["converted"], 5);
+    EXPECT_EQ(report["models"], 9);
+    EXPECT_EQ(report["converted"], 6);
     EXPECT_EQ(report["failed"], 3);
     EXPECT_EQ(report["workers"], 2);
-    ASSERT_EQ(report["results"].size(), 8u);
+    ASSERT_EQ(report["results"].size(), 9u);
+    std::map<std::string, std::size_t> missing;
     for (const json& m : report["results"]) {
         const bool shouldFail = reasons.count(m["input"].get<std::string>()) > 0;
         EXPECT_EQ(m["status"], shouldFail ? "failed" : "converted") << m.dump();
         EXPECT_EQ(m["reason"].is_string(), shouldFail) << m.dump();
+        missing[m["input"]] = m["missingTextures"].size();
     }
+    // The dictionary of the same name beside a model or in its archive
+    // gives its textures; a box with no dictionary of its name has none.
+    EXPECT_EQ(missing["models/sub/PROP.DFF"], 0u);
+    EXPECT_EQ(missing["gta3.img/prop.dff"], 0u);
+    EXPECT_GT(missing["models/box-big.dff"], 0u);
 
     // A member converts as the same model read from a file does.
     const json member = json::parse(slurp(dir / "out/sa/box-small.json"));
@@ -201,18 +210,20 @@ TEST_F(Batch, usageErrorsWriteNothing)
     }
 }
 
-// The scene dump of a model would replace the dictionary given with --txd:
+// The scene dump of a model would replace the dictionary given with --txd
+// (named as a dump would be):
 // that model fails, the other converts.
 TEST_F(Batch, anOutputNeverReplacesAnInput)
 {
     ORVIK_REQUIRE_SAMPLES();
     put("m/a.dff", imgw::readFile(samplePath("box-big.dff")));
     put("m/b.dff", imgw::readFile(samplePath("box-small.dff")));
-    put("m/a.json", {'{', '}'});
+    const auto dictionary = imgw::readFile(samplePath("prop.txd"));
+    put("m/a.json", dictionary);  // a dictionary, whatever its name
     const Outcome r = run({"convert", "m", "--out", "m", "--json", "--txd", "m/a.json", "-j", "1"});
     EXPECT_EQ(r.status, 4) << r;
     EXPECT_NE(r.err.find("a.json would replace an input"), std::string::npos) << r;
-    EXPECT_EQ(slurp(dir / "m/a.json"), "{}");
+    EXPECT_EQ(imgw::readFile((dir / "m/a.json").string()), dictionary);
     EXPECT_TRUE(fs::exists(dir / "m/b.glb"));
     EXPECT_FALSE(fs::exists(dir / "m/a.glb"));
 }

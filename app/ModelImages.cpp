@@ -1,0 +1,95 @@
+#include "app/ModelImages.h"
+
+#include "host/max.h"
+
+#if ORVIK_WITH_TXD
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "app/Text.h"
+#include "app/TxdImages.h"
+#endif
+
+namespace orvik {
+
+#if ORVIK_WITH_TXD
+
+ModelImages::ModelImages(const std::string& model, const std::vector<std::string>& bitmapPaths)
+    : files(imageFolders(model, bitmapPaths)), dictionaries(std::make_unique<DictionaryImages>())
+{
+    files.fallback = [this](const BitmapTex& t) {
+        if (dictionaries->empty()) {
+            TextureImage none;
+            none.problem = "no image file found";
+            return none;
+        }
+        return dictionaries->imageFor(t.GetName());
+    };
+}
+
+bool ModelImages::readsDictionaries() { return true; }
+
+bool ModelImages::addDictionary(const std::string& path, std::string& error)
+{
+    return dictionaries->add(path, error);
+}
+
+void ModelImages::addModelDictionary(const std::string& model, std::string& warning)
+{
+    dictionaries->addBesideModel(model, warning);
+}
+
+void ModelImages::addModelDictionary(const std::string& name, std::vector<std::uint8_t> bytes, std::string& warning)
+{
+    // The bytes reach the dictionary reader through a memory file, read once.
+    const int fd = ::memfd_create("orvik-dictionary", MFD_CLOEXEC);
+    std::size_t done = 0;
+    while (fd >= 0 && done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    if (fd < 0 || done < bytes.size()) {
+        warning = name + ": cannot be held in memory: " + errorText(errno) + ", not used";
+        if (fd >= 0) ::close(fd);
+        return;
+    }
+    const std::string path = "/proc/self/fd/" + std::to_string(fd);
+    std::string error;
+    if (!dictionaries->add(path, error)) {
+        warning = name + error.substr(path.size()) + ", not used";
+    }
+    ::close(fd);
+}
+
+std::vector<std::string> ModelImages::dictionaryPaths() const { return dictionaries->paths(); }
+
+#else
+
+ModelImages::ModelImages(const std::string& model, const std::vector<std::string>& bitmapPaths)
+    : files(imageFolders(model, bitmapPaths))
+{
+}
+
+bool ModelImages::readsDictionaries() { return false; }
+
+bool ModelImages::addDictionary(const std::string& path, std::string& error)
+{
+    error = path + ": texture dictionaries are read by the 64-bit orvik only";
+    return false;
+}
+
+void ModelImages::addModelDictionary(const std::string&, std::string&) {}
+
+void ModelImages::addModelDictionary(const std::string&, std::vector<std::uint8_t>, std::string&) {}
+
+std::vector<std::string> ModelImages::dictionaryPaths() const { return {}; }
+
+#endif
+
+ModelImages::~ModelImages() = default;
+
+}  // namespace orvik
