@@ -69,6 +69,9 @@ std::vector<std::string> ModelImages::dictionaryPaths() const { return dictionar
 
 #else
 
+// The 32-bit build reads no dictionaries.
+class DictionaryImages {};
+
 ModelImages::ModelImages(const std::string& model, const std::vector<std::string>& bitmapPaths)
     : files(imageFolders(model, bitmapPaths))
 {
