@@ -24,6 +24,7 @@
 #include "app/GltfExport.h"
 #include "app/ModelImages.h"
 #include "app/Output.h"
+#include "app/ExitStatus.h"
 #include "app/Text.h"
 #include "app/WorkerPool.h"
 #include "host/dump.h"
@@ -39,9 +40,6 @@ namespace fs = std::filesystem;
 using Json = nlohmann::ordered_json;
 using Clock = std::chrono::steady_clock;
 
-constexpr int kExitOk = 0;
-constexpr int kExitUsage = 2;
-constexpr int kExitSomeFailed = 4;
 
 constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
@@ -86,15 +84,9 @@ private:
     ImageSource& inner;
 };
 
-std::string lower(std::string s)
-{
-    for (char& c : s) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    return s;
-}
-
 bool endsWithNoCase(const std::string& s, const std::string& tail)
 {
-    return s.size() >= tail.size() && lower(s.substr(s.size() - tail.size())) == tail;
+    return s.size() >= tail.size() && asciiLower(s.substr(s.size() - tail.size())) == tail;
 }
 
 std::string stemOf(const std::string& name)
@@ -186,11 +178,11 @@ void Converter::addModelFile(const std::string& path, const std::string& relativ
     m.relative = relative;
     // The dictionary of the same base name beside the model, any case.
     const fs::path p(path);
-    const std::string wanted = lower(p.stem().string() + ".txd");
+    const std::string wanted = asciiLower(p.stem().string() + ".txd");
     std::error_code ec;
     const fs::path folder = p.has_parent_path() ? p.parent_path() : fs::path(".");
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        if (lower(it->path().filename().string()) == wanted && it->is_regular_file(ec)) {
+        if (asciiLower(it->path().filename().string()) == wanted && it->is_regular_file(ec)) {
             m.dictionaryFile = it->path().string();
             inputFiles.add(m.dictionaryFile);
             break;
@@ -251,9 +243,9 @@ bool Converter::addArchive(const std::string& path, std::string& why)
         m.relative = folder + "/" + e.name.substr(0, e.name.size() - 4);
         m.problem = img::nameProblem(e.name);
         if (m.problem.empty()) m.problem = e.problem;
-        const std::string wanted = lower(stemOf(e.name) + ".txd");
+        const std::string wanted = asciiLower(stemOf(e.name) + ".txd");
         for (std::size_t j = 0; j < entries.size(); ++j) {
-            if (lower(entries[j].name) == wanted && entries[j].problem.empty()) {
+            if (asciiLower(entries[j].name) == wanted && entries[j].problem.empty()) {
                 m.dictionaryEntry = j;
                 break;
             }
@@ -306,7 +298,7 @@ void Converter::settleOutputs()
     for (std::size_t i = 0; i < models.size(); ++i) {
         Model& m = models[i];
         if (!m.problem.empty()) continue;
-        const auto [at, fresh] = owner.emplace(lower(m.relative), i);
+        const auto [at, fresh] = owner.emplace(asciiLower(m.relative), i);
         if (!fresh) {
             m.problem = "its output would be the same as that of " + models[at->second].shown;
             continue;
@@ -461,7 +453,7 @@ Result Converter::convertModel(const Model& m)
     // Each texture name once, however many materials use it.
     std::set<std::string> seen;
     for (const auto& t : report.textureImages) {
-        if (!t.problem.empty() && seen.insert(lower(t.name)).second) r.missingTextures.push_back(latin1ToUtf8(t.name));
+        if (!t.problem.empty() && seen.insert(asciiLower(t.name)).second) r.missingTextures.push_back(latin1ToUtf8(t.name));
     }
     r.warnings.insert(r.warnings.end(), report.notes.begin(), report.notes.end());
     for (const OutputFile& f : files) r.outputs.push_back(f.path);

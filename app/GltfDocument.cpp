@@ -181,12 +181,6 @@ Matrix3 objectOffset(const INode& node)
     return compose(t);
 }
 
-std::string lowered(std::string s)
-{
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
 std::string fileStem(const std::string& path)
 {
     const std::size_t slash = path.find_last_of("/\\");
@@ -209,7 +203,7 @@ std::string mimeType(const std::string& bytes, const std::string& name, std::str
         kind = "BMP";
     } else if (starts("GIF8")) {
         kind = "GIF";
-    } else if (lowered(name).ends_with(".tga")) {
+    } else if (asciiLower(name).ends_with(".tga")) {
         kind = "TGA";
     }
     return "";
@@ -317,12 +311,12 @@ void Builder::addNodes()
     exportedWorld.push_back(Matrix3());  // host space: the root's turn is not in it
 
     std::vector<std::string> suffixes;
-    for (const std::string& part : options.skipParts) suffixes.push_back(lowered(std::string(1, '_').append(part)));
+    for (const std::string& part : options.skipParts) suffixes.push_back(asciiLower(std::string(1, '_').append(part)));
     std::vector<INode*> kept;
     for (INode* node : scene.nodes) {
         bool skip = false;
         for (const INode* n = node; n != nullptr && !skip; n = n->GetParentNode()) {
-            const std::string name = lowered(n->GetName());
+            const std::string name = asciiLower(n->GetName());
             for (const std::string& suffix : suffixes) skip = skip || name.ends_with(suffix);
         }
         if (skip) {

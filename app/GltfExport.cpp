@@ -22,9 +22,7 @@ std::string lowerExtension(const std::string& path)
     const std::size_t dot = path.find_last_of('.');
     const std::size_t slash = path.find_last_of('/');
     if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
-    std::string ext = path.substr(dot + 1);
-    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return ext;
+    return asciiLower(path.substr(dot + 1));
 }
 
 std::string baseName(const std::string& path)
@@ -75,24 +73,6 @@ std::string checkGltfPath(const std::string& path)
     const std::string ext = lowerExtension(path);
     if (ext != "glb" && ext != "gltf") return "the glTF file name must end in .glb or .gltf";
     if (baseName(path).size() <= ext.size() + 1) return "the glTF file name has nothing before its extension";
-    return "";
-}
-
-std::string checkGltfTargets(const std::string& path, const std::string& model, const std::string& json)
-{
-    const std::string bad = checkGltfPath(path);
-    if (!bad.empty()) return bad;
-    auto same = [](const std::string& a, const std::string& b) {
-        std::error_code ec1, ec2;
-        if (std::filesystem::equivalent(a, b, ec1)) return true;
-        const auto ca = std::filesystem::weakly_canonical(a, ec1), cb = std::filesystem::weakly_canonical(b, ec2);
-        return !ec1 && !ec2 && ca == cb;
-    };
-    for (const std::string& out : {path, gltfBinPath(path)}) {
-        if (out.empty()) continue;
-        if (same(out, model)) return "the glTF export would overwrite the model file";
-        if (!json.empty() && json != "-" && same(out, json)) return "the glTF export would overwrite the dump";
-    }
     return "";
 }
 

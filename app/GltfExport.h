@@ -69,11 +69,6 @@ std::string gltfBinPath(const std::string& path);
 // .glb or .gltf (any case).
 std::string checkGltfPath(const std::string& path);
 
-// Why the export to path cannot go with this model and dump ("" when it
-// can): checkGltfPath, and neither the file nor its .bin may be the model or
-// the dump (json: a file name, "-" or "" for none), existing or not.
-std::string checkGltfTargets(const std::string& path, const std::string& model, const std::string& json);
-
 // The export of the scene to path, made in memory, the textures' images
 // from images: appends the files to write, in the order to commit them (a
 // .gltf's .bin before the .gltf that refers to it). binPath places a .gltf's

@@ -12,21 +12,13 @@
 
 #include "app/Files.h"
 #include "app/BatchFiles.h"
+#include "app/ExitStatus.h"
 #include "app/Text.h"
 #include "img/ImgArchive.h"
 
 namespace orvik {
 namespace {
 
-constexpr int kExitOk = 0;
-constexpr int kExitUsage = 2;
-constexpr int kExitSomeFailed = 4;
-
-std::string lower(std::string s)
-{
-    for (char& c : s) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    return s;
-}
 
 }  // namespace
 
@@ -76,7 +68,7 @@ int extractImg(const std::string& archivePath, const std::string& dir, const std
             err << "orvik: " << printable(archivePath) << ": no member named " << printable(n) << "\n";
             missing = true;
         }
-        wanted.insert(lower(n));
+        wanted.insert(asciiLower(n));
     }
     if (missing) return kExitUsage;
     std::string why;
@@ -90,9 +82,9 @@ int extractImg(const std::string& archivePath, const std::string& dir, const std
     std::size_t failed = 0;
     std::vector<unsigned char> bytes;
     for (const img::Entry& e : entries) {
-        if (!wanted.empty() && wanted.count(lower(e.name)) == 0) continue;
+        if (!wanted.empty() && wanted.count(asciiLower(e.name)) == 0) continue;
         std::string reason = img::nameProblem(e.name);
-        if (reason.empty() && !written.insert(lower(e.name)).second) {
+        if (reason.empty() && !written.insert(asciiLower(e.name)).second) {
             reason = "a member of the same name was extracted before it";
         }
         const std::string target = dir + "/" + e.name;

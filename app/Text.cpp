@@ -54,4 +54,12 @@ std::string errorText(int err)
     return s;
 }
 
+std::string asciiLower(std::string text)
+{
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return text;
+}
+
 }  // namespace orvik

@@ -17,6 +17,10 @@ std::string printable(const std::string& text);
 // as its ISO-8859-1 character (pathAsUtf8), control characters as '?'.
 std::string printablePath(const std::string& path);
 
+// ASCII letters in lower case, every other byte as it is (names in files are
+// 8-bit and compared without regard to ASCII case).
+std::string asciiLower(std::string text);
+
 // strerror(err) starting in lower case ("no such file or directory").
 std::string errorText(int err);
 

@@ -48,15 +48,6 @@ std::unique_ptr<LoadedDictionary> loadDictionary(const std::string& path, std::s
     return loaded;
 }
 
-std::string lowerAscii(const std::string& text)
-{
-    std::string out = text;
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return out;
-}
-
 std::string pngFileName(const std::string& textureName, std::set<std::string>& taken)
 {
     std::string base;
@@ -67,10 +58,10 @@ std::string pngFileName(const std::string& textureName, std::set<std::string>& t
     }
     if (base.empty()) base = "texture";
     std::string name = base + ".png";
-    for (int n = 2; taken.count(lowerAscii(name)) != 0; ++n) {
+    for (int n = 2; taken.count(asciiLower(name)) != 0; ++n) {
         name = base + "_" + std::to_string(n) + ".png";
     }
-    taken.insert(lowerAscii(name));
+    taken.insert(asciiLower(name));
     return name;
 }
 

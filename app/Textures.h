@@ -38,7 +38,4 @@ std::unique_ptr<LoadedDictionary> loadDictionary(const std::string& path, std::s
 // texture names) get a suffix "_2", "_3", ... The result is added to `taken`.
 std::string pngFileName(const std::string& textureName, std::set<std::string>& taken);
 
-// ASCII lower case, for names compared as the game compares them.
-std::string lowerAscii(const std::string& text);
-
 }  // namespace orvik

@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/Output.h"
+#include "app/ExitStatus.h"
 #include "app/Text.h"
 #include "app/Textures.h"
 #include "txd/Png.h"
@@ -19,9 +20,6 @@
 namespace orvik {
 namespace {
 
-constexpr int kExitOk = 0;
-constexpr int kExitUsage = 2;
-constexpr int kExitNothingRead = 3;
 
 std::string hex32(std::uint32_t v)
 {
@@ -135,8 +133,10 @@ int runList(const LoadedDictionary& d, const TxdOptions& opt)
             std::cout.flush();
             if (!std::cout) return complain("standard output", "cannot be written", kExitUsage);
         } else {
-            std::string error;
-            if (!commitOutputs({OutputFile{opt.json, text, {}}}, error)) return complain(error, kExitUsage);
+            std::string error = checkOutputTargets({opt.json}, {{d.path, "the texture dictionary"}});
+            if (!error.empty() || !commitOutputs({OutputFile{opt.json, text, {}}}, error)) {
+                return complain(error, kExitUsage);
+            }
         }
     }
     if (opt.json != "-") {
@@ -180,8 +180,12 @@ int runExtract(const LoadedDictionary& d, const TxdOptions& opt)
                         "x" + std::to_string(t.height) + ", " + txd::formatName(t) + ")");
     }
     if (!outputs.empty()) {
-        std::string error;
-        if (!commitOutputs(outputs, error)) return complain(error, kExitUsage);
+        // Checked as every output is: no target may be the dictionary itself,
+        // a folder, a device or a pipe.
+        std::vector<std::string> targets;
+        for (const OutputFile& o : outputs) targets.push_back(o.path);
+        std::string error = checkOutputTargets(targets, {{d.path, "the texture dictionary"}});
+        if (!error.empty() || !commitOutputs(outputs, error)) return complain(error, kExitUsage);
     }
     for (const std::string& line : lines) std::cout << line << "\n";
     std::cout << printable(d.path) << ": " << outputs.size() << " of " << d.dictionary.declaredCount

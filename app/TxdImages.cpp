@@ -44,7 +44,7 @@ std::string dictionaryBesideModel(const std::string& model)
     std::vector<std::string> matches;
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
         const std::string name = it->path().filename().string();
-        if (lowerAscii(name) == lowerAscii(wanted)) matches.push_back(name);
+        if (asciiLower(name) == asciiLower(wanted)) matches.push_back(name);
     }
     if (matches.empty()) return "";
     std::sort(matches.begin(), matches.end());
@@ -68,7 +68,7 @@ std::string DictionaryImages::addBesideModel(const std::string& model, std::stri
 
 TextureImage DictionaryImages::imageFor(const std::string& textureName)
 {
-    const std::string key = lowerAscii(textureName);
+    const std::string key = asciiLower(textureName);
     if (const auto found = made.find(key); found != made.end()) return found->second;
     TextureImage image;
     image.problem = "no image file found";
@@ -76,7 +76,7 @@ TextureImage DictionaryImages::imageFor(const std::string& textureName)
     for (const auto& d : dictionaries) {
         searched += (searched.empty() ? "" : ", ") + d->path;
         for (const txd::Texture& t : d->dictionary.textures) {
-            if (lowerAscii(t.name) != key) continue;
+            if (asciiLower(t.name) != key) continue;
             image.origin = d->path + " (texture " + latin1ToUtf8(t.name) + ")";
             txd::Image rgba;
             std::vector<std::uint8_t> png;

@@ -30,6 +30,7 @@
 #include "app/ModelImages.h"
 #include "app/Output.h"
 #include "app/Summary.h"
+#include "app/ExitStatus.h"
 #include "app/Text.h"
 #if ORVIK_WITH_TXD
 #include "app/TxdCommand.h"
@@ -41,9 +42,9 @@
 
 namespace {
 
-constexpr int kExitOk = 0;
-constexpr int kExitUsage = 2;
-constexpr int kExitNothingBuilt = 3;
+using orvik::kExitNothingRead;
+using orvik::kExitOk;
+using orvik::kExitUsage;
 
 constexpr int kOwnBits = static_cast<int>(sizeof(void*) * 8);
 // Set for the build of the other width that this one re-executes, so that
@@ -389,7 +390,7 @@ int runImportCommand(const Invocation& inv, const Options& opt)
             std::cerr << " (" << orvik::printable(loggedReason) << ")";
         }
         std::cerr << "\n";
-        return kExitNothingBuilt;
+        return kExitNothingRead;
     }
     return kExitOk;
 }

@@ -502,6 +502,7 @@ TEST_F(TxdCli, ExitStatuses)
     onlyPs2.textures = {onlyPs2.textures.back()};
     save("ps2.txd", txdw::write(onlyPs2));
     save("model.dff", dffw::write(dffw::Clump{}));
+    save("Body.png", txdw::write(awkwardNames()));  // a dictionary an extract would replace
     struct Case {
         std::string args;
         int status;
@@ -512,6 +513,8 @@ TEST_F(TxdCli, ExitStatuses)
              {"txd extract model.dff out", 2, "orvik: model.dff: not a texture dictionary\n"},
              {"txd extract ps2.txd out", 3, "wheels: PlayStation 2 texture, not supported\n"},
              {"txd list", 2, ""},
+             {"txd extract Body.png .", 2, "orvik: ./Body.png: would overwrite the texture dictionary Body.png\n"},
+             {"txd list Body.png --json Body.png", 2, "orvik: Body.png: would overwrite the texture dictionary Body.png\n"},
          }) {
         const CliRun r = orvik(c.args);
         EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.err;
@@ -519,6 +522,8 @@ TEST_F(TxdCli, ExitStatuses)
             EXPECT_EQ(r.err, c.err) << c.args;
         }
     }
+    const std::vector<std::uint8_t> bytes = txdw::write(awkwardNames());
+    EXPECT_EQ(slurp(dir / "Body.png"), std::string(bytes.begin(), bytes.end()));  // neither refusal touched it
 }
 
 namespace {
