@@ -1,6 +1,7 @@
 #include "app/Output.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -391,8 +392,38 @@ std::string checkOutputTargets(const std::vector<std::string>& targets, const st
     return {};
 }
 
+namespace {
+
+// Holds back the signals a user sends to stop the program (Ctrl-C, a hang-up,
+// kill's default) while the outputs are committed, so that an interrupted
+// run leaves whole files and no temporaries; they are delivered as soon as
+// the commit is done.
+class DeferStopSignals {
+public:
+    DeferStopSignals()
+    {
+        sigset_t stop;
+        sigemptyset(&stop);
+        for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&stop, sig);
+        held = ::sigprocmask(SIG_BLOCK, &stop, &before) == 0;
+    }
+    ~DeferStopSignals()
+    {
+        if (held) ::sigprocmask(SIG_SETMASK, &before, nullptr);
+    }
+    DeferStopSignals(const DeferStopSignals&) = delete;
+    DeferStopSignals& operator=(const DeferStopSignals&) = delete;
+
+private:
+    sigset_t before{};
+    bool held = false;
+};
+
+}  // namespace
+
 bool commitOutputs(const std::vector<OutputFile>& outputs, std::string& error)
 {
+    const DeferStopSignals deferred;
     PendingSet set;
     set.items.resize(outputs.size());
     for (std::size_t i = 0; i < outputs.size(); ++i) {

@@ -171,6 +171,29 @@ TEST_F(Output, KilledWriterLeavesTheOldFile)
     EXPECT_EQ(left.begin()->rfind(".scene.json.orvik-", 0), 0u) << *left.begin();
 }
 
+// Ctrl-C during a commit stops the program once the files are whole and in
+// place, leaving no temporary.
+TEST_F(Output, InterruptedCommitEndsWithWholeFiles)
+{
+    const fs::path a = dir / "a.glb", b = dir / "b.json";
+    writeFile(a, "old");
+    const int status = inChild([&] {
+        std::string error;
+        commitOutputs({{a.string(), "new", {}},
+                       {b.string(), {}, [](std::ostream& o) {
+                            o << "{";
+                            raise(SIGINT);
+                            o << "}";
+                        }}},
+                      error);
+        return 0;
+    });
+    EXPECT_EQ(status, 128 + SIGINT);
+    EXPECT_EQ(names(), (std::set<std::string>{"a.glb", "b.json"}));
+    EXPECT_EQ(readFile(a), "new");
+    EXPECT_EQ(readFile(b), "{}");
+}
+
 // Several processes committing the same names at once: every file is always
 // whole and from one writer.
 TEST_F(Output, ConcurrentWritersNeverMixTheirFiles)
