@@ -359,6 +359,7 @@ Result Converter::convertModel(const Model& m)
 
     HostOptions host;
     host.withoutGameMaterial = opt.withoutGameMaterial;
+    host.bitmapPaths = opt.bitmapPaths;
     host.printScriptErrors = false;
     resetScene(host);
     const ImportOutcome outcome = runImport(lib, file, knownAs);
@@ -403,8 +404,9 @@ Result Converter::convertModel(const Model& m)
     std::vector<OutputFile> files;
     GltfExportReport report;
     // The images as `orvik import --gltf` takes them: files inside the
-    // model's folder, then the --txd dictionaries, then the model's own.
-    ModelImages modelImages(knownAs, {});
+    // model's folder or a --bitmap-path folder, then the --txd dictionaries,
+    // then the model's own.
+    ModelImages modelImages(knownAs, opt.bitmapPaths);
     for (const std::string& d : opt.dictionaries) {
         if (!modelImages.addDictionary(d, why)) {
             r.reason = why;
@@ -598,6 +600,13 @@ int Converter::run()
     if (!collect(why)) {
         err << "orvik: " << printable(why) << "\n";
         return kExitUsage;
+    }
+    for (const std::string& dir : opt.bitmapPaths) {
+        std::error_code ec;
+        if (!std::filesystem::is_directory(dir, ec)) {
+            err << "orvik: " << printablePath(dir) << ": --bitmap-path is not a folder\n";
+            return kExitUsage;
+        }
     }
     for (const std::string& d : opt.dictionaries) {
         // Each worker reads the dictionaries again; one that cannot be used

@@ -21,6 +21,7 @@ struct ConvertOptions {
     bool json = false;      // the scene dump beside each model
     unsigned workers = 0;   // 0: the number of cores
     std::vector<std::string> dictionaries;  // --txd files, for every model
+    std::vector<std::string> bitmapPaths;   // --bitmap-path folders, for every model
     std::vector<std::string> skipParts;     // --skip-parts: "dam", "vlo"
     std::string report;     // --report FILE ("" for none)
     bool progress = false;  // draw the progress bar (standard error is a terminal)

@@ -470,6 +470,9 @@ int run(int argc, char** argv)
     convert->add_option("--txd", conv.dictionaries, "A texture dictionary for every model (repeatable)")
         ->type_name("FILE")
         ->allow_extra_args(false);
+    convert->add_option("--bitmap-path", conv.bitmapPaths, "A folder searched for texture files (repeatable)")
+        ->type_name("DIR")
+        ->allow_extra_args(false);
     convert->add_option("--skip-parts", conv.skipParts,
                         "Leave out the vehicle parts whose names end in _dam (damaged) or _vlo (low detail)")
         ->type_name("dam,vlo")

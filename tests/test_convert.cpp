@@ -228,6 +228,27 @@ TEST_F(Batch, anOutputNeverReplacesAnInput)
     EXPECT_FALSE(fs::exists(dir / "m/a.glb"));
 }
 
+// Image files are found in the --bitmap-path folders for every model, as
+// `import` finds them; a folder that is none is a usage error.
+TEST_F(Batch, bitmapPathsGiveEveryModelItsImages)
+{
+    ORVIK_REQUIRE_SAMPLES();
+    put("m/box.dff", imgw::readFile(samplePath("box-big.dff")));  // its one texture: brickred2
+    const std::string png = "\x89PNG\r\n\x1A\n";
+    put("maps/BRICKRED2.PNG", std::vector<unsigned char>(png.begin(), png.end()));
+    for (const bool withPath : {false, true}) {
+        std::vector<std::string> args = {"convert", "m", "--out", "out", "--report", "r.json"};
+        if (withPath) args.insert(args.end(), {"--bitmap-path", "maps"});
+        const Outcome r = run(args);
+        ASSERT_EQ(r.status, 0) << r;
+        const auto report = nlohmann::json::parse(slurp(dir / "r.json"));
+        EXPECT_EQ(report["texturesMissing"], withPath ? 0 : 1) << r;
+    }
+    const Outcome r = run({"convert", "m", "--out", "out", "--bitmap-path", "m/box.dff"});
+    EXPECT_EQ(r.status, 2) << r;
+    EXPECT_NE(r.err.find("--bitmap-path is not a folder"), std::string::npos) << r;
+}
+
 TEST_F(Batch, imgListAndExtract)
 {
     ORVIK_REQUIRE_SAMPLES();
