@@ -25,6 +25,7 @@
 
 #include "regcheck/X86Runs.h"
 #include "support/ImportHarness.h"
+#include "support/Programs.h"
 
 extern char** environ;
 
@@ -65,116 +66,33 @@ const std::string& x86NotPossible()
     return line;
 }
 
-std::string readFile(const fs::path& p)
-{
-    std::ifstream in(p, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-struct Outcome {
-    bool exited = false;
-    int status = -1;  // exit status when exited
-    int signal = 0;   // the signal that ended it, otherwise
-    std::string out;
-    std::string err;
-};
-
-std::ostream& operator<<(std::ostream& os, const Outcome& r)
-{
-    os << (r.exited ? "exit " + std::to_string(r.status) : "signal " + std::to_string(r.signal))
-       << "\n--- stderr:\n" << r.err << "--- stdout (first 2000 bytes):\n" << r.out.substr(0, 2000);
-    return os;
-}
-
-// Each test works in a folder of its own (ctest runs tests in parallel).
-class Cli : public testing::Test {
+class Cli : public ScratchFolder {
 protected:
-    void SetUp() override
-    {
-        std::string pattern = (fs::temp_directory_path() / "orvik-cli-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir = pattern;
-    }
-    void TearDown() override
-    {
-        std::error_code ec;
-        fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add, ec);
-        fs::remove_all(dir, ec);
-    }
-
     // Runs a program with the arguments, standard input from /dev/null, in
     // the folder cwd when given.
-    Outcome run(const std::vector<std::string>& args, const std::string& program = kOrvik,
-                const std::string& cwd = {}, bool closedStdout = false)
+    ProgramRun run(const std::vector<std::string>& args, const std::string& program = kOrvik,
+                   const std::string& cwd = {}, bool closedStdout = false)
     {
-        const std::string outPath = (dir / ".stdout").string();
-        const std::string errPath = (dir / ".stderr").string();
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        // A pipe whose reader has gone: every write to it fails.
-        int pipeFds[2] = {-1, -1};
-        if (closedStdout && pipe(pipeFds) == 0) {
-            close(pipeFds[0]);
-            posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
-        } else {
-            posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        }
-        posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (!cwd.empty()) {
-            posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
-        }
         std::vector<std::string> argv = {program};
         argv.insert(argv.end(), args.begin(), args.end());
-        std::vector<char*> cargs;
-        for (std::string& a : argv) {
-            cargs.push_back(a.data());
-        }
-        cargs.push_back(nullptr);
-        Outcome r;
-        pid_t pid = 0;
-        const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, cargs.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        if (pipeFds[1] >= 0) {
-            close(pipeFds[1]);
-        }
-        if (spawned != 0) {
-            ADD_FAILURE() << "cannot start " << program << ": " << spawned;
-            return r;
-        }
-        int wstatus = 0;
-        while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
-        }
-        r.exited = WIFEXITED(wstatus);
-        r.status = r.exited ? WEXITSTATUS(wstatus) : -1;
-        r.signal = WIFSIGNALED(wstatus) ? WTERMSIG(wstatus) : 0;
-        r.out = closedStdout ? std::string() : readFile(outPath);
-        r.err = readFile(errPath);
-        return r;
+        return runProgram(argv, dir, cwd, closedStdout);
     }
 
-    fs::path file(const std::string& name, const std::string& bytes)
-    {
-        const fs::path p = dir / name;
-        std::ofstream(p, std::ios::binary) << bytes;
-        return p;
-    }
+    fs::path file(const std::string& name, const std::string& bytes) { return put(name, bytes); }
 
     json dumpOf(const std::vector<std::string>& importArgs)
     {
         std::vector<std::string> args = {"import", "--no-progress", "--json", "-"};
         args.insert(args.end(), importArgs.begin(), importArgs.end());
-        const Outcome r = run(args);
+        const ProgramRun r = run(args);
         EXPECT_TRUE(r.exited && r.status == 0) << r;
         return json::parse(r.out, nullptr, false);
     }
-
-    fs::path dir;
 };
 
 // A failure is reported in exactly one line that names the subject, after
 // the warnings the import logged about it, if any.
-void expectOneLineFailure(const Outcome& r, int status, const std::string& subject, const std::string& reason)
+void expectOneLineFailure(const ProgramRun& r, int status, const std::string& subject, const std::string& reason)
 {
     EXPECT_TRUE(r.exited) << r;
     EXPECT_EQ(r.status, status) << r;
@@ -249,7 +167,7 @@ void expectNearlyEqual(const json& a, const json& b, const std::string& where)
 
 TEST_F(Cli, ImportOfTheExamplePrintsItsSummary)
 {
-    const Outcome r = run({"import", "--no-progress", kExample});
+    const ProgramRun r = run({"import", "--no-progress", kExample});
     ASSERT_TRUE(r.exited && r.status == 0) << r;
     EXPECT_EQ(r.err, "");
     expectGolden("summary/example.txt", r.out, {kSourcePlace});
@@ -257,7 +175,7 @@ TEST_F(Cli, ImportOfTheExamplePrintsItsSummary)
 
 TEST_F(Cli, JsonToStandardOutputIsTheWholeDump)
 {
-    const Outcome r = run({"import", "--no-progress", "--json", "-", kExample});
+    const ProgramRun r = run({"import", "--no-progress", "--json", "-", kExample});
     ASSERT_TRUE(r.exited && r.status == 0) << r;
     const json d = json::parse(r.out, nullptr, false);
     ASSERT_FALSE(d.is_discarded()) << r.out.substr(0, 500);
@@ -286,17 +204,17 @@ TEST_F(Cli, ImportLeavesTheModelFileUntouched)
     const std::string before = readFile(model);
     const auto mtime = fs::last_write_time(model);
 
-    const Outcome summary = run({"import", "--no-progress", model.string()});
+    const ProgramRun summary = run({"import", "--no-progress", model.string()});
     EXPECT_TRUE(summary.exited && summary.status == 0) << summary;
     const fs::path out = dir / "scene.json";
-    const Outcome dump = run({"import", "--no-progress", "--json", out.string(), model.string()});
+    const ProgramRun dump = run({"import", "--no-progress", "--json", out.string(), model.string()});
     EXPECT_TRUE(dump.exited && dump.status == 0) << dump;
     EXPECT_EQ(dump.out, "");
     const json d = json::parse(readFile(out), nullptr, false);
     ASSERT_FALSE(d.is_discarded());
     EXPECT_EQ(d["import"]["file"], model.string());
 
-    const Outcome onto = run({"import", "--no-progress", "--json", model.string(), model.string()});
+    const ProgramRun onto = run({"import", "--no-progress", "--json", model.string(), model.string()});
     expectOneLineFailure(onto, 2, model.string(), "overwrite the model");
 
     EXPECT_EQ(readFile(model), before);
@@ -325,11 +243,11 @@ TEST_F(Cli, BitmapPathFindsTexturesNamedCaseInsensitively)
     EXPECT_TRUE(d["textures"][0]["found"].get<bool>()) << d["textures"][0].dump();
     EXPECT_EQ(d["textures"][0]["mapName"], (dir / "maps" / fileName).string());
 
-    const Outcome r = run({"import", "--no-progress", "--bitmap-path", (dir / "maps").string(), kExample});
+    const ProgramRun r = run({"import", "--no-progress", "--bitmap-path", (dir / "maps").string(), kExample});
     ASSERT_TRUE(r.exited && r.status == 0) << r;
     expectGolden("summary/example-bitmap-path.txt", r.out, {kSourcePlace, {dir.string(), "{dir}"}});
 
-    const Outcome notFolder = run({"import", "--bitmap-path", (dir / "nowhere").string(), kExample});
+    const ProgramRun notFolder = run({"import", "--bitmap-path", (dir / "nowhere").string(), kExample});
     expectOneLineFailure(notFolder, 2, (dir / "nowhere").string(), "not a folder");
 }
 
@@ -403,11 +321,11 @@ TEST_F(Cli, FilesHoldingNoModelImportNothing)
     for (const std::string& bytes : {std::string(), std::string("junk"), std::string(64, '\0'),
                                      readFile(kExample).substr(0, 12)}) {
         const fs::path p = file("nothing.dff", bytes);
-        const Outcome r = run({"import", "--no-progress", p.string()});
+        const ProgramRun r = run({"import", "--no-progress", p.string()});
         expectOneLineFailure(r, 3, p.string(), kNothingBuilt);
 
         // The dump is still written: the import ran.
-        const Outcome j = run({"import", "--no-progress", "--json", "-", p.string()});
+        const ProgramRun j = run({"import", "--no-progress", "--json", "-", p.string()});
         EXPECT_EQ(j.status, 3) << j;
         const json d = json::parse(j.out, nullptr, false);
         ASSERT_FALSE(d.is_discarded()) << j;
@@ -459,12 +377,12 @@ TEST_F(Cli, OutputsAreReplacedOnlyWhenTheirsToReplace)
 {
     const std::string m = kExample;
     ASSERT_EQ(run({"import", "--no-progress", m, "--gltf", "p.gltf"}, kOrvik, dir.string()).status, 0);
-    const Outcome again = run({"import", "--no-progress", m, "--gltf", "p.gltf", "--json", "p.json"}, kOrvik, dir.string());
+    const ProgramRun again = run({"import", "--no-progress", m, "--gltf", "p.gltf", "--json", "p.json"}, kOrvik, dir.string());
     ASSERT_EQ(again.status, 0) << again;
 
     const std::string before = readFile(dir / "p.json") + readFile(dir / "p.gltf") + readFile(dir / "p.bin");
     file("nothing.dff", "junk");
-    const Outcome nothing = run({"import", "--no-progress", "nothing.dff", "--gltf", "p.gltf", "--json", "p.json"},
+    const ProgramRun nothing = run({"import", "--no-progress", "nothing.dff", "--gltf", "p.gltf", "--json", "p.json"},
                                 kOrvik, dir.string());
     EXPECT_EQ(nothing.status, 3) << nothing;
     EXPECT_NE(nothing.err.find("nothing.dff: " + kNothingBuilt + "; no file written"), std::string::npos) << nothing;
@@ -472,7 +390,7 @@ TEST_F(Cli, OutputsAreReplacedOnlyWhenTheirsToReplace)
 
     // Once p.gltf refers to another buffer file, p.bin is no longer its own.
     fs::create_directory(dir / "sub");
-    const Outcome named = run({"import", "--no-progress", m, "--gltf", "p.gltf", "--bin", "sub/q.bin"}, kOrvik, dir.string());
+    const ProgramRun named = run({"import", "--no-progress", m, "--gltf", "p.gltf", "--bin", "sub/q.bin"}, kOrvik, dir.string());
     ASSERT_EQ(named.status, 0) << named;
     EXPECT_EQ(json::parse(readFile(dir / "p.gltf"))["buffers"][0]["uri"], "sub/q.bin");
     EXPECT_EQ(readFile(dir / "sub/q.bin"), readFile(dir / "p.bin"));
@@ -491,7 +409,7 @@ TEST_F(Cli, OutputsAreReplacedOnlyWhenTheirsToReplace)
 TEST_F(Cli, ClosedStandardOutputCostsNoFile)
 {
     const fs::path glb = dir / "out.glb";
-    const Outcome r = run({"import", "--no-progress", kExample, "--gltf", glb.string()}, kOrvik, {}, true);
+    const ProgramRun r = run({"import", "--no-progress", kExample, "--gltf", glb.string()}, kOrvik, {}, true);
     EXPECT_TRUE(r.exited) << r;
     expectOneLineFailure(r, 2, "standard output", "cannot be written: broken pipe");
     const std::string bytes = readFile(glb);
@@ -509,7 +427,7 @@ TEST_F(Cli, ModelPathThatIsNotUtf8IsShownByteForByte)
     fs::copy_file(kExample, model);
     const std::string shown = dir.string() + "/mod\xC3\xA9l-\xC3\xBC.dff";
     EXPECT_EQ(dumpOf({model.string()})["import"]["file"], shown);
-    const Outcome r = run({"import", "--no-progress", model.string()});
+    const ProgramRun r = run({"import", "--no-progress", model.string()});
     EXPECT_EQ(r.out.rfind(shown + ": ", 0), 0u) << r;
 }
 
@@ -563,13 +481,13 @@ TEST_F(Cli, UsageErrorsExitWithTwo)
 {
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
              {}, {"import"}, {"frobnicate"}, {"import", kExample, "--colour"}, {"import", "--json"}, {"info", "x"}}) {
-        const Outcome r = run(args);
+        const ProgramRun r = run(args);
         EXPECT_TRUE(r.exited) << r;
         EXPECT_EQ(r.status, 2) << r;
         EXPECT_EQ(r.err.rfind("orvik: ", 0), 0u) << r;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r;
     }
-    const Outcome help = run({"--help"});
+    const ProgramRun help = run({"--help"});
     EXPECT_EQ(help.status, 0) << help;
     EXPECT_NE(help.out.find("import"), std::string::npos);
 }
@@ -582,7 +500,7 @@ TEST_F(Cli, InfoReportsEveryLibraryAsTheHostSeesIt)
 {
     for (const std::string& name : builtLibraries()) {
         SCOPED_TRACE(name);
-        const Outcome r = run({"info", "--plugin", name + ".dli"}, kOrvik, dir.string());
+        const ProgramRun r = run({"info", "--plugin", name + ".dli"}, kOrvik, dir.string());
         if (isX86(name) && !x86NotPossible().empty()) {
             // Where the kernel refuses 32-bit programs (and not only when told to
             // assume so), orvik says so in one line.
@@ -607,7 +525,7 @@ TEST_F(Cli, InfoReportsEveryLibraryAsTheHostSeesIt)
 
 TEST_F(Cli, DefaultPluginIsTheOneBuiltBesideOrvik)
 {
-    const Outcome r = run({"info"});
+    const ProgramRun r = run({"info"});
     ASSERT_TRUE(r.exited && r.status == 0) << r;
     const json j = json::parse(r.out, nullptr, false);
     ASSERT_FALSE(j.is_discarded());
@@ -616,7 +534,7 @@ TEST_F(Cli, DefaultPluginIsTheOneBuiltBesideOrvik)
         GTEST_SKIP() << x86NotPossible();
     }
     if (ORVIK_HAVE_X86) {
-        const Outcome x86 = run({"info"}, kOrvik + "_x86");
+        const ProgramRun x86 = run({"info"}, kOrvik + "_x86");
         ASSERT_TRUE(x86.exited && x86.status == 0) << x86;
         EXPECT_EQ(json::parse(x86.out)["plugin"], pluginPath("Orvik_2012x86"));
     }
@@ -665,13 +583,13 @@ TEST_F(Cli, EverySampleFileImportsWithoutCrashing)
         if (sample.extension() != ".dff") {
             const fs::path link = dir / (sample.filename().string() + ".dff");
             fs::create_symlink(sample, link);
-            const Outcome r = run({"import", "--no-progress", link.string()});
+            const ProgramRun r = run({"import", "--no-progress", link.string()});
             ASSERT_TRUE(r.exited) << r;
             EXPECT_TRUE(r.status == 0 || r.status == 3) << r;
             continue;
         }
         ++models;
-        const Outcome summary = run({"import", "--no-progress", sample.string()});
+        const ProgramRun summary = run({"import", "--no-progress", sample.string()});
         ASSERT_TRUE(summary.exited) << summary;
         EXPECT_EQ(summary.status, 0) << summary;
         const std::string printed = summary.out + (summary.err.empty() ? "" : "--- stderr:\n" + summary.err);

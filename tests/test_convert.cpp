@@ -23,6 +23,7 @@
 #include "app/WorkerPool.h"
 #include "testkit/ImgWriter.h"
 #include "support/ImportHarness.h"
+#include "support/Programs.h"
 
 extern char** environ;
 
@@ -33,72 +34,17 @@ using nlohmann::json;
 
 const std::string kOrvik = std::string(ORVIK_BIN_DIR) + "/orvik";
 
-struct Outcome {
-    int status = -1;  // exit status; -1 when it did not exit
-    std::string out;
-    std::string err;
-};
-
-std::ostream& operator<<(std::ostream& os, const Outcome& r)
-{
-    return os << "exit " << r.status << "\n--- stderr:\n" << r.err << "--- stdout:\n" << r.out;
-}
-
-std::string slurp(const fs::path& p)
-{
-    std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-class Batch : public testing::Test {
+class Batch : public ScratchFolder {
 protected:
-    void SetUp() override
+    ProgramRun run(std::vector<std::string> args)
     {
-        std::string pattern = (fs::temp_directory_path() / "orvik-batch-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir = pattern;
-    }
-    void TearDown() override
-    {
-        std::error_code ec;
-        fs::remove_all(dir, ec);
-    }
-
-    Outcome run(std::vector<std::string> args)
-    {
-        const std::string outPath = (dir / ".stdout").string();
-        const std::string errPath = (dir / ".stderr").string();
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
         args.insert(args.begin(), kOrvik);
-        std::vector<char*> cargs;
-        for (std::string& a : args) cargs.push_back(a.data());
-        cargs.push_back(nullptr);
-        Outcome r;
-        pid_t pid = 0;
-        const int spawned = posix_spawn(&pid, kOrvik.c_str(), &actions, nullptr, cargs.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        if (spawned != 0) {
-            ADD_FAILURE() << "cannot start orvik";
-            return r;
-        }
-        int status = 0;
-        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
-        r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        r.out = slurp(outPath);
-        r.err = slurp(errPath);
-        return r;
+        return runProgram(args, dir, dir);
     }
 
     void put(const std::string& name, const std::vector<unsigned char>& bytes)
     {
-        fs::create_directories((dir / name).parent_path());
-        ASSERT_TRUE(imgw::writeFile((dir / name).string(), bytes));
+        ScratchFolder::put(name, std::string(bytes.begin(), bytes.end()));
     }
 
     // Every file below the test folder, relative, the tool's own output files left out.
@@ -112,8 +58,6 @@ protected:
         std::sort(out.begin(), out.end());
         return out;
     }
-
-    fs::path dir;
 };
 
 imgw::Member sample(const std::string& name, const std::string& as = "")
@@ -140,7 +84,7 @@ TEST_F(Batch, convertsAFolderAndArchivesOfBothVersions)
     imgw::Member junk{"junk.dff", std::vector<unsigned char>(100, 0x55)};
     put("sa.img", imgw::writeV2({sample("box-small.dff"), far, evil, junk, sample("box-big.dff", "readme.txt")}));
 
-    const Outcome r = run({"convert", "models", "gta3.img", "sa.img", "--out", "out", "--json", "-j", "2",
+    const ProgramRun r = run({"convert", "models", "gta3.img", "sa.img", "--out", "out", "--json", "-j", "2",
                            "--report", "report.json"});
     EXPECT_EQ(r.status, 4) << r;
 
@@ -164,7 +108,7 @@ TEST_F(Batch, convertsAFolderAndArchivesOfBothVersions)
     EXPECT_NE(r.out.find("models converted           6"), std::string::npos) << r;
     EXPECT_NE(r.out.find("failed                     3"), std::string::npos) << r;
 
-    const json report = json::parse(slurp(dir / "report.json"));
+    const json report = json::parse(readFile(dir / "report.json"));
     EXPECT_EQ(report["models"], 9);
     EXPECT_EQ(report["converted"], 6);
     EXPECT_EQ(report["failed"], 3);
@@ -184,7 +128,7 @@ TEST_F(Batch, convertsAFolderAndArchivesOfBothVersions)
     EXPECT_GT(missing["models/box-big.dff"], 0u);
 
     // A member converts as the same model read from a file does.
-    const json member = json::parse(slurp(dir / "out/sa/box-small.json"));
+    const json member = json::parse(readFile(dir / "out/sa/box-small.json"));
     const json direct = dumpJson(importFile(samplePath("box-small.dff")));
     EXPECT_EQ(member["import"]["file"], "sa.img/box-small.dff");
     EXPECT_EQ(member["nodes"], direct["nodes"]);
@@ -203,7 +147,7 @@ TEST_F(Batch, usageErrorsWriteNothing)
         {{"img", "list", "empty/readme.txt"}, "no VER2 header and no .dir"},
     };
     for (const auto& [args, message] : cases) {
-        const Outcome r = run(args);
+        const ProgramRun r = run(args);
         EXPECT_EQ(r.status, 2) << r;
         EXPECT_NE(r.err.find(message), std::string::npos) << message << "\n" << r;
         EXPECT_FALSE(fs::exists(dir / "out"));
@@ -220,7 +164,7 @@ TEST_F(Batch, anOutputNeverReplacesAnInput)
     put("m/b.dff", imgw::readFile(samplePath("box-small.dff")));
     const auto dictionary = imgw::readFile(samplePath("prop.txd"));
     put("m/a.json", dictionary);  // a dictionary, whatever its name
-    const Outcome r = run({"convert", "m", "--out", "m", "--json", "--txd", "m/a.json", "-j", "1"});
+    const ProgramRun r = run({"convert", "m", "--out", "m", "--json", "--txd", "m/a.json", "-j", "1"});
     EXPECT_EQ(r.status, 4) << r;
     EXPECT_NE(r.err.find("a.json would replace an input"), std::string::npos) << r;
     EXPECT_EQ(imgw::readFile((dir / "m/a.json").string()), dictionary);
@@ -239,12 +183,12 @@ TEST_F(Batch, bitmapPathsGiveEveryModelItsImages)
     for (const bool withPath : {false, true}) {
         std::vector<std::string> args = {"convert", "m", "--out", "out", "--report", "r.json"};
         if (withPath) args.insert(args.end(), {"--bitmap-path", "maps"});
-        const Outcome r = run(args);
+        const ProgramRun r = run(args);
         ASSERT_EQ(r.status, 0) << r;
-        const auto report = nlohmann::json::parse(slurp(dir / "r.json"));
+        const auto report = nlohmann::json::parse(readFile(dir / "r.json"));
         EXPECT_EQ(report["texturesMissing"], withPath ? 0 : 1) << r;
     }
-    const Outcome r = run({"convert", "m", "--out", "out", "--bitmap-path", "m/box.dff"});
+    const ProgramRun r = run({"convert", "m", "--out", "out", "--bitmap-path", "m/box.dff"});
     EXPECT_EQ(r.status, 2) << r;
     EXPECT_NE(r.err.find("--bitmap-path is not a folder"), std::string::npos) << r;
 }
@@ -258,7 +202,7 @@ TEST_F(Batch, imgListAndExtract)
     put("a.img", v1.img);
     put("a.dir", v1.dir);
 
-    Outcome r = run({"img", "list", "a.dir"});
+    ProgramRun r = run({"img", "list", "a.dir"});
     EXPECT_EQ(r.status, 0) << r;
     EXPECT_NE(r.out.find("a.img: version 1, 5 entries"), std::string::npos) << r;
     EXPECT_NE(r.out.find("        2048  box-big.dff\n"), std::string::npos) << r;

@@ -14,6 +14,7 @@
 #include "img/ImgArchive.h"
 #include "testkit/ImgWriter.h"
 #include "support/ImportHarness.h"
+#include "support/Programs.h"
 
 namespace {
 
@@ -21,26 +22,12 @@ namespace fs = std::filesystem;
 using orvik::img::Archive;
 using orvik::img::Version;
 
-class Img : public testing::Test {
+class Img : public ScratchFolder {
 protected:
-    void SetUp() override
-    {
-        std::string pattern = (fs::temp_directory_path() / "orvik-img-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir = pattern;
-    }
-    void TearDown() override
-    {
-        std::error_code ec;
-        fs::remove_all(dir, ec);
-    }
     std::string put(const std::string& name, const std::vector<unsigned char>& bytes)
     {
-        const std::string path = (dir / name).string();
-        EXPECT_TRUE(imgw::writeFile(path, bytes));
-        return path;
+        return ScratchFolder::put(name, std::string(bytes.begin(), bytes.end())).string();
     }
-    fs::path dir;
 };
 
 std::vector<imgw::Member> sampleMembers()

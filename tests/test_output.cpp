@@ -20,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include "app/Output.h"
+#include "support/Programs.h"
 
 namespace {
 
@@ -27,27 +28,10 @@ namespace fs = std::filesystem;
 using orvik::commitOutputs;
 using orvik::OutputFile;
 
-std::string readFile(const fs::path& p)
-{
-    std::ifstream in(p, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 void writeFile(const fs::path& p, const std::string& text) { std::ofstream(p, std::ios::binary) << text; }
 
-class Output : public testing::Test {
+class Output : public ScratchFolder {
 protected:
-    void SetUp() override
-    {
-        std::string pattern = (fs::temp_directory_path() / "orvik-out-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir = pattern;
-    }
-    void TearDown() override
-    {
-        std::error_code ec;
-        fs::remove_all(dir, ec);
-    }
     std::set<std::string> names() const
     {
         std::set<std::string> out;
@@ -63,7 +47,6 @@ protected:
         waitpid(pid, &status, 0);
         return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
-    fs::path dir;
 };
 
 TEST_F(Output, CommitWritesWholeFilesKeepingPermissionBits)

@@ -8,8 +8,8 @@
 #include <filesystem>
 #include <fstream>
 #include <set>
+#include <sstream>
 
-#include <sys/wait.h>
 #include <string>
 #include <vector>
 
@@ -17,6 +17,7 @@
 #include <squish.h>
 
 #include "support/ImportHarness.h"
+#include "support/Programs.h"
 #include "testkit/TxdWriter.h"
 #include "txd/Decode.h"
 #include "txd/Dictionary.h"
@@ -393,45 +394,21 @@ TEST(TxdSamples, EveryTextureDecodes)
 
 namespace {
 
-struct CliRun {
-    int status = -1;
-    std::string out, err;
-};
-
-std::string slurp(const fs::path& p)
-{
-    std::ifstream in(p, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-class TxdCli : public testing::Test {
+class TxdCli : public ScratchFolder {
 protected:
-    void SetUp() override
+    // Runs orvik in the test's folder; args are separated by spaces.
+    ProgramRun orvik(const std::string& args)
     {
-        std::string pattern = (fs::temp_directory_path() / "orvik-txd-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir = pattern;
-    }
-    void TearDown() override { fs::remove_all(dir); }
-
-    // Runs orvik in the test's folder.
-    CliRun orvik(const std::string& args)
-    {
-        const std::string command = "cd '" + dir.string() + "' && '" + ORVIK_BIN_DIR + "/orvik' " + args +
-                                    " >.out 2>.err";
-        const int raw = std::system(command.c_str());
-        CliRun r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(dir / ".out"), slurp(dir / ".err")};
-        fs::remove(dir / ".out"), fs::remove(dir / ".err");
-        return r;
+        std::vector<std::string> argv = {std::string(ORVIK_BIN_DIR) + "/orvik"};
+        std::istringstream words(args);
+        for (std::string w; words >> w;) argv.push_back(w);
+        return runProgram(argv, dir, dir);
     }
 
     void save(const std::string& name, const std::vector<std::uint8_t>& bytes)
     {
-        std::ofstream(dir / name, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                          static_cast<std::streamsize>(bytes.size()));
+        put(name, std::string(bytes.begin(), bytes.end()));
     }
-
-    fs::path dir;
 };
 
 // Textures whose names collide (as the game compares them) or would leave the folder, and one of another platform.
@@ -461,12 +438,12 @@ txdw::Dictionary awkwardNames()
 TEST_F(TxdCli, ListPrintsOneLinePerTexture)
 {
     save("cars.txd", txdw::write(awkwardNames()));
-    const CliRun r = orvik("txd list cars.txd");
+    const ProgramRun r = orvik("txd list cars.txd");
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, slurp(fs::path(ORVIK_SOURCE_DIR) / "tests/golden/txd-list.txt"));
+    EXPECT_EQ(r.out, readFile(fs::path(ORVIK_SOURCE_DIR) / "tests/golden/txd-list.txt"));
     EXPECT_EQ(r.err, "wheels: PlayStation 2 texture, not supported\n");
 
-    const CliRun json = orvik("txd list cars.txd --json -");
+    const ProgramRun json = orvik("txd list cars.txd --json -");
     ASSERT_EQ(json.status, 0) << json.err;
     const nlohmann::json j = nlohmann::json::parse(json.out);
     ASSERT_EQ(j["textures"].size(), 5u);
@@ -482,18 +459,18 @@ TEST_F(TxdCli, ExtractWritesOnePngPerTextureInsideTheFolder)
     save("cars.txd", txdw::write(awkwardNames()));
     fs::create_directory(dir / "out");
     std::ofstream(dir / "out" / "Body.png") << "old";
-    const CliRun r = orvik("txd extract cars.txd out");
+    const ProgramRun r = orvik("txd extract cars.txd out");
     EXPECT_EQ(r.status, 0) << r.err;
     std::set<std::string> written;
     for (const auto& e : fs::recursive_directory_iterator(dir)) written.insert(fs::relative(e.path(), dir).string());
     EXPECT_EQ(written, (std::set<std::string>{"cars.txd", "out", "out/Body.png", "out/body_2.png", "out/_._evil.png",
                                               "out/a_b.png"}));
-    const std::string png = slurp(dir / "out" / "body_2.png");
+    const std::string png = readFile(dir / "out" / "body_2.png");
     txd::Image image;
     std::string why;
     ASSERT_TRUE(txd::decodePng(std::vector<std::uint8_t>(png.begin(), png.end()), image, why)) << why;
     expectPixels(image, {{30, 20, 10, 255}, {60, 50, 40, 128}}, 0, "body");
-    EXPECT_NE(slurp(dir / "out" / "Body.png"), "old");
+    EXPECT_NE(readFile(dir / "out" / "Body.png"), "old");
 }
 
 TEST_F(TxdCli, ExitStatuses)
@@ -516,14 +493,14 @@ TEST_F(TxdCli, ExitStatuses)
              {"txd extract Body.png .", 2, "orvik: ./Body.png: would overwrite the texture dictionary Body.png\n"},
              {"txd list Body.png --json Body.png", 2, "orvik: Body.png: would overwrite the texture dictionary Body.png\n"},
          }) {
-        const CliRun r = orvik(c.args);
+        const ProgramRun r = orvik(c.args);
         EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.err;
         if (!c.err.empty()) {
             EXPECT_EQ(r.err, c.err) << c.args;
         }
     }
     const std::vector<std::uint8_t> bytes = txdw::write(awkwardNames());
-    EXPECT_EQ(slurp(dir / "Body.png"), std::string(bytes.begin(), bytes.end()));  // neither refusal touched it
+    EXPECT_EQ(readFile(dir / "Body.png"), std::string(bytes.begin(), bytes.end()));  // neither refusal touched it
 }
 
 namespace {
@@ -578,14 +555,14 @@ TEST_F(TxdCli, GltfTakesMissingTexturesFromDictionaries)
     save("extra.txd", txdw::write(named));
     save("CAR.TXD", txdw::write(beside));
 
-    const CliRun r = orvik("import car.dff --gltf car.glb --no-progress --txd extra.txd");
+    const ProgramRun r = orvik("import car.dff --gltf car.glb --no-progress --txd extra.txd");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("texture Body: embedded from extra.txd (texture BODY)"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("texture glass: embedded from ./CAR.TXD (texture Glass)"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("texture absent: no image file found and not in extra.txd, ./CAR.TXD"), std::string::npos)
         << r.out;
 
-    const nlohmann::json j = glbJson(slurp(dir / "car.glb"));
+    const nlohmann::json j = glbJson(readFile(dir / "car.glb"));
     ASSERT_TRUE(j.is_object());
     ASSERT_EQ(j["images"].size(), 3u);
     std::map<std::string, std::string> modes;  // image name -> alpha mode of the material showing it
