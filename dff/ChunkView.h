@@ -3,10 +3,12 @@
 // read that failed, which ends the import.
 #pragma once
 
+#include <cassert>
 #include <cstdint>
 #include <string>
 
 #include "dff/Chunk.h"
+#include "dff/RecordSpan.h"
 
 // Why the reading of one import ended early. Set by the first failed read
 // only; every later read through any view gives zero and sets nothing.
@@ -64,6 +66,19 @@ public:
     // A block of length bytes at offset (for records the builders walk); null
     // when the view does not hold it.
     const std::uint8_t* bytes(std::uint64_t offset, std::uint64_t length, const char* purpose);
+    // count records of one kind from offset on, stride bytes apart (the
+    // kind's size unless the layout puts something between them). When the
+    // view does not hold them all the import fails as need() fails and the
+    // run is empty.
+    template <class Record>
+    Records<Record> records(std::uint64_t offset, std::uint64_t count, const char* purpose,
+                            std::uint32_t stride = Record::kSize)
+    {
+        assert(stride >= Record::kSize);
+        const std::uint64_t length = count == 0 ? 0 : (count - 1) * std::uint64_t{stride} + Record::kSize;
+        if (!need(offset, length, purpose) || count == 0) return {};
+        return Records<Record>(base_ + offset, static_cast<std::uint32_t>(count), stride);
+    }
     // The text of a string field of length bytes: up to its first NUL (the
     // field need not hold one). Fails when the view does not hold the field.
     std::string text(std::uint64_t offset, std::uint64_t length);

@@ -68,19 +68,24 @@ void Orvik::readGeometry(std::uint32_t geometryIndex)
     using namespace GeometryLayout;
     const std::uint64_t v = vertexCount;
     std::uint64_t at = Blocks;
-    auto block = [&](bool present, std::uint64_t length, const char* purpose) -> const std::uint8_t* {
-        if (!present) return nullptr;
-        const std::uint8_t* p = geometry.bytes(at, length, purpose);
+    auto skip = [&](bool present, std::uint32_t length, const char* purpose) {
+        if (!present) return;
+        geometry.need(at, length, purpose);
         at += length;
-        return p;
     };
-    block(hasSurfaceProperties(structStamp), SurfacePropertiesSize, "its surface properties");
-    const std::uint8_t* colours = block(prelit, ColourSize * v, "its prelit colours");
-    const std::uint8_t* coordinates = block(setCount > 0, CoordinateSize * setCount * v, "its texture coordinates");
-    const std::uint8_t* triangles = block(true, TriangleSize * std::uint64_t{triangleCount}, "its triangles");
-    block(true, MorphTargetHeadSize, "its morph target");
-    const std::uint8_t* positions = block(true, VectorSize * v, "its vertices");
-    const std::uint8_t* normals = block(hasNormals, VectorSize * v, "its normals");
+    auto block = [&]<class Record>(Records<Record>& out, bool present, std::uint64_t count, const char* purpose) {
+        if (!present) return;
+        out = geometry.records<Record>(at, count, purpose);
+        at += Record::kSize * count;
+    };
+    GeometryBlocks& blocks = geometryTable[geometryIndex].blocks;
+    skip(hasSurfaceProperties(structStamp), SurfacePropertiesSize, "its surface properties");
+    block(blocks.colours, prelit, v, "its prelit colours");
+    block(blocks.coordinates, setCount > 0, setCount * v, "its texture coordinates");
+    block(blocks.triangles, true, triangleCount, "its triangles");
+    skip(true, MorphTargetHeadSize, "its morph target");
+    block(blocks.positions, true, v, "its vertices");
+    block(blocks.normals, hasNormals, v, "its normals");
     if (readFailed) return;
 
     if (setCount != storedTextureSetCount(format)) ++mends.derivedTextureSets;
@@ -88,10 +93,10 @@ void Orvik::readGeometry(std::uint32_t geometryIndex)
     Mesh* mesh = object != nullptr ? &object->GetMesh() : nullptr;
     cursor = static_cast<std::uint32_t>(g + at);
     if (mesh) {
-        if (prelit) applyPrelitColours(*mesh, colours);
-        if (setCount > 0) applyTextureCoordinates(*mesh, coordinates, setCount);
-        if (triangleCount <= kMaxTrianglesFromRecords) buildTriangleFaces(*mesh, triangles, format);
-        copyVertexPositions(*mesh, positions);
+        if (prelit) applyPrelitColours(*mesh, blocks.colours);
+        if (setCount > 0) applyTextureCoordinates(*mesh, blocks.coordinates, setCount);
+        if (triangleCount <= kMaxTrianglesFromRecords) buildTriangleFaces(*mesh, blocks.triangles, format);
+        copyVertexPositions(*mesh, blocks.positions);
     }
 
     readMaterialList(geometryIndex);
@@ -102,9 +107,9 @@ void Orvik::readGeometry(std::uint32_t geometryIndex)
     // A large geometry without a bin mesh still gets the faces its records can address.
     if (triangleCount > kMaxTrianglesFromRecords && !binMeshFacesBuilt) {
         mesh->setNumFaces(static_cast<int>(triangleCount), FALSE, TRUE);
-        buildTriangleFaces(*mesh, triangles, format);
+        buildTriangleFaces(*mesh, blocks.triangles, format);
     }
-    if (hasNormals) applyVertexNormals(*mesh, normals);
+    if (hasNormals) applyVertexNormals(*mesh, blocks.normals);
     if (skinTable.count(geometryIndex) != 0) recordSourceVertices(geometryIndex, *mesh);
     finishMesh(*mesh);
 }

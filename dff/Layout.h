@@ -1,6 +1,11 @@
 // On-disk layouts of the chunks the readers walk: named offsets and sizes, and
-// the records laid over the buffer with their decoders. Offsets are in bytes
-// from the start of the chunk's own header unless a comment says otherwise.
+// the records laid over the buffer. Offsets are in bytes from the start of
+// the chunk's own header unless a comment says otherwise.
+//
+// Every record kind has one shape: its decoded fields, kSize (its bytes on
+// disk) and decode(p), which reads one record at p. The builders take records
+// through Records<Kind> (dff/RecordSpan.h), which the readers make after
+// their bounds checks.
 #pragma once
 
 #include <cstdint>
@@ -31,20 +36,21 @@ constexpr std::uint32_t Colour = 16;
 constexpr std::uint32_t Cone = 28;
 }  // namespace LightLayout
 
-// What the build takes of a light's data (at lightData).
+// What the build takes of a light's data: the 36 bytes at LightLayout::Data.
 struct LightValues {
+    static constexpr std::uint32_t kSize = LightLayout::Size - LightLayout::Data;
     float radius;
     float colour[3];
     float minusCosCone;
-};
 
-inline LightValues decodeLight(const std::uint8_t* lightData)
-{
-    using namespace LightLayout;
-    return LightValues{loadF32(lightData + Radius),
-                       {loadF32(lightData + Colour), loadF32(lightData + Colour + 4), loadF32(lightData + Colour + 8)},
-                       loadF32(lightData + Cone)};
-}
+    static LightValues decode(const std::uint8_t* p)
+    {
+        using namespace LightLayout;
+        return LightValues{loadF32(p + Radius),
+                           {loadF32(p + Colour), loadF32(p + Colour + 4), loadF32(p + Colour + 8)},
+                           loadF32(p + Cone)};
+    }
+};
 
 // UV animation dictionary, from its struct header: struct header, animation
 // count, then the animation chunks.
@@ -166,7 +172,6 @@ constexpr std::uint32_t LeadSize = 4;
 }
 
 // Atomic: header, struct header, frame index, geometry index, flags, unused.
-// atomicTable points at the struct header: frame index at +12, geometry at +16.
 namespace AtomicLayout {
 constexpr std::uint32_t StructHeader = 12;
 constexpr std::uint32_t FrameIndex = 24;
@@ -210,57 +215,152 @@ constexpr std::uint32_t MinSize = Name + kChunkHeaderSize;
 // host's Matrix3), parent (u32; not below the frame count: no parent), link
 // (i32; the file's matrix flags, overwritten by the readers: -1 no object,
 // -2 light, 0.. geometry index).
+constexpr std::uint32_t kFrameParentOffset = 48;
+constexpr std::uint32_t kFrameLinkOffset = 52;
+constexpr std::int32_t kLinkNone = -1;
+constexpr std::int32_t kLinkLight = -2;
+
 struct FrameRecord {
+    static constexpr std::uint32_t kSize = 56;
     float right[3];
     float up[3];
     float at[3];
     float position[3];
     std::uint32_t parent;
     std::int32_t link;
-};
-static_assert(sizeof(FrameRecord) == 56);
-constexpr std::uint32_t kFrameRecordSize = 56;
-constexpr std::uint32_t kFrameParentOffset = 48;
-constexpr std::uint32_t kFrameLinkOffset = 52;
-constexpr std::int32_t kLinkNone = -1;
-constexpr std::int32_t kLinkLight = -2;
 
-inline FrameRecord decodeFrameRecord(const std::uint8_t* p)
-{
-    FrameRecord r{};
-    float* rows[4] = {r.right, r.up, r.at, r.position};
-    for (int row = 0; row < 4; ++row)
-        for (int c = 0; c < 3; ++c) rows[row][c] = loadF32(p + 12 * row + 4 * c);
-    r.parent = loadU32(p + kFrameParentOffset);
-    r.link = loadI32(p + kFrameLinkOffset);
-    return r;
-}
+    static FrameRecord decode(const std::uint8_t* p)
+    {
+        FrameRecord r{};
+        float* rows[4] = {r.right, r.up, r.at, r.position};
+        for (int row = 0; row < 4; ++row)
+            for (int c = 0; c < 3; ++c) rows[row][c] = loadF32(p + 12 * row + 4 * c);
+        r.parent = loadU32(p + kFrameParentOffset);
+        r.link = loadI32(p + kFrameLinkOffset);
+        return r;
+    }
+};
+constexpr std::uint32_t kFrameRecordSize = FrameRecord::kSize;
 
 // 12 bytes on disk: HAnim ID, index in the hierarchy, flags word (i32 each).
 struct HAnimNode {
+    static constexpr std::uint32_t kSize = 12;
     std::int32_t boneId;
     std::int32_t boneIndex;
     std::int32_t boneType;
-};
-static_assert(sizeof(HAnimNode) == 12);
-constexpr std::uint32_t kHAnimNodeSize = 12;
 
-inline HAnimNode decodeHAnimNode(const std::uint8_t* p) { return HAnimNode{loadI32(p), loadI32(p + 4), loadI32(p + 8)}; }
+    static HAnimNode decode(const std::uint8_t* p) { return HAnimNode{loadI32(p), loadI32(p + 4), loadI32(p + 8)}; }
+};
+constexpr std::uint32_t kHAnimNodeSize = HAnimNode::kSize;
 
 // 32 bytes on disk: time (f32 seconds), uv (6 f32), previous key index (i32).
 struct UvKeyFrame {
+    static constexpr std::uint32_t kSize = 32;
     float time;
     float uv[6];
     std::int32_t previous;
-};
-static_assert(sizeof(UvKeyFrame) == 32);
-constexpr std::uint32_t kUvKeyFrameSize = 32;
 
-inline UvKeyFrame decodeUvKeyFrame(const std::uint8_t* p)
-{
-    UvKeyFrame k{};
-    k.time = loadF32(p);
-    for (int i = 0; i < 6; ++i) k.uv[i] = loadF32(p + 4 + 4 * i);
-    k.previous = loadI32(p + 28);
-    return k;
-}
+    static UvKeyFrame decode(const std::uint8_t* p)
+    {
+        UvKeyFrame k{};
+        k.time = loadF32(p);
+        for (int i = 0; i < 6; ++i) k.uv[i] = loadF32(p + 4 + 4 * i);
+        k.previous = loadI32(p + 28);
+        return k;
+    }
+};
+constexpr std::uint32_t kUvKeyFrameSize = UvKeyFrame::kSize;
+
+// A geometry's triangle record: second corner, first corner, material index,
+// third corner (u16 each). corners are first, second, third.
+struct Triangle {
+    static constexpr std::uint32_t kSize = GeometryLayout::TriangleSize;
+    std::uint16_t corners[3];
+    std::uint16_t material;
+
+    static Triangle decode(const std::uint8_t* p)
+    {
+        return Triangle{{loadU16(p + 2), loadU16(p), loadU16(p + 6)}, loadU16(p + 4)};
+    }
+};
+
+// One vertex's texture coordinates: u, v (f32 each).
+struct UvPair {
+    static constexpr std::uint32_t kSize = GeometryLayout::CoordinateSize;
+    float u;
+    float v;
+
+    static UvPair decode(const std::uint8_t* p) { return UvPair{loadF32(p), loadF32(p + 4)}; }
+};
+
+// A position or a normal: x, y, z (f32 each).
+struct Vector {
+    static constexpr std::uint32_t kSize = GeometryLayout::VectorSize;
+    float x;
+    float y;
+    float z;
+
+    static Vector decode(const std::uint8_t* p) { return Vector{loadF32(p), loadF32(p + 4), loadF32(p + 8)}; }
+};
+
+// A vertex colour: R, G, B, A (u8 each).
+struct Rgba {
+    static constexpr std::uint32_t kSize = GeometryLayout::ColourSize;
+    std::uint8_t r;
+    std::uint8_t g;
+    std::uint8_t b;
+    std::uint8_t a;
+
+    static Rgba decode(const std::uint8_t* p) { return Rgba{p[0], p[1], p[2], p[3]}; }
+};
+
+// A skinned vertex's four bone indices (u8 each).
+struct BoneIndices {
+    static constexpr std::uint32_t kSize = SkinLayout::IndicesPerVertex;
+    std::uint8_t index[4];
+
+    static BoneIndices decode(const std::uint8_t* p) { return BoneIndices{{p[0], p[1], p[2], p[3]}}; }
+};
+
+// A skinned vertex's four weights (f32 each), in the order of its bone indices.
+struct BoneWeights {
+    static constexpr std::uint32_t kSize = SkinLayout::VertexBytes - SkinLayout::IndicesPerVertex;
+    float weight[4];
+
+    static BoneWeights decode(const std::uint8_t* p)
+    {
+        return BoneWeights{{loadF32(p), loadF32(p + 4), loadF32(p + 8), loadF32(p + 12)}};
+    }
+};
+
+// An inverse bone matrix: 4x4 f32, rows right, up, at, position; the fourth
+// column is not used.
+struct InverseBoneMatrix {
+    static constexpr std::uint32_t kSize = SkinLayout::MatrixSize;
+    float rows[4][3];
+
+    static InverseBoneMatrix decode(const std::uint8_t* p)
+    {
+        InverseBoneMatrix m{};
+        for (int r = 0; r < 4; ++r)
+            for (int c = 0; c < 3; ++c) m.rows[r][c] = loadF32(p + 16 * r + 4 * c);
+        return m;
+    }
+};
+
+// A vertex index of a bin mesh split (u32).
+struct SplitIndex {
+    static constexpr std::uint32_t kSize = BinMeshLayout::IndexSize;
+    std::uint32_t vertex;
+
+    static SplitIndex decode(const std::uint8_t* p) { return SplitIndex{loadU32(p)}; }
+};
+
+// An atomic's struct body: frame index, geometry index, flags, unused (u32 each).
+struct AtomicStruct {
+    static constexpr std::uint32_t kSize = AtomicLayout::Size - AtomicLayout::FrameIndex;
+    std::uint32_t frameIndex;
+    std::uint32_t geometryIndex;
+
+    static AtomicStruct decode(const std::uint8_t* p) { return AtomicStruct{loadU32(p), loadU32(p + 4)}; }
+};

@@ -6,13 +6,26 @@
 #include <vector>
 
 #include "dff/Layout.h"
+#include "dff/RecordSpan.h"
 
 class INode;
 class TriObject;
 class MultiMtl;
 
-// The host objects made for one geometry; the host scene owns both.
+// The blocks of one geometry chunk, as the geometry reader checked them for
+// the geometry's counts; empty where its format has none.
+struct GeometryBlocks {
+    Records<Rgba> colours;        // prelit colours, one per vertex
+    Records<UvPair> coordinates;  // the texture-coordinate sets one after another, one pair per vertex each
+    Records<Triangle> triangles;
+    Records<Vector> positions;
+    Records<Vector> normals;      // one per vertex
+};
+
+// The blocks of one geometry and the host objects made for it; the host
+// scene owns both objects.
 struct GeometryRecord {
+    GeometryBlocks blocks;
     TriObject* object = nullptr;
     MultiMtl* material = nullptr;
     // For a skinned geometry whose mesh lost vertices no face used: the file

@@ -327,13 +327,13 @@ void Orvik::skipTrailingExtension()
 FrameRecord Orvik::frameRecord(std::uint32_t frameIndex) const
 {
     assert(frameIndex < frameCount());
-    return decodeFrameRecord(frameRecords + std::size_t{frameIndex} * kFrameRecordSize);
+    return FrameRecord::decode(frameRecords + std::size_t{frameIndex} * kFrameRecordSize);
 }
 
 HAnimNode Orvik::hAnimNode(std::uint32_t k) const
 {
     assert(k < hAnimNodeCount);
-    return decodeHAnimNode(hAnimNodes + std::size_t{k} * kHAnimNodeSize);
+    return HAnimNode::decode(hAnimNodes + std::size_t{k} * kHAnimNodeSize);
 }
 
 void Orvik::setFrameLink(std::uint32_t frameIndex, std::int32_t link)

@@ -51,14 +51,14 @@ public:
     void readSkin(std::uint32_t geometryIndex, const std::uint8_t* geometryStruct, ChunkView body);
     void readAtomic(std::uint32_t atomicIndex);
 
-    // Mesh construction (scene/). Pointers given to these point at blocks that
-    // the reader has checked to lie in the buffer for the mesh's counts.
+    // Mesh construction (scene/). The blocks given to these hold a record for
+    // every vertex (or triangle) of the geometry the mesh was sized from.
     TriObject* createGeometryMesh(std::uint32_t geometryIndex, std::uint32_t vertexCount, std::uint32_t triangleCount);
-    void applyPrelitColours(Mesh& mesh, const std::uint8_t* colours);
-    void applyTextureCoordinates(Mesh& mesh, const std::uint8_t* coordinates, std::uint32_t setCount);
-    void buildTriangleFaces(Mesh& mesh, const std::uint8_t* triangles, std::uint32_t format);
+    void applyPrelitColours(Mesh& mesh, const Records<Rgba>& colours);
+    void applyTextureCoordinates(Mesh& mesh, const Records<UvPair>& coordinates, std::uint32_t setCount);
+    void buildTriangleFaces(Mesh& mesh, const Records<Triangle>& triangles, std::uint32_t format);
     void mapFaceToChannels(Mesh& mesh, int face, std::uint32_t format);
-    void copyVertexPositions(Mesh& mesh, const std::uint8_t* positions);
+    void copyVertexPositions(Mesh& mesh, const Records<Vector>& positions);
     // The sub-chunk readers below read only within the sub-chunk's body (the
     // cursor stands on it); the extension walk moves the cursor to the
     // sub-chunk's end afterwards.
@@ -67,7 +67,7 @@ public:
     // material of the bin-mesh split that holds the same triangle.
     void applyBinMeshMaterials(Mesh& mesh, ChunkView body);
     void applyExtraVertexColours(Mesh& mesh, ChunkView body);
-    void applyVertexNormals(Mesh& mesh, const std::uint8_t* normals);
+    void applyVertexNormals(Mesh& mesh, const Records<Vector>& normals);
     void finishMesh(Mesh& mesh);
     // For a skinned geometry: which file vertex each mesh vertex will be once
     // finishMesh has removed the vertices no face uses (sourceVertices).

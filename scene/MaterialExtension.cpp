@@ -164,7 +164,7 @@ void applyUvAnimation(Orvik& importer, Mtl* material, const std::string& name)
         // of keys the rest of the animation is left out.
         if (importer.uvKeysLeft == 0) break;
         --importer.uvKeysLeft;
-        const UvKeyFrame frame = decodeUvKeyFrame(key);
+        const UvKeyFrame frame = UvKeyFrame::decode(key);
         if (std::isnan(frame.time)) continue;
         const TimeValue t = truncateToInt(frame.time * kTicksPerSecond);
         float values[4] = {-frame.uv[4], frame.uv[5], frame.uv[1], frame.uv[2]};

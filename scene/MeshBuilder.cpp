@@ -1,11 +1,12 @@
 // Mesh construction: the blocks of a geometry chunk become a host editable
 // mesh with faces, material ids, map channels and explicit normals.
 //
-// The block pointers handed in by the geometry reader have been checked to
-// lie in the buffer for the mesh's counts; the sub-chunk operations (bin mesh,
-// extra vertex colours) read only within the body size they are given. Vertex
-// indices from the file are checked against the mesh's vertex count: a face
-// naming a vertex the mesh does not have is left out.
+// The blocks handed in by the geometry reader hold a record for every vertex
+// and triangle the mesh was sized for; the sub-chunk operations (bin mesh,
+// extra vertex colours) read only within the body they are given. Vertex
+// indices from the file are checked against the mesh's vertex count where a
+// face is made from them: a face naming a vertex the mesh does not have is
+// left out, and what reads the faces later relies on that.
 #include <algorithm>
 #include <array>
 #include <cassert>
@@ -18,10 +19,6 @@ namespace {
 
 constexpr std::uint32_t kPrelitBit = GeometryLayout::PrelitBit;
 constexpr std::uint32_t kMaxTrianglesFromRecords = 0xFFFF;
-constexpr std::uint32_t kTriangleRecordSize = GeometryLayout::TriangleSize;
-constexpr std::uint32_t kColourSize = GeometryLayout::ColourSize;
-constexpr std::uint32_t kCoordinateSize = GeometryLayout::CoordinateSize;
-constexpr std::uint32_t kVectorSize = GeometryLayout::VectorSize;
 constexpr std::uint32_t kBinMeshHeaderSize = BinMeshLayout::HeadSize;
 constexpr std::uint32_t kSplitHeaderSize = BinMeshLayout::SplitHeadSize;
 constexpr std::uint32_t kIndexSize = BinMeshLayout::IndexSize;
@@ -47,9 +44,9 @@ Point3 alphaEntry(std::uint8_t alpha)
     return Point3(byteToUnit(alpha), full, full);
 }
 
-Point3 colourEntry(const std::uint8_t* rgba) { return Point3(byteToUnit(rgba[0]), byteToUnit(rgba[1]), byteToUnit(rgba[2])); }
+Point3 colourEntry(const Rgba& c) { return Point3(byteToUnit(c.r), byteToUnit(c.g), byteToUnit(c.b)); }
 
-Point3 vectorAt(const std::uint8_t* p) { return Point3(loadF32(p), loadF32(p + 4), loadF32(p + 8)); }
+Point3 toPoint(const Vector& v) { return Point3(v.x, v.y, v.z); }
 
 void initFace(Face& face, DWORD a, DWORD b, DWORD c, MtlID material)
 {
@@ -150,20 +147,19 @@ void walkBinMesh(ChunkView& body, const BinMeshHeader& header, Emit&& emit)
         offset += kSplitHeaderSize;
         if (count > indicesLeft || !countFits(count, kIndexSize, body.left(offset))) break;
         indicesLeft -= count;
-        const std::uint8_t* indices = body.bytes(offset, std::uint64_t{count} * kIndexSize, nullptr);
+        const Records<SplitIndex> indices = body.records<SplitIndex>(offset, count, nullptr);
         offset += count * kIndexSize;
         if (strips) {
             for (std::uint32_t k = 0; k + 2 < count; ++k) {
-                const std::uint32_t a = loadU32(indices + kIndexSize * k);
-                const std::uint32_t b = loadU32(indices + kIndexSize * (k + 1));
-                const std::uint32_t c = loadU32(indices + kIndexSize * (k + 2));
+                const std::uint32_t a = indices[k].vertex;
+                const std::uint32_t b = indices[k + 1].vertex;
+                const std::uint32_t c = indices[k + 2].vertex;
                 if (a == b || c == a || c == b) continue;
                 emit(a, b, c, material, (k & 1) != 0);
             }
         } else {
             for (std::uint32_t k = 0; count - k >= 3; k += 3) {
-                emit(loadU32(indices + kIndexSize * k), loadU32(indices + kIndexSize * (k + 1)),
-                     loadU32(indices + kIndexSize * (k + 2)), material, false);
+                emit(indices[k].vertex, indices[k + 1].vertex, indices[k + 2].vertex, material, false);
             }
         }
     }
@@ -231,7 +227,7 @@ TriObject* Orvik::createGeometryMesh(std::uint32_t geometryIndex, std::uint32_t 
     return object;
 }
 
-void Orvik::applyPrelitColours(Mesh& mesh, const std::uint8_t* colours)
+void Orvik::applyPrelitColours(Mesh& mesh, const Records<Rgba>& colours)
 {
     mesh.setMapSupport(MAP_ALPHA, TRUE);
     mesh.setMapSupport(0, TRUE);
@@ -241,44 +237,42 @@ void Orvik::applyPrelitColours(Mesh& mesh, const std::uint8_t* colours)
     UVVert* colour = mesh.getNumMapVerts(0) == mesh.numVerts ? mesh.mapVerts(0) : nullptr;
     if (alpha == nullptr || colour == nullptr) return;
     for (int k = 0; k < mesh.numVerts; ++k) {
-        const std::uint8_t* rgba = colours + kColourSize * static_cast<std::size_t>(k);
+        const Rgba rgba = colours[static_cast<std::uint32_t>(k)];
         colour[k] = colourEntry(rgba);
-        alpha[k] = alphaEntry(rgba[3]);
+        alpha[k] = alphaEntry(rgba.a);
     }
 }
 
-void Orvik::applyTextureCoordinates(Mesh& mesh, const std::uint8_t* coordinates, std::uint32_t setCount)
+void Orvik::applyTextureCoordinates(Mesh& mesh, const Records<UvPair>& coordinates, std::uint32_t setCount)
 {
     const std::uint32_t channels = std::min(setCount, kLastTextureChannel);
-    const auto vertexCount = static_cast<std::size_t>(mesh.numVerts);
+    const auto vertexCount = static_cast<std::uint32_t>(mesh.numVerts);
     for (std::uint32_t s = 1; s <= channels; ++s) {
         UVVert* uv = prepareChannel(mesh, static_cast<int>(s));
         if (uv == nullptr) continue;
-        const std::uint8_t* set = coordinates + kCoordinateSize * (s - 1) * vertexCount;
-        for (std::size_t k = 0; k < vertexCount; ++k) {
-            const std::uint8_t* p = set + kCoordinateSize * k;
-            uv[k] = Point3(loadF32(p), 1.0f - loadF32(p + 4), 0.0f);
+        // Set s follows the s - 1 sets before it, a pair per vertex each.
+        const std::uint32_t first = (s - 1) * vertexCount;
+        for (std::uint32_t k = 0; k < vertexCount; ++k) {
+            const UvPair pair = coordinates[first + k];
+            uv[k] = Point3(pair.u, 1.0f - pair.v, 0.0f);
         }
     }
 }
 
-void Orvik::buildTriangleFaces(Mesh& mesh, const std::uint8_t* triangles, std::uint32_t format)
+void Orvik::buildTriangleFaces(Mesh& mesh, const Records<Triangle>& triangles, std::uint32_t format)
 {
-    // Record: second corner, first corner, material index, third corner (u16 each).
     const int recordCount = mesh.numFaces;
     const auto vertexCount = static_cast<std::uint32_t>(mesh.numVerts);
     const MapFaceTargets channels = MapFaceTargets::forFormat(mesh, format);
     int made = 0;
     for (int f = 0; f < recordCount; ++f) {
-        const std::uint8_t* record = triangles + kTriangleRecordSize * static_cast<std::size_t>(f);
-        const std::uint32_t a = loadU16(record + 2);
-        const std::uint32_t b = loadU16(record);
-        const std::uint32_t c = loadU16(record + 6);
+        const Triangle t = triangles[static_cast<std::uint32_t>(f)];
+        const std::uint32_t a = t.corners[0], b = t.corners[1], c = t.corners[2];
         if (a >= vertexCount || b >= vertexCount || c >= vertexCount) {
             ++mends.facesLeftOut;
             continue;
         }
-        initFace(mesh.faces[made], a, b, c, loadU16(record + 4));
+        initFace(mesh.faces[made], a, b, c, t.material);
         channels.copy(mesh.faces[made], made);
         ++made;
     }
@@ -291,11 +285,9 @@ void Orvik::mapFaceToChannels(Mesh& mesh, int face, std::uint32_t format)
     MapFaceTargets::forFormat(mesh, format).copy(mesh.faces[face], face);
 }
 
-void Orvik::copyVertexPositions(Mesh& mesh, const std::uint8_t* positions)
+void Orvik::copyVertexPositions(Mesh& mesh, const Records<Vector>& positions)
 {
-    for (int k = 0; k < mesh.numVerts; ++k) {
-        mesh.verts[k] = vectorAt(positions + kVectorSize * static_cast<std::size_t>(k));
-    }
+    for (int k = 0; k < mesh.numVerts; ++k) mesh.verts[k] = toPoint(positions[static_cast<std::uint32_t>(k)]);
 }
 
 void Orvik::buildBinMeshFaces(Mesh& mesh, ChunkView body, std::uint32_t format)
@@ -365,12 +357,12 @@ void Orvik::applyExtraVertexColours(Mesh& mesh, ChunkView body)
 {
     const auto vertexCount = static_cast<std::uint32_t>(mesh.numVerts);
     // A chunk that cannot hold a colour for every vertex is left out.
-    if (body.size() < kExtraColourLeadSize || !countFits(vertexCount, kColourSize, body.left(kExtraColourLeadSize))) {
+    if (body.size() < kExtraColourLeadSize || !countFits(vertexCount, Rgba::kSize, body.left(kExtraColourLeadSize))) {
         ++mends.extraColoursLeftOut;
         return;
     }
-    const std::uint8_t* colours = body.bytes(kExtraColourLeadSize, std::uint64_t{kColourSize} * vertexCount, nullptr);
-    cursor = body.begin() + kExtraColourLeadSize + kColourSize * vertexCount;
+    const Records<Rgba> colours = body.records<Rgba>(kExtraColourLeadSize, vertexCount, nullptr);
+    cursor = body.begin() + kExtraColourLeadSize + Rgba::kSize * vertexCount;
 
     mesh.setMapSupport(MAP_SHADING, TRUE);
     mesh.setMapSupport(kExtraAlphaChannel, TRUE);
@@ -381,9 +373,9 @@ void Orvik::applyExtraVertexColours(Mesh& mesh, ChunkView body)
         mesh.getNumMapVerts(kExtraAlphaChannel) == mesh.numVerts ? mesh.mapVerts(kExtraAlphaChannel) : nullptr;
     if (shading != nullptr && alpha != nullptr) {
         for (std::uint32_t k = 0; k < vertexCount; ++k) {
-            const std::uint8_t* rgba = colours + kColourSize * std::size_t{k};
+            const Rgba rgba = colours[k];
             shading[k] = colourEntry(rgba);
-            alpha[k] = alphaEntry(rgba[3]);
+            alpha[k] = alphaEntry(rgba.a);
         }
     }
     // Only the faces the mesh has now; faces made later get no map faces here.
@@ -393,7 +385,7 @@ void Orvik::applyExtraVertexColours(Mesh& mesh, ChunkView body)
     for (int f = 0; f < mesh.numFaces; ++f) channels.copy(mesh.faces[f], f);
 }
 
-void Orvik::applyVertexNormals(Mesh& mesh, const std::uint8_t* normals)
+void Orvik::applyVertexNormals(Mesh& mesh, const Records<Vector>& normals)
 {
     mesh.SpecifyNormals();
     MeshNormalSpec* spec = mesh.GetSpecifiedNormals();
@@ -404,14 +396,15 @@ void Orvik::applyVertexNormals(Mesh& mesh, const std::uint8_t* normals)
 
     const int faceCount = std::min(mesh.numFaces, spec->GetNumFaces());
     const int normalCount = spec->GetNumNormals();
-    const auto vertexCount = static_cast<DWORD>(mesh.numVerts);
     for (int f = 0; f < faceCount; ++f) {
         const MeshNormalFace& normalFace = spec->Face(f);
         for (int c = 0; c < 3; ++c) {
             const int id = normalFace.GetNormalID(c);
+            if (id < 0 || id >= normalCount) continue;
+            // Faces name only vertices the mesh has (checked where they were made).
             const DWORD vertex = mesh.faces[f].v[c];
-            if (id < 0 || id >= normalCount || vertex >= vertexCount) continue;
-            spec->Normal(id) = vectorAt(normals + kVectorSize * std::size_t{vertex});
+            assert(vertex < static_cast<DWORD>(mesh.numVerts));
+            spec->Normal(id) = toPoint(normals[vertex]);
         }
     }
 }

@@ -13,7 +13,7 @@ GenLight* createOmniLight(Interface& ip, const std::uint8_t* lightData)
 {
     auto* light = static_cast<GenLight*>(ip.CreateInstance(LIGHT_CLASS_ID, Class_ID(OMNI_LIGHT_CLASS_ID, 0)));
     if (!light) return nullptr;
-    const LightValues values = decodeLight(lightData);
+    const LightValues values = LightValues::decode(lightData);
     light->SetAtten(0, 0, values.radius);
     Point3 rgb(values.colour[0] * 255.0f, values.colour[1] * 255.0f, values.colour[2] * 255.0f);
     light->SetRGBColor(0, rgb);

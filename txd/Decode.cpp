@@ -96,7 +96,7 @@ void decodeDxt(Encoding e, const std::uint8_t* in, std::uint32_t width, std::uin
     const std::size_t blockBytes = e == Encoding::Dxt1 ? 8 : 16;
     for (std::uint32_t by = 0; by < height; by += 4) {
         for (std::uint32_t bx = 0; bx < width; bx += 4, in += blockBytes) {
-            std::uint8_t alpha[16];
+            std::uint8_t alpha[16] = {};  // DXT1 has none; GCC cannot see that it is never read then
             const std::uint8_t* colour = in;
             if (e == Encoding::Dxt3) {
                 for (int p = 0; p < 16; ++p) alpha[p] = expand4((in[p / 2] >> (4 * (p % 2))) & 0xF);
