@@ -92,7 +92,7 @@ void Orvik::readLight()
     const std::uint32_t frame = light.u32(LightLayout::FrameIndex);
     // A light on a frame the clump does not have marks nothing.
     if (frame < frameCount()) {
-        frameNodeTable[frame].lightData = light.bytes(LightLayout::Data, LightLayout::Size - LightLayout::Data, nullptr);
+        frameNodeTable[frame].lightData = light.records<LightValues>(LightLayout::Data, 1, nullptr);
         setFrameLink(frame, kLinkLight);
     } else {
         ++mends.lightsLeftOut;
@@ -119,8 +119,6 @@ void Orvik::readUvAnimDictionary()
         auto [entry, inserted] =
             uvAnimations.try_emplace(animation.text(AnimationLayout::Name, AnimationLayout::NameSize));
         if (!inserted) continue;
-        entry->second.resize(keys);
-        const std::uint8_t* first = animation.bytes(AnimationLayout::Keys, std::uint64_t{kUvKeyFrameSize} * keys, nullptr);
-        for (std::uint32_t j = 0; j < keys; ++j) entry->second[j] = first + std::size_t{kUvKeyFrameSize} * j;
+        entry->second = animation.records<UvKeyFrame>(AnimationLayout::Keys, keys, nullptr);
     }
 }

@@ -19,7 +19,7 @@ void Orvik::readFrameList()
     // The records must all be in the buffer before the tables are sized from the count.
     if (!list.needCount(FrameListLayout::Records, count, kFrameRecordSize, "frames")) return;
     frameListStruct = hp + FrameListLayout::StructHeader;
-    frameRecords = buffer.get() + list.begin() + FrameListLayout::Records;
+    frameRecords = list.records<FrameRecord>(FrameListLayout::Records, count, nullptr);
     cursor = static_cast<std::uint32_t>(list.begin() + FrameListLayout::Records + std::uint64_t{kFrameRecordSize} * count);
 
     frameNodeTable.assign(count, FrameNodeSlot{});
@@ -46,9 +46,8 @@ void Orvik::readFrameExtension(std::uint32_t frameIndex)
             hAnimIdToFrame.try_emplace(boneId, frameIndex);
             if (nodeCount != 0 && body.size() >= HAnimLayout::Nodes) {
                 // Only the nodes the sub-chunk holds are taken.
-                const std::uint32_t fit = body.left(HAnimLayout::Nodes) / kHAnimNodeSize;
-                hAnimNodeCount = std::min(nodeCount, fit);
-                hAnimNodes = body.bytes(HAnimLayout::Nodes, std::uint64_t{kHAnimNodeSize} * hAnimNodeCount, nullptr);
+                const std::uint32_t fit = body.left(HAnimLayout::Nodes) / HAnimNode::kSize;
+                hAnimNodes = body.records<HAnimNode>(HAnimLayout::Nodes, std::min(nodeCount, fit), nullptr);
             }
         } else if (sub.type == ChunkType::FrameName) {
             frameNames[frameIndex] = body.textWithin(0, body.size());

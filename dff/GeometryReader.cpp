@@ -36,7 +36,7 @@ void Orvik::readGeometryList()
     ChunkView clump = viewFrom(offsetOf(clumpStruct) - ClumpLayout::StructHeader, "the clump");
     const std::uint32_t atomics = clump.u32(ClumpLayout::AtomicCount);
     if (!viewFrom(cursor, "the atomics").needCount(0, atomics, AtomicLayout::Size, "atomics")) return;
-    atomicTable.assign(atomics, nullptr);
+    atomicTable.assign(atomics, Records<AtomicStruct>{});
     for (std::uint32_t j = 0; j < atomics && !readFailed; ++j) readAtomic(j);
 }
 
@@ -172,19 +172,15 @@ void Orvik::readSkin(std::uint32_t geometryIndex, const std::uint8_t* geometrySt
     if (!body.holds(0, perVertexEnd + std::uint64_t{MatrixSize + marker} * boneCount)) marker = 0;
     SkinRecord record;
     record.geometryIndex = geometryIndex;
-    record.header = body.bytes(0, perVertexEnd, nullptr);
-    record.usedBones = record.header + HeadSize;
-    record.vertexBoneIndices = record.usedBones + usedBoneCount;
-    record.vertexWeights = record.vertexBoneIndices + IndicesPerVertex * std::size_t{vertexCount};
-    record.vertexCount = vertexCount;
-    record.boneCount = boneCount;
-    record.matrixStride = MatrixSize + marker;
-    const std::uint64_t matricesEnd = perVertexEnd + std::uint64_t{record.matrixStride} * boneCount;
-    if (body.holds(0, matricesEnd)) {
-        record.inverseBoneMatrices = body.bytes(0, matricesEnd, nullptr) + perVertexEnd + marker;
-    } else {
-        record.boneCount = 0;
-    }
+    record.usedBoneCount = usedBoneCount;
+    const std::uint64_t indicesAt = HeadSize + std::uint64_t{usedBoneCount};
+    record.boneIndices = body.records<BoneIndices>(indicesAt, vertexCount, nullptr);
+    record.weights =
+        body.records<BoneWeights>(indicesAt + std::uint64_t{BoneIndices::kSize} * vertexCount, vertexCount, nullptr);
+    const std::uint32_t stride = MatrixSize + marker;
+    const std::uint64_t matricesEnd = perVertexEnd + std::uint64_t{stride} * boneCount;
+    if (body.holds(0, matricesEnd))
+        record.inverseBoneMatrices = body.records<InverseBoneMatrix>(perVertexEnd + marker, boneCount, nullptr, stride);
     cursor = static_cast<std::uint32_t>(body.begin() + std::min<std::uint64_t>(matricesEnd, body.size()));
     skinTable.try_emplace(geometryIndex, record);
 }
@@ -201,7 +197,7 @@ void Orvik::readAtomic(std::uint32_t atomicIndex)
     // An atomic naming a frame or geometry the clump does not have is left
     // out; the builds rely on the entries that stay.
     if (frame < frameCount() && geometry < geometryCount()) {
-        atomicTable[atomicIndex] = buffer.get() + a + AtomicLayout::StructHeader;
+        atomicTable[atomicIndex] = atomic.records<AtomicStruct>(AtomicLayout::FrameIndex, 1, nullptr);
         setFrameLink(frame, static_cast<std::int32_t>(geometry));
     } else {
         ++mends.atomicsLeftOut;

@@ -177,8 +177,6 @@ constexpr std::uint32_t StructHeader = 12;
 constexpr std::uint32_t FrameIndex = 24;
 constexpr std::uint32_t GeometryIndex = 28;
 constexpr std::uint32_t Size = 40;
-constexpr std::uint32_t StructFrameIndex = FrameIndex - StructHeader;
-constexpr std::uint32_t StructGeometryIndex = GeometryIndex - StructHeader;
 }  // namespace AtomicLayout
 
 // Material list: header, struct header, material count, one word per material.

@@ -1,5 +1,5 @@
-// The per-clump tables of host objects and of pointers into the buffer. The
-// on-disk layouts they point at are in dff/Layout.h.
+// The per-clump tables of host objects and of the records the readers checked
+// in the buffer. The on-disk layouts of the records are in dff/Layout.h.
 #pragma once
 
 #include <cstdint>
@@ -33,26 +33,22 @@ struct GeometryRecord {
     std::vector<std::uint32_t> sourceVertices;
 };
 
-// Skin data of one geometry, as pointers into the buffer. vertexCount and
-// boneCount are what the pointers were checked against when the record was read.
-// The inverse bone matrices are boneCount 4x4 f32 matrices (rows right, up,
-// at, position; the fourth column is not used), matrixStride bytes apart: 64,
-// or 68 in the older layout that puts a 4-byte marker before each; null when
-// the chunk does not hold them.
+// Skin data of one geometry, as the skin reader checked it: the four bone
+// indices and four weights of every vertex of the geometry, and the inverse
+// bone matrices, one per bone (64 bytes apart, or 68 in the older layout that
+// puts a 4-byte marker before each); no matrices when the chunk does not
+// hold them all.
 struct SkinRecord {
     std::uint32_t geometryIndex = 0;
-    const std::uint8_t* header = nullptr;               // bone count, used-bone count, max weights, pad
-    const std::uint8_t* usedBones = nullptr;            // used-bone count u8
-    const std::uint8_t* vertexBoneIndices = nullptr;    // 4 u8 per vertex
-    const std::uint8_t* vertexWeights = nullptr;        // 4 f32 per vertex
-    const std::uint8_t* inverseBoneMatrices = nullptr;  // the first matrix, past its marker if any
-    std::uint32_t vertexCount = 0;
-    std::uint32_t boneCount = 0;
-    std::uint32_t matrixStride = 64;
+    std::uint32_t usedBoneCount = 0;
+    Records<BoneIndices> boneIndices;
+    Records<BoneWeights> weights;
+    Records<InverseBoneMatrix> inverseBoneMatrices;
 };
 
-// Per frame: the node the build makes for it, and the light data of a light frame.
+// Per frame: the node the build makes for it, and the light data of a light
+// frame (one record, or none).
 struct FrameNodeSlot {
     INode* node = nullptr;
-    const std::uint8_t* lightData = nullptr;
+    Records<LightValues> lightData;
 };

@@ -88,8 +88,7 @@ int Orvik::DoImport(const MCHAR* name, ImpInterface* ii, Interface* i, BOOL supp
     clumpsMet = 0;
     clumpsBuilt = 0;
     mends = Mends{};
-    hAnimNodes = nullptr;
-    hAnimNodeCount = 0;
+    hAnimNodes = {};
     importInterface = ii;
     coreInterface = i;
     if (coreInterface == nullptr) return 1;
@@ -110,7 +109,7 @@ int Orvik::DoImport(const MCHAR* name, ImpInterface* ii, Interface* i, BOOL supp
 
         while (moreChunks) {
             atomicTable.clear();
-            frameRecords = nullptr;
+            frameRecords = {};
             frameNames.clear();
             geometryTable.clear();
             clumpStruct = nullptr;
@@ -152,8 +151,7 @@ int Orvik::DoImport(const MCHAR* name, ImpInterface* ii, Interface* i, BOOL supp
     releaseClumpTables();
     skinTable.clear();
     uvAnimations.clear();
-    hAnimNodes = nullptr;
-    hAnimNodeCount = 0;
+    hAnimNodes = {};
     buffer.reset();
     fileSize = 0;
     if (progressOpen) coreInterface->ProgressEnd();
@@ -181,7 +179,7 @@ void Orvik::releaseClumpTables()
 {
     std::vector<FrameNodeSlot>().swap(frameNodeTable);
     std::vector<GeometryRecord>().swap(geometryTable);
-    std::vector<const std::uint8_t*>().swap(atomicTable);
+    std::vector<Records<AtomicStruct>>().swap(atomicTable);
     std::vector<std::string>().swap(frameNames);
     hAnimIdToFrame.clear();
 }
@@ -324,20 +322,8 @@ void Orvik::skipTrailingExtension()
     skipChunk(e);
 }
 
-FrameRecord Orvik::frameRecord(std::uint32_t frameIndex) const
-{
-    assert(frameIndex < frameCount());
-    return FrameRecord::decode(frameRecords + std::size_t{frameIndex} * kFrameRecordSize);
-}
-
-HAnimNode Orvik::hAnimNode(std::uint32_t k) const
-{
-    assert(k < hAnimNodeCount);
-    return HAnimNode::decode(hAnimNodes + std::size_t{k} * kHAnimNodeSize);
-}
-
 void Orvik::setFrameLink(std::uint32_t frameIndex, std::int32_t link)
 {
-    assert(frameIndex < frameCount());
-    storeI32(frameRecords + std::size_t{frameIndex} * kFrameRecordSize + kFrameLinkOffset, link);
+    // The link is kept in the frame record itself, in the buffer.
+    storeI32(buffer.get() + offsetOf(frameRecords.address(frameIndex)) + kFrameLinkOffset, link);
 }

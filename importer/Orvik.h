@@ -134,8 +134,7 @@ public:
     std::uint32_t frameCount() const { return static_cast<std::uint32_t>(frameNodeTable.size()); }
     std::uint32_t geometryCount() const { return static_cast<std::uint32_t>(geometryTable.size()); }
     std::uint32_t atomicCount() const { return static_cast<std::uint32_t>(atomicTable.size()); }
-    FrameRecord frameRecord(std::uint32_t frameIndex) const;
-    HAnimNode hAnimNode(std::uint32_t k) const;
+    FrameRecord frameRecord(std::uint32_t frameIndex) const { return frameRecords[frameIndex]; }
     void setFrameLink(std::uint32_t frameIndex, std::int32_t link);
     // Releases the per-clump tables and empties hAnimIdToFrame.
     void releaseClumpTables();
@@ -143,26 +142,25 @@ public:
     // Import state, in declaration order.
     const std::uint8_t* clumpStruct = nullptr;
     const std::uint8_t* frameListStruct = nullptr;
-    const std::uint8_t* hAnimNodes = nullptr;
+    Records<HAnimNode> hAnimNodes;  // the HAnim node array of the clump's last frame that has one
     std::unique_ptr<std::uint8_t[]> buffer;
     std::uint32_t cursor = 0;
     std::int64_t fileSize = 0;
     bool skinned = false;
     bool moreChunks = true;
     bool clumpOk = true;
-    std::map<std::string, std::vector<const std::uint8_t*>> uvAnimations;
+    std::map<std::string, Records<UvKeyFrame>> uvAnimations;
     std::map<std::uint32_t, SkinRecord> skinTable;
     std::map<std::int32_t, std::uint32_t> hAnimIdToFrame;
     ImpInterface* importInterface = nullptr;
     Interface* coreInterface = nullptr;
-    std::uint8_t* frameRecords = nullptr;
+    Records<FrameRecord> frameRecords;
     std::vector<std::string> frameNames;
     std::vector<GeometryRecord> geometryTable;
-    std::vector<const std::uint8_t*> atomicTable;
+    std::vector<Records<AtomicStruct>> atomicTable;  // one atomic struct each; none for an atomic left out
     std::vector<FrameNodeSlot> frameNodeTable;
 
     // Bookkeeping of the bounds checks.
-    std::uint32_t hAnimNodeCount = 0;  // entries at hAnimNodes
     ReadFailure failure;                  // why the reading ended early
     bool& readFailed = failure.failed;    // a read would have left its bounds
     bool binMeshFacesBuilt = false;    // the current geometry's faces came from its bin mesh

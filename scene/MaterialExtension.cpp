@@ -157,14 +157,13 @@ void applyUvAnimation(Orvik& importer, Mtl* material, const std::string& name)
 
     SuspendAnimate();
     AnimateOn();
-    // The dictionary reader checked that its key frames lie in the buffer.
-    for (const std::uint8_t* key : entry->second) {
-        assert(key != nullptr);
+    const Records<UvKeyFrame>& keys = entry->second;
+    for (std::uint32_t k = 0; k < keys.size(); ++k) {
         // Many materials may name one animation: past the import's allowance
         // of keys the rest of the animation is left out.
         if (importer.uvKeysLeft == 0) break;
         --importer.uvKeysLeft;
-        const UvKeyFrame frame = UvKeyFrame::decode(key);
+        const UvKeyFrame frame = keys[k];
         if (std::isnan(frame.time)) continue;
         const TimeValue t = truncateToInt(frame.time * kTicksPerSecond);
         float values[4] = {-frame.uv[4], frame.uv[5], frame.uv[1], frame.uv[2]};

@@ -9,11 +9,10 @@ namespace {
 
 // An omni light set up from the file's light data, or null when the host has
 // no omni light. Whatever the light's type in the file, it becomes an omni light.
-GenLight* createOmniLight(Interface& ip, const std::uint8_t* lightData)
+GenLight* createOmniLight(Interface& ip, const LightValues& values)
 {
     auto* light = static_cast<GenLight*>(ip.CreateInstance(LIGHT_CLASS_ID, Class_ID(OMNI_LIGHT_CLASS_ID, 0)));
     if (!light) return nullptr;
-    const LightValues values = LightValues::decode(lightData);
     light->SetAtten(0, 0, values.radius);
     Point3 rgb(values.colour[0] * 255.0f, values.colour[1] * 255.0f, values.colour[2] * 255.0f);
     light->SetRGBColor(0, rgb);
@@ -37,12 +36,12 @@ void Orvik::buildPlainScene()
         const std::int32_t link = record.link;
         // A frame whose link names no geometry or light the clump holds (only
         // a damaged atomic or light leaves one) becomes a dummy.
-        const bool isLight = link == kLinkLight && slot.lightData != nullptr;
+        const bool isLight = link == kLinkLight && !slot.lightData.empty();
         // The atomic reader links only geometries the clump has.
         assert(link < 0 || static_cast<std::uint32_t>(link) < geometryCount());
         const bool isMesh = link >= 0 && geometryTable[static_cast<std::uint32_t>(link)].object != nullptr;
 
-        GenLight* light = isLight ? createOmniLight(ip, slot.lightData) : nullptr;
+        GenLight* light = isLight ? createOmniLight(ip, slot.lightData[0]) : nullptr;
         if (light) {
             slot.node = ip.CreateObjectNode(light);
         } else if (isMesh) {

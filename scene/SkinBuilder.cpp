@@ -45,11 +45,11 @@ void flattenEnvelope(int b)
 // cannot be inverted (determinant 0 or not finite).
 bool invertibleBindMatrix(const SkinRecord& skin, std::uint32_t k, Matrix3& out)
 {
-    if (skin.inverseBoneMatrices == nullptr || k >= skin.boneCount) return false;
-    const std::uint8_t* m = skin.inverseBoneMatrices + std::size_t{k} * skin.matrixStride;
+    if (k >= skin.inverseBoneMatrices.size()) return false;
+    const InverseBoneMatrix m = skin.inverseBoneMatrices[k];
     Point3 rows[4];
     for (std::size_t r = 0; r < 4; ++r) {
-        const float x = loadF32(m + 16 * r), y = loadF32(m + 16 * r + 4), z = loadF32(m + 16 * r + 8);
+        const float x = m.rows[r][0], y = m.rows[r][1], z = m.rows[r][2];
         if (!std::isfinite(x) || !std::isfinite(y) || !std::isfinite(z)) return false;
         rows[r] = Point3(x, y, z);
     }
@@ -106,11 +106,11 @@ void Orvik::buildSkinnedScene()
     frame_nodes::linkFrames(*this);
 
     for (std::uint32_t j = 0; j < atomicCount(); ++j) {
-        const std::uint8_t* atomic = atomicTable[j];
-        if (atomic == nullptr) continue;  // left out by the reader
+        if (atomicTable[j].empty()) continue;  // left out by the reader
         // The atomic reader kept only atomics whose indices the clump has.
-        const std::uint32_t f = loadU32(atomic + AtomicLayout::StructFrameIndex);
-        const std::uint32_t g = loadU32(atomic + AtomicLayout::StructGeometryIndex);
+        const AtomicStruct atomic = atomicTable[j][0];
+        const std::uint32_t f = atomic.frameIndex;
+        const std::uint32_t g = atomic.geometryIndex;
         assert(f < count && g < geometryCount());
         if (geometryTable[g].object == nullptr) continue;
         const GeometryRecord& geometry = geometryTable[g];
@@ -178,11 +178,11 @@ void Orvik::setUpSkin(INode* meshNode, std::uint32_t geometryIndex)
     const std::uint32_t entryCount = count > 0 ? count - 1 : 0;
     std::vector<int> listIndexOfEntry(entryCount, -1);
     std::vector<INode*> added;
-    const int usedBoneCount = skin.header[1];
+    const int usedBoneCount = static_cast<int>(skin.usedBoneCount);
     for (std::uint32_t k = 0; k < entryCount; ++k) {
         // The import's bone allowance ends the list as the HAnim array's end does.
-        if (hAnimNodes == nullptr || k >= hAnimNodeCount || skinBonesLeft == 0) break;
-        const HAnimNode node = hAnimNode(k);
+        if (k >= hAnimNodes.size() || skinBonesLeft == 0) break;
+        const HAnimNode node = hAnimNodes[k];
         const std::int32_t boneId = node.boneId;
         const std::int32_t boneIndex = node.boneIndex;
         const std::int32_t boneType = node.boneType;
@@ -211,24 +211,31 @@ void Orvik::setUpSkin(INode* meshNode, std::uint32_t geometryIndex)
     // zero weights included, as given. A pair whose bone was not added is
     // left out; vertices beyond either count are not touched.
     // When the mesh lost vertices no face used, sourceVertices names the file
-    // vertex of each mesh vertex.
+    // vertex of each mesh vertex. Either way the file vertex is one of the
+    // geometry's, and the skin reader took a record for each of those.
     const std::vector<std::uint32_t>& sourceVertices = geometryTable[geometryIndex].sourceVertices;
-    const std::uint32_t meshVertexCount = static_cast<std::uint32_t>(std::max(mesh.getNumVerts(), 0));
+    std::uint32_t meshVertexCount = static_cast<std::uint32_t>(std::max(mesh.getNumVerts(), 0));
+    if (!sourceVertices.empty())
+        meshVertexCount = std::min(meshVertexCount, static_cast<std::uint32_t>(sourceVertices.size()));
     for (std::uint32_t v = 0; v < meshVertexCount; ++v) {
-        const std::uint32_t fileVertex = sourceVertices.empty() ? v : (v < sourceVertices.size() ? sourceVertices[v] : skin.vertexCount);
-        if (fileVertex >= skin.vertexCount) continue;
+        const std::uint32_t fileVertex = sourceVertices.empty() ? v : sourceVertices[v];
+        assert(fileVertex < skin.weights.size());
         // Past the import's allowance of weighted vertices no more weights are given.
         if (skinVerticesLeft == 0) break;
         --skinVerticesLeft;
         boneList.SetCount(static_cast<int>(kWeightsPerVertex), TRUE);
         weightList.SetCount(static_cast<int>(kWeightsPerVertex), TRUE);
+        const BoneIndices entries = skin.boneIndices[fileVertex];
+        const BoneWeights weights = skin.weights[fileVertex];
         int pairs = 0;
         for (std::uint32_t m = 0; m < kWeightsPerVertex; ++m) {
-            const std::uint32_t entry = skin.vertexBoneIndices[4 * std::size_t{fileVertex} + m];
+            // A bone index is checked here, where it enters: one the HAnim
+            // entries do not have gives no pair.
+            const std::uint32_t entry = entries.index[m];
             const int listIndex = entry < entryCount ? listIndexOfEntry[entry] : -1;
             INode* bone = listIndex >= 0 ? skinInterface->GetBone(listIndex) : nullptr;
             if (bone == nullptr) continue;
-            float weight = loadF32(skin.vertexWeights + 16 * std::size_t{fileVertex} + 4 * m);
+            float weight = weights.weight[m];
             // A weight that is not a number would make the vertex vanish in
             // the host; the pair stays, as zero weights do.
             if (!std::isfinite(weight)) {
@@ -257,7 +264,7 @@ void Orvik::bindBone(ISkinImportData& importData, INode& bone, const SkinRecord&
     // frame puts it (AddBoneEx's default).
     Matrix3 inverseBind;
     if (!invertibleBindMatrix(skin, k, inverseBind)) {
-        if (skin.inverseBoneMatrices != nullptr && k < skin.boneCount) ++mends.singularBindMatrices;
+        if (k < skin.inverseBoneMatrices.size()) ++mends.singularBindMatrices;
         return;
     }
     const Matrix3 nodeTm = bone.GetNodeTM(0);

@@ -92,8 +92,8 @@ TEST(ClumpReader, LightsCamerasAndTheClumpEnd)
     EXPECT_EQ(loaded->frameRecord(0).link, kLinkNone);
     EXPECT_EQ(loaded->frameRecord(1).link, kLinkLight);
     EXPECT_EQ(loaded->frameRecord(2).link, kLinkLight);
-    ASSERT_NE(loaded->frameNodeTable[1].lightData, nullptr);
-    EXPECT_FLOAT_EQ(loadF32(loaded->frameNodeTable[1].lightData + 12), 5.0f);
+    ASSERT_EQ(loaded->frameNodeTable[1].lightData.size(), 1u);
+    EXPECT_FLOAT_EQ(loaded->frameNodeTable[1].lightData[0].radius, 5.0f);
     // The cursor lands behind the whole clump, its cameras and extension included.
     EXPECT_EQ(loaded->cursor, dffw::write(clump).size());
     EXPECT_TRUE(loaded->moreChunks);
@@ -136,11 +136,11 @@ TEST(ClumpReader, UvAnimationDictionaryPointsIntoTheBuffer)
     ASSERT_EQ(loaded->uvAnimations.size(), 2u);
     const auto& keysA = loaded->uvAnimations.at("a");
     ASSERT_EQ(keysA.size(), 3u);
-    EXPECT_EQ(loaded->offsetOf(keysA[0]), animations[0] + 100);
-    EXPECT_EQ(loaded->offsetOf(keysA[1]), animations[0] + 132);
-    EXPECT_EQ(loaded->offsetOf(keysA[2]), animations[0] + 164);
+    EXPECT_EQ(loaded->offsetOf(keysA.address(0)), animations[0] + 100);
+    EXPECT_EQ(loaded->offsetOf(keysA.address(1)), animations[0] + 132);
+    EXPECT_EQ(loaded->offsetOf(keysA.address(2)), animations[0] + 164);
     ASSERT_EQ(loaded->uvAnimations.at("b").size(), 1u);
-    EXPECT_EQ(loaded->offsetOf(loaded->uvAnimations.at("b")[0]), animations[1] + 100);
+    EXPECT_EQ(loaded->offsetOf(loaded->uvAnimations.at("b").address(0)), animations[1] + 100);
     EXPECT_NE(loaded->clumpStruct, nullptr);
     EXPECT_EQ(loaded->frameNames, std::vector<std::string>{"root"});
 }
@@ -185,10 +185,9 @@ TEST(FrameReader, NamesAndHAnimData)
               (std::vector<std::string>{"NoName", "wheel", "bone", "same", "NoName", "NoName", "second"}));
     EXPECT_EQ(loaded->hAnimIdToFrame.at(7), 2u);
     EXPECT_EQ(loaded->hAnimIdToFrame.at(9), 5u);
-    ASSERT_NE(loaded->hAnimNodes, nullptr);
-    EXPECT_EQ(loaded->hAnimNodeCount, 2u);
-    EXPECT_EQ(loadI32(loaded->hAnimNodes + 12), 8);
-    EXPECT_EQ(loadI32(loaded->hAnimNodes + 20), 2);
+    ASSERT_EQ(loaded->hAnimNodes.size(), 2u);
+    EXPECT_EQ(loaded->hAnimNodes[1].boneId, 8);
+    EXPECT_EQ(loaded->hAnimNodes[1].boneType, 2);
     for (std::uint32_t i = 0; i < 7; ++i) EXPECT_EQ(loaded->frameRecord(i).link, kLinkNone);
 }
 
@@ -206,7 +205,7 @@ TEST(FrameReader, ExtensionWalkResumesAtEachSubChunksEnd)
     loaded->readClump();
     ASSERT_FALSE(loaded->readFailed);
     EXPECT_EQ(loaded->frameNames, (std::vector<std::string>{"first", "second", "third"}));
-    EXPECT_EQ(loaded->hAnimNodeCount, 2u);  // the nodes the chunk holds, not 50
+    EXPECT_EQ(loaded->hAnimNodes.size(), 2u);  // the nodes the chunk holds, not 50
 }
 
 TEST(FrameReader, FrameCountPastTheBufferAllocatesNothing)
@@ -343,21 +342,24 @@ TEST(GeometryReader, SkinRecordsAndTheSkinnedFlag)
     EXPECT_TRUE(loaded->skinned);
     ASSERT_EQ(loaded->skinTable.size(), 2u);
     const SkinRecord& first = loaded->skinTable.at(0);
-    EXPECT_EQ(first.vertexCount, 4u);
-    EXPECT_EQ(first.vertexBoneIndices[0], 0);  // the first skin chunk's data
-    EXPECT_FLOAT_EQ(loadF32(first.vertexWeights + 4), 0.25f);
+    EXPECT_EQ(first.weights.size(), 4u);
+    EXPECT_EQ(first.boneIndices[0].index[0], 0);  // the first skin chunk's data
+    EXPECT_FLOAT_EQ(first.weights[0].weight[1], 0.25f);
     EXPECT_EQ(loaded->skinTable.count(2), 1u);
     EXPECT_EQ(loaded->skinTable.count(3), 0u);
     // Both layouts give the inverse matrices as written.
     for (const std::uint32_t g : {0u, 2u}) {
         SCOPED_TRACE(g);
         const SkinRecord& r = loaded->skinTable.at(g);
-        ASSERT_NE(r.inverseBoneMatrices, nullptr);
-        ASSERT_EQ(r.boneCount, 2u);
-        EXPECT_EQ(r.matrixStride, g == 0 ? 64u : 68u);
+        ASSERT_EQ(r.inverseBoneMatrices.size(), 2u);
+        EXPECT_EQ(r.inverseBoneMatrices.address(1) - r.inverseBoneMatrices.address(0), g == 0 ? 64 : 68);
         for (std::uint32_t b = 0; b < 2; ++b)
-            for (std::uint32_t i = 0; i < 16; ++i)
-                EXPECT_EQ(loadF32(r.inverseBoneMatrices + b * r.matrixStride + 4 * i), float(100 * b + i));
+            for (std::uint32_t i = 0; i < 16; ++i) {
+                EXPECT_EQ(loadF32(r.inverseBoneMatrices.address(b) + 4 * i), float(100 * b + i));
+                if (i % 4 != 3) {
+                    EXPECT_EQ(r.inverseBoneMatrices[b].rows[i / 4][i % 4], float(100 * b + i));
+                }
+            }
     }
     EXPECT_EQ(loaded->geometryCount(), 4u);
 }
@@ -377,12 +379,12 @@ TEST(AtomicReader, LinksAndTrailingExtensions)
     EXPECT_EQ(loaded->frameRecord(0).link, kLinkNone);
     EXPECT_EQ(loaded->frameRecord(1).link, 1);
     ASSERT_EQ(loaded->atomicCount(), 4u);
-    EXPECT_NE(loaded->atomicTable[0], nullptr);
-    EXPECT_NE(loaded->atomicTable[1], nullptr);
-    EXPECT_EQ(loaded->atomicTable[2], nullptr);
-    EXPECT_EQ(loaded->atomicTable[3], nullptr);
-    EXPECT_EQ(loadU32(loaded->atomicTable[1] + 12), 1u);
-    EXPECT_EQ(loadU32(loaded->atomicTable[1] + 16), 1u);
+    EXPECT_FALSE(loaded->atomicTable[0].empty());
+    EXPECT_FALSE(loaded->atomicTable[1].empty());
+    EXPECT_TRUE(loaded->atomicTable[2].empty());
+    EXPECT_TRUE(loaded->atomicTable[3].empty());
+    EXPECT_EQ(loaded->atomicTable[1][0].frameIndex, 1u);
+    EXPECT_EQ(loaded->atomicTable[1][0].geometryIndex, 1u);
 }
 
 TEST(GeometryReader, EmptyGeometryListStillReadsAtomics)
@@ -394,7 +396,7 @@ TEST(GeometryReader, EmptyGeometryListStillReadsAtomics)
     ASSERT_FALSE(loaded->readFailed);
     EXPECT_EQ(loaded->geometryCount(), 0u);
     ASSERT_EQ(loaded->atomicCount(), 1u);
-    EXPECT_EQ(loaded->atomicTable[0], nullptr);  // names a geometry the clump lacks
+    EXPECT_TRUE(loaded->atomicTable[0].empty());  // names a geometry the clump lacks
     EXPECT_EQ(loaded->frameRecord(0).link, kLinkNone);
 }
 
