@@ -57,7 +57,6 @@ public:
     void applyPrelitColours(Mesh& mesh, const Records<Rgba>& colours);
     void applyTextureCoordinates(Mesh& mesh, const Records<UvPair>& coordinates, std::uint32_t setCount);
     void buildTriangleFaces(Mesh& mesh, const Records<Triangle>& triangles, std::uint32_t format);
-    void mapFaceToChannels(Mesh& mesh, int face, std::uint32_t format);
     void copyVertexPositions(Mesh& mesh, const Records<Vector>& positions);
     // The sub-chunk readers below read only within the sub-chunk's body (the
     // cursor stands on it); the extension walk moves the cursor to the

@@ -191,14 +191,16 @@ std::uint64_t unorderedKey(std::uint32_t a, std::uint32_t b, std::uint32_t c)
 
 // The file vertices that stay when the vertices no face uses are removed, in
 // order: mesh vertex k after the removal is file vertex result[k]. Empty when
-// every vertex is used.
+// every vertex is used. Faces name only vertices the mesh has.
 std::vector<std::uint32_t> keptVertices(const Mesh& mesh)
 {
     const auto count = static_cast<std::size_t>(mesh.numVerts);
     std::vector<bool> used(count, false);
     for (int f = 0; f < mesh.numFaces; ++f)
-        for (DWORD v : mesh.faces[f].v)
-            if (v < count) used[v] = true;
+        for (DWORD v : mesh.faces[f].v) {
+            assert(v < count);
+            used[v] = true;
+        }
     std::vector<std::uint32_t> kept;
     if (std::find(used.begin(), used.end(), false) == used.end()) return kept;
     for (std::size_t v = 0; v < count; ++v)
@@ -279,12 +281,6 @@ void Orvik::buildTriangleFaces(Mesh& mesh, const Records<Triangle>& triangles, s
     if (made != recordCount) mesh.setNumFaces(made, TRUE, TRUE);
 }
 
-void Orvik::mapFaceToChannels(Mesh& mesh, int face, std::uint32_t format)
-{
-    if (face < 0 || face >= mesh.numFaces) return;
-    MapFaceTargets::forFormat(mesh, format).copy(mesh.faces[face], face);
-}
-
 void Orvik::copyVertexPositions(Mesh& mesh, const Records<Vector>& positions)
 {
     for (int k = 0; k < mesh.numVerts; ++k) mesh.verts[k] = toPoint(positions[static_cast<std::uint32_t>(k)]);
@@ -343,10 +339,11 @@ void Orvik::applyBinMeshMaterials(Mesh& mesh, ChunkView body)
                 });
     if (materialOf.empty()) return;
 
+    // The faces came from triangle records: 16-bit corners the mesh has.
     for (int f = 0; f < mesh.numFaces; ++f) {
         Face& face = mesh.faces[f];
         const DWORD* v = face.v;
-        if (v[0] >= faceIndexLimit || v[1] >= faceIndexLimit || v[2] >= faceIndexLimit) continue;
+        assert(v[0] < faceIndexLimit && v[1] < faceIndexLimit && v[2] < faceIndexLimit);
         auto found = materialOf.find(orientedKey(v[0], v[1], v[2]));
         if (found == materialOf.end()) found = materialOf.find(unorderedKey(v[0], v[1], v[2]));
         if (found != materialOf.end()) face.setMatID(found->second);
