@@ -1,6 +1,8 @@
 // The chunk vocabulary of a RenderWare binary stream: the 12-byte header, the
 // library stamps the readers accept, the chunk types they know, and
-// little-endian loads that never cast pointers into the buffer.
+// little-endian loads that never cast pointers into the buffer. Header only
+// and standard library only: the readers of the other formats the
+// command-line host reads (txd/, img/) use it too.
 #pragma once
 
 #include <cstdint>
@@ -29,6 +31,8 @@ constexpr std::uint32_t Geometry = 0x0F;
 constexpr std::uint32_t Clump = 0x10;
 constexpr std::uint32_t Light = 0x12;
 constexpr std::uint32_t Atomic = 0x14;
+constexpr std::uint32_t TextureNative = 0x15;
+constexpr std::uint32_t TextureDictionary = 0x16;
 constexpr std::uint32_t GeometryList = 0x1A;
 constexpr std::uint32_t Animation = 0x1B;
 constexpr std::uint32_t UvAnimDictionary = 0x2B;

@@ -5,10 +5,11 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <bit>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
+
+#include "dff/Chunk.h"
 
 namespace orvik::img {
 namespace {
@@ -16,22 +17,6 @@ namespace {
 // A version 1 index larger than this is refused before it is read: two
 // million entries, far beyond any game's archive.
 constexpr std::uint64_t kMaxDirSize = 64ull << 20;
-
-std::uint32_t loadU32(const unsigned char* p)
-{
-    std::uint32_t v = 0;
-    std::memcpy(&v, p, sizeof v);
-    if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap32(v);
-    return v;
-}
-
-std::uint16_t loadU16(const unsigned char* p)
-{
-    std::uint16_t v = 0;
-    std::memcpy(&v, p, sizeof v);
-    if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap16(v);
-    return v;
-}
 
 char lowerAscii(char c)
 {

@@ -5,11 +5,16 @@
 #include <fstream>
 #include <iterator>
 
+#include "img/ImgArchive.h"
+
 namespace imgw {
 namespace {
 
-constexpr std::size_t kSector = 2048;
-constexpr std::size_t kEntry = 32;
+// The on-disk sizes are the reader's.
+constexpr std::size_t kSector = orvik::img::kSectorSize;
+constexpr std::size_t kEntry = orvik::img::kEntrySize;
+constexpr std::size_t kNameSize = orvik::img::kNameSize;
+constexpr std::size_t kHeaderSize = orvik::img::kVer2HeaderSize;
 
 std::size_t sectorsFor(std::size_t bytes) { return (bytes + kSector - 1) / kSector; }
 
@@ -43,9 +48,9 @@ void layOut(const std::vector<Member>& members, bool v2, std::vector<unsigned ch
             putU32(index, at + 4, sizeWord);
         }
         if (m.rawName) {
-            std::memcpy(&index[at + 8], m.rawName->data(), 24);
+            std::memcpy(&index[at + 8], m.rawName->data(), kNameSize);
         } else {
-            std::memcpy(&index[at + 8], m.name.data(), std::min<std::size_t>(m.name.size(), 24));
+            std::memcpy(&index[at + 8], m.name.data(), std::min(m.name.size(), kNameSize));
         }
         data.resize(std::max(data.size(), (sector + sectors) * kSector));
         std::copy(m.bytes.begin(), m.bytes.end(), data.begin() + static_cast<std::ptrdiff_t>(sector * kSector));
@@ -65,11 +70,11 @@ V1Archive writeV1(const std::vector<Member>& members)
 
 std::vector<unsigned char> writeV2(const std::vector<Member>& members, std::optional<std::uint32_t> countOverride)
 {
-    const std::size_t indexBytes = 8 + members.size() * kEntry;
+    const std::size_t indexBytes = kHeaderSize + members.size() * kEntry;
     std::vector<unsigned char> out(sectorsFor(indexBytes) * kSector, 0);
-    std::memcpy(out.data(), "VER2", 4);
+    std::memcpy(out.data(), orvik::img::kVer2Magic, sizeof orvik::img::kVer2Magic);
     putU32(out, 4, countOverride.value_or(static_cast<std::uint32_t>(members.size())));
-    layOut(members, true, out, 8, out, sectorsFor(indexBytes));
+    layOut(members, true, out, kHeaderSize, out, sectorsFor(indexBytes));
     return out;
 }
 

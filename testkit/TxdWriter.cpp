@@ -35,9 +35,9 @@ std::vector<std::uint8_t> dxt1Block(std::uint16_t c0, std::uint16_t c1, std::uin
 
 dffw::Chunk textureChunk(const Texture& t, std::uint32_t stamp)
 {
-    if (t.platform == 0x00325350) {
+    if (t.platform == txd::Platform::PS2) {
         // PlayStation 2: platform and filter in the struct, the names in string chunks after it.
-        dffw::Chunk native(0x15, stamp);
+        dffw::Chunk native(txd::ChunkId::TextureNative, stamp);
         dffw::Chunk s(dffw::ChunkType::Struct, stamp);
         s.u32(t.platform).u8(t.filter).u8(t.addressing).u16(0);
         native.add(std::move(s)).add(dffw::stringChunk(t.name, dffw::NameStyle::Padded, stamp));
@@ -56,7 +56,7 @@ dffw::Chunk textureChunk(const Texture& t, std::uint32_t stamp)
         const auto size = static_cast<std::uint32_t>(t.levels[i].size());
         s.u32(i == 0 ? t.firstLevelSize.value_or(size) : size).raw(t.levels[i]);
     }
-    dffw::Chunk native(0x15, stamp);
+    dffw::Chunk native(txd::ChunkId::TextureNative, stamp);
     native.add(std::move(s)).add(dffw::Chunk(dffw::ChunkType::Extension, stamp));
     applyHead(native, t.head);
     return native;
@@ -64,7 +64,7 @@ dffw::Chunk textureChunk(const Texture& t, std::uint32_t stamp)
 
 std::vector<std::uint8_t> write(const Dictionary& d)
 {
-    dffw::Chunk dict(0x16, d.stamp);
+    dffw::Chunk dict(txd::ChunkId::TextureDictionary, d.stamp);
     dffw::Chunk info(dffw::ChunkType::Struct, d.stamp);
     info.u16(d.count.value_or(static_cast<std::uint16_t>(d.textures.size()))).u16(d.deviceId);
     dict.add(std::move(info));

@@ -11,17 +11,18 @@
 #include <vector>
 
 #include "testkit/DffWriter.h"
+#include "txd/Dictionary.h"
 
 namespace txdw {
 
 struct Texture {
-    std::uint32_t platform = 9;       // 8: Direct3D 8, 9: Direct3D 9, "PS2\0": PlayStation 2
+    std::uint32_t platform = txd::Platform::D3D9;  // or D3D8, PS2 (platform and names only)
     std::uint8_t filter = 6;
     std::uint8_t addressing = 0x11;   // U low nibble, V high nibble
     std::string name = "texture";
     std::string mask{};
-    std::uint32_t rasterFormat = 0x0500;
-    std::uint32_t formatWord = 21;    // hasAlpha (Direct3D 8) or D3DFORMAT (Direct3D 9)
+    std::uint32_t rasterFormat = txd::Raster::F8888;
+    std::uint32_t formatWord = txd::D3dFormat::A8R8G8B8;  // hasAlpha (Direct3D 8) or D3DFORMAT (Direct3D 9)
     std::uint16_t width = 4;
     std::uint16_t height = 4;
     std::uint8_t depth = 32;

@@ -7,15 +7,6 @@
 namespace txd {
 namespace {
 
-constexpr std::size_t kChunkHeaderSize = 12;
-
-std::uint32_t loadU32(const std::uint8_t* p)
-{
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-std::uint16_t loadU16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
-
 std::string hex(std::size_t v)
 {
     char text[24];
@@ -24,7 +15,10 @@ std::string hex(std::size_t v)
 }
 
 // A bounded view of part of the file: every read compares with the bytes
-// left, and a failed read leaves the cursor where it was.
+// left, and a failed read leaves the cursor where it was. The loads and the
+// chunk header are the model readers' (dff/Chunk.h); unlike their view, each
+// read here says whether it succeeded, as every short struct or level is a
+// reason of its own.
 class Cursor {
 public:
     Cursor(std::span<const std::uint8_t> file, std::size_t begin, std::size_t end)
@@ -65,17 +59,16 @@ private:
     std::size_t end_;
 };
 
-struct Header {
-    std::uint32_t type = 0;
-    std::uint32_t size = 0;
-    std::uint32_t stamp = 0;
+// A chunk header and where its body begins.
+struct Header : ChunkHeader {
     std::size_t bodyBegin = 0;
 };
 
 bool readHeader(Cursor& c, Header& h)
 {
-    if (c.left() < kChunkHeaderSize) return false;
-    c.u32(h.type), c.u32(h.size), c.u32(h.stamp);
+    std::span<const std::uint8_t> raw;
+    if (!c.bytes(kChunkHeaderSize, raw)) return false;
+    static_cast<ChunkHeader&>(h) = loadHeader(raw.data());
     h.bodyBegin = c.pos();
     return true;
 }
@@ -181,7 +174,7 @@ std::uint32_t bytesPerPixel(Encoding e)
 // The struct of a PlayStation 2 texture holds no name: it follows in a string chunk.
 void nameFromStringChunk(Cursor c, Texture& t)
 {
-    Header h;
+    Header h{};
     if (!readHeader(c, h) || h.type != ChunkId::String || h.size > c.left()) return;
     c.text(std::min<std::size_t>(h.size, kNameSize), t.name);
 }
@@ -193,7 +186,7 @@ public:
     Dictionary read()
     {
         Cursor top(file_, 0, file_.size());
-        Header dict;
+        Header dict{};
         if (!readHeader(top, dict) || dict.type != ChunkId::TextureDictionary) {
             out_.ended = "the file does not start with a texture dictionary chunk";
             return std::move(out_);
@@ -209,7 +202,7 @@ public:
             end = dict.bodyBegin + dict.size;
         }
         Cursor body(file_, dict.bodyBegin, end);
-        Header info;
+        Header info{};
         if (!readHeader(body, info) || info.type != ChunkId::Struct || info.size < 4 || info.size > body.left()) {
             return endAt(dict.bodyBegin, "the dictionary's struct chunk is missing or damaged");
         }
@@ -221,7 +214,7 @@ public:
         out_.textures.reserve(std::min<std::size_t>(out_.declaredCount, body.left() / least));
         for (std::uint32_t i = 0; i < out_.declaredCount; ++i) {
             const std::size_t at = body.pos();
-            Header h;
+            Header h{};
             if (!readHeader(body, h)) {
                 return endAt(at, "texture " + std::to_string(i + 1) + " of " + std::to_string(out_.declaredCount) +
                                      " is missing, " + std::to_string(body.left()) + " bytes are left");
@@ -264,7 +257,7 @@ private:
     // of another platform is read with `unsupported` set.
     std::string readNative(Cursor c, Texture& t)
     {
-        Header s;
+        Header s{};
         if (!readHeader(c, s) || s.type != ChunkId::Struct || s.size > c.left()) {
             return "its struct chunk is missing or damaged";
         }

@@ -12,14 +12,17 @@
 #include <string>
 #include <vector>
 
+#include "dff/Chunk.h"
+
 namespace txd {
 
+// The chunks of a dictionary, from the chunk vocabulary the model readers share.
 namespace ChunkId {
-constexpr std::uint32_t Struct = 0x01;
-constexpr std::uint32_t String = 0x02;
-constexpr std::uint32_t Extension = 0x03;
-constexpr std::uint32_t TextureNative = 0x15;
-constexpr std::uint32_t TextureDictionary = 0x16;
+constexpr std::uint32_t Struct = ChunkType::Struct;
+constexpr std::uint32_t String = ChunkType::String;
+constexpr std::uint32_t Extension = ChunkType::Extension;
+constexpr std::uint32_t TextureNative = ChunkType::TextureNative;
+constexpr std::uint32_t TextureDictionary = ChunkType::TextureDictionary;
 }  // namespace ChunkId
 
 namespace Platform {
