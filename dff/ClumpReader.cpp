@@ -112,8 +112,8 @@ void Orvik::readUvAnimDictionary()
         const std::uint32_t a = cursor;
         ChunkView animation = viewFrom(a, "UV animation", n);
         const std::uint32_t keys = animation.u32(AnimationLayout::KeyCount);
-        if (!animation.needCount(AnimationLayout::Keys, keys, kUvKeyFrameSize, "key frames")) return;
-        cursor = static_cast<std::uint32_t>(a + AnimationLayout::Keys + std::uint64_t{kUvKeyFrameSize} * keys);
+        if (!animation.needCount(AnimationLayout::Keys, keys, UvKeyFrame::kSize, "key frames")) return;
+        cursor = static_cast<std::uint32_t>(a + AnimationLayout::Keys + std::uint64_t{UvKeyFrame::kSize} * keys);
 
         // A name met again keeps its first animation.
         auto [entry, inserted] =

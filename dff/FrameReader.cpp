@@ -17,10 +17,10 @@ void Orvik::readFrameList()
     ChunkView list = viewFrom(offsetOf(hp), "the frame list");
     const std::uint32_t count = list.u32(FrameListLayout::FrameCount);
     // The records must all be in the buffer before the tables are sized from the count.
-    if (!list.needCount(FrameListLayout::Records, count, kFrameRecordSize, "frames")) return;
+    if (!list.needCount(FrameListLayout::Records, count, FrameRecord::kSize, "frames")) return;
     frameListStruct = hp + FrameListLayout::StructHeader;
     frameRecords = list.records<FrameRecord>(FrameListLayout::Records, count, nullptr);
-    cursor = static_cast<std::uint32_t>(list.begin() + FrameListLayout::Records + std::uint64_t{kFrameRecordSize} * count);
+    cursor = static_cast<std::uint32_t>(list.begin() + FrameListLayout::Records + std::uint64_t{FrameRecord::kSize} * count);
 
     frameNodeTable.assign(count, FrameNodeSlot{});
     frameNames.assign(count, std::string());

@@ -238,7 +238,6 @@ struct FrameRecord {
         return r;
     }
 };
-constexpr std::uint32_t kFrameRecordSize = FrameRecord::kSize;
 
 // 12 bytes on disk: HAnim ID, index in the hierarchy, flags word (i32 each).
 struct HAnimNode {
@@ -249,7 +248,6 @@ struct HAnimNode {
 
     static HAnimNode decode(const std::uint8_t* p) { return HAnimNode{loadI32(p), loadI32(p + 4), loadI32(p + 8)}; }
 };
-constexpr std::uint32_t kHAnimNodeSize = HAnimNode::kSize;
 
 // 32 bytes on disk: time (f32 seconds), uv (6 f32), previous key index (i32).
 struct UvKeyFrame {
@@ -267,7 +265,6 @@ struct UvKeyFrame {
         return k;
     }
 };
-constexpr std::uint32_t kUvKeyFrameSize = UvKeyFrame::kSize;
 
 // A geometry's triangle record: second corner, first corner, material index,
 // third corner (u16 each). corners are first, second, third.

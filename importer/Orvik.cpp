@@ -102,7 +102,7 @@ int Orvik::DoImport(const MCHAR* name, ImpInterface* ii, Interface* i, BOOL supp
         }
         skinBonesLeft = bytesInBuffer() / SkinLayout::MatrixSize;
         skinVerticesLeft = bytesInBuffer() / SkinLayout::VertexBytes;
-        uvKeysLeft = bytesInBuffer() * 4 / kUvKeyFrameSize;
+        uvKeysLeft = bytesInBuffer() * 4 / UvKeyFrame::kSize;
 
         coreInterface->ProgressStart(kProgressTitle, TRUE, progressWorker, this);
         progressOpen = true;
