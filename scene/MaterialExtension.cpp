@@ -2,7 +2,6 @@
 // keyed onto the main texture's coordinate generator, specular and
 // reflection material data.
 #include <algorithm>
-#include <cassert>
 #include <cmath>
 
 #include "importer/Orvik.h"
