@@ -19,7 +19,6 @@
 namespace orvik {
 namespace {
 
-
 }  // namespace
 
 int listImg(const std::string& archivePath, std::ostream& out, std::ostream& err)

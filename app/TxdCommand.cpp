@@ -20,7 +20,6 @@
 namespace orvik {
 namespace {
 
-
 std::string hex32(std::uint32_t v)
 {
     char text[16];
