@@ -40,7 +40,6 @@ namespace fs = std::filesystem;
 using Json = nlohmann::ordered_json;
 using Clock = std::chrono::steady_clock;
 
-
 constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
 struct Model {
@@ -164,6 +163,7 @@ private:
     std::vector<Model> models;
     std::vector<Result> results;
     InputFiles inputFiles;
+    std::map<std::string, std::vector<std::string>> dictionariesIn;  // folder -> its .txd files
     std::size_t done = 0;
     std::size_t failed = 0;
     Clock::time_point start;
@@ -176,17 +176,23 @@ void Converter::addModelFile(const std::string& path, const std::string& relativ
     m.shown = path;
     m.file = path;
     m.relative = relative;
-    // The dictionary of the same base name beside the model, any case.
+    // The dictionary of the same base name beside the model, any case; each
+    // folder's dictionaries are listed once, however many models it holds.
     const fs::path p(path);
-    const std::string wanted = asciiLower(p.stem().string() + ".txd");
-    std::error_code ec;
     const fs::path folder = p.has_parent_path() ? p.parent_path() : fs::path(".");
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        if (asciiLower(it->path().filename().string()) == wanted && it->is_regular_file(ec)) {
-            m.dictionaryFile = it->path().string();
-            inputFiles.add(m.dictionaryFile);
-            break;
+    const auto [listed, fresh] = dictionariesIn.try_emplace(folder.string());
+    if (fresh) {
+        std::error_code ec;
+        for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+            std::error_code fileEc;
+            const std::string name = it->path().filename().string();
+            if (endsWithNoCase(name, ".txd") && it->is_regular_file(fileEc)) listed->second.push_back(name);
         }
+    }
+    const std::string name = dictionaryNameFor(p.stem().string(), listed->second);
+    if (!name.empty()) {
+        m.dictionaryFile = (folder / name).string();
+        inputFiles.add(m.dictionaryFile);
     }
     inputFiles.add(path);
     models.push_back(std::move(m));
@@ -232,6 +238,13 @@ bool Converter::addArchive(const std::string& path, std::string& why)
     const std::size_t index = archives.size();
     const std::string folder = stemOf(fs::path(archive->dataPath()).filename().string());
     const auto& entries = archive->index().entries;
+    // The first readable member of each dictionary name, in any case.
+    std::map<std::string, std::size_t> dictionaryEntries;
+    for (std::size_t j = 0; j < entries.size(); ++j) {
+        if (entries[j].problem.empty() && endsWithNoCase(entries[j].name, ".txd")) {
+            dictionaryEntries.emplace(asciiLower(entries[j].name), j);
+        }
+    }
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const img::Entry& e = entries[i];
         if (!endsWithNoCase(e.name, ".dff")) continue;
@@ -243,13 +256,8 @@ bool Converter::addArchive(const std::string& path, std::string& why)
         m.relative = folder + "/" + e.name.substr(0, e.name.size() - 4);
         m.problem = img::nameProblem(e.name);
         if (m.problem.empty()) m.problem = e.problem;
-        const std::string wanted = asciiLower(stemOf(e.name) + ".txd");
-        for (std::size_t j = 0; j < entries.size(); ++j) {
-            if (asciiLower(entries[j].name) == wanted && entries[j].problem.empty()) {
-                m.dictionaryEntry = j;
-                break;
-            }
-        }
+        const auto dictionary = dictionaryEntries.find(asciiLower(stemOf(e.name) + ".txd"));
+        if (dictionary != dictionaryEntries.end()) m.dictionaryEntry = dictionary->second;
         models.push_back(std::move(m));
     }
     archives.push_back(std::move(archive));
@@ -416,7 +424,7 @@ Result Converter::convertModel(const Model& m)
     }
     std::string warning;
     if (m.archive == kNone) {
-        modelImages.addModelDictionary(m.file, warning);
+        if (!m.dictionaryFile.empty()) modelImages.addModelDictionaryFile(m.dictionaryFile, warning);
     } else if (m.dictionaryEntry != kNone) {
         const img::Archive& a = *archives[m.archive];
         const img::Entry& e = a.index().entries[m.dictionaryEntry];

@@ -123,4 +123,16 @@ std::string directoryOf(const std::string& path)
     return path.substr(0, slash);
 }
 
+std::string dictionaryNameFor(const std::string& stem, const std::vector<std::string>& names)
+{
+    const std::string exact = stem + ".txd";
+    const std::string wanted = asciiLower(exact);
+    std::string best;
+    for (const std::string& name : names) {
+        if (name == exact) return name;
+        if (asciiLower(name) == wanted && (best.empty() || name < best)) best = name;
+    }
+    return best;
+}
+
 }  // namespace orvik

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace orvik {
 
@@ -26,6 +27,11 @@ bool pathExists(const std::string& path);
 // ELF class of a library: 32 or 64; 0 with a reason when the file is no ELF
 // file or cannot be read.
 int elfClass(const std::string& path, std::string& reason);
+
+// The name among a folder's file names of the texture dictionary of a model
+// with base name `stem`: stem + ".txd" in that spelling, else the first in
+// sorted order of the names equal to it in any ASCII case; "" when none.
+std::string dictionaryNameFor(const std::string& stem, const std::vector<std::string>& names);
 
 // The running executable's path (argv0 when /proc/self/exe cannot be read).
 std::string executablePath(const char* argv0);

@@ -41,6 +41,11 @@ void ModelImages::addModelDictionary(const std::string& model, std::string& warn
     dictionaries->addBesideModel(model, warning);
 }
 
+void ModelImages::addModelDictionaryFile(const std::string& path, std::string& warning)
+{
+    dictionaries->addModelDictionary(path, warning);
+}
+
 void ModelImages::addModelDictionary(const std::string& name, std::vector<std::uint8_t> bytes, std::string& warning)
 {
     // The bytes reach the dictionary reader through a memory file, read once.
@@ -86,6 +91,8 @@ bool ModelImages::addDictionary(const std::string& path, std::string& error)
 }
 
 void ModelImages::addModelDictionary(const std::string&, std::string&) {}
+
+void ModelImages::addModelDictionaryFile(const std::string&, std::string&) {}
 
 void ModelImages::addModelDictionary(const std::string&, std::vector<std::uint8_t>, std::string&) {}
 

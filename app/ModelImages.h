@@ -35,6 +35,8 @@ public:
     // The model's own dictionary beside it, when there is one; a problem
     // reading it goes to warning, and it is not used.
     void addModelDictionary(const std::string& model, std::string& warning);
+    // The same for the model's dictionary found already, by its path.
+    void addModelDictionaryFile(const std::string& path, std::string& warning);
     // The model's own dictionary from memory (an archive member), named as
     // messages should name it; one that is no dictionary goes to warning.
     void addModelDictionary(const std::string& name, std::vector<std::uint8_t> bytes, std::string& warning);

@@ -37,24 +37,26 @@ std::vector<std::string> DictionaryImages::paths() const
 std::string dictionaryBesideModel(const std::string& model)
 {
     const fs::path modelPath(model);
-    const std::string wanted = modelPath.stem().string() + ".txd";
+    const std::string stem = modelPath.stem().string();
     const fs::path folder = modelPath.has_parent_path() ? modelPath.parent_path() : fs::path(".");
     std::error_code ec;
-    if (fs::is_regular_file(folder / wanted, ec)) return (folder / wanted).string();
-    std::vector<std::string> matches;
+    if (fs::is_regular_file(folder / (stem + ".txd"), ec)) return (folder / (stem + ".txd")).string();
+    std::vector<std::string> names;
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string name = it->path().filename().string();
-        if (asciiLower(name) == asciiLower(wanted)) matches.push_back(name);
+        names.push_back(it->path().filename().string());
     }
-    if (matches.empty()) return "";
-    std::sort(matches.begin(), matches.end());
-    return (folder / matches.front()).string();
+    const std::string name = dictionaryNameFor(stem, names);
+    return name.empty() ? "" : (folder / name).string();
 }
 
 std::string DictionaryImages::addBesideModel(const std::string& model, std::string& warning)
 {
     const std::string path = dictionaryBesideModel(model);
-    if (path.empty()) return "";
+    return path.empty() ? "" : addModelDictionary(path, warning);
+}
+
+std::string DictionaryImages::addModelDictionary(const std::string& path, std::string& warning)
+{
     for (const auto& d : dictionaries) {
         if (sameFile(d->path, path)) return "";
     }

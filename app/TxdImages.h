@@ -23,6 +23,8 @@ public:
     // case) unless it is one already added. Returns its path, or "" when
     // there is none; a problem reading it goes to `warning`.
     std::string addBesideModel(const std::string& model, std::string& warning);
+    // The same for the model's dictionary found already: its path.
+    std::string addModelDictionary(const std::string& path, std::string& warning);
 
     bool empty() const { return dictionaries.empty(); }
     // The dictionaries loaded, in the order they are searched.
