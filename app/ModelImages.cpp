@@ -3,12 +3,6 @@
 #include "host/max.h"
 
 #if ORVIK_WITH_TXD
-#include <sys/mman.h>
-#include <unistd.h>
-
-#include <cerrno>
-
-#include "app/Text.h"
 #include "app/TxdImages.h"
 #endif
 
@@ -48,26 +42,8 @@ void ModelImages::addModelDictionaryFile(const std::string& path, std::string& w
 
 void ModelImages::addModelDictionary(const std::string& name, std::vector<std::uint8_t> bytes, std::string& warning)
 {
-    // The bytes reach the dictionary reader through a memory file, read once.
-    const int fd = ::memfd_create("orvik-dictionary", MFD_CLOEXEC);
-    std::size_t done = 0;
-    while (fd >= 0 && done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        done += static_cast<std::size_t>(n);
-    }
-    if (fd < 0 || done < bytes.size()) {
-        warning = name + ": cannot be held in memory: " + errorText(errno) + ", not used";
-        if (fd >= 0) ::close(fd);
-        return;
-    }
-    const std::string path = "/proc/self/fd/" + std::to_string(fd);
     std::string error;
-    if (!dictionaries->add(path, error)) {
-        warning = name + error.substr(path.size()) + ", not used";
-    }
-    ::close(fd);
+    if (!dictionaries->add(dictionaryFromBytes(name, std::move(bytes)), error)) warning = error + ", not used";
 }
 
 std::vector<std::string> ModelImages::dictionaryPaths() const { return dictionaries->paths(); }

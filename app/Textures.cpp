@@ -31,19 +31,25 @@ std::unique_ptr<LoadedDictionary> loadDictionary(const std::string& path, std::s
     if (static_cast<std::uint64_t>(st.st_size) > kMaxDictionarySize) {
         return fail("is larger than " + std::to_string(kMaxDictionarySize >> 20) + " MiB");
     }
-    auto loaded = std::make_unique<LoadedDictionary>();
-    loaded->path = path;
-    loaded->bytes.resize(static_cast<std::size_t>(st.st_size));
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(st.st_size));
     std::size_t done = 0;
-    while (done < loaded->bytes.size()) {
-        const ssize_t n = ::read(fd, loaded->bytes.data() + done, loaded->bytes.size() - done);
+    while (done < bytes.size()) {
+        const ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return fail("cannot be read: " + errorText(errno));
         if (n == 0) break;  // shorter than it was: read what is there
         done += static_cast<std::size_t>(n);
     }
     ::close(fd);
-    loaded->bytes.resize(done);
+    bytes.resize(done);
+    return dictionaryFromBytes(path, std::move(bytes));
+}
+
+std::unique_ptr<LoadedDictionary> dictionaryFromBytes(const std::string& name, std::vector<std::uint8_t> bytes)
+{
+    auto loaded = std::make_unique<LoadedDictionary>();
+    loaded->path = name;
+    loaded->bytes = std::move(bytes);
     loaded->dictionary = txd::readDictionary(loaded->bytes);
     return loaded;
 }

@@ -31,6 +31,10 @@ struct LoadedDictionary {
 // dictionary comes back with `dictionary.isDictionary` false.
 std::unique_ptr<LoadedDictionary> loadDictionary(const std::string& path, std::string& why);
 
+// A dictionary already in memory (an archive member), named as messages name
+// it; parsed as loadDictionary parses a file.
+std::unique_ptr<LoadedDictionary> dictionaryFromBytes(const std::string& name, std::vector<std::uint8_t> bytes);
+
 // A file name for a texture: the name with every character that could leave
 // the folder or upset a file system ('/', '\\', ':', control characters, a
 // leading '.') replaced by '_', "texture" when nothing is left, then ".png";

@@ -19,11 +19,16 @@ bool DictionaryImages::add(const std::string& path, std::string& error)
         error = path + ": " + why;
         return false;
     }
-    if (!d->dictionary.isDictionary) {
-        error = path + ": not a texture dictionary";
+    return add(std::move(d), error);
+}
+
+bool DictionaryImages::add(std::unique_ptr<LoadedDictionary> loaded, std::string& error)
+{
+    if (!loaded->dictionary.isDictionary) {
+        error = loaded->path + ": not a texture dictionary";
         return false;
     }
-    dictionaries.push_back(std::move(d));
+    dictionaries.push_back(std::move(loaded));
     return true;
 }
 

@@ -19,6 +19,8 @@ public:
     // Loads a dictionary named by the user. False with a message
     // ("PATH: not a texture dictionary") when it cannot be used.
     bool add(const std::string& path, std::string& error);
+    // The same for a dictionary already loaded.
+    bool add(std::unique_ptr<LoadedDictionary> loaded, std::string& error);
     // Loads the dictionary beside the model (its base name + ".txd", any
     // case) unless it is one already added. Returns its path, or "" when
     // there is none; a problem reading it goes to `warning`.
