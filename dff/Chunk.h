@@ -102,3 +102,10 @@ inline ChunkHeader loadHeader(const std::uint8_t* p)
 {
     return ChunkHeader{loadU32(p), loadU32(p + 4), loadU32(p + 8)};
 }
+
+// Whether a chunk can stand at the top level of a model file: a clump or a UV
+// animation dictionary, with an accepted stamp.
+constexpr bool isTopLevelChunk(const ChunkHeader& h)
+{
+    return isAcceptedStamp(h.stamp) && (h.type == ChunkType::Clump || h.type == ChunkType::UvAnimDictionary);
+}

@@ -7,7 +7,7 @@ const std::uint8_t* Orvik::readClump()
     ChunkHeader h{};
     const std::uint8_t* hp = readHeader(h);
     if (hp == nullptr) return nullptr;
-    if (!isAcceptedStamp(h.stamp) || (h.type != ChunkType::Clump && h.type != ChunkType::UvAnimDictionary)) {
+    if (!isTopLevelChunk(h)) {
         rewind();
         return hp;
     }
@@ -20,8 +20,7 @@ const std::uint8_t* Orvik::readClump()
             if (readFailed) return hp;
             const std::uint8_t* np = readHeader(next);
             if (np == nullptr) return hp;
-            if (!isAcceptedStamp(next.stamp) ||
-                (next.type != ChunkType::Clump && next.type != ChunkType::UvAnimDictionary)) {
+            if (!isTopLevelChunk(next)) {
                 rewind();
                 return hp;
             }

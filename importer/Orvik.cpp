@@ -56,9 +56,7 @@ bool loadWholeFile(const char* path, std::unique_ptr<std::uint8_t[]>& out, std::
     std::int64_t keep = static_cast<std::int64_t>(end);
     if (keep >= static_cast<std::int64_t>(kChunkHeaderSize)) {
         if (!in.read(reinterpret_cast<char*>(first), kChunkHeaderSize)) return false;
-        const ChunkHeader h = loadHeader(first);
-        const bool topLevel = h.type == ChunkType::Clump || h.type == ChunkType::UvAnimDictionary;
-        if (!topLevel || !isAcceptedStamp(h.stamp)) keep = kChunkHeaderSize;
+        if (!isTopLevelChunk(loadHeader(first))) keep = kChunkHeaderSize;
     }
     size = keep;
     out.reset(new (std::nothrow) std::uint8_t[static_cast<std::size_t>(size > 0 ? size : 1)]);
@@ -121,7 +119,7 @@ int Orvik::DoImport(const MCHAR* name, ImpInterface* ii, Interface* i, BOOL supp
             if (readFailed || !clumpOk || header == nullptr) break;
             const std::uint32_t at = offsetOf(header);
             const ChunkHeader h = viewFrom(at, "a top-level chunk").header(0);
-            if (!isAcceptedStamp(h.stamp) || (h.type != ChunkType::Clump && h.type != ChunkType::UvAnimDictionary)) {
+            if (!isTopLevelChunk(h)) {
                 stopAtTopLevel = true;
                 noteStop(at, joinText("chunk ", hexOffset(h.type), " with stamp ", hexOffset(h.stamp),
                                       " is no clump and no UV animation dictionary"));
