@@ -1,4 +1,4 @@
-#include "app/BatchFiles.h"
+#include "cli/BatchFiles.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/Output.h"
-#include "app/Text.h"
+#include "support/Output.h"
+#include "support/Text.h"
 
 namespace orvik {
 namespace {

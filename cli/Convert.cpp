@@ -1,4 +1,4 @@
-#include "app/Convert.h"
+#include "cli/Convert.h"
 
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -19,14 +19,14 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app/BatchFiles.h"
-#include "app/Files.h"
-#include "app/GltfExport.h"
-#include "app/ModelImages.h"
-#include "app/Output.h"
-#include "app/ExitStatus.h"
-#include "app/Text.h"
-#include "app/WorkerPool.h"
+#include "cli/BatchFiles.h"
+#include "support/Files.h"
+#include "gltf/GltfExport.h"
+#include "images/ModelImages.h"
+#include "support/Output.h"
+#include "cli/ExitStatus.h"
+#include "support/Text.h"
+#include "support/WorkerPool.h"
 #include "host/dump.h"
 #include "host/loader.h"
 #include "host/log.h"

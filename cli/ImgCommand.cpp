@@ -1,4 +1,4 @@
-#include "app/ImgCommand.h"
+#include "cli/ImgCommand.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,10 +10,10 @@
 #include <iomanip>
 #include <set>
 
-#include "app/Files.h"
-#include "app/BatchFiles.h"
-#include "app/ExitStatus.h"
-#include "app/Text.h"
+#include "support/Files.h"
+#include "cli/BatchFiles.h"
+#include "cli/ExitStatus.h"
+#include "support/Text.h"
 #include "img/ImgArchive.h"
 
 namespace orvik {

@@ -1,6 +1,6 @@
-#include "app/Info.h"
+#include "cli/Info.h"
 
-#include "app/Text.h"
+#include "support/Text.h"
 #include "host/loader.h"
 
 namespace orvik {

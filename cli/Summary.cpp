@@ -1,11 +1,11 @@
-#include "app/Summary.h"
+#include "cli/Summary.h"
 
 #include <algorithm>
 #include <set>
 #include <utility>
 #include <vector>
 
-#include "app/Text.h"
+#include "support/Text.h"
 #include "host/iskin.h"
 #include "host/scene.h"
 

@@ -1,4 +1,4 @@
-#include "app/TxdCommand.h"
+#include "cli/TxdCommand.h"
 
 #include <sys/stat.h>
 
@@ -11,10 +11,10 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app/Output.h"
-#include "app/ExitStatus.h"
-#include "app/Text.h"
-#include "app/Textures.h"
+#include "support/Output.h"
+#include "cli/ExitStatus.h"
+#include "support/Text.h"
+#include "images/Textures.h"
 #include "txd/Png.h"
 
 namespace orvik {

@@ -19,6 +19,10 @@ struct TxdCommand {
     CLI::App* extract = nullptr;
 };
 
+// Adds the `txd` subcommand; a build without dictionaries (the 32-bit orvik)
+// adds none and leaves `txd` null.
+// Adds the `txd` subcommand; a build without dictionaries (the 32-bit orvik)
+// adds none and leaves `txd` null.
 TxdCommand addTxdCommand(CLI::App& app, TxdOptions& options);
 
 // Runs the parsed subcommand. Exit status as `orvik import`: 0 done, 2 usage

@@ -22,19 +22,17 @@
 
 #include <CLI/CLI.hpp>
 
-#include "app/Convert.h"
-#include "app/Files.h"
-#include "app/GltfExport.h"
-#include "app/ImgCommand.h"
-#include "app/Info.h"
-#include "app/ModelImages.h"
-#include "app/Output.h"
-#include "app/Summary.h"
-#include "app/ExitStatus.h"
-#include "app/Text.h"
-#if ORVIK_WITH_TXD
-#include "app/TxdCommand.h"
-#endif
+#include "cli/Convert.h"
+#include "support/Files.h"
+#include "gltf/GltfExport.h"
+#include "cli/ImgCommand.h"
+#include "cli/Info.h"
+#include "images/ModelImages.h"
+#include "support/Output.h"
+#include "cli/Summary.h"
+#include "cli/ExitStatus.h"
+#include "support/Text.h"
+#include "cli/TxdCommand.h"
 #include "host/dump.h"
 #include "host/loader.h"
 #include "host/mtl.h"
@@ -437,10 +435,8 @@ int run(int argc, char** argv)
                      "Run the host without the game material plug-in");
     import->add_option("--plugin", opt.plugin, "Plug-in library (default: " ORVIK_DEFAULT_PLUGIN " beside orvik)");
 
-#if ORVIK_WITH_TXD
     orvik::TxdOptions txdOptions;
     const orvik::TxdCommand txdCommand = orvik::addTxdCommand(app, txdOptions);
-#endif
     std::string archive;
     std::string extractDir;
     std::vector<std::string> memberNames;
@@ -502,11 +498,9 @@ int run(int argc, char** argv)
     if (info->parsed()) {
         return runInfo(inv, opt);
     }
-#if ORVIK_WITH_TXD
-    if (txdCommand.txd->parsed()) {
+    if (txdCommand.txd != nullptr && txdCommand.txd->parsed()) {
         return orvik::runTxdCommand(txdCommand, txdOptions);
     }
-#endif
     if (convert->parsed()) {
         const std::string plugin = pluginToLoad(inv, opt.plugin);
         runMatchingHost(inv, plugin);

@@ -1,6 +1,6 @@
 // glTF export: the document, the node tree and its transforms, lights, skins,
 // materials and textures.
-#include "app/GltfDocument.h"
+#include "gltf/GltfDocument.h"
 
 #include <algorithm>
 #include <cassert>
@@ -9,7 +9,7 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "app/Text.h"
+#include "support/Text.h"
 #include "host/describe.h"
 
 namespace orvik::gltf {

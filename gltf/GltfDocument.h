@@ -14,7 +14,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app/GltfExport.h"
+#include "gltf/GltfExport.h"
 #include "host/scene.h"
 
 namespace orvik::gltf {

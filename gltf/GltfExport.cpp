@@ -1,7 +1,7 @@
 // glTF export: the document the builder makes, then the .glb container or
 // the .gltf text with its .bin, in memory, for the output writer to commit
 // together; and the export's summary.
-#include "app/GltfExport.h"
+#include "gltf/GltfExport.h"
 
 #include <cctype>
 #include <cstdint>
@@ -10,9 +10,9 @@
 #include <set>
 #include <utility>
 
-#include "app/GltfDocument.h"
-#include "app/Output.h"
-#include "app/Text.h"
+#include "gltf/GltfDocument.h"
+#include "support/Output.h"
+#include "support/Text.h"
 
 namespace orvik {
 namespace {

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "app/GltfImages.h"
+#include "gltf/ImageSource.h"
 
 class Scene;
 

@@ -6,8 +6,8 @@
 #include <limits>
 #include <map>
 
-#include "app/GltfDocument.h"
-#include "app/Text.h"
+#include "gltf/GltfDocument.h"
+#include "support/Text.h"
 #include "host/describe.h"
 
 namespace orvik::gltf {

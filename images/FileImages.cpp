@@ -1,4 +1,4 @@
-#include "app/GltfImages.h"
+#include "images/FileImages.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <filesystem>
 
-#include "app/Text.h"
+#include "support/Text.h"
 #include "host/mtl.h"
 
 namespace fs = std::filesystem;

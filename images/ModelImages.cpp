@@ -1,14 +1,9 @@
-#include "app/ModelImages.h"
+#include "images/ModelImages.h"
 
 #include "host/max.h"
-
-#if ORVIK_WITH_TXD
-#include "app/TxdImages.h"
-#endif
+#include "images/TxdImages.h"
 
 namespace orvik {
-
-#if ORVIK_WITH_TXD
 
 ModelImages::ModelImages(const std::string& model, const std::vector<std::string>& bitmapPaths)
     : files(imageFolders(model, bitmapPaths)), dictionaries(std::make_unique<DictionaryImages>())
@@ -47,34 +42,6 @@ void ModelImages::addModelDictionary(const std::string& name, std::vector<std::u
 }
 
 std::vector<std::string> ModelImages::dictionaryPaths() const { return dictionaries->paths(); }
-
-#else
-
-// The 32-bit build reads no dictionaries.
-class DictionaryImages {};
-
-ModelImages::ModelImages(const std::string& model, const std::vector<std::string>& bitmapPaths)
-    : files(imageFolders(model, bitmapPaths))
-{
-}
-
-bool ModelImages::readsDictionaries() { return false; }
-
-bool ModelImages::addDictionary(const std::string& path, std::string& error)
-{
-    error = path + ": texture dictionaries are read by the 64-bit orvik only";
-    return false;
-}
-
-void ModelImages::addModelDictionary(const std::string&, std::string&) {}
-
-void ModelImages::addModelDictionaryFile(const std::string&, std::string&) {}
-
-void ModelImages::addModelDictionary(const std::string&, std::vector<std::uint8_t>, std::string&) {}
-
-std::vector<std::string> ModelImages::dictionaryPaths() const { return {}; }
-
-#endif
 
 ModelImages::~ModelImages() = default;
 

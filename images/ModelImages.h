@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/GltfImages.h"
+#include "images/FileImages.h"
 
 namespace orvik {
 

@@ -1,4 +1,4 @@
-#include "app/Textures.h"
+#include "images/Textures.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -6,7 +6,7 @@
 
 #include <cerrno>
 
-#include "app/Text.h"
+#include "support/Text.h"
 
 namespace orvik {
 

@@ -1,10 +1,10 @@
-#include "app/TxdImages.h"
+#include "images/TxdImages.h"
 
 #include <algorithm>
 #include <filesystem>
 
-#include "app/Files.h"
-#include "app/Text.h"
+#include "support/Files.h"
+#include "support/Text.h"
 #include "txd/Png.h"
 
 namespace fs = std::filesystem;

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "app/GltfImages.h"
-#include "app/Textures.h"
+#include "gltf/ImageSource.h"
+#include "images/Textures.h"
 
 namespace orvik {
 

@@ -1,4 +1,4 @@
-#include "app/Files.h"
+#include "support/Files.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,7 +8,7 @@
 #include <climits>
 #include <string>
 
-#include "app/Text.h"
+#include "support/Text.h"
 
 namespace orvik {
 

@@ -1,4 +1,4 @@
-#include "app/Output.h"
+#include "support/Output.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -15,7 +15,7 @@
 #include <memory>
 #include <streambuf>
 
-#include "app/Text.h"
+#include "support/Text.h"
 
 namespace orvik {
 namespace {

@@ -1,4 +1,4 @@
-#include "app/WorkerPool.h"
+#include "support/WorkerPool.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -13,7 +13,7 @@
 #include <deque>
 #include <vector>
 
-#include "app/Text.h"
+#include "support/Text.h"
 
 namespace orvik {
 namespace {

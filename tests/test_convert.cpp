@@ -20,7 +20,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "app/WorkerPool.h"
+#include "support/WorkerPool.h"
 #include "testkit/ImgWriter.h"
 #include "support/ImportHarness.h"
 #include "support/Programs.h"

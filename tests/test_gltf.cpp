@@ -29,9 +29,10 @@
 #define TINYGLTF_IMPLEMENTATION
 #include <tiny_gltf.h>
 
-#include "app/GltfExport.h"
-#include "app/Output.h"
-#include "app/Text.h"
+#include "gltf/GltfExport.h"
+#include "images/FileImages.h"
+#include "support/Output.h"
+#include "support/Text.h"
 #include "host/max.h"
 #include "host/scene.h"
 #include "testkit/DffWriter.h"

@@ -19,7 +19,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/Output.h"
+#include "support/Output.h"
 #include "support/Programs.h"
 
 namespace {
