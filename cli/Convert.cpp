@@ -7,10 +7,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <iomanip>
+#include <iostream>
 #include <map>
 #include <memory>
 #include <set>
@@ -20,18 +20,17 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/BatchFiles.h"
-#include "support/Files.h"
-#include "gltf/GltfExport.h"
-#include "images/ModelImages.h"
-#include "support/Output.h"
 #include "cli/ExitStatus.h"
-#include "support/Text.h"
-#include "support/WorkerPool.h"
-#include "host/dump.h"
+#include "cli/ModelJob.h"
 #include "host/loader.h"
-#include "host/log.h"
 #include "host/scene.h"
 #include "img/ImgArchive.h"
+#include "support/FileIo.h"
+#include "support/Files.h"
+#include "support/Output.h"
+#include "support/Paths.h"
+#include "support/Text.h"
+#include "support/WorkerPool.h"
 
 namespace orvik {
 namespace {
@@ -65,47 +64,6 @@ struct Result {
     double writeSeconds = 0;
 };
 
-// Counts the time the export spends getting images (dictionary decoding and
-// PNG encoding among it).
-class TimedImages : public ImageSource {
-public:
-    explicit TimedImages(ImageSource& source) : inner(source) {}
-    TextureImage imageFor(const BitmapTex& texture) override
-    {
-        const auto t0 = std::chrono::steady_clock::now();
-        TextureImage image = inner.imageFor(texture);
-        seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-        return image;
-    }
-    double seconds = 0;
-
-private:
-    ImageSource& inner;
-};
-
-bool endsWithNoCase(const std::string& s, const std::string& tail)
-{
-    return s.size() >= tail.size() && asciiLower(s.substr(s.size() - tail.size())) == tail;
-}
-
-std::string stemOf(const std::string& name)
-{
-    const std::size_t dot = name.find_last_of('.');
-    return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
-}
-
-bool writeAll(int fd, const std::vector<unsigned char>& bytes)
-{
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 double secondsSince(Clock::time_point start)
 {
     return std::chrono::duration<double>(Clock::now() - start).count();
@@ -116,17 +74,17 @@ class InputFiles {
 public:
     void add(const std::string& path)
     {
-        struct stat st {};
-        if (::stat(path.c_str(), &st) == 0) ids.insert({st.st_dev, st.st_ino});
+        const FileId id = fileIdOf(path);
+        if (id.exists) ids.insert(id);
     }
     bool holds(const std::string& path) const
     {
-        struct stat st {};
-        return ::stat(path.c_str(), &st) == 0 && ids.count({st.st_dev, st.st_ino}) > 0;
+        const FileId id = fileIdOf(path);
+        return id.exists && ids.count(id) > 0;
     }
 
 private:
-    std::set<std::pair<dev_t, ino_t>> ids;
+    std::set<FileId> ids;
 };
 
 class Converter {
@@ -189,7 +147,7 @@ void Converter::addModelFile(const std::string& path, const std::string& relativ
             if (endsWithNoCase(name, ".txd") && it->is_regular_file(fileEc)) listed->second.push_back(name);
         }
     }
-    const std::string name = dictionaryNameFor(p.stem().string(), listed->second);
+    const std::string name = caseBlindName(stemOf(p.filename().string()) + ".txd", listed->second);
     if (!name.empty()) {
         m.dictionaryFile = (folder / name).string();
         inputFiles.add(m.dictionaryFile);
@@ -275,13 +233,16 @@ bool Converter::collect(std::string& why)
         const std::string name = fs::path(input).filename().string();
         if (S_ISDIR(st.st_mode)) {
             if (!addFolder(input, why)) return false;
+        } else if (!S_ISREG(st.st_mode)) {
+            why = input + ": not a regular file";
+            return false;
         } else if (endsWithNoCase(name, ".img") || endsWithNoCase(name, ".dir")) {
             if (!addArchive(input, why)) return false;
         } else {
             addModelFile(input, stemOf(name));
         }
     }
-    for (const std::string& d : opt.dictionaries) inputFiles.add(d);
+    for (const std::string& d : opt.shared.dictionaries) inputFiles.add(d);
     return true;
 }
 
@@ -341,7 +302,6 @@ Result Converter::convertModel(const Model& m)
         r.reason = m.problem;
         return r;
     }
-    Clock::time_point t0 = Clock::now();
     std::string file = m.file;
     std::string knownAs = m.file;
     int memoryFd = -1;
@@ -352,9 +312,10 @@ Result Converter::convertModel(const Model& m)
         const img::Entry& e = a.index().entries[m.entry];
         std::vector<unsigned char> bytes;
         if (!a.read(e, bytes, r.reason)) return r;
+        int writeError = 0;
         memoryFd = ::memfd_create("orvik-member", MFD_CLOEXEC);
-        if (memoryFd < 0 || !writeAll(memoryFd, bytes)) {
-            r.reason = "cannot hold the member in memory: " + errorText(errno);
+        if (memoryFd < 0 || !writeAll(memoryFd, bytes.data(), bytes.size(), writeError)) {
+            r.reason = "cannot hold the member in memory: " + errorText(memoryFd < 0 ? errno : writeError);
             if (memoryFd >= 0) ::close(memoryFd);
             return r;
         }
@@ -365,110 +326,60 @@ Result Converter::convertModel(const Model& m)
         if (!r.reason.empty()) return r;
     }
 
-    HostOptions host;
-    host.withoutGameMaterial = opt.withoutGameMaterial;
-    host.bitmapPaths = opt.bitmapPaths;
-    host.printScriptErrors = false;
-    resetScene(host);
-    const ImportOutcome outcome = runImport(lib, file, knownAs);
-    if (memoryFd >= 0) ::close(memoryFd);
-    r.importSeconds = secondsSince(t0);
-    const Scene& scene = currentScene();
-    // Why the import ended early, as the importer logged it.
-    std::string logged;
-    for (const LogRecord& entry : scene.log) {
-        if (entry.type == SYSLOG_ERROR || entry.type == SYSLOG_WARN) {
-            r.warnings.push_back(entry.text);
-            logged = entry.text;
-        }
-    }
-    if (!outcome.ran) {
-        r.reason = outcome.error.empty() ? std::string("the plug-in did not import it") : outcome.error;
-    } else if (scene.nodes.empty()) {
-        r.reason = logged.empty() ? std::string("the file held no model that could be read")
-                                  : "the file held no model that could be read: " + logged;
-    }
-    if (!r.reason.empty()) {
-        resetScene();
-        return r;
-    }
-
-    std::string why;
     const std::vector<std::string> targets = targetsOf(m);
-    if (!makeFoldersBelow(opt.outDir, m.relative, why)) {
-        r.reason = why;
-        resetScene();
-        return r;
-    }
-    const std::string problem = checkOutputTargets(targets, {{knownAs, "the model file"}});
-    if (!problem.empty()) {
-        r.reason = problem;
-        resetScene();
-        return r;
-    }
-    // The model's files are made in memory and committed together: none of
-    // them is replaced unless all can be written.
-    t0 = Clock::now();
-    std::vector<OutputFile> files;
-    GltfExportReport report;
+    ModelJob job(file, knownAs, opt.shared);
+    job.gltf = targets[0];
+    if (opt.json) job.dump = targets.back();
+    job.printScriptErrors = false;
     // The images as `orvik import --gltf` takes them: files inside the
     // model's folder or a --bitmap-path folder, then the --txd dictionaries,
-    // then the model's own.
-    ModelImages modelImages(knownAs, opt.bitmapPaths);
-    for (const std::string& d : opt.dictionaries) {
-        if (!modelImages.addDictionary(d, why)) {
-            r.reason = why;
-            resetScene();
-            return r;
+    // then the model's own, found when the inputs were collected.
+    job.ownDictionary = [this, &m](ModelImages& images, std::string& warning) {
+        if (m.archive == kNone) {
+            if (!m.dictionaryFile.empty()) images.addModelDictionaryFile(m.dictionaryFile, warning);
+        } else if (m.dictionaryEntry != kNone) {
+            const img::Archive& a = *archives[m.archive];
+            const img::Entry& e = a.index().entries[m.dictionaryEntry];
+            std::vector<unsigned char> bytes;
+            std::string why;
+            if (a.read(e, bytes, why)) {
+                images.addModelDictionary(a.dataPath() + "/" + e.name, std::move(bytes), warning);
+            } else {
+                warning = a.dataPath() + "/" + e.name + ": " + why + ", not used";
+            }
         }
-    }
-    std::string warning;
-    if (m.archive == kNone) {
-        if (!m.dictionaryFile.empty()) modelImages.addModelDictionaryFile(m.dictionaryFile, warning);
-    } else if (m.dictionaryEntry != kNone) {
-        const img::Archive& a = *archives[m.archive];
-        const img::Entry& e = a.index().entries[m.dictionaryEntry];
-        std::vector<unsigned char> bytes;
-        if (a.read(e, bytes, why)) {
-            modelImages.addModelDictionary(a.dataPath() + "/" + e.name, std::move(bytes), warning);
-        } else {
-            warning = a.dataPath() + "/" + e.name + ": " + why + ", not used";
-        }
-    }
-    if (!warning.empty()) r.warnings.push_back(warning);
-    TimedImages images(modelImages.source());
-    images.seconds = secondsSince(t0);  // reading the dictionaries
-    GltfOptions gltfOptions;
-    gltfOptions.skipParts = opt.skipParts;
-    if (!exportGltf(scene, targets[0], "", images, report, files, why, gltfOptions)) {
-        r.reason = why;
-        resetScene();
+    };
+    // Folders are made only for models that import.
+    job.beforeWrite = [this, &m](std::string& why) { return makeFoldersBelow(opt.outDir, m.relative, why); };
+    const ModelJobOutcome outcome = job.run(lib);
+    if (memoryFd >= 0) ::close(memoryFd);
+    resetScene();
+    r.importSeconds = outcome.importSeconds;
+    r.exportSeconds = outcome.exportSeconds;
+    r.texturesSeconds = outcome.texturesSeconds;
+    r.writeSeconds = outcome.writeSeconds;
+    for (const LoggedProblem& p : outcome.logged) r.warnings.push_back(p.text);
+    if (!outcome.imported || !outcome.failure.empty()) {
+        r.reason = outcome.failure;
         return r;
     }
-    if (opt.json) {
-        files.push_back({targets.back(), {}, [&scene](std::ostream& os) {
-                             writeSceneJson(scene, os);
-                             os << "\n";
-                         }});
-    }
-    r.texturesSeconds = images.seconds;
-    r.exportSeconds = secondsSince(t0) - images.seconds;
-    t0 = Clock::now();
-    if (!commitOutputs(files, why)) {
-        r.reason = why;
-        resetScene();
+    if (!outcome.built) {
+        const std::string logged = outcome.loggedReason();
+        r.reason = logged.empty() ? std::string("the file held no model that could be read")
+                                  : "the file held no model that could be read: " + logged;
         return r;
     }
-    r.writeSeconds = secondsSince(t0);
+    if (!outcome.imageWarning.empty()) r.warnings.push_back(outcome.imageWarning);
     // Each texture name once, however many materials use it.
     std::set<std::string> seen;
-    for (const auto& t : report.textureImages) {
-        if (!t.problem.empty() && seen.insert(asciiLower(t.name)).second) r.missingTextures.push_back(latin1ToUtf8(t.name));
+    for (const auto& t : outcome.report.textureImages) {
+        if (!t.problem.empty() && seen.insert(asciiLower(t.name)).second) {
+            r.missingTextures.push_back(latin1ToUtf8(t.name));
+        }
     }
-    r.warnings.insert(r.warnings.end(), report.notes.begin(), report.notes.end());
-    for (const OutputFile& f : files) r.outputs.push_back(f.path);
+    r.warnings.insert(r.warnings.end(), outcome.report.notes.begin(), outcome.report.notes.end());
+    r.outputs = outcome.outputs;
     r.ok = true;
-    resetScene();
     return r;
 }
 
@@ -609,14 +520,12 @@ int Converter::run()
         err << "orvik: " << printable(why) << "\n";
         return kExitUsage;
     }
-    for (const std::string& dir : opt.bitmapPaths) {
-        std::error_code ec;
-        if (!std::filesystem::is_directory(dir, ec)) {
-            err << "orvik: " << printablePath(dir) << ": --bitmap-path is not a folder\n";
-            return kExitUsage;
-        }
+    const std::string badFolder = checkBitmapPaths(opt.shared);
+    if (!badFolder.empty()) {
+        err << "orvik: " << printablePath(badFolder) << "\n";
+        return kExitUsage;
     }
-    for (const std::string& d : opt.dictionaries) {
+    for (const std::string& d : opt.shared.dictionaries) {
         // Each worker reads the dictionaries again; one that cannot be used
         // is a usage error before any model is converted.
         ModelImages check(d, {});
@@ -673,10 +582,45 @@ int Converter::run()
 
 }  // namespace
 
+CLI::App* addConvertCommand(CLI::App& app, ConvertOptions& conv)
+{
+    CLI::App* convert = app.add_subcommand("convert", "Convert many models (files, folders, IMG archives) to glTF");
+    convert->add_option("INPUT", conv.inputs, "A model, a folder searched for .dff files, or an IMG archive")
+        ->required();
+    convert->add_option("--out", conv.outDir, "The folder the outputs go to (made when missing)")
+        ->type_name("DIR")
+        ->required();
+    auto* gltfFlag = convert->add_flag("--gltf", conv.gltfText, "Write MODEL.gltf with MODEL.bin");
+    convert->add_flag("--glb", conv.glb, "Write MODEL.glb (the default)")->excludes(gltfFlag);
+    convert->add_flag("--json", conv.json, "Also write the scene dump MODEL.json");
+    convert->add_option("-j,--jobs", conv.workers, "Worker processes (default: the number of cores)")
+        ->type_name("N")
+        ->check(CLI::Range(1u, 256u));
+    convert->add_option("--report", conv.report, "Write the results as JSON to FILE")->type_name("FILE");
+    addModelOptions(*convert, conv.shared, nullptr);
+    return convert;
+}
+
 int runConvert(PluginLibrary& lib, const ConvertOptions& options, std::ostream& out, std::ostream& err)
 {
     Converter c(lib, options, out, err);
     return c.run();
+}
+
+}  // namespace orvik
+
+namespace orvik {
+
+int runConvertCommand(const Invocation& inv, ConvertOptions& options)
+{
+    const std::string plugin = pluginToLoad(inv, options.shared.plugin);
+    runMatchingHost(inv, plugin);
+    PluginLibrary lib;
+    openLibrary(lib, plugin);
+    options.progress = drawsProgress(options.shared);
+    const int status = runConvert(lib, options, std::cout, std::cerr);
+    lib.close();
+    return status;
 }
 
 }  // namespace orvik

@@ -10,6 +10,11 @@
 #include <string>
 #include <vector>
 
+#include <CLI/CLI.hpp>
+
+#include "cli/ModelOptions.h"
+#include "cli/Plugin.h"
+
 class PluginLibrary;
 
 namespace orvik {
@@ -18,19 +23,23 @@ struct ConvertOptions {
     std::vector<std::string> inputs;
     std::string outDir;
     bool gltfText = false;  // .gltf + .bin instead of .glb
+    bool glb = false;       // --glb, the default said
     bool json = false;      // the scene dump beside each model
     unsigned workers = 0;   // 0: the number of cores
-    std::vector<std::string> dictionaries;  // --txd files, for every model
-    std::vector<std::string> bitmapPaths;   // --bitmap-path folders, for every model
-    std::vector<std::string> skipParts;     // --skip-parts: "dam", "vlo"
     std::string report;     // --report FILE ("" for none)
     bool progress = false;  // draw the progress bar (standard error is a terminal)
-    bool withoutGameMaterial = false;
+    ModelOptions shared;    // the plug-in, images and parts, for every model
 };
+
+CLI::App* addConvertCommand(CLI::App& app, ConvertOptions& options);
 
 // Exit status: 0 when every model converted, 4 when some failed, 2 for a
 // usage error (an input that does not exist or cannot be read, no model
 // found, an output folder that cannot be made); one line on err then.
 int runConvert(PluginLibrary& lib, const ConvertOptions& options, std::ostream& out, std::ostream& err);
+
+// Loads the plug-in (as `import` does) and runs the conversion on the
+// standard streams.
+int runConvertCommand(const Invocation& inv, ConvertOptions& options);
 
 }  // namespace orvik

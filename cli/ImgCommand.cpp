@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <iomanip>
+#include <iostream>
 #include <set>
 
 #include "support/Files.h"
@@ -17,9 +18,27 @@
 #include "img/ImgArchive.h"
 
 namespace orvik {
-namespace {
 
-}  // namespace
+ImgCommand addImgCommand(CLI::App& app, ImgOptions& opt)
+{
+    ImgCommand c;
+    c.img = app.add_subcommand("img", "List or extract the members of an IMG archive");
+    c.img->require_subcommand(1);
+    c.list = c.img->add_subcommand("list", "List the archive's members");
+    c.list->add_option("ARCHIVE", opt.archive, "The archive: a .img, or the .dir of a version 1 archive")->required();
+    c.extract = c.img->add_subcommand("extract", "Write members of the archive into a folder");
+    c.extract->add_option("ARCHIVE", opt.archive, "The archive: a .img, or the .dir of a version 1 archive")
+        ->required();
+    c.extract->add_option("DIR", opt.folder, "The folder to write into (made when missing)")->required();
+    c.extract->add_option("NAME", opt.names, "Members to write (all when none; any case)");
+    return c;
+}
+
+int runImgCommand(const ImgCommand& c, const ImgOptions& opt)
+{
+    if (c.list->parsed()) return listImg(opt.archive, std::cout, std::cerr);
+    return extractImg(opt.archive, opt.folder, opt.names, std::cout, std::cerr);
+}
 
 int listImg(const std::string& archivePath, std::ostream& out, std::ostream& err)
 {

@@ -5,7 +5,25 @@
 #include <string>
 #include <vector>
 
+#include <CLI/CLI.hpp>
+
 namespace orvik {
+
+struct ImgOptions {
+    std::string archive;
+    std::string folder;               // extract: where to
+    std::vector<std::string> names;   // extract: which members (all when none)
+};
+
+struct ImgCommand {
+    CLI::App* img = nullptr;
+    CLI::App* list = nullptr;
+    CLI::App* extract = nullptr;
+};
+
+ImgCommand addImgCommand(CLI::App& app, ImgOptions& options);
+// Runs the parsed subcommand on the standard streams.
+int runImgCommand(const ImgCommand& command, const ImgOptions& options);
 
 // Prints the archive's version, its entries (offset, size, name, and why an
 // entry cannot be read) and notes on the index. Exit status 0, or 2 when the

@@ -1,5 +1,9 @@
 #include "cli/Info.h"
 
+#include <iostream>
+
+#include "cli/ExitStatus.h"
+
 #include "support/Text.h"
 #include "host/loader.h"
 
@@ -71,6 +75,26 @@ nlohmann::ordered_json describeLibrary(const PluginLibrary& lib)
     }
     j["classes"] = classes;
     return j;
+}
+
+CLI::App* addInfoCommand(CLI::App& app, std::string& plugin)
+{
+    CLI::App* info = app.add_subcommand("info", "Print, as JSON, what a host learns from the plug-in library");
+    info->add_option("--plugin", plugin, "Plug-in library (default: " ORVIK_DEFAULT_PLUGIN " beside orvik)");
+    return info;
+}
+
+int runInfoCommand(const Invocation& inv, const std::string& named)
+{
+    const std::string plugin = pluginToLoad(inv, named);
+    runMatchingHost(inv, plugin);
+    PluginLibrary lib;
+    openLibrary(lib, plugin);
+    nlohmann::ordered_json j = describeLibrary(lib);
+    j["plugin"] = plugin;
+    std::cout << j.dump(2) << "\n";
+    checkStandardOutput();
+    return kExitOk;
 }
 
 }  // namespace orvik

@@ -12,11 +12,6 @@
 namespace orvik {
 namespace {
 
-std::string plural(std::size_t n, const char* one, const char* many)
-{
-    return std::to_string(n) + " " + (n == 1 ? one : many);
-}
-
 struct Totals {
     std::size_t meshes = 0, lights = 0, dummies = 0, empty = 0, other = 0;
     std::size_t vertices = 0, faces = 0, skinned = 0;

@@ -20,13 +20,6 @@
 namespace orvik {
 namespace {
 
-std::string hex32(std::uint32_t v)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08X", v);
-    return text;
-}
-
 std::string platformName(std::uint32_t platform)
 {
     switch (platform) {

@@ -55,11 +55,6 @@ void putU32(std::string& out, std::uint32_t v)
     for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
 }
 
-std::string plural(std::size_t n, const char* one, const char* many)
-{
-    return std::to_string(n) + " " + (n == 1 ? one : many);
-}
-
 }  // namespace
 
 std::string gltfBinPath(const std::string& path)

@@ -513,6 +513,14 @@ static std::size_t utf8SequenceLength(const unsigned char* s, std::size_t n)
     return len;
 }
 
+std::string asciiLowered(std::string text)
+{
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return text;
+}
+
 std::string pathAsUtf8(const std::string& path)
 {
     std::string out;

@@ -14,3 +14,8 @@ void writeSceneJson(const Scene& scene, std::ostream& out);
 // ISO-8859-1 character of the same code, as texts from the file are. The
 // dump's `import.file` is written this way.
 std::string pathAsUtf8(const std::string& path);
+
+// ASCII letters in lower case, every other byte as it is: how the host
+// compares file names and extensions (and the command-line host, through
+// support/, every name).
+std::string asciiLowered(std::string text);

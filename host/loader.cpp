@@ -4,9 +4,9 @@
 
 #include <dlfcn.h>
 
-#include <cctype>
 #include <exception>
 
+#include "host/dump.h"
 #include "host/interface.h"
 #include "host/scene.h"
 
@@ -32,12 +32,6 @@ Fn symbol(void* handle, const char* name)
     return reinterpret_cast<Fn>(dlsym(handle, name));
 }
 
-std::string lowered(std::string s)
-{
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
 // The extension of the file name (after its last dot), without the dot.
 std::string extensionOf(const std::string& file)
 {
@@ -56,13 +50,13 @@ std::string noImporterMessage(const std::string& ext)
 bool takesExtension(SceneImport& imp, const std::string& ext)
 {
     if (ext.empty()) return false;
-    const std::string want = lowered(ext);
+    const std::string want = asciiLowered(ext);
     const int count = imp.ExtCount();
     for (int i = 0; i < count; ++i) {
         const MCHAR* e = imp.Ext(i);
         if (!e) continue;
         if (*e == '.') ++e;  // tolerate ".dff" as well as "dff"
-        if (lowered(e) == want) return true;
+        if (asciiLowered(e) == want) return true;
     }
     return false;
 }

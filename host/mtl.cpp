@@ -9,6 +9,7 @@
 #include <unordered_map>
 
 #include "host/control.h"
+#include "host/dump.h"
 #include "host/scene.h"
 
 namespace fs = std::filesystem;
@@ -197,15 +198,6 @@ BitmapTex* NewDefaultBitmapTex()
 
 namespace {
 
-char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-std::string lowered(const std::string& s)
-{
-    std::string out(s);
-    for (char& c : out) c = lowerAscii(c);
-    return out;
-}
-
 // The names of folder by their lower-case form, each to its smallest
 // spelling, so that the answer does not depend on the order the folder is
 // listed in. Each folder is listed once per import (the listings live in the
@@ -222,7 +214,7 @@ const Scene::FolderListing& listingOf(const fs::path& folder)
     fs::directory_iterator dir(where, ec);
     for (; !ec && dir != fs::directory_iterator(); dir.increment(ec)) {
         const std::string name = dir->path().filename().string();
-        auto [entry, added] = listing.names.try_emplace(lowered(name), name);
+        auto [entry, added] = listing.names.try_emplace(asciiLowered(name), name);
         if (!added && name < entry->second) entry->second = name;
     }
     listing.listed = !ec;  // not listed, or in part: the exact spelling only
@@ -244,7 +236,7 @@ std::optional<fs::path> entryIgnoringCase(const fs::path& folder, const std::str
         if (fs::exists(exact, ec)) return exact;
         return std::nullopt;
     }
-    const auto match = listing->names.find(lowered(name));
+    const auto match = listing->names.find(asciiLowered(name));
     if (match == listing->names.end()) return std::nullopt;
     if (match->second == name || fs::exists(exact, ec)) return exact;
     return folder / match->second;

@@ -1,12 +1,9 @@
 #include "images/FileImages.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <filesystem>
 
+#include "support/FileIo.h"
+#include "support/Paths.h"
 #include "support/Text.h"
 #include "host/mtl.h"
 
@@ -26,54 +23,7 @@ bool inside(const fs::path& path, const fs::path& folder)
     return p != path.end();
 }
 
-std::string fileName(const std::string& path)
-{
-    const std::size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 }  // namespace
-
-bool readRegularFile(const std::string& path, std::uint64_t maxBytes, std::string& bytes, std::string& problem)
-{
-    // O_NONBLOCK: a FIFO or device put there opens without waiting for a writer.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
-    if (fd < 0) {
-        problem = errno == ELOOP ? "a symbolic link, not followed" : "cannot be read: " + errorText(errno);
-        return false;
-    }
-    struct stat st {};
-    bool ok = false;
-    if (::fstat(fd, &st) != 0) {
-        problem = "cannot be read: " + errorText(errno);
-    } else if (!S_ISREG(st.st_mode)) {
-        problem = "not a regular file";
-    } else if (static_cast<std::uint64_t>(st.st_size) > maxBytes) {
-        problem = "file of " + std::to_string(st.st_size) + " bytes is larger than the " + std::to_string(maxBytes) +
-                  " bytes an image may have";
-    } else {
-        // The size is the descriptor's: a file that grows meanwhile is cut
-        // there, one that shrinks ends early.
-        bytes.resize(static_cast<std::size_t>(st.st_size));
-        std::size_t got = 0;
-        ok = true;
-        while (got < bytes.size()) {
-            const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) {
-                problem = "cannot be read: " + errorText(errno);
-                ok = false;
-                break;
-            }
-            if (n == 0) break;
-            got += static_cast<std::size_t>(n);
-        }
-        bytes.resize(got);
-    }
-    ::close(fd);
-    if (!ok) bytes.clear();
-    return ok;
-}
 
 std::vector<std::string> imageFolders(const std::string& model, const std::vector<std::string>& bitmapPaths)
 {
@@ -107,7 +57,7 @@ TextureImage FileImageSource::imageFor(const BitmapTex& texture)
 
     TextureImage image;
     image.origin = key;
-    image.name = fileName(key);
+    image.name = fileNameOf(key);
     bool allowed = false;
     for (const std::string& root : roots) allowed = allowed || inside(real, root);
     if (!allowed) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "gltf/ImageSource.h"
+#include "support/FileIo.h"  // readRegularFile, how image files are read
 
 namespace orvik {
 
@@ -33,11 +34,6 @@ private:
     std::uint64_t maxBytes;
     std::map<std::string, TextureImage> files;  // real path -> what reading it gave
 };
-
-// Reads a whole file as above (no folder check). False with problem set
-// ("not a regular file", "file of N bytes is larger than ...", "cannot be
-// read: ...") when it cannot.
-bool readRegularFile(const std::string& path, std::uint64_t maxBytes, std::string& bytes, std::string& problem);
 
 // The folders an export of model may take images from: the model's folder
 // and the bitmap paths.

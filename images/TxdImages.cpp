@@ -1,13 +1,11 @@
 #include "images/TxdImages.h"
 
 #include <algorithm>
-#include <filesystem>
 
-#include "support/Files.h"
+#include "support/FileIo.h"
+#include "support/Paths.h"
 #include "support/Text.h"
 #include "txd/Png.h"
-
-namespace fs = std::filesystem;
 
 namespace orvik {
 
@@ -39,20 +37,7 @@ std::vector<std::string> DictionaryImages::paths() const
     return out;
 }
 
-std::string dictionaryBesideModel(const std::string& model)
-{
-    const fs::path modelPath(model);
-    const std::string stem = modelPath.stem().string();
-    const fs::path folder = modelPath.has_parent_path() ? modelPath.parent_path() : fs::path(".");
-    std::error_code ec;
-    if (fs::is_regular_file(folder / (stem + ".txd"), ec)) return (folder / (stem + ".txd")).string();
-    std::vector<std::string> names;
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        names.push_back(it->path().filename().string());
-    }
-    const std::string name = dictionaryNameFor(stem, names);
-    return name.empty() ? "" : (folder / name).string();
-}
+std::string dictionaryBesideModel(const std::string& model) { return siblingWithExtension(model, ".txd"); }
 
 std::string DictionaryImages::addBesideModel(const std::string& model, std::string& warning)
 {

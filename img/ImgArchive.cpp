@@ -1,15 +1,11 @@
 #include "img/ImgArchive.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
-#include <filesystem>
-#include <system_error>
 
 #include "dff/Chunk.h"
+#include "support/FileIo.h"
+#include "support/Paths.h"
+#include "support/Text.h"
 
 namespace orvik::img {
 namespace {
@@ -17,16 +13,6 @@ namespace {
 // A version 1 index larger than this is refused before it is read: two
 // million entries, far beyond any game's archive.
 constexpr std::uint64_t kMaxDirSize = 64ull << 20;
-
-char lowerAscii(char c)
-{
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-std::string errnoText(int err)
-{
-    return std::strerror(err);
-}
 
 // Checks one entry against the archive and, for version 2, the index the
 // archive starts with. An entry whose last sector is cut short by the end of
@@ -69,70 +55,6 @@ Entry readEntry(const unsigned char* p, Version version)
     const void* nul = std::memchr(name, 0, kNameSize);
     e.name.assign(name, nul != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nul) - name) : kNameSize);
     return e;
-}
-
-// The file beside `path` with the same base name and extension `ext` in any
-// case, or "" when there is none.
-std::string sibling(const std::string& path, std::string_view ext)
-{
-    namespace fs = std::filesystem;
-    const fs::path p(path);
-    const std::string wanted = p.stem().string() + std::string(ext);
-    const fs::path folder = p.has_parent_path() ? p.parent_path() : fs::path(".");
-    const fs::path exact = folder / wanted;
-    std::error_code ec;
-    if (fs::is_regular_file(exact, ec)) return exact.string();
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string name = it->path().filename().string();
-        if (sameName(name, wanted) && it->is_regular_file(ec)) return it->path().string();
-    }
-    return {};
-}
-
-std::string lowerExtension(const std::string& path)
-{
-    std::string ext = std::filesystem::path(path).extension().string();
-    for (char& c : ext) c = lowerAscii(c);
-    return ext;
-}
-
-// Opens a regular file for reading; gives -1 with a reason.
-int openRegular(const std::string& path, std::uint64_t& size, std::string& error)
-{
-    const int f = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-    if (f < 0) {
-        error = path + ": cannot be read: " + errnoText(errno);
-        return -1;
-    }
-    struct stat st {};
-    if (::fstat(f, &st) != 0 || !S_ISREG(st.st_mode)) {
-        error = path + ": not a regular file";
-        ::close(f);
-        return -1;
-    }
-    size = static_cast<std::uint64_t>(st.st_size);
-    return f;
-}
-
-// Reads exactly n bytes at offset; false with a reason on a short read.
-bool readAt(int f, std::uint64_t offset, unsigned char* out, std::size_t n, std::string& error)
-{
-    std::size_t done = 0;
-    while (done < n) {
-        const ssize_t got = ::pread(f, out + done, n - done, static_cast<off_t>(offset + done));
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) {
-            error = "cannot be read: " + errnoText(errno);
-            return false;
-        }
-        if (got == 0) {
-            error = "ends after " + std::to_string(offset + done) + " bytes, " + std::to_string(n - done) +
-                    " bytes short (it changed since its index was read)";
-            return false;
-        }
-        done += static_cast<std::size_t>(got);
-    }
-    return true;
 }
 
 }  // namespace
@@ -190,48 +112,27 @@ std::string nameProblem(std::string_view name)
 
 bool sameName(std::string_view a, std::string_view b)
 {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
-    }
-    return true;
-}
-
-bool looksLikeVer2(const std::string& path)
-{
-    const int f = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-    if (f < 0) return false;
-    unsigned char head[4] = {};
-    std::string ignored;
-    const bool ok = readAt(f, 0, head, sizeof head, ignored) && std::memcmp(head, kVer2Magic, sizeof head) == 0;
-    ::close(f);
-    return ok;
-}
-
-Archive::~Archive()
-{
-    if (fd >= 0) ::close(fd);
+    return a.size() == b.size() && asciiLower(std::string(a)) == asciiLower(std::string(b));
 }
 
 bool Archive::open(const std::string& path, std::string& error)
 {
-    if (fd >= 0) ::close(fd);
-    fd = -1;
+    file.close();
     idx = Index{};
-    const bool isDir = lowerExtension(path) == ".dir";
-    imgPath = isDir ? sibling(path, ".img") : path;
+    const bool isDir = extensionOf(path) == ".dir";
+    imgPath = isDir ? siblingWithExtension(path, ".img") : path;
     if (imgPath.empty()) {
         error = path + ": no .img archive of the same name beside this index";
         return false;
     }
     std::string why;
-    fd = openRegular(imgPath, imgSize, why);
-    if (fd < 0) {
-        error = why;
+    if (!file.open(imgPath, Links::follow, why)) {
+        error = imgPath + ": " + why;
         return false;
     }
+    imgSize = file.size();
     unsigned char head[kVer2HeaderSize] = {};
-    const bool ver2 = !isDir && imgSize >= kVer2HeaderSize && readAt(fd, 0, head, sizeof head, why) &&
+    const bool ver2 = !isDir && imgSize >= kVer2HeaderSize && file.readAt(0, head, sizeof head, why) &&
                       std::memcmp(head, kVer2Magic, sizeof kVer2Magic) == 0;
     std::vector<unsigned char> bytes;
     if (ver2) {
@@ -245,32 +146,29 @@ bool Archive::open(const std::string& path, std::string& error)
             return false;
         }
         bytes.resize(kVer2HeaderSize + static_cast<std::size_t>(claimed) * kEntrySize);
-        if (!readAt(fd, 0, bytes.data(), bytes.size(), why)) {
+        if (!file.readAt(0, bytes.data(), bytes.size(), why)) {
             error = imgPath + ": " + why;
             return false;
         }
     } else {
-        dirPath = isDir ? path : sibling(path, ".dir");
+        dirPath = isDir ? path : siblingWithExtension(path, ".dir");
         if (dirPath.empty()) {
             error = path + ": no VER2 header and no .dir index of the same name beside it";
             return false;
         }
-        std::uint64_t dirSize = 0;
-        const int dirFd = openRegular(dirPath, dirSize, why);
-        if (dirFd < 0) {
-            error = why;
+        RegularFile dirFile;
+        if (!dirFile.open(dirPath, Links::follow, why)) {
+            error = dirPath + ": " + why;
             return false;
         }
+        const std::uint64_t dirSize = dirFile.size();
         if (dirSize > kMaxDirSize) {
-            ::close(dirFd);
             error = dirPath + ": an index of " + std::to_string(dirSize) + " bytes is too large (at most " +
                     std::to_string(kMaxDirSize) + ")";
             return false;
         }
         bytes.resize(static_cast<std::size_t>(dirSize));
-        const bool ok = readAt(dirFd, 0, bytes.data(), bytes.size(), why);
-        ::close(dirFd);
-        if (!ok) {
+        if (!dirFile.readAt(0, bytes.data(), bytes.size(), why)) {
             error = dirPath + ": " + why;
             return false;
         }
@@ -289,12 +187,12 @@ bool Archive::read(const Entry& entry, std::vector<unsigned char>& bytes, std::s
         error = entry.problem;
         return false;
     }
-    if (fd < 0) {
+    if (!file.isOpen()) {
         error = "the archive is not open";
         return false;
     }
     bytes.resize(static_cast<std::size_t>(entry.size));
-    if (!readAt(fd, entry.offset, bytes.data(), bytes.size(), error)) {
+    if (!file.readAt(entry.offset, bytes.data(), bytes.size(), error)) {
         bytes.clear();
         return false;
     }

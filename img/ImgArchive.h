@@ -26,6 +26,8 @@
 #include <string_view>
 #include <vector>
 
+#include "support/FileIo.h"
+
 namespace orvik::img {
 
 inline constexpr std::uint64_t kSectorSize = 2048;
@@ -69,7 +71,6 @@ bool sameName(std::string_view a, std::string_view b);
 class Archive {
 public:
     Archive() = default;
-    ~Archive();
     Archive(const Archive&) = delete;
     Archive& operator=(const Archive&) = delete;
 
@@ -88,14 +89,11 @@ public:
     bool read(const Entry& entry, std::vector<unsigned char>& bytes, std::string& error) const;
 
 private:
-    int fd = -1;
+    RegularFile file;
     std::string imgPath;
     std::string dirPath;
     std::uint64_t imgSize = 0;
     Index idx;
 };
-
-// Whether the file at path starts with the version 2 magic.
-bool looksLikeVer2(const std::string& path);
 
 }  // namespace orvik::img

@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 namespace orvik {
 
@@ -16,9 +15,6 @@ inline constexpr std::uint64_t kMaxModelSize = 0xFFFFFFFFu;
 // once, reads nothing, writes nothing.
 std::string checkModelFile(const std::string& path);
 
-// Whether the two paths name one existing file.
-bool sameFile(const std::string& a, const std::string& b);
-
 // Whether the path names an existing folder.
 bool isDirectory(const std::string& path);
 // Whether anything exists at the path (a link is followed).
@@ -28,14 +24,7 @@ bool pathExists(const std::string& path);
 // file or cannot be read.
 int elfClass(const std::string& path, std::string& reason);
 
-// The name among a folder's file names of the texture dictionary of a model
-// with base name `stem`: stem + ".txd" in that spelling, else the first in
-// sorted order of the names equal to it in any ASCII case; "" when none.
-std::string dictionaryNameFor(const std::string& stem, const std::vector<std::string>& names);
-
 // The running executable's path (argv0 when /proc/self/exe cannot be read).
 std::string executablePath(const char* argv0);
-// The folder part of a path ("." when it has none).
-std::string directoryOf(const std::string& path);
 
 }  // namespace orvik

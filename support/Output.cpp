@@ -15,6 +15,7 @@
 #include <memory>
 #include <streambuf>
 
+#include "support/FileIo.h"
 #include "support/Text.h"
 
 namespace orvik {
@@ -46,26 +47,6 @@ std::size_t nameMax(const std::string& dir)
 {
     const long n = ::pathconf(dir.c_str(), _PC_NAME_MAX);
     return n > 0 ? static_cast<std::size_t>(n) : std::size_t{NAME_MAX};
-}
-
-// Writes all of size bytes; false with err set on failure.
-bool writeAll(int fd, const char* data, std::size_t size, int& err)
-{
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            err = errno;
-            return false;
-        }
-        if (n == 0) {
-            err = EIO;
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
 }
 
 // A stream buffer over a file descriptor that keeps the first write error.
@@ -108,7 +89,6 @@ private:
 
 std::string randomDigits()
 {
-    static const char* const hex = "0123456789abcdef";
     unsigned char bytes[kTempRandomDigits / 2] = {};
     if (::getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bytes)) {
         // No entropy at hand: the process id, the time and a counter still
@@ -122,12 +102,9 @@ std::string randomDigits()
             v = (v >> 8) | (v << 56);
         }
     }
-    std::string out;
-    for (const unsigned char b : bytes) {
-        out.push_back(hex[b >> 4]);
-        out.push_back(hex[b & 15]);
-    }
-    return out;
+    std::uint64_t value = 0;
+    for (const unsigned char b : bytes) value = value << 8 | b;
+    return hexDigits(value, static_cast<int>(kTempRandomDigits), false);
 }
 
 // A fresh name beside `name` in the folder: the name shortened as needed so
@@ -305,24 +282,6 @@ bool renameAll(PendingSet& set, std::string& error)
     return true;
 }
 
-struct Identity {
-    bool exists = false;
-    dev_t dev = 0;
-    ino_t ino = 0;
-};
-
-Identity identityOf(const std::string& path)
-{
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return {};
-    return {true, st.st_dev, st.st_ino};
-}
-
-bool sameIdentity(const Identity& a, const Identity& b)
-{
-    return a.exists && b.exists && a.dev == b.dev && a.ino == b.ino;
-}
-
 // Why one target cannot be written, "" when it can; sets key.
 std::string checkTarget(const std::string& path, std::string& key)
 {
@@ -369,22 +328,22 @@ std::string outputKey(const std::string& path)
 std::string checkOutputTargets(const std::vector<std::string>& targets, const std::vector<ProtectedFile>& inputs)
 {
     std::vector<std::string> keys(targets.size());
-    std::vector<Identity> ids(targets.size());
+    std::vector<FileId> ids(targets.size());
     for (std::size_t i = 0; i < targets.size(); ++i) {
         const std::string why = checkTarget(targets[i], keys[i]);
         if (!why.empty()) return why;
-        ids[i] = identityOf(keys[i]);
+        ids[i] = fileIdOf(keys[i]);
         for (std::size_t j = 0; j < i; ++j) {
-            if (keys[i] == keys[j] || sameIdentity(ids[i], ids[j])) {
+            if (keys[i] == keys[j] || ids[i] == ids[j]) {
                 return targets[i] + ": is the same file as the output " + targets[j];
             }
         }
     }
     for (const ProtectedFile& input : inputs) {
         const std::string key = outputKey(input.path);
-        const Identity id = identityOf(input.path);
+        const FileId id = fileIdOf(input.path);
         for (std::size_t i = 0; i < targets.size(); ++i) {
-            if ((!key.empty() && key == keys[i]) || sameIdentity(id, ids[i])) {
+            if ((!key.empty() && key == keys[i]) || id == ids[i]) {
                 return targets[i] + ": would overwrite " + input.what + " " + input.path;
             }
         }

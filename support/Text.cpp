@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstring>
+#include <utility>
 
 #include "host/dump.h"
 
@@ -54,12 +55,29 @@ std::string errorText(int err)
     return s;
 }
 
-std::string asciiLower(std::string text)
+std::string plural(std::size_t n, const char* one, const char* many)
 {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return text;
+    return std::to_string(n) + " " + (n == 1 ? one : many);
 }
+
+std::string hexDigits(std::uint64_t value, int count, bool upperCase)
+{
+    const char* const digits = upperCase ? "0123456789ABCDEF" : "0123456789abcdef";
+    std::string out;
+    for (int shift = 4 * (count - 1); shift >= 0; shift -= 4) out.push_back(digits[(value >> shift) & 15]);
+    return out;
+}
+
+std::string hexNumber(std::uint64_t value)
+{
+    int count = 1;
+    while (count < 16 && (value >> (4 * count)) != 0) ++count;
+    return "0x" + hexDigits(value, count, true);
+}
+
+std::string hex32(std::uint32_t value) { return "0x" + hexDigits(value, 8, true); }
+
+// The host's own: one ASCII lower-casing for the host and every command.
+std::string asciiLower(std::string text) { return asciiLowered(std::move(text)); }
 
 }  // namespace orvik

@@ -1,6 +1,8 @@
 // Text helpers of the command-line host.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace orvik {
@@ -20,6 +22,16 @@ std::string printablePath(const std::string& path);
 // ASCII letters in lower case, every other byte as it is (names in files are
 // 8-bit and compared without regard to ASCII case).
 std::string asciiLower(std::string text);
+
+// "1 node", "2 nodes".
+std::string plural(std::size_t n, const char* one, const char* many);
+
+// The low `count` hex digits of value, most significant first.
+std::string hexDigits(std::uint64_t value, int count, bool upperCase);
+// A value as 0x and upper-case hex digits, as few as it needs ("0x1F").
+std::string hexNumber(std::uint64_t value);
+// A 32-bit value as 0x and eight upper-case hex digits ("0x1803FFFF").
+std::string hex32(std::uint32_t value);
 
 // strerror(err) starting in lower case ("no such file or directory").
 std::string errorText(int err);

@@ -13,6 +13,7 @@
 #include <deque>
 #include <vector>
 
+#include "support/FileIo.h"
 #include "support/Text.h"
 
 namespace orvik {
@@ -28,28 +29,10 @@ struct Worker {
     std::string pending;  // answer bytes read so far
 };
 
-bool writeAll(int fd, const char* data, std::size_t size)
+bool writeAll(int fd, const void* data, std::size_t size)
 {
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::write(fd, data + done, size - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-bool readAll(int fd, char* data, std::size_t size)
-{
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::read(fd, data + done, size - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
+    int ignored = 0;
+    return orvik::writeAll(fd, data, size, ignored);
 }
 
 // The worker's side: job numbers in, answer lines out, until the parent
@@ -57,7 +40,7 @@ bool readAll(int fd, char* data, std::size_t size)
 [[noreturn]] void workerLoop(int jobFd, int answerFd, const WorkerPoolHandlers& handlers)
 {
     std::uint64_t index = 0;
-    while (readAll(jobFd, reinterpret_cast<char*>(&index), sizeof index)) {
+    while (readExactly(jobFd, &index, sizeof index)) {
         std::string answer;
         try {
             answer = handlers.work(static_cast<std::size_t>(index));

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -191,6 +192,47 @@ TEST_F(Batch, bitmapPathsGiveEveryModelItsImages)
     const ProgramRun r = run({"convert", "m", "--out", "out", "--bitmap-path", "m/box.dff"});
     EXPECT_EQ(r.status, 2) << r;
     EXPECT_NE(r.err.find("--bitmap-path is not a folder"), std::string::npos) << r;
+}
+
+// A FIFO, device or folder named where a file is expected (an archive, its
+// index beside it, a model, a dictionary) ends the command at once with one
+// line and exit status 2; none is waited on (`timeout` ends a hang).
+TEST_F(Batch, whatIsNoRegularFileEndsTheCommandAtOnce)
+{
+    const auto v1 = imgw::writeV1({{"a.dff", {1, 2, 3}}});
+    put("v1/a.img", v1.img);
+    put("m.dff", {1});
+    for (const char* fifo : {"v1/a.dir", "pipe.img", "pipe.dff", "pipe.txd"}) {
+        ASSERT_EQ(mkfifo((dir / fifo).c_str(), 0600), 0) << fifo;
+    }
+    fs::create_directory(dir / "folder.img");
+    fs::create_directory(dir / "folder.txd");
+    const struct {
+        std::vector<std::string> args;
+        std::string line;  // how the one line starts, after "orvik: "
+    } cases[] = {
+        {{"img", "list", "pipe.img"}, "pipe.img: not a regular file"},
+        {{"img", "extract", "pipe.img", "out"}, "pipe.img: not a regular file"},
+        {{"convert", "pipe.img", "--out", "out"}, "pipe.img: not a regular file"},
+        {{"img", "list", "v1/a.img"}, "v1/a.dir: not a regular file"},
+        {{"convert", "v1/a.img", "--out", "out"}, "v1/a.dir: not a regular file"},
+        {{"img", "list", "folder.img"}, "folder.img: not a regular file"},
+        {{"img", "list", "/dev/zero"}, "/dev/zero: not a regular file"},
+        {{"convert", "pipe.dff", "--out", "out"}, "pipe.dff: not a regular file"},
+        {{"convert", "m.dff", "--out", "out", "--txd", "pipe.txd"}, "--txd pipe.txd: not a regular file"},
+        {{"import", "m.dff", "--gltf", "out.glb", "--txd", "pipe.txd"}, "pipe.txd: not a regular file"},
+        {{"txd", "list", "pipe.txd"}, "pipe.txd: not a regular file"},
+        {{"txd", "extract", "folder.txd", "out"}, "folder.txd: is a folder"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> argv = {"/usr/bin/timeout", "20", kOrvik};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        const ProgramRun r = runProgram(argv, dir, dir);
+        EXPECT_EQ(r.status, 2) << r;
+        EXPECT_EQ(r.err.rfind("orvik: " + c.line, 0), 0u) << r;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r;
+        EXPECT_FALSE(fs::exists(dir / "out")) << r;
+    }
 }
 
 TEST_F(Batch, imgListAndExtract)

@@ -19,7 +19,10 @@
 
 #include <gtest/gtest.h>
 
+#include "support/FileIo.h"
 #include "support/Output.h"
+#include "support/Paths.h"
+#include "support/Text.h"
 #include "support/Programs.h"
 
 namespace {
@@ -260,6 +263,76 @@ TEST_F(Output, CheckRefusesClashesAndUnusableTargets)
     EXPECT_EQ(readFile(dir / "victim"), "v");
     EXPECT_FALSE(fs::is_symlink(dir / "link.json"));
     EXPECT_EQ(readFile(dir / "link.json"), "new");
+}
+
+// The file beside another with a new extension is found in any case, the
+// spelling asked for first, else the first in sorted order; folders do not
+// count (a FIFO does, to be refused where it is opened).
+TEST_F(Output, SiblingsAreFoundInAnyCaseFoldersApart)
+{
+    writeFile(dir / "a.img", "");
+    writeFile(dir / "b.img", "");
+    writeFile(dir / "b.dir", "");
+    writeFile(dir / "B.DIR", "");
+    writeFile(dir / "c.IMG", "");
+    writeFile(dir / "c.Dir", "");
+    writeFile(dir / "c.DIR", "");
+    fs::create_directory(dir / "d.dir");
+    writeFile(dir / "d.DIR2", "");
+    writeFile(dir / "e.f.img", "");
+    writeFile(dir / "e.dir", "");
+    ASSERT_EQ(mkfifo((dir / "f.DIR").c_str(), 0600), 0);
+    const std::string d = dir.string() + "/";
+    const struct {
+        std::string path, extension, found;
+    } cases[] = {
+        {d + "a.img", ".dir", ""},
+        {d + "b.img", ".dir", d + "b.dir"},   // the spelling asked for
+        {d + "c.IMG", ".dir", d + "c.DIR"},   // sorted: upper case first
+        {d + "d.img", ".dir", ""},            // a folder is no index
+        {d + "e.f.img", ".dir", ""},          // only the last extension goes
+        {d + "B.DIR", ".img", d + "b.img"},
+        {d + "f.img", ".dir", d + "f.DIR"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(orvik::siblingWithExtension(c.path, c.extension), c.found) << c.path;
+    }
+}
+
+// Names taken apart as the commands name their outputs and choose readers.
+TEST(Paths, StemsAndExtensionsOfFileNames)
+{
+    const struct {
+        std::string path, stem, extension;
+    } cases[] = {
+        {"car.DFF", "car", ".dff"},        {"a.b.dff", "a.b", ".dff"}, {".dff", ".dff", ""},
+        {"dir.x/model", "dir.x/model", ""}, {"noext", "noext", ""},    {"x.", "x", "."},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(orvik::stemOf(c.path), c.stem) << c.path;
+        EXPECT_EQ(orvik::extensionOf(c.path), c.extension) << c.path;
+    }
+    EXPECT_EQ(orvik::caseBlindName("Car.txd", {"car.TXD", "CAR.txd", "car.txd2"}), "CAR.txd");
+    EXPECT_EQ(orvik::caseBlindName("car.txd", {"CAR.TXD", "car.txd"}), "car.txd");
+    EXPECT_EQ(orvik::hexNumber(0), "0x0");
+    EXPECT_EQ(orvik::hexNumber(0x1803FFFF), "0x1803FFFF");
+    EXPECT_EQ(orvik::hex32(0x310), "0x00000310");
+    EXPECT_EQ(orvik::plural(1, "vertex", "vertices") + ", " + orvik::plural(0, "face", "faces"), "1 vertex, 0 faces");
+}
+
+// A file read by offsets says where it ended when it is shorter than asked.
+TEST_F(Output, ReadsByOffsetStopAtTheEndWithItsPlace)
+{
+    writeFile(dir / "ten", "0123456789");
+    orvik::RegularFile file;
+    std::string problem;
+    ASSERT_TRUE(file.open((dir / "ten").string(), orvik::Links::follow, problem)) << problem;
+    EXPECT_EQ(file.size(), 10u);
+    char bytes[8] = {};
+    EXPECT_TRUE(file.readAt(6, bytes, 4, problem));
+    EXPECT_EQ(std::string(bytes, 4), "6789");
+    EXPECT_FALSE(file.readAt(8, bytes, 4, problem));
+    EXPECT_NE(problem.find("ends after 10 bytes, 2 bytes short"), std::string::npos) << problem;
 }
 
 }  // namespace

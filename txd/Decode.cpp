@@ -129,21 +129,6 @@ void decodePixels(const std::uint8_t* in, std::uint8_t* out, std::size_t pixels,
     }
 }
 
-std::uint32_t pixelBytes(Encoding e)
-{
-    switch (e) {
-    case Encoding::Bgra8888:
-    case Encoding::Bgrx8888:
-    case Encoding::Rgba8888:
-    case Encoding::Rgbx8888: return 4;
-    case Encoding::Bgr888: return 3;
-    case Encoding::L8:
-    case Encoding::A4L4:
-    case Encoding::A8: return 1;
-    default: return 2;
-    }
-}
-
 }  // namespace
 
 bool decodeLevel0(const Texture& t, Image& image, std::string& why)
@@ -184,7 +169,7 @@ bool decodeLevel0(const Texture& t, Image& image, std::string& why)
         return true;
     }
     default: {
-        const std::uint32_t step = pixelBytes(t.encoding);
+        const std::uint32_t step = bytesPerPixel(t.encoding);
         switch (t.encoding) {
 #define ORVIK_TXD_PLAIN(E) \
     case Encoding::E: decodePixels<Encoding::E>(in, out, pixels, step); break;

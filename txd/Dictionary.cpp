@@ -1,18 +1,14 @@
 #include "txd/Dictionary.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <string_view>
+
+#include "support/Text.h"
 
 namespace txd {
 namespace {
 
-std::string hex(std::size_t v)
-{
-    char text[24];
-    std::snprintf(text, sizeof text, "0x%zX", v);
-    return text;
-}
+std::string hex(std::size_t v) { return orvik::hexNumber(v); }
 
 // A bounded view of part of the file: every read compares with the bytes
 // left, and a failed read leaves the cursor where it was. The loads and the
@@ -148,6 +144,8 @@ Encoding d3d9Encoding(const Texture& t)
     }
 }
 
+}  // namespace
+
 std::uint32_t bytesPerPixel(Encoding e)
 {
     switch (e) {
@@ -170,6 +168,8 @@ std::uint32_t bytesPerPixel(Encoding e)
     default: return 0;
     }
 }
+
+namespace {
 
 // The struct of a PlayStation 2 texture holds no name: it follows in a string chunk.
 void nameFromStringChunk(Cursor c, Texture& t)

@@ -161,6 +161,9 @@ Dictionary readDictionary(std::span<const std::uint8_t> file);
 
 // "DXT1", "8888", "PAL8 8888", "A8R8G8B8", ...: the format as a user names it.
 std::string formatName(const Texture& texture);
+// Bytes of one pixel of an encoding stored pixel by pixel (palettes: the
+// index byte); 0 for block-compressed encodings and None.
+std::uint32_t bytesPerPixel(Encoding encoding);
 // Bytes that level 0 of an encoding needs at least, or 0 when unknown.
 std::uint64_t levelBytesNeeded(Encoding encoding, std::uint32_t width, std::uint32_t height);
 

@@ -1,0 +1,86 @@
+// One model through the host, the same for `orvik import` and for each model
+// of `orvik convert`: its images gathered (image files, the --txd
+// dictionaries, then its own), imported into a fresh scene, the log scanned,
+// exported to glTF and dumped in memory, and the outputs committed together
+// (none is replaced unless all can be written, and none may replace an
+// input: the model, a texture file or a dictionary).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "cli/ModelOptions.h"
+#include "gltf/GltfExport.h"
+#include "images/ModelImages.h"
+#include "support/Output.h"
+
+class PluginLibrary;
+
+namespace orvik {
+
+struct LoggedProblem {
+    bool error = false;  // an error, else a warning
+    std::string text;    // as the plug-in logged it (8-bit text)
+};
+
+struct ModelJobOutcome {
+    bool imported = false;   // the plug-in ran the import
+    bool built = false;      // and the scene holds nodes
+    std::string failure;     // why the model's outputs were not made; "" when they were (or none was asked for)
+    std::vector<LoggedProblem> logged;  // the log's warnings and errors, in order
+    std::string imageWarning;           // the model's own dictionary could not be used
+    GltfExportReport report;
+    std::vector<std::string> outputs;  // the files committed, in order
+    double importSeconds = 0;
+    double exportSeconds = 0;    // the glTF document and buffers, images apart
+    double texturesSeconds = 0;  // reading dictionaries, finding, decoding and encoding images
+    double writeSeconds = 0;
+
+    // Why an import that built nothing built nothing, as the plug-in logged
+    // it: its first warning or error, "" when it logged none.
+    std::string loggedReason() const { return logged.empty() ? "" : logged.front().text; }
+};
+
+class ModelJob {
+public:
+    // file: what the plug-in opens; knownAs: how the model is named (its
+    // path, or ARCHIVE/MEMBER for an archive member in a memory file).
+    ModelJob(std::string file, std::string knownAs, const ModelOptions& options);
+
+    std::string dump;  // the scene dump's target, "" for none
+    std::string gltf;  // the glTF target (.glb or .gltf), "" for none
+    std::string bin;   // a .gltf's buffer file, "" for the one beside it
+    bool drawProgress = false;
+    bool printScriptErrors = true;
+    // Adds the model's own dictionary (with a warning when it cannot be
+    // used); called when the images are gathered for a glTF export.
+    std::function<void(ModelImages&, std::string& warning)> ownDictionary;
+    // Runs after a successful import, before the outputs are checked (the
+    // folders they go to are made here); false with a reason fails the job.
+    std::function<bool(std::string& why)> beforeWrite;
+
+    // Reads the --txd dictionaries and the model's own: false with the
+    // message when a --txd dictionary cannot be used. run() does it when it
+    // was not done before.
+    bool gatherImages(std::string& error);
+
+    // Everything else. The scene stays current for the caller to print.
+    ModelJobOutcome run(PluginLibrary& lib);
+
+    // The files the outputs must not replace: the model, the dictionaries
+    // loaded and, after the import, the image files found.
+    std::vector<ProtectedFile> inputs() const;
+
+private:
+    std::string file;
+    std::string knownAs;
+    const ModelOptions& options;
+    ModelImages images;
+    bool gathered = false;
+    std::string imageWarning;
+    double gatherSeconds = 0;
+};
+
+}  // namespace orvik
