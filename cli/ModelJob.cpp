@@ -112,8 +112,10 @@ ModelJobOutcome ModelJob::run(PluginLibrary& lib)
     TimedImages timed(images.source());
     if (!gltf.empty()) {
         GltfOptions gltfOptions;
+        gltfOptions.path = gltf;
+        gltfOptions.binPath = bin;
         gltfOptions.skipParts = options.skipParts;
-        if (!exportGltf(scene, gltf, bin, timed, r.report, files, r.failure, gltfOptions)) return r;
+        if (!exportGltf(scene, timed, gltfOptions, r.report, files, r.failure)) return r;
     }
     if (!dump.empty()) {
         files.push_back({dump, {}, [&scene](std::ostream& os) {

@@ -1,7 +1,9 @@
 // Inside of the glTF export: the document being built (ordered JSON plus its
-// one binary buffer) and the builder that fills it from the host scene.
-// GltfDocument.cpp holds nodes, transforms, skins, lights, materials and
-// textures; GltfMesh.cpp the meshes.
+// one binary buffer) and the builder that fills it from the host scene, one
+// file per concern: GltfDocument.cpp the document and its buffer,
+// GltfNodes.cpp nodes, transforms and lights, GltfMesh.cpp meshes,
+// GltfSkin.cpp skins, GltfMaterials.cpp materials and textures; the
+// container and the summary are in GltfExport.cpp.
 #pragma once
 
 #include <array>
@@ -15,6 +17,7 @@
 #include <nlohmann/json.hpp>
 
 #include "gltf/GltfExport.h"
+#include "gltf/SkinInfluences.h"
 #include "host/scene.h"
 
 namespace orvik::gltf {
@@ -29,6 +32,11 @@ enum : int { kNoTarget = 0, kArrayBuffer = 34962, kElementArrayBuffer = 34963 };
 // same single-precision value.
 double tidy(float f);
 Json jsonPoint(const Point3& p);
+
+// A transform's determinant (in double precision), and whether all its
+// values are numbers.
+double determinant(const Matrix3& m);
+bool finite(const Matrix3& m);
 
 // Builds ordered JSON through the scene dump writer's calls, so that the
 // descriptions of host/describe.h write the extras.
@@ -68,10 +76,11 @@ struct MeshFlags {
     bool clamped = false;
 };
 
-// The joints and weights one host vertex gets.
-struct VertexSkin {
-    std::array<std::uint16_t, 4> joints{};
-    std::array<float, 4> weights{};
+// The joints of a Skin modifier's bones.
+struct SkinJoints {
+    std::vector<int> jointOfBone;    // per bone: its joint, -1 for none
+    std::vector<int> nodes;          // per joint: its glTF node
+    std::vector<float> inverseBinds;  // per joint: its inverse bind matrix, column-major
 };
 
 // A Skin modifier as exported: its glTF skin and per-vertex influences.
@@ -106,20 +115,31 @@ public:
 
 private:
     // GltfDocument.cpp
+    void note(const std::string& text) { ++noteCounts[text]; }
+    Json& add(const char* array, Json value, int& index);
+    // Buffer views start on 4-byte boundaries; each accessor has its own.
+    int addView(const void* data, std::size_t bytes, int target);
+    int addAccessor(const void* data, std::size_t bytes, int target, int componentType, const char* type,
+                    std::size_t count);
+
+    // GltfNodes.cpp
     int nodeIndex(const INode* node) const;
     void addNodes();
     Matrix3 setTransform(Json& node, const Matrix3& local);
     void addObject(INode* node, int gltfNode);
     void addLight(GenLight& light, int gltfNode);
+
+    // GltfSkin.cpp
     const SkinExport* skinFor(SkinModifier& skin, INode& node);
+    SkinJoints jointsOf(SkinModifier& skin, INode& node);
+
+    // GltfMaterials.cpp
     // The glTF material of a host material (withTexture: on a mesh with
     // texture coordinates); place names it when neither it nor its main
     // texture has a name.
     int materialFor(Mtl* mtl, bool withTexture, const std::string& place);
     int textureFor(BitmapTex& tex, bool& hasAlpha);
     int samplerFor(BitmapTex& tex);
-    void note(const std::string& text) { ++noteCounts[text]; }
-    Json& add(const char* array, Json value, int& index);
 
     // GltfMesh.cpp
     int meshFor(INode& node, TriObject& object, const SkinExport* skin);
@@ -127,11 +147,6 @@ private:
                     std::vector<std::uint32_t>& indices) const;
     Json writeAttributes(const MeshParts& parts, const std::vector<int>& faces, const CornerKeys& corners,
                          const SkinExport* skin, MeshFlags& flags);
-
-    // Buffer views start on 4-byte boundaries; each accessor has its own.
-    int addView(const void* data, std::size_t bytes, int target);
-    int addAccessor(const void* data, std::size_t bytes, int target, int componentType, const char* type,
-                    std::size_t count);
 
     const Scene& scene;
     ImageSource& imageSource;

@@ -80,16 +80,10 @@ std::string gltfBinUri(const std::string& path, const std::string& binPath)
     return uriOf(relative.empty() ? baseName(binPath) : relative.generic_string());
 }
 
-bool writeGltf(const Scene& scene, const std::string& path, ImageSource& images, GltfExportReport& report,
-               std::string& error)
+bool exportGltf(const Scene& scene, ImageSource& images, const GltfOptions& options, GltfExportReport& report,
+                std::vector<OutputFile>& files, std::string& error)
 {
-    std::vector<OutputFile> files;
-    return exportGltf(scene, path, "", images, report, files, error) && commitOutputs(files, error);
-}
-
-bool exportGltf(const Scene& scene, const std::string& path, const std::string& binPath, ImageSource& images,
-                GltfExportReport& report, std::vector<OutputFile>& files, std::string& error, const GltfOptions& options)
-{
+    const std::string& path = options.path;
     report = GltfExportReport{};
     report.path = path;
     const bool binary = lowerExtension(path) == "glb";
@@ -98,7 +92,7 @@ bool exportGltf(const Scene& scene, const std::string& path, const std::string& 
         builder.build();
         std::string& data = builder.bin;
         if (!binary && !data.empty()) {
-            report.binPath = binPath.empty() ? gltfBinPath(path) : binPath;
+            report.binPath = options.binPath.empty() ? gltfBinPath(path) : options.binPath;
             builder.doc["buffers"][0]["uri"] = gltfBinUri(path, report.binPath);
         }
         const std::string json = builder.doc.dump(binary ? -1 : 2);

@@ -23,7 +23,12 @@ namespace orvik {
 
 struct OutputFile;
 
+// What to export to and how.
 struct GltfOptions {
+    std::string path;     // the .glb or .gltf to make
+    // Where a .gltf's buffer file goes ("" for gltfBinPath); the .gltf refers
+    // to it by its path relative to the .gltf's folder.
+    std::string binPath;
     // Parts left out: nodes whose names end in "_" + one of these (any
     // case), with everything below them; "dam" and "vlo" are the damaged and
     // low-detail variants of vehicle parts.
@@ -69,23 +74,16 @@ std::string gltfBinPath(const std::string& path);
 // .glb or .gltf (any case).
 std::string checkGltfPath(const std::string& path);
 
-// The export of the scene to path, made in memory, the textures' images
-// from images: appends the files to write, in the order to commit them (a
-// .gltf's .bin before the .gltf that refers to it). binPath places a .gltf's
-// buffer file ("" for gltfBinPath); the .gltf refers to it by its path
-// relative to the .gltf's folder. Returns false with error set when the scene
-// cannot be exported; the report is filled either way.
-bool exportGltf(const Scene& scene, const std::string& path, const std::string& binPath, ImageSource& images,
-                GltfExportReport& report, std::vector<OutputFile>& files, std::string& error,
-                const GltfOptions& options = {});
+// The export of the scene to options.path, made in memory, the textures'
+// images from images: appends the files to write, in the order to commit them
+// (a .gltf's .bin before the .gltf that refers to it). Returns false with
+// error set when the scene cannot be exported; the report is filled either
+// way.
+bool exportGltf(const Scene& scene, ImageSource& images, const GltfOptions& options, GltfExportReport& report,
+                std::vector<OutputFile>& files, std::string& error);
 
 // The URI by which the .gltf at path refers to its buffer file binPath.
 std::string gltfBinUri(const std::string& path, const std::string& binPath);
-
-// exportGltf with the default buffer file, committed through the output
-// writer: nothing is replaced when any file cannot be written.
-bool writeGltf(const Scene& scene, const std::string& path, ImageSource& images, GltfExportReport& report,
-               std::string& error);
 
 // The readable account of an export: counts, each texture's image, notes.
 void writeGltfSummary(const GltfExportReport& report, std::ostream& out);

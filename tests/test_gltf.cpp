@@ -30,6 +30,7 @@
 #include <tiny_gltf.h>
 
 #include "gltf/GltfExport.h"
+#include "gltf/SkinInfluences.h"
 #include "images/FileImages.h"
 #include "support/Output.h"
 #include "support/Text.h"
@@ -175,15 +176,16 @@ bool keepImageBytes(tinygltf::Image* image, const int, std::string*, std::string
 // output folder, where they write image files, and the model's folder),
 // writes the files and reads them back.
 Exported exportAndLoad(const Scene& scene, const std::string& name, std::vector<std::string> folders = {},
-                       const orvik::GltfOptions& options = {})
+                       orvik::GltfOptions options = {})
 {
     Exported e;
     e.path = outputPath(name);
+    options.path = e.path;
     if (folders.empty()) folders = {fs::path(outputPath("x")).parent_path().string(), tempFolder()};
     orvik::FileImageSource images(folders);
     std::vector<orvik::OutputFile> files;
     std::string error;
-    if (!orvik::exportGltf(scene, e.path, "", images, e.report, files, error, options) ||
+    if (!orvik::exportGltf(scene, images, options, e.report, files, error) ||
         !orvik::commitOutputs(files, error)) {
         ADD_FAILURE() << "export failed: " << error;
         return e;
@@ -1120,6 +1122,56 @@ TEST(GltfSkin, JointsWeightsAndInverseBindMatrices)
     EXPECT_EQ(extras["envelopes"].size(), 3u);
     ORVIK_REQUIRE_VALIDATOR();
     expectValid({e.path});
+}
+
+TEST(GltfSkin, InfluencesOfOneVertex)
+{
+    // Bones 0, 1, 3, 4, 5 are joints 0..4; bone 2 has no joint. A vertex
+    // naming no joint goes to joint 1.
+    const std::vector<int> jointOfBone{0, 1, -1, 2, 3, 4};
+    using orvik::gltf::Influence;
+    const float nan = std::nanf("");
+    const struct {
+        const char* what;
+        std::vector<std::pair<int, float>> pairs;
+        std::vector<std::pair<int, float>> expected;  // joint, weight, largest first
+        Influence how;
+    } cases[] = {
+        {"sorted by weight", {{0, 0.25f}, {1, 0.75f}}, {{1, 0.75f}, {0, 0.25f}}, Influence::Kept},
+        {"a zero pair is not a change", {{0, 1.0f}, {1, 0.0f}}, {{0, 1.0f}}, Influence::Kept},
+        {"scaled to sum 1", {{0, 0.5f}, {1, 0.25f}}, {{0, 2.0f / 3}, {1, 1.0f / 3}}, Influence::Changed},
+        {"a bone given twice adds up", {{1, 0.5f}, {0, 0.25f}, {1, 0.25f}}, {{1, 0.75f}, {0, 0.25f}}, Influence::Changed},
+        {"the four largest, the first among equals",
+         {{0, 0.1f}, {1, 0.3f}, {3, 0.2f}, {4, 0.3f}, {5, 0.1f}},
+         {{1, 1.0f / 3}, {3, 1.0f / 3}, {2, 2.0f / 9}, {0, 1.0f / 9}},
+         Influence::Changed},
+        {"a bone without a joint dropped", {{2, 0.5f}, {0, 0.5f}}, {{0, 1.0f}}, Influence::Changed},
+        {"a bone past the list dropped", {{9, 1.0f}, {-1, 1.0f}, {3, 1.0f}}, {{2, 1.0f}}, Influence::Changed},
+        {"negative and not a number dropped", {{0, -1.0f}, {1, nan}, {3, 0.5f}}, {{2, 1.0f}}, Influence::Changed},
+        {"only zeros: spread", {{0, 0.0f}, {3, 0.0f}}, {{0, 0.5f}, {2, 0.5f}}, Influence::Spread},
+        {"unusable weights: spread", {{0, -1.0f}, {3, nan}, {0, 0.0f}}, {{0, 0.5f}, {2, 0.5f}}, Influence::Spread},
+        {"spread over the first four named",
+         {{5, 0.0f}, {4, 0.0f}, {3, 0.0f}, {1, 0.0f}, {0, 0.0f}},
+         {{4, 0.25f}, {3, 0.25f}, {2, 0.25f}, {1, 0.25f}},
+         Influence::Spread},
+        {"no pairs: the mesh's own joint", {}, {{1, 1.0f}}, Influence::Unweighted},
+        {"no joint named: the mesh's own joint", {{2, 1.0f}}, {{1, 1.0f}}, Influence::Unweighted},
+    };
+    for (const auto& c : cases) {
+        const orvik::gltf::VertexInfluences got = orvik::gltf::vertexInfluences(c.pairs, jointOfBone, 1);
+        EXPECT_EQ(got.how, c.how) << c.what;
+        float sum = 0.0f;
+        for (std::size_t k = 0; k < 4; ++k) {
+            sum += got.skin.weights[k];
+            if (k >= c.expected.size()) {
+                EXPECT_EQ(got.skin.weights[k], 0.0f) << c.what << ", influence " << k;
+                continue;
+            }
+            EXPECT_EQ(got.skin.joints[k], c.expected[k].first) << c.what << ", influence " << k;
+            EXPECT_NEAR(got.skin.weights[k], c.expected[k].second, 1e-6) << c.what << ", influence " << k;
+        }
+        EXPECT_NEAR(sum, 1.0f, 1e-6) << c.what;
+    }
 }
 
 TEST(GltfSkin, PosedSkinDeformsAsItsFramesGive)
