@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 #include <squish.h>
 
+#include "support/Golden.h"
 #include "support/ImportHarness.h"
 #include "support/Programs.h"
 #include "testkit/TxdWriter.h"
@@ -440,7 +441,7 @@ TEST_F(TxdCli, ListPrintsOneLinePerTexture)
     save("cars.txd", txdw::write(awkwardNames()));
     const ProgramRun r = orvik("txd list cars.txd");
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, readFile(fs::path(ORVIK_SOURCE_DIR) / "tests/golden/txd-list.txt"));
+    expectGolden("txd-list.txt", r.out);
     EXPECT_EQ(r.err, "wheels: PlayStation 2 texture, not supported\n");
 
     const ProgramRun json = orvik("txd list cars.txd --json -");
