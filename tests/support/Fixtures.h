@@ -1,5 +1,5 @@
 // Small helpers shared by the test files: finding a node by name, comparing
-// points, and a host that keeps script errors off standard error.
+// points and matrices, and a host that keeps script errors off standard error.
 #pragma once
 
 #include <string>
@@ -28,6 +28,15 @@ inline void expectNear(const Point3& a, const Point3& b, float tol = 1e-5f)
 inline void expectNear(const Point3& p, float x, float y, float z, float tol = 1e-5f)
 {
     expectNear(p, Point3(x, y, z), tol);
+}
+
+// Every row, the translation too.
+inline void expectNear(const Matrix3& a, const Matrix3& b, float tol = 1e-5f)
+{
+    for (int i = 0; i < 4; ++i) {
+        SCOPED_TRACE(i);
+        expectNear(a.GetRow(i), b.GetRow(i), tol);
+    }
 }
 
 // Host options for imports whose failing script statements are expected.
