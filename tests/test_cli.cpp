@@ -481,9 +481,6 @@ TEST_F(Cli, InfoReportsEveryLibraryAsTheHostSeesIt)
     if (ORVIK_HAVE_X86 && !x86NotPossible().empty()) {
         GTEST_SKIP() << x86NotPossible();
     }
-    if (ORVIK_HAVE_X86 && !x86NotPossible().empty()) {
-        GTEST_SKIP() << x86NotPossible();
-    }
 }
 
 TEST_F(Cli, DefaultPluginIsTheOneBuiltBesideOrvik)

@@ -11,6 +11,7 @@
 #include "host/max.h"
 #include "host/scene.h"
 #include "testkit/DffWriter.h"
+#include "support/Fixtures.h"
 #include "support/Golden.h"
 #include "support/ImportHarness.h"
 
@@ -24,7 +25,6 @@ T* create(SClass_ID super, Class_ID cls)
     return static_cast<T*>(GetCOREInterface()->CreateInstance(super, cls));
 }
 
-TriObject* newMesh() { return create<TriObject>(GEOMOBJECT_CLASS_ID, Class_ID(EDITTRIOBJ_CLASS_ID, 0)); }
 
 // UTF-8 text back to the bytes it was made from, each character below 256 one byte.
 std::string latin1(const std::string& utf8)

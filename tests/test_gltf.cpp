@@ -344,14 +344,6 @@ INode* dummyNode(const char* name, Matrix3 tm, INode* parent = nullptr)
 
 Matrix3 rows(Point3 a, Point3 b, Point3 c, Point3 t) { return Matrix3(a, b, c, t); }
 
-TriObject* newMesh(int verts, int faces)
-{
-    auto* tri = static_cast<TriObject*>(host()->CreateInstance(GEOMOBJECT_CLASS_ID, Class_ID(EDITTRIOBJ_CLASS_ID, 0)));
-    tri->mesh.setNumVerts(verts);
-    tri->mesh.setNumFaces(faces);
-    return tri;
-}
-
 GameMtl* gameMaterial(Point3 colour, int alpha)
 {
     auto* m = static_cast<GameMtl*>(host()->CreateInstance(MATERIAL_CLASS_ID, GAME_MTL_CLASS_ID));

@@ -299,8 +299,7 @@ TEST_F(HostScene, ObjectOnlyMoveAndScaleChangeOnlyTheObjectOffset)
 
 TEST_F(HostScene, EvaluationTellsEachModifierTheMeshVertexCount)
 {
-    auto* tri = static_cast<TriObject*>(ip->CreateInstance(GEOMOBJECT_CLASS_ID, Class_ID(EDITTRIOBJ_CLASS_ID, 0)));
-    tri->mesh.setNumVerts(42);
+    TriObject* tri = newMesh(42);
     INode* meshNode = ip->CreateObjectNode(tri);
     INode* empty = ip->CreateObjectNode(nullptr);
     CountingModifier lower, upper;
@@ -321,8 +320,7 @@ TEST_F(HostScene, EvaluationTellsEachModifierTheMeshVertexCount)
 
 TEST_F(HostScene, SkinBindPoseDefaultsToWhereNodesStoodAndIsSetPerNode)
 {
-    auto* tri = static_cast<TriObject*>(ip->CreateInstance(GEOMOBJECT_CLASS_ID, Class_ID(EDITTRIOBJ_CLASS_ID, 0)));
-    INode* meshNode = ip->CreateObjectNode(tri);
+    INode* meshNode = ip->CreateObjectNode(newMesh());
     INode* bone = ip->CreateObjectNode(nullptr);
     INode* other = ip->CreateObjectNode(nullptr);
     auto* skin = static_cast<SkinModifier*>(ip->CreateInstance(OSM_CLASS_ID, SKIN_CLASSID));

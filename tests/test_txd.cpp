@@ -534,20 +534,12 @@ TEST_F(TxdCli, GltfTakesMissingTexturesFromDictionaries)
 {
     dffw::Clump clump;
     for (const char* name : {"Body", "glass", "tyre", "absent"}) {
-        dffw::Frame f;
-        f.name = name;
-        if (!clump.frames.empty()) f.parent = 0;
-        clump.frames.push_back(f);
+        const auto index = static_cast<std::uint32_t>(clump.geometries.size());
+        clump.frames.push_back(dffw::namedFrame(name, clump.frames.empty() ? 0xFFFFFFFF : 0));
         dffw::Geometry g = dffw::makeQuad();
-        dffw::Material m;
-        dffw::Texture tex;
-        tex.name = name;
-        m.textures = {tex};
-        g.materials = {m};
-        dffw::Atomic a;
-        a.geometryIndex = a.frameIndex = static_cast<std::uint32_t>(clump.geometries.size());
+        g.materials[0].textures = {dffw::namedTexture(name)};
         clump.geometries.push_back(g);
-        clump.atomics.push_back(a);
+        clump.atomics.push_back(dffw::atomic(index, index));
     }
     save("car.dff", dffw::write(clump));
     txdw::Dictionary named, beside;

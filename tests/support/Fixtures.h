@@ -39,6 +39,16 @@ inline void expectNear(const Matrix3& a, const Matrix3& b, float tol = 1e-5f)
     }
 }
 
+// A new mesh object of the current scene with that many vertices and faces.
+inline TriObject* newMesh(int vertexCount = 0, int faceCount = 0)
+{
+    auto* tri = static_cast<TriObject*>(
+        GetCOREInterface()->CreateInstance(GEOMOBJECT_CLASS_ID, Class_ID(EDITTRIOBJ_CLASS_ID, 0)));
+    tri->mesh.setNumVerts(vertexCount);
+    tri->mesh.setNumFaces(faceCount);
+    return tri;
+}
+
 // Host options for imports whose failing script statements are expected.
 inline HostOptions quietHost()
 {
