@@ -34,6 +34,7 @@
 #include "host/max.h"
 #include "host/scene.h"
 #include "testkit/DffWriter.h"
+#include "txd/Png.h"
 #include "support/Fixtures.h"
 #include "support/Golden.h"
 #include "support/ImportHarness.h"
@@ -353,38 +354,12 @@ GameMtl* gameMaterial(Point3 colour, int alpha)
     return m;
 }
 
-// A PNG of one pixel, with correct checksums.
+// A PNG of one pixel, from the dictionaries' PNG writer.
 std::vector<unsigned char> onePixelPng()
 {
-    auto crc = [](const std::vector<unsigned char>& d, std::size_t from) {
-        std::uint32_t c = 0xFFFFFFFFu;
-        for (std::size_t i = from; i < d.size(); ++i) {
-            c ^= d[i];
-            for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1u)));
-        }
-        return ~c;
-    };
-    std::vector<unsigned char> png = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
-    auto chunk = [&](const char* type, const std::vector<unsigned char>& data) {
-        const auto n = static_cast<std::uint32_t>(data.size());
-        for (int s = 24; s >= 0; s -= 8) png.push_back(static_cast<unsigned char>(n >> s));
-        const std::size_t start = png.size();
-        png.insert(png.end(), type, type + 4);
-        png.insert(png.end(), data.begin(), data.end());
-        const std::uint32_t c = crc(png, start);
-        for (int s = 24; s >= 0; s -= 8) png.push_back(static_cast<unsigned char>(c >> s));
-    };
-    chunk("IHDR", {0, 0, 0, 1, 0, 0, 0, 1, 8, 6, 0, 0, 0});
-    // zlib stream with one stored block: filter byte 0 and one RGBA pixel.
-    const std::vector<unsigned char> raw = {0, 200, 100, 50, 255};
-    std::uint32_t a = 1, b = 0;
-    for (unsigned char x : raw) a = (a + x) % 65521, b = (b + a) % 65521;
-    std::vector<unsigned char> z = {0x78, 0x01, 0x01, 5, 0, 0xFA, 0xFF};
-    z.insert(z.end(), raw.begin(), raw.end());
-    const std::uint32_t adler = (b << 16) | a;
-    for (int s = 24; s >= 0; s -= 8) z.push_back(static_cast<unsigned char>(adler >> s));
-    chunk("IDAT", z);
-    chunk("IEND", {});
+    std::vector<std::uint8_t> png;
+    std::string why;
+    EXPECT_TRUE(txd::encodePng(txd::Image{1, 1, {200, 100, 50, 255}}, png, why)) << why;
     return png;
 }
 
