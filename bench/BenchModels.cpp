@@ -101,21 +101,12 @@ dffw::Geometry gridGeometry(const GridModel& m)
     return g;
 }
 
-dffw::Frame namedFrame(const std::string& name, std::uint32_t parent, dffw::Vec3 position)
-{
-    dffw::Frame f;
-    f.name = name;
-    f.parent = parent;
-    f.position = position;
-    return f;
-}
-
 }  // namespace
 
 std::vector<std::uint8_t> gridModel(const GridModel& model)
 {
     dffw::Clump clump;
-    clump.frames.push_back(namedFrame("grid", 0xFFFFFFFF, {0, 0, 0}));
+    clump.frames.push_back(dffw::namedFrame("grid", 0xFFFFFFFF, {0, 0, 0}));
     clump.geometries.push_back(gridGeometry(model));
     clump.atomics.push_back(dffw::Atomic{});
     return dffw::write(clump);
@@ -124,12 +115,12 @@ std::vector<std::uint8_t> gridModel(const GridModel& model)
 std::vector<std::uint8_t> skinnedModel(int boneCount, int vertexCount)
 {
     dffw::Clump clump;
-    clump.frames.push_back(namedFrame("root", 0xFFFFFFFF, {0, 0, 0}));
+    clump.frames.push_back(dffw::namedFrame("root", 0xFFFFFFFF, {0, 0, 0}));
     // Bones 1..boneCount as a binary tree under the first bone, as limbs branch.
     for (int i = 1; i <= boneCount; ++i) {
         char name[16];
         std::snprintf(name, sizeof name, "bone%02d", i);
-        dffw::Frame f = namedFrame(name, i == 1 ? 0u : static_cast<std::uint32_t>(i / 2), {0, 0, 0.5f});
+        dffw::Frame f = dffw::namedFrame(name, i == 1 ? 0u : static_cast<std::uint32_t>(i / 2), {0, 0, 0.5f});
         dffw::HAnim h;
         h.boneId = 10 * i;
         f.hAnim = h;
@@ -170,7 +161,7 @@ std::vector<std::uint8_t> clumpModel(int frameCount)
         char name[16];
         std::snprintf(name, sizeof name, "part%03d", i);
         const std::uint32_t parent = i == 0 ? 0xFFFFFFFF : static_cast<std::uint32_t>((i - 1) / 4);
-        clump.frames.push_back(namedFrame(name, parent, {static_cast<float>(i % 10), static_cast<float>(i / 10), 0}));
+        clump.frames.push_back(dffw::namedFrame(name, parent, {static_cast<float>(i % 10), static_cast<float>(i / 10), 0}));
 
         dffw::Geometry g = dffw::makeCube(1.0f + static_cast<float>(i % 7));
         g.materials.clear();

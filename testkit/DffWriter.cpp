@@ -601,15 +601,35 @@ BinMesh binMeshFromTriangles(const std::vector<Triangle>& triangles) {
     return b;
 }
 
-Clump makeBox(const std::string& textureName, float size, const std::string& name) {
-    Clump c;
+Frame namedFrame(const std::string& name, uint32_t parent, Vec3 position) {
     Frame f;
     f.name = name;
-    c.frames.push_back(f);
-    Geometry g = makeCube(size);
+    f.parent = parent;
+    f.position = position;
+    return f;
+}
+
+Atomic atomic(uint32_t frameIndex, uint32_t geometryIndex) {
+    Atomic a;
+    a.frameIndex = frameIndex;
+    a.geometryIndex = geometryIndex;
+    return a;
+}
+
+Texture namedTexture(const std::string& name, const std::string& mask, uint8_t addressing, uint8_t filter) {
     Texture t;
-    t.name = textureName;
-    g.materials[0].textures.push_back(t);
+    t.name = name;
+    t.maskName = mask;
+    t.addressing = addressing;
+    t.filter = filter;
+    return t;
+}
+
+Clump makeBox(const std::string& textureName, float size, const std::string& name) {
+    Clump c;
+    c.frames.push_back(namedFrame(name));
+    Geometry g = makeCube(size);
+    g.materials[0].textures.push_back(namedTexture(textureName));
     g.extension.items.push_back(binMeshFromTriangles(g.triangles));
     c.geometries.push_back(std::move(g));
     c.atomics.push_back(Atomic{});

@@ -443,6 +443,13 @@ Geometry makeQuad(float size = 1.0f);
 Geometry makeCube(float size = 1.0f);
 // Triangle-list bin mesh with one split per material index, ascending.
 BinMesh binMeshFromTriangles(const std::vector<Triangle>& triangles);
+// A frame named `name` at `position` below frame `parent` (0xFFFFFFFF: none).
+Frame namedFrame(const std::string& name, uint32_t parent = 0xFFFFFFFF, Vec3 position = {0, 0, 0});
+// The atomic that puts geometry `geometryIndex` on frame `frameIndex`.
+Atomic atomic(uint32_t frameIndex, uint32_t geometryIndex);
+// A texture named `name`, with the mask, addressing and filter given.
+Texture namedTexture(const std::string& name, const std::string& mask = {}, uint8_t addressing = 0x11,
+                     uint8_t filter = 6);
 // One frame named `name`, one textured cube with a bin mesh, one atomic.
 Clump makeBox(const std::string& textureName = "box", float size = 1.0f,
               const std::string& name = "box");

@@ -2,11 +2,9 @@
 // models and of the real samples are exported, read back with the glTF
 // library and compared with the scene, and checked with the Khronos validator.
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <array>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -37,7 +35,11 @@
 #include "host/max.h"
 #include "host/scene.h"
 #include "testkit/DffWriter.h"
+#include "txd/Png.h"
+#include "support/Fixtures.h"
+#include "support/Golden.h"
 #include "support/ImportHarness.h"
+#include "support/Programs.h"
 
 namespace fs = std::filesystem;
 using nlohmann::json;
@@ -55,28 +57,10 @@ std::string outputPath(const std::string& name)
     return (dir / name).string();
 }
 
-std::string quoted(const std::string& s)
+// A program's run, its output kept in the tests' output folder.
+ProgramRun runHere(const std::vector<std::string>& argv)
 {
-    std::string out = "'";
-    for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
-
-// Runs a shell command; gives its standard output and sets its exit status.
-std::string run(const std::string& command, int& status)
-{
-    std::string out;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        status = -1;
-        return out;
-    }
-    char chunk[4096];
-    std::size_t n = 0;
-    while ((n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) out.append(chunk, n);
-    const int raw = ::pclose(pipe);
-    status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    return out;
+    return runProgram(argv, fs::path(outputPath("x")).parent_path());
 }
 
 std::string validatorDir() { return (fs::path(ORVIK_BIN_DIR).parent_path() / "gltf-validator").string(); }
@@ -88,12 +72,11 @@ bool validatorReady(std::string& why)
     static bool ready = false;
     static std::string reason;
     std::call_once(once, [] {
-        int status = 0;
         const std::string log = outputPath("validator-install.log");
-        run("bash " + quoted(std::string(ORVIK_SOURCE_DIR) + "/scripts/install-gltf-validator.sh") + " " +
-                quoted(validatorDir()) + " >" + quoted(log) + " 2>&1",
-            status);
-        ready = status == 0;
+        const ProgramRun r =
+            runHere({"/bin/bash", std::string(ORVIK_SOURCE_DIR) + "/scripts/install-gltf-validator.sh", validatorDir()});
+        std::ofstream(log) << r.out << r.err;
+        ready = r.exited && r.status == 0;
         if (!ready) reason = "the glTF validator could not be installed (see " + log + ")";
     });
     why = reason;
@@ -122,11 +105,10 @@ struct Validation {
 
 std::map<std::string, Validation> validate(const std::vector<std::string>& files)
 {
-    std::string command = "node " + quoted(std::string(ORVIK_SOURCE_DIR) + "/scripts/gltf-validate.js") + " " +
-                          quoted(validatorDir());
-    for (const std::string& f : files) command += " " + quoted(f);
-    int status = 0;
-    std::istringstream lines(run(command, status));
+    std::vector<std::string> argv = {"/usr/bin/env", "node", std::string(ORVIK_SOURCE_DIR) + "/scripts/gltf-validate.js",
+                                     validatorDir()};
+    argv.insert(argv.end(), files.begin(), files.end());
+    std::istringstream lines(runHere(argv).out);
     std::map<std::string, Validation> out;
     for (std::string line; std::getline(lines, line);) {
         const json j = json::parse(line, nullptr, false);
@@ -365,14 +347,6 @@ INode* dummyNode(const char* name, Matrix3 tm, INode* parent = nullptr)
 
 Matrix3 rows(Point3 a, Point3 b, Point3 c, Point3 t) { return Matrix3(a, b, c, t); }
 
-TriObject* newMesh(int verts, int faces)
-{
-    auto* tri = static_cast<TriObject*>(host()->CreateInstance(GEOMOBJECT_CLASS_ID, Class_ID(EDITTRIOBJ_CLASS_ID, 0)));
-    tri->mesh.setNumVerts(verts);
-    tri->mesh.setNumFaces(faces);
-    return tri;
-}
-
 GameMtl* gameMaterial(Point3 colour, int alpha)
 {
     auto* m = static_cast<GameMtl*>(host()->CreateInstance(MATERIAL_CLASS_ID, GAME_MTL_CLASS_ID));
@@ -382,38 +356,12 @@ GameMtl* gameMaterial(Point3 colour, int alpha)
     return m;
 }
 
-// A PNG of one pixel, with correct checksums.
+// A PNG of one pixel, from the dictionaries' PNG writer.
 std::vector<unsigned char> onePixelPng()
 {
-    auto crc = [](const std::vector<unsigned char>& d, std::size_t from) {
-        std::uint32_t c = 0xFFFFFFFFu;
-        for (std::size_t i = from; i < d.size(); ++i) {
-            c ^= d[i];
-            for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1u)));
-        }
-        return ~c;
-    };
-    std::vector<unsigned char> png = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
-    auto chunk = [&](const char* type, const std::vector<unsigned char>& data) {
-        const auto n = static_cast<std::uint32_t>(data.size());
-        for (int s = 24; s >= 0; s -= 8) png.push_back(static_cast<unsigned char>(n >> s));
-        const std::size_t start = png.size();
-        png.insert(png.end(), type, type + 4);
-        png.insert(png.end(), data.begin(), data.end());
-        const std::uint32_t c = crc(png, start);
-        for (int s = 24; s >= 0; s -= 8) png.push_back(static_cast<unsigned char>(c >> s));
-    };
-    chunk("IHDR", {0, 0, 0, 1, 0, 0, 0, 1, 8, 6, 0, 0, 0});
-    // zlib stream with one stored block: filter byte 0 and one RGBA pixel.
-    const std::vector<unsigned char> raw = {0, 200, 100, 50, 255};
-    std::uint32_t a = 1, b = 0;
-    for (unsigned char x : raw) a = (a + x) % 65521, b = (b + a) % 65521;
-    std::vector<unsigned char> z = {0x78, 0x01, 0x01, 5, 0, 0xFA, 0xFF};
-    z.insert(z.end(), raw.begin(), raw.end());
-    const std::uint32_t adler = (b << 16) | a;
-    for (int s = 24; s >= 0; s -= 8) z.push_back(static_cast<unsigned char>(adler >> s));
-    chunk("IDAT", z);
-    chunk("IEND", {});
+    std::vector<std::uint8_t> png;
+    std::string why;
+    EXPECT_TRUE(txd::encodePng(txd::Image{1, 1, {200, 100, 50, 255}}, png, why)) << why;
     return png;
 }
 
@@ -456,9 +404,9 @@ bool hasObjectOffset(const INode* n)
            q.x != 0.0f || q.y != 0.0f || q.z != 0.0f || q.w != 1.0f;
 }
 
-// Node count and names, per primitive the triangles of its material id and the
-// vertices of its distinct corners, every corner's position, texture
-// coordinates and normal, joints within the skin and weights summing to 1.
+// Node count and names, per primitive the triangles of its material id,
+// every corner's position, texture coordinates and normal, joints within the
+// skin and weights summing to 1.
 void expectMatchesScene(const Scene& scene, const tinygltf::Model& m, const std::string& what)
 {
     SCOPED_TRACE(what);
@@ -491,20 +439,7 @@ void expectMatchesScene(const Scene& scene, const tinygltf::Model& m, const std:
             const tinygltf::Primitive& prim = gm.primitives[p++];
             const std::vector<std::uint32_t> idx = integersOf(m, prim.indices);
             ASSERT_EQ(idx.size(), faces.size() * 3) << "triangles of material id " << id;
-            // Distinct corners: vertex, normal id and the map vertices of every channel.
-            std::set<std::vector<long>> corners;
-            for (int f : faces) {
-                for (int c = 0; c < 3; ++c) {
-                    std::vector<long> key{static_cast<long>(mesh.faces[f].v[c])};
-                    key.push_back(normals ? spec->Face(f).GetNormalID(c) : -1);
-                    for (int ch = -2; ch < mesh.getNumMaps(); ++ch) {
-                        if (mesh.mapSupport(ch)) key.push_back(static_cast<long>(mesh.Map(ch).tf[static_cast<std::size_t>(f)].t[c]));
-                    }
-                    corners.insert(key);
-                }
-            }
             const std::vector<float> pos = floatsOf(m, prim.attributes.at("POSITION"));
-            EXPECT_EQ(pos.size() / 3, corners.size()) << "vertices of material id " << id;
             const bool uv = mesh.mapSupport(1);
             ASSERT_EQ(prim.attributes.count("TEXCOORD_0"), uv ? 1u : 0u);
             ASSERT_EQ(prim.attributes.count("NORMAL"), normals ? 1u : 0u);
@@ -644,11 +579,12 @@ TEST(GltfTransforms, LocalTransformsUnderTheYUpRoot)
     expectValid({e.path});
 }
 
-TEST(GltfMesh, WriterCubeFacesOutwardWithTheFilesTextureCoordinates)
+// The example's cube is fixed whole by its golden document; here, moved away
+// from the origin, that every triangle and normal faces away from its centre.
+TEST(GltfMesh, WriterCubeFacesOutward)
 {
     dffw::Clump clump = dffw::makeBox("crate", 2.0f, "crate");
     clump.frames[0].position = {10, 20, 30};
-    const dffw::Geometry& g = clump.geometries[0];
     const Scene& scene = importBytes(dffw::write(clump));
     ASSERT_EQ(scene.nodes.size(), 1u);
     const Exported e = exportAndLoad(scene, "cube.glb");
@@ -658,13 +594,10 @@ TEST(GltfMesh, WriterCubeFacesOutwardWithTheFilesTextureCoordinates)
     ASSERT_EQ(m.meshes.size(), 1u);
     ASSERT_EQ(m.meshes[0].primitives.size(), 1u);
     const tinygltf::Primitive& prim = m.meshes[0].primitives[0];
-    EXPECT_EQ(m.accessors[static_cast<std::size_t>(prim.indices)].componentType, TINYGLTF_COMPONENT_TYPE_UNSIGNED_BYTE);
     const std::vector<float> pos = floatsOf(m, prim.attributes.at("POSITION"));
     const std::vector<float> nrm = floatsOf(m, prim.attributes.at("NORMAL"));
-    const std::vector<float> tex = floatsOf(m, prim.attributes.at("TEXCOORD_0"));
     const std::vector<std::uint32_t> idx = integersOf(m, prim.indices);
-    EXPECT_EQ(pos.size() / 3, 24u);
-    EXPECT_EQ(idx.size(), 36u);
+    ASSERT_EQ(idx.size(), 36u);
 
     // Counter-clockwise seen from outside, in glTF's world.
     const Mat4 world = worldMatrices(m)[1];
@@ -690,11 +623,6 @@ TEST(GltfMesh, WriterCubeFacesOutwardWithTheFilesTextureCoordinates)
         EXPECT_GT(outward, 0.0) << "triangle " << t / 3 << " faces inward";
         EXPECT_GT(agree, 0.0) << "triangle " << t / 3 << " has a normal against its winding";
     }
-    // Texture coordinates are the file's (u, v), not the host's (u, 1 - v).
-    std::set<std::pair<float, float>> fileUv, exported;
-    for (const auto& uv : g.texCoords[0]) fileUv.insert({uv[0], uv[1]});
-    for (std::size_t v = 0; v < tex.size() / 2; ++v) exported.insert({tex[v * 2], tex[v * 2 + 1]});
-    EXPECT_EQ(exported, fileUv);
     EXPECT_EQ(e.report.triangles, 12u);
     ORVIK_REQUIRE_VALIDATOR();
     expectValid({e.path});
@@ -1196,11 +1124,8 @@ TEST(GltfSkin, PosedSkinDeformsAsItsFramesGive)
     skin.inverseMatrices = {{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, -1, 1}, {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, -1, 0, -1, 1}};
     quad.extension.items.push_back(skin);
     clump.geometries = {quad};
-    dffw::Atomic atomic;
-    clump.atomics = {atomic};
-    HostOptions quiet;
-    quiet.printScriptErrors = false;
-    const Scene& scene = importBytes(dffw::write(clump), quiet);
+    clump.atomics = {dffw::Atomic{}};
+    const Scene& scene = importBytes(dffw::write(clump), quietHost());
     ASSERT_EQ(scene.modifiers.size(), 1u);
     SkinModifier& hostSkin = *scene.modifiers[0];
     ASSERT_EQ(hostSkin.GetNumBones(), 2);
@@ -1241,41 +1166,6 @@ TEST(GltfSkin, PosedSkinDeformsAsItsFramesGive)
     expectValid({e.path});
 }
 
-TEST(GltfScene, OmniLightsBecomePointLights)
-{
-    dffw::Clump clump = dffw::makeBox();
-    dffw::Frame lamp;
-    lamp.name = "lamp";
-    lamp.position = {0, 0, 5};
-    lamp.parent = 0;
-    clump.frames.push_back(lamp);
-    dffw::Light light;
-    light.frameIndex = 1;
-    light.colour = {1.0f, 0.5f, 0.25f};
-    clump.lights.push_back(light);
-    const Scene& scene = importBytes(dffw::write(clump));
-    ASSERT_EQ(scene.nodes.size(), 2u);
-    const Exported e = exportAndLoad(scene, "light.glb");
-    ASSERT_TRUE(e.ok);
-    expectMatchesScene(scene, e.model, "light");
-    ASSERT_EQ(e.model.lights.size(), 1u);
-    const tinygltf::Light& l = e.model.lights[0];
-    EXPECT_EQ(l.type, "point");
-    ASSERT_EQ(l.color.size(), 3u);
-    EXPECT_NEAR(l.color[0], 1.0, 1e-6);
-    EXPECT_NEAR(l.color[1], 0.5, 1e-6);
-    EXPECT_NEAR(l.color[2], 0.25, 1e-6);
-    const tinygltf::Node& n = e.model.nodes.at(2);
-    EXPECT_EQ(n.name, "lamp");
-    ASSERT_TRUE(n.extensions.count("KHR_lights_punctual"));
-    EXPECT_EQ(n.extensions.at("KHR_lights_punctual").Get("light").Get<int>(), 0);
-    const ojson extras = extrasOf(e.path, "/nodes/2");
-    EXPECT_EQ(extras["object"]["kind"], "light");
-    EXPECT_EQ(extras["object"]["color"][0], 255.0);
-    ORVIK_REQUIRE_VALIDATOR();
-    expectValid({e.path});
-}
-
 TEST(GltfScene, SkipPartsLeavesOutDamagedAndLowDetailVariants)
 {
     resetScene();
@@ -1306,58 +1196,65 @@ TEST(GltfScene, SkipPartsLeavesOutDamagedAndLowDetailVariants)
     }
 }
 
-TEST(GltfFiles, GltfWithItsBinBesideAndRefusedTargets)
+// A .gltf's buffer beside it is fixed by the example's golden document.
+TEST(GltfFiles, TargetsAreGlbOrGltfFilesWithTheBinBeside)
 {
-    const Scene& scene = importBytes(dffw::write(dffw::makeBox()));
-    const Exported e = exportAndLoad(scene, "box.gltf");
-    ASSERT_TRUE(e.ok);
-    EXPECT_EQ(e.report.binPath, outputPath("box.bin"));
-    EXPECT_TRUE(fs::exists(e.report.binPath));
-    EXPECT_EQ(e.model.buffers.at(0).uri, "box.bin");
-    expectMatchesScene(scene, e.model, "box.gltf");
-
     EXPECT_EQ(orvik::checkGltfPath("out.GLB"), "");
     EXPECT_NE(orvik::checkGltfPath("out.obj"), "");
     EXPECT_NE(orvik::checkGltfPath("dir/.glb"), "");
     EXPECT_EQ(orvik::gltfBinPath("a/b.c/x.GLTF"), "a/b.c/x.bin");
+}
+
+// orvik import as a user runs it.
+ProgramRun orvik(const std::vector<std::string>& args)
+{
+    std::vector<std::string> argv = {std::string(ORVIK_BIN_DIR) + "/orvik", "import", "--no-progress"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return runHere(argv);
+}
+
+const std::string kExample = std::string(ORVIK_SOURCE_DIR) + "/examples/example.dff";
+
+// The example's whole document and its buffer beside it, fixed, and valid.
+TEST(GltfCommand, ExampleExportsItsFixedDocument)
+{
+    const std::string gltf = outputPath("example.gltf");
+    const ProgramRun r = orvik({kExample, "--gltf", gltf});
+    ASSERT_TRUE(r.exited && r.status == 0) << r;
+    expectGolden("gltf/example.gltf", readFile(gltf), {kSourcePlace});
+    expectGolden("gltf/example.bin", readFile(outputPath("example.bin")));
     ORVIK_REQUIRE_VALIDATOR();
-    expectValid({e.path});
+    expectValid({gltf});
 }
 
 TEST(GltfCommand, ImportWritesTheExportBesideTheDump)
 {
-    const std::string orvik = std::string(ORVIK_BIN_DIR) + "/orvik";
-    const std::string model = std::string(ORVIK_SOURCE_DIR) + "/examples/example.dff";
     const std::string glb = outputPath("example-cli.glb");
     fs::remove(glb);
-    int status = 0;
     // With the dump on standard output the export's summary goes to standard error.
-    const std::string out =
-        run(quoted(orvik) + " import " + quoted(model) + " --no-progress --json - --gltf " + quoted(glb) + " 2>/dev/null", status);
-    EXPECT_EQ(status, 0);
-    EXPECT_FALSE(json::parse(out, nullptr, false).is_discarded()) << "standard output is not the dump alone";
-    EXPECT_TRUE(fs::exists(glb));
-    const std::string summary = run(quoted(orvik) + " import " + quoted(model) + " --no-progress --gltf " + quoted(glb), status);
-    EXPECT_EQ(status, 0);
-    EXPECT_NE(summary.find(glb + ": glTF 2.0, "), std::string::npos) << summary;
-    run(quoted(orvik) + " import " + quoted(model) + " --gltf " + quoted(outputPath("x.obj")) + " 2>&1", status);
-    EXPECT_EQ(status, 2);
-    const std::string dump = outputPath("same.glb");
-    fs::remove(dump);
-    run(quoted(orvik) + " import " + quoted(model) + " --json " + quoted(dump) + " --gltf " + quoted(dump) + " 2>&1",
-        status);
-    EXPECT_EQ(status, 2) << "the export would overwrite the dump";
-    // --skip-parts takes dam and vlo, and goes with --gltf only.
-    run(quoted(orvik) + " import " + quoted(model) + " --gltf " + quoted(glb) + " --skip-parts dam,vlo", status);
-    EXPECT_EQ(status, 0);
-    for (const std::string& bad : {" --gltf " + quoted(glb) + " --skip-parts wheels", std::string(" --skip-parts dam")}) {
-        run(quoted(orvik) + " import " + quoted(model) + bad + " 2>&1", status);
-        EXPECT_EQ(status, 2) << bad;
+    ProgramRun r = orvik({kExample, "--json", "-", "--gltf", glb});
+    EXPECT_EQ(r.status, 0) << r;
+    EXPECT_FALSE(json::parse(r.out, nullptr, false).is_discarded()) << "standard output is not the dump alone";
+    EXPECT_NE(r.err.find(glb + ": glTF 2.0, "), std::string::npos) << r;
+    r = orvik({kExample, "--gltf", glb});
+    EXPECT_EQ(r.status, 0) << r;
+    EXPECT_NE(r.out.find(glb + ": glTF 2.0, "), std::string::npos) << r;
+    const std::string same = outputPath("same.glb");
+    fs::remove(same);
+    const std::vector<std::vector<std::string>> refused = {
+        {"--gltf", outputPath("x.obj")},
+        {"--json", same, "--gltf", same},  // the export would overwrite the dump
+        {"--gltf", glb, "--skip-parts", "wheels"},
+        {"--skip-parts", "dam"},  // goes with --gltf only
+        {"--gltf", outputPath("missing/out.gltf")},
+    };
+    for (const auto& args : refused) {
+        std::vector<std::string> all = {kExample};
+        all.insert(all.end(), args.begin(), args.end());
+        EXPECT_EQ(orvik(all).status, 2) << args.back();
     }
-    // A folder that does not exist: an error, and nothing left behind.
-    run(quoted(orvik) + " import " + quoted(model) + " --gltf " + quoted(outputPath("missing/out.gltf")) + " 2>&1", status);
-    EXPECT_EQ(status, 2);
-    EXPECT_FALSE(fs::exists(outputPath("missing")));
+    EXPECT_FALSE(fs::exists(outputPath("missing"))) << "nothing left behind";
+    EXPECT_EQ(orvik({kExample, "--gltf", glb, "--skip-parts", "dam,vlo"}).status, 0);
     ORVIK_REQUIRE_VALIDATOR();
     expectValid({glb});
 }

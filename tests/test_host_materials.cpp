@@ -4,43 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "host/max.h"
 #include "host/scene.h"
-
-#include <unistd.h>
+#include "support/Programs.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-// A folder of its own for one test, removed afterwards.
-class Folder {
-public:
-    explicit Folder(const std::string& tag)
-    {
-        static int counter = 0;
-        path = fs::temp_directory_path() /
-               ("orvik-host-mtl-" + tag + "-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
-        fs::remove_all(path);
-        fs::create_directories(path);
-    }
-    ~Folder()
-    {
-        std::error_code ec;
-        fs::remove_all(path, ec);
-    }
-    fs::path touch(const std::string& name) const
-    {
-        const fs::path p = path / name;
-        fs::create_directories(p.parent_path());
-        std::ofstream(p) << "x";
-        return p;
-    }
-    fs::path path;
-};
 
 std::string lookUp(const std::string& name)
 {
@@ -49,9 +21,22 @@ std::string lookUp(const std::string& name)
     return out;
 }
 
-class HostMaterials : public testing::Test {
+class HostMaterials : public ScratchFolder {
 protected:
-    void SetUp() override { resetScene(); }
+    void SetUp() override
+    {
+        ScratchFolder::SetUp();
+        resetScene();
+    }
+    fs::path folder(const std::string& name)
+    {
+        fs::create_directories(dir / name);
+        return dir / name;
+    }
+    fs::path touch(const fs::path& in, const std::string& name)
+    {
+        return put((in / name).lexically_relative(dir).string(), "x");
+    }
 };
 
 TEST_F(HostMaterials, GameMaterialBlockHoldsTheTableKinds)
@@ -139,14 +124,14 @@ TEST_F(HostMaterials, CoordinateGeneratorTakesFloatControllersOnly)
 
 TEST_F(HostMaterials, MapNameRecordsWhetherTheFileExists)
 {
-    Folder f("mapname");
-    const fs::path file = f.touch("a.tga");
+    const fs::path f = folder("mapname");
+    const fs::path file = touch(f, "a.tga");
     BitmapTex tex;
     EXPECT_EQ(tex.GetMapName(), nullptr);
     tex.SetMapName(file.string().c_str());
     EXPECT_TRUE(tex.MapFileFound());
     EXPECT_EQ(std::string(tex.GetMapName()), file.string());
-    tex.SetMapName(f.path.string().c_str());  // a folder is no bitmap
+    tex.SetMapName(f.string().c_str());  // a folder is no bitmap
     EXPECT_FALSE(tex.MapFileFound());
     tex.SetMapName("surely-missing.TGA");
     EXPECT_FALSE(tex.MapFileFound());
@@ -154,29 +139,29 @@ TEST_F(HostMaterials, MapNameRecordsWhetherTheFileExists)
 
 TEST_F(HostMaterials, BitmapSearchOrderAndCase)
 {
-    Folder model("model"), first("first"), second("second");
+    const fs::path model = folder("model"), first = folder("first"), second = folder("second");
     HostOptions options;
-    options.bitmapPaths = {first.path.string(), second.path.string()};
+    options.bitmapPaths = {first.string(), second.string()};
     Scene& scene = resetScene(options);
-    scene.importFile = (model.path / "car.dff").string();
+    scene.importFile = (model / "car.dff").string();
 
     // Every file is there before the first look-up (folders are listed once per import).
-    const fs::path inModel = model.touch("Wheel.TGA");
-    const fs::path inFirst = first.touch("door.dds");
-    second.touch("door.dds");
-    const fs::path inSecond = second.touch("roof.png");
-    model.touch("hood.bmp");
-    first.touch("hood.bmp");
-    const fs::path deep = second.touch("sub/Deep.jpg");
+    const fs::path inModel = touch(model, "Wheel.TGA");
+    const fs::path inFirst = touch(first, "door.dds");
+    touch(second, "door.dds");
+    const fs::path inSecond = touch(second, "roof.png");
+    touch(model, "hood.bmp");
+    touch(first, "hood.bmp");
+    const fs::path deep = touch(second, "sub/Deep.jpg");
 
     EXPECT_EQ(lookUp("wheel.tga"), inModel.string());  // file names compared ignoring case
     EXPECT_EQ(lookUp("DOOR.DDS"), inFirst.string());
     EXPECT_EQ(lookUp("roof.png"), inSecond.string());
-    EXPECT_EQ(lookUp("hood.bmp"), (model.path / "hood.bmp").string());  // the model's folder comes first
+    EXPECT_EQ(lookUp("hood.bmp"), (model / "hood.bmp").string());  // the model's folder comes first
 
     // A name that is a path is taken as it stands, its case too.
     EXPECT_EQ(lookUp(deep.string()), deep.string());
-    EXPECT_EQ(lookUp((second.path / "SUB" / "deep.JPG").string()), deep.string());
+    EXPECT_EQ(lookUp((second / "SUB" / "deep.JPG").string()), deep.string());
     EXPECT_EQ(lookUp("sub/deep.jpg"), deep.string());  // relative to a bitmap folder
 
     EXPECT_EQ(lookUp("missing.tga"), "<none>");
@@ -188,9 +173,9 @@ TEST_F(HostMaterials, BitmapSearchOrderAndCase)
 
 TEST_F(HostMaterials, BitmapSearchLooksAtTheCurrentImportOnly)
 {
-    Folder model("only");
-    model.touch("tyre.tga");
-    resetScene().importFile = (model.path / "a.dff").string();
+    const fs::path model = folder("only");
+    touch(model, "tyre.tga");
+    resetScene().importFile = (model / "a.dff").string();
     EXPECT_NE(lookUp("tyre.tga"), "<none>");
     resetScene();
     EXPECT_EQ(lookUp("tyre.tga"), "<none>");
@@ -200,20 +185,20 @@ TEST_F(HostMaterials, BitmapSearchLooksAtTheCurrentImportOnly)
 // the next import sees names added, removed or respelled.
 TEST_F(HostMaterials, BitmapSearchListsEachFolderOncePerImport)
 {
-    Folder model("listing");
-    const std::string dff = (model.path / "a.dff").string();
+    const fs::path model = folder("listing");
+    const std::string dff = (model / "a.dff").string();
     resetScene().importFile = dff;
-    model.touch("other.tga");
+    touch(model, "other.tga");
     EXPECT_EQ(lookUp("TYRE.TGA"), "<none>");  // the folder is listed here
-    const fs::path tyre = model.touch("Tyre.tga");
+    const fs::path tyre = touch(model, "Tyre.tga");
     EXPECT_EQ(lookUp("TYRE.TGA"), "<none>");
     EXPECT_EQ(lookUp("Tyre.tga"), "<none>");
     resetScene().importFile = dff;
     EXPECT_EQ(lookUp("TYRE.TGA"), tyre.string());
     fs::remove(tyre);
     EXPECT_EQ(lookUp("TYRE.TGA"), "<none>");  // a listed name whose file went away
-    const fs::path upper = model.touch("TYRE.tga");
-    const fs::path lower = model.touch("tyre.TGA");
+    const fs::path upper = touch(model, "TYRE.tga");
+    const fs::path lower = touch(model, "tyre.TGA");
     resetScene().importFile = dff;
     EXPECT_EQ(lookUp("Tyre.Tga"), upper.string());  // the smallest spelling of several
     fs::remove(upper);
@@ -225,13 +210,13 @@ TEST_F(HostMaterials, BitmapSearchListsEachFolderOncePerImport)
 // name is looked up in the model's folder and the bitmap folders only.
 TEST_F(HostMaterials, BitmapSearchNeverLooksInTheWorkingFolder)
 {
-    Folder model("own"), shell("shell");
-    shell.touch("tex.png");
-    shell.touch("only.png");
-    const fs::path own = model.touch("TEX.png");
+    const fs::path model = folder("own"), shell = folder("shell");
+    touch(shell, "tex.png");
+    touch(shell, "only.png");
+    const fs::path own = touch(model, "TEX.png");
     const fs::path before = fs::current_path();
-    fs::current_path(shell.path);
-    resetScene().importFile = (model.path / "car.dff").string();
+    fs::current_path(shell);
+    resetScene().importFile = (model / "car.dff").string();
     const std::string found = lookUp("tex.png");
     const std::string onlyInShell = lookUp("only.png");
     const std::string dotted = lookUp("./only.png");

@@ -15,9 +15,7 @@ namespace {
 dffw::Clump namedClump(const std::string& name)
 {
     dffw::Clump clump;
-    dffw::Frame frame;
-    frame.name = name;
-    clump.frames.push_back(frame);
+    clump.frames.push_back(dffw::namedFrame(name));
     return clump;
 }
 

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <array>
 #include <filesystem>
-#include <fstream>
 #include <set>
 #include <string>
 #include <vector>
@@ -14,8 +13,7 @@
 #include "host/scene.h"
 #include "testkit/DffWriter.h"
 #include "support/ImportHarness.h"
-
-#include <unistd.h>
+#include "support/Programs.h"
 
 namespace {
 
@@ -23,22 +21,17 @@ namespace fs = std::filesystem;
 using nlohmann::json;
 using dffw::Material;
 using dffw::Texture;
+using dffw::namedTexture;
 
 dffw::Clump clumpWith(const std::vector<std::vector<Material>>& perGeometry)
 {
     dffw::Clump c;
     for (std::size_t g = 0; g < perGeometry.size(); ++g) {
-        dffw::Frame f;
-        f.name = "part" + std::to_string(g);
-        if (g > 0) f.parent = 0;
-        c.frames.push_back(f);
+        c.frames.push_back(dffw::namedFrame("part" + std::to_string(g), g > 0 ? 0 : 0xFFFFFFFF));
         dffw::Geometry geometry = g % 2 == 0 ? dffw::makeQuad() : dffw::makeCube();
         geometry.materials = perGeometry[g];
         c.geometries.push_back(geometry);
-        dffw::Atomic a;
-        a.frameIndex = static_cast<uint32_t>(g);
-        a.geometryIndex = static_cast<uint32_t>(g);
-        c.atomics.push_back(a);
+        c.atomics.push_back(dffw::atomic(static_cast<uint32_t>(g), static_cast<uint32_t>(g)));
     }
     return c;
 }
@@ -46,16 +39,6 @@ dffw::Clump clumpWith(const std::vector<std::vector<Material>>& perGeometry)
 json importMaterials(const std::vector<Material>& materials, const HostOptions& options = {})
 {
     return dumpJson(importBytes(dffw::write(clumpWith({materials})), options));
-}
-
-Texture texture(const std::string& name, const std::string& mask = "", uint8_t filter = 6, uint8_t addressing = 0x11)
-{
-    Texture t;
-    t.name = name;
-    t.maskName = mask;
-    t.filter = filter;
-    t.addressing = addressing;
-    return t;
 }
 
 Material textured(std::vector<Texture> textures)
@@ -146,9 +129,10 @@ TEST(Materials, EmptyListGivesAnEmptyMultiMaterial)
 
 TEST(Materials, TexturesAndMasks)
 {
-    Texture exact = texture("first");
+    Texture exact = namedTexture("first");
     exact.nameStyle = dffw::NameStyle::Exact;  // a name without NUL ends at its chunk's end
-    const json dump = importMaterials({textured({texture("body", "bodym")}), textured({exact, texture("second")})});
+    const json dump =
+        importMaterials({textured({namedTexture("body", "bodym")}), textured({exact, namedTexture("second")})});
 
     const json pa = params(dump, 0);
     EXPECT_EQ(textureParam(dump, pa, "4")["name"], "body");
@@ -166,7 +150,7 @@ TEST(Materials, TexturesAndMasks)
 TEST(Materials, FilterModes)
 {
     std::vector<Material> materials;
-    for (uint8_t mode = 0; mode <= 6; ++mode) materials.push_back(textured({texture("t", "m", mode)}));
+    for (uint8_t mode = 0; mode <= 6; ++mode) materials.push_back(textured({namedTexture("t", "m", 0x11, mode)}));
     const json dump = importMaterials(materials);
     const int expected[7] = {0, 2, 1, 0, 0, 0, 0};
     for (std::size_t mode = 0; mode <= 6; ++mode) {
@@ -185,7 +169,7 @@ TEST(Materials, AddressingFlags)
         {true, false, true, false}, {true, false, true, false}, {false, false, true, false},
         {false, true, false, true}, {true, true, true, true}};
     std::vector<Material> materials;
-    for (uint8_t a : modes) materials.push_back(textured({texture("t", "m", 6, a)}));
+    for (uint8_t a : modes) materials.push_back(textured({namedTexture("t", "m", a, 6)}));
     const json dump = importMaterials(materials);
     for (std::size_t k = 0; k < std::size(modes); ++k) {
         SCOPED_TRACE(k);
@@ -199,41 +183,24 @@ TEST(Materials, AddressingFlags)
 
 TEST(Materials, TextureWithoutExtensionLeavesTheNextChunkInPlace)
 {
-    Texture bare = texture("bare");
+    Texture bare = namedTexture("bare");
     bare.extension.present = false;
     Material after;
     after.colour = {9, 9, 9, 9};
-    const json dump = importMaterials({withExtension({dffw::ReflectionMaterial{}}, {bare, texture("next")}), after});
+    const json dump =
+        importMaterials({withExtension({dffw::ReflectionMaterial{}}, {bare, namedTexture("next")}), after});
     EXPECT_EQ(textureParam(dump, params(dump, 0), "4")["name"], "next");
     EXPECT_EQ(params(dump, 0)["20"]["int"], 1);
     EXPECT_EQ(params(dump, 1)["6"]["int"], 9);
 }
 
 // A model written into a folder of its own, with image files beside it.
-class TextureSearch : public testing::Test {
+class TextureSearch : public ScratchFolder {
 protected:
-    void SetUp() override
-    {
-        static int counter = 0;
-        root = fs::temp_directory_path() / ("orvik-mtl-search-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
-        fs::remove_all(root);
-        fs::create_directories(root / "model");
-    }
-    void TearDown() override
-    {
-        std::error_code ec;
-        fs::remove_all(root, ec);
-    }
-    fs::path touch(const std::string& folder, const std::string& name)
-    {
-        fs::create_directories(root / folder);
-        const fs::path p = root / folder / name;
-        std::ofstream(p) << "image";
-        return p;
-    }
+    fs::path touch(const std::string& folder, const std::string& name) { return put(folder + "/" + name, "image"); }
     json import(const std::vector<Material>& materials, const HostOptions& options = {})
     {
-        const fs::path file = root / "model" / "model.dff";
+        const fs::path file = put("model/model.dff", "");
         EXPECT_TRUE(dffw::saveFile(file.string(), dffw::write(clumpWith({materials}))));
         return dumpJson(importFile(file.string(), options));
     }
@@ -242,7 +209,6 @@ protected:
         const json t = textureParam(dump, params(dump, slotIndex), id);
         return json::array({t["mapName"], t["found"]});
     }
-    fs::path root;
 };
 
 TEST_F(TextureSearch, ExtensionsAreTriedInOrderBesideTheModel)
@@ -252,8 +218,9 @@ TEST_F(TextureSearch, ExtensionsAreTriedInOrderBesideTheModel)
     const fs::path rim = touch("model", "rim.DDS");
     touch("model", "cap.png");
     const fs::path hub = touch("model", "HUB.PNG.jpg");
-    const json dump = import({textured({texture("wheel")}), textured({texture("rim")}), textured({texture("none")}),
-                              textured({texture("cap.png")}), textured({texture("hub.png")})});
+    const json dump = import({textured({namedTexture("wheel")}), textured({namedTexture("rim")}),
+                              textured({namedTexture("none")}), textured({namedTexture("cap.png")}),
+                              textured({namedTexture("hub.png")})});
     EXPECT_EQ(mapOf(dump, 0, "4"), json::array({wheelTga.string(), true}));
     EXPECT_EQ(mapOf(dump, 1, "4"), json::array({rim.string(), true}));
     EXPECT_EQ(mapOf(dump, 2, "4"), json::array({"none.TGA", false}));
@@ -270,8 +237,8 @@ TEST_F(TextureSearch, BitmapPathsAreSearchedInOrder)
     const fs::path mask = touch("b", "SEATM.BMP");
     touch("model", "seat.jpg");
     HostOptions options;
-    options.bitmapPaths = {(root / "a").string(), (root / "b").string()};
-    const json dump = import({textured({texture("door")}), textured({texture("seat", "seatm")})}, options);
+    options.bitmapPaths = {(dir / "a").string(), (dir / "b").string()};
+    const json dump = import({textured({namedTexture("door")}), textured({namedTexture("seat", "seatm")})}, options);
     EXPECT_EQ(mapOf(dump, 0, "4"), json::array({doorTga.string(), true}));  // extension order comes first
     EXPECT_EQ(mapOf(dump, 1, "4"), json::array({seatA.string(), true}));
     EXPECT_EQ(mapOf(dump, 1, "7"), json::array({mask.string(), true}));
@@ -281,13 +248,13 @@ TEST(MaterialExtension, MaterialEffects)
 {
     dffw::MaterialEffects withTexture;
     withTexture.coefficient = 0.5f;
-    withTexture.envTexture = texture("chrome", "unused", 2, 0x22);
+    withTexture.envTexture = namedTexture("chrome", "unused", 0x22, 2);
     dffw::MaterialEffects noTexture;
     noTexture.coefficient = 0.25f;
     dffw::MaterialEffects bump;
     bump.firstEffect = 1;
     const json dump = importMaterials({
-        withExtension({withTexture, dffw::ReflectionMaterial{}}, {texture("paint")}),
+        withExtension({withTexture, dffw::ReflectionMaterial{}}, {namedTexture("paint")}),
         withExtension({noTexture}),
         withExtension({bump}),
     });
@@ -394,8 +361,8 @@ TEST(MaterialExtension, UvAnimationKeysTheMainTexture)
     ref.name = "scroll";
     dffw::UvAnimationRef wrongCase;
     wrongCase.name = "SCROLL";
-    const dffw::Clump clump = clumpWith({{withExtension({ref}, {texture("water")}),
-                                          withExtension({wrongCase}, {texture("lava")}), withExtension({ref})}});
+    const dffw::Clump clump = clumpWith({{withExtension({ref}, {namedTexture("water")}),
+                                          withExtension({wrongCase}, {namedTexture("lava")}), withExtension({ref})}});
     dffw::File file;
     file.units = {dictionary, clump};
     Scene& scene = importBytes(dffw::write(file));
@@ -431,7 +398,7 @@ TEST(MaterialExtension, UvAnimationKeysTheMainTexture)
 TEST(Materials, WithoutGameMaterialSlotsStayEmpty)
 {
     dffw::MaterialEffects fx;
-    fx.envTexture = texture("env");
+    fx.envTexture = namedTexture("env");
     dffw::SpecularMaterial spec;
     spec.texture = "spec";
     dffw::UvAnimationRef ref;
@@ -441,7 +408,8 @@ TEST(Materials, WithoutGameMaterialSlotsStayEmpty)
     anim.keyFrames = {{}, {}};
     dffw::UvAnimDictionary dictionary;
     dictionary.animations = {anim};
-    const Material rich = withExtension({fx, spec, dffw::ReflectionMaterial{}, ref}, {texture("a", "am"), texture("b")});
+    const Material rich =
+        withExtension({fx, spec, dffw::ReflectionMaterial{}, ref}, {namedTexture("a", "am"), namedTexture("b")});
     dffw::File file;
     file.units = {dictionary, clumpWith({{rich, rich}, {rich, rich, rich}})};
     HostOptions options;
@@ -469,13 +437,13 @@ TEST(MaterialBounds, CountsTheFileCannotHoldEndTheImport)
     EXPECT_TRUE(dump["materials"].empty());
     EXPECT_TRUE(dump["nodes"].empty());
 
-    Material manyTextures = textured({texture("t")});
+    Material manyTextures = textured({namedTexture("t")});
     manyTextures.textureCountOverride = 0x10000000;
     dump = importMaterials({manyTextures});
     EXPECT_TRUE(dump["textures"].empty());
     EXPECT_TRUE(dump["nodes"].empty());
 
-    Texture longName = texture("t");
+    Texture longName = namedTexture("t");
     longName.nameHead.size = 0x7FFFFFF0;
     dump = importMaterials({textured({longName})});
     EXPECT_TRUE(dump["textures"].empty());
@@ -485,13 +453,13 @@ TEST(MaterialBounds, CountsTheFileCannotHoldEndTheImport)
 TEST(MaterialBounds, EveryCutThroughTheMaterialsStaysInTheBuffer)
 {
     dffw::MaterialEffects fx;
-    fx.envTexture = texture("env");
+    fx.envTexture = namedTexture("env");
     dffw::SpecularMaterial spec;
     spec.texture = "spec";
     dffw::UvAnimationRef ref;
     ref.name = "anim";
     const Material rich =
-        withExtension({fx, spec, dffw::ReflectionMaterial{}, ref}, {texture("a", "am"), texture("b")});
+        withExtension({fx, spec, dffw::ReflectionMaterial{}, ref}, {namedTexture("a", "am"), namedTexture("b")});
     dffw::UvAnimation anim;
     anim.name = "anim";
     anim.keyFrames = {{}, {}};
@@ -613,12 +581,6 @@ private:
     std::vector<uint8_t> b;
 };
 
-std::vector<uint8_t> readAll(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
 TEST(SampleMaterials, MaterialsMatchTheFiles)
 {
     ORVIK_REQUIRE_SAMPLES();
@@ -626,7 +588,8 @@ TEST(SampleMaterials, MaterialsMatchTheFiles)
     ASSERT_FALSE(files.empty());
     for (const std::string& path : files) {
         SCOPED_TRACE(path);
-        SampleWalker walker(readAll(path));
+        const std::string bytes = readFile(path);
+        SampleWalker walker(std::vector<uint8_t>(bytes.begin(), bytes.end()));
         walker.walk();
         const json dump = dumpJson(importFile(path));
         const std::vector<json> multis = multiMaterials(dump);

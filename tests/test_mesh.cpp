@@ -72,11 +72,8 @@ const Mesh* importMesh(std::vector<Geometry> geometries, std::size_t index = 0)
 {
     dffw::Clump clump;
     for (std::size_t i = 0; i < geometries.size(); ++i) {
-        dffw::Frame frame;
-        frame.name = "part" + std::to_string(i);
-        clump.frames.push_back(frame);
-        clump.atomics.push_back(dffw::Atomic{.frameIndex = static_cast<std::uint32_t>(i),
-                                             .geometryIndex = static_cast<std::uint32_t>(i)});
+        clump.frames.push_back(dffw::namedFrame("part" + std::to_string(i)));
+        clump.atomics.push_back(dffw::atomic(static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(i)));
     }
     clump.geometries = std::move(geometries);
     Scene& scene = importBytes(dffw::write(clump));

@@ -27,6 +27,7 @@
 #include "host/scene.h"
 #include "img/ImgArchive.h"
 #include "testkit/ImgWriter.h"
+#include "support/Fixtures.h"
 #include "support/ImportHarness.h"
 #include "testkit/TxdWriter.h"
 #include "txd/Decode.h"
@@ -82,9 +83,7 @@ public:
             std::ofstream out(file, std::ios::binary | std::ios::trunc);
             out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(length));
         }
-        HostOptions options;
-        options.printScriptErrors = false;
-        return importFile(file.string(), options);
+        return importFile(file.string(), quietHost());
     }
 
 private:

@@ -9,22 +9,8 @@
 
 namespace {
 
-dffw::Frame frame(const std::string& name, dffw::Vec3 position = {0, 0, 0}, std::uint32_t parent = 0xFFFFFFFF)
-{
-    dffw::Frame f;
-    f.name = name;
-    f.position = position;
-    f.parent = parent;
-    return f;
-}
-
-dffw::Atomic atomic(std::uint32_t frameIndex, std::uint32_t geometryIndex)
-{
-    dffw::Atomic a;
-    a.frameIndex = frameIndex;
-    a.geometryIndex = geometryIndex;
-    return a;
-}
+using dffw::atomic;
+using dffw::namedFrame;
 
 const nlohmann::json& dumpedNode(const nlohmann::json& dump, const std::string& name)
 {
@@ -40,7 +26,7 @@ const nlohmann::json& dumpedNode(const nlohmann::json& dump, const std::string& 
 TEST(PlainBuild, EmptyFrameBecomesScaledDummyAtFrameMatrix)
 {
     dffw::Clump clump;
-    dffw::Frame f = frame("helper", {4, 5, 6});
+    dffw::Frame f = namedFrame("helper", 0xFFFFFFFF, {4, 5, 6});
     f.right = {0, 1, 0};
     f.up = {-1, 0, 0};
     clump.frames.push_back(f);
@@ -63,7 +49,7 @@ TEST(PlainBuild, EmptyFrameBecomesScaledDummyAtFrameMatrix)
 TEST(PlainBuild, LightsBecomeOmniLightsWithScaledColour)
 {
     dffw::Clump clump;
-    clump.frames = {frame("root"), frame("lamp", {1, 2, 3}, 0), frame("spot", {0, 0, 0}, 0)};
+    clump.frames = {namedFrame("root"), namedFrame("lamp", 0, {1, 2, 3}), namedFrame("spot", 0)};
     dffw::Light point;
     point.frameIndex = 1;
     point.radius = 7.5f;
@@ -95,7 +81,7 @@ TEST(PlainBuild, LightsBecomeOmniLightsWithScaledColour)
 TEST(PlainBuild, MeshesStandOnTheirAtomicsFramesOnly)
 {
     dffw::Clump clump;
-    clump.frames = {frame("root"), frame("body", {0, 0, 1}, 0), frame("lit", {}, 0), frame("spare", {}, 0)};
+    clump.frames = {namedFrame("root"), namedFrame("body", 0, {0, 0, 1}), namedFrame("lit", 0), namedFrame("spare", 0)};
     clump.geometries = {dffw::makeQuad(), dffw::makeCube(), dffw::makeQuad(2.0f)};
     // Geometry 0 is named by no atomic; geometry 2 shares its frame with a light,
     // which wins; frame 3 names a geometry the clump does not hold.
@@ -125,7 +111,7 @@ TEST(PlainBuild, MeshesStandOnTheirAtomicsFramesOnly)
 TEST(PlainBuild, FrameWithoutNameIsNoName)
 {
     dffw::Clump clump;
-    clump.frames = {frame("root"), dffw::Frame{}};
+    clump.frames = {namedFrame("root"), dffw::Frame{}};
     clump.frames[1].parent = 0;
     const Scene& scene = importBytes(dffw::write(clump));
     ASSERT_EQ(scene.nodes.size(), 2u);
@@ -137,10 +123,10 @@ TEST(PlainBuild, HierarchyComposesWorldTransformsWhateverTheListOrder)
 {
     // Listed child first: hand (parent arm), root, arm (parent root).
     dffw::Clump clump;
-    dffw::Frame root = frame("root", {5, 0, 0});
+    dffw::Frame root = namedFrame("root", 0xFFFFFFFF, {5, 0, 0});
     root.right = {0, 1, 0};  // a quarter turn about Z
     root.up = {-1, 0, 0};
-    clump.frames = {frame("hand", {0, 2, 0}, 2), root, frame("arm", {1, 0, 0}, 1)};
+    clump.frames = {namedFrame("hand", 2, {0, 2, 0}), root, namedFrame("arm", 1, {1, 0, 0})};
     const Scene& scene = importBytes(dffw::write(clump));
 
     INode* hand = nodeNamed(scene, "hand");
@@ -163,7 +149,7 @@ TEST(PlainBuild, HierarchyComposesWorldTransformsWhateverTheListOrder)
 TEST(PlainBuild, ParentOutOfRangeStaysTopLevel)
 {
     dffw::Clump clump;
-    clump.frames = {frame("a"), frame("b", {1, 1, 1}, 9)};
+    clump.frames = {namedFrame("a"), namedFrame("b", 9, {1, 1, 1})};
     const Scene& scene = importBytes(dffw::write(clump));
     ASSERT_EQ(scene.nodes.size(), 2u);
     EXPECT_EQ(scene.nodes[0]->NumberOfChildren(), 0);
@@ -174,11 +160,11 @@ TEST(PlainBuild, ParentOutOfRangeStaysTopLevel)
 TEST(PlainBuild, EachClumpOfAFileIsBuiltFromItsOwnTables)
 {
     dffw::Clump first;
-    first.frames = {frame("car"), frame("wheel", {1, 0, 0}, 0)};
+    first.frames = {namedFrame("car"), namedFrame("wheel", 0, {1, 0, 0})};
     first.geometries = {dffw::makeCube()};
     first.atomics = {atomic(1, 0)};
     dffw::Clump second;
-    second.frames = {frame("sign", {0, 0, 3})};
+    second.frames = {namedFrame("sign", 0xFFFFFFFF, {0, 0, 3})};
     second.geometries = {dffw::makeQuad()};
     second.atomics = {atomic(0, 0)};
     dffw::File file;

@@ -29,13 +29,7 @@ struct LoadedImporter {
     Orvik* operator->() { return &importer; }
 };
 
-dffw::Frame frame(const std::string& name, std::uint32_t parent = 0xFFFFFFFF)
-{
-    dffw::Frame f;
-    f.name = name;
-    f.parent = parent;
-    return f;
-}
+using dffw::namedFrame;
 
 dffw::Clump clumpWithFrames(std::vector<dffw::Frame> frames)
 {
@@ -50,7 +44,7 @@ TEST(ClumpReader, StructSizeFollowsTheStamp)
 {
     // Early stamps: 4-byte struct, frame list at 28, no lights read even when counts follow.
     for (std::uint32_t stamp : {0x310u, 0x3FFFFu, 0x800FFFFu}) {
-        dffw::Clump clump = clumpWithFrames({frame("root")});
+        dffw::Clump clump = clumpWithFrames({namedFrame("root")});
         clump.stamp = stamp;
         LoadedImporter loaded(dffw::write(clump));
         loaded->readClump();
@@ -60,14 +54,14 @@ TEST(ClumpReader, StructSizeFollowsTheStamp)
     }
     // An early clump whose struct carries light and camera counts anyway: the
     // frame list is looked for 16 bytes after the struct header, and is not there.
-    dffw::Clump longEarly = clumpWithFrames({frame("root")});
+    dffw::Clump longEarly = clumpWithFrames({namedFrame("root")});
     longEarly.stamp = 0x310;
     longEarly.longStruct = true;
     LoadedImporter loaded(dffw::write(longEarly));
     loaded->readClump();
     EXPECT_FALSE(loaded->clumpOk);
 
-    dffw::Clump modern = clumpWithFrames({frame("root")});
+    dffw::Clump modern = clumpWithFrames({namedFrame("root")});
     LoadedImporter loadedModern(dffw::write(modern));
     loadedModern->readClump();
     EXPECT_EQ(loadedModern->offsetOf(loadedModern->frameListStruct), 36u + 12u);
@@ -75,7 +69,7 @@ TEST(ClumpReader, StructSizeFollowsTheStamp)
 
 TEST(ClumpReader, LightsCamerasAndTheClumpEnd)
 {
-    dffw::Clump clump = clumpWithFrames({frame("root"), frame("lamp", 0), frame("spare", 0)});
+    dffw::Clump clump = clumpWithFrames({namedFrame("root"), namedFrame("lamp", 0), namedFrame("spare", 0)});
     clump.lights.push_back(dffw::Light{.frameIndex = 1, .radius = 5.0f});
     clump.lights.back().extension.present = false;  // next light's struct follows directly
     clump.lights.push_back(dffw::Light{.frameIndex = 7});  // no such frame: marks nothing
@@ -84,7 +78,7 @@ TEST(ClumpReader, LightsCamerasAndTheClumpEnd)
     clump.extension.items.push_back(dffw::rawChunk(0x253F2FE, std::vector<std::uint8_t>(8, 0)));
     dffw::File file;
     file.units.push_back(clump);
-    file.units.push_back(clumpWithFrames({frame("next")}));
+    file.units.push_back(clumpWithFrames({namedFrame("next")}));
     const auto bytes = dffw::write(file);
     LoadedImporter loaded(bytes);
     loaded->readClump();
@@ -101,7 +95,7 @@ TEST(ClumpReader, LightsCamerasAndTheClumpEnd)
 
 TEST(ClumpReader, AtomicAndLightOnOneFrameMakeALightFrame)
 {
-    dffw::Clump clump = clumpWithFrames({frame("both")});
+    dffw::Clump clump = clumpWithFrames({namedFrame("both")});
     clump.geometries.push_back(dffw::makeQuad());
     clump.atomics.push_back(dffw::Atomic{.frameIndex = 0, .geometryIndex = 0});
     clump.lights.push_back(dffw::Light{.frameIndex = 0});
@@ -122,7 +116,7 @@ TEST(ClumpReader, UvAnimationDictionaryPointsIntoTheBuffer)
     dictionary.animations = {a, b};
     dffw::File file;
     file.units.push_back(dictionary);
-    file.units.push_back(clumpWithFrames({frame("root")}));
+    file.units.push_back(clumpWithFrames({namedFrame("root")}));
     std::vector<dffw::ChunkOffset> offsets;
     const auto bytes = dffw::write(file, &offsets);
     std::vector<std::uint32_t> animations;
@@ -164,18 +158,18 @@ TEST(ClumpReader, KeyFrameCountPastTheBufferFails)
 TEST(FrameReader, NamesAndHAnimData)
 {
     dffw::Frame unnamed;  // no name chunk
-    dffw::Frame nul = frame(std::string("wheel\0junk", 10), 0);
-    dffw::Frame bone = frame("bone", 0);
+    dffw::Frame nul = namedFrame(std::string("wheel\0junk", 10), 0);
+    dffw::Frame bone = namedFrame("bone", 0);
     bone.hAnim = dffw::HAnim{.boneId = 7, .nodes = {{7, 0, 0}, {8, 1, 2}}};
-    dffw::Frame sameId = frame("same", 0);
+    dffw::Frame sameId = namedFrame("same", 0);
     sameId.hAnim = dffw::HAnim{.boneId = 7};  // node count 0: keeps the array above
-    dffw::Frame empty = frame("x", 0);
+    dffw::Frame empty = namedFrame("x", 0);
     empty.name.reset();
     empty.extension.present = true;
     dffw::Frame onlyHAnim;
     onlyHAnim.parent = 0;
     onlyHAnim.hAnim = dffw::HAnim{.boneId = 9};
-    dffw::Frame twoNames = frame("first", 0);
+    dffw::Frame twoNames = namedFrame("first", 0);
     twoNames.extension.items.push_back(dffw::frameNameChunk("second"));
 
     LoadedImporter loaded(dffw::write(clumpWithFrames({unnamed, nul, bone, sameId, empty, onlyHAnim, twoNames})));
@@ -195,13 +189,13 @@ TEST(FrameReader, ExtensionWalkResumesAtEachSubChunksEnd)
 {
     // An HAnim chunk longer than its node count says, an unknown sub-chunk,
     // and a node array that claims more nodes than the chunk holds.
-    dffw::Frame first = frame("first");
+    dffw::Frame first = namedFrame("first");
     // Holds two nodes but counts one: read by its count it would end 12 bytes early.
     first.hAnim = dffw::HAnim{.boneId = 1, .nodes = {{1, 0, 0}, {5, 1, 0}}, .nodeCountOverride = 1};
     first.extension.items.push_back(dffw::rawChunk(0x12345, std::vector<std::uint8_t>(10, 0xEE)));
-    dffw::Frame second = frame("second", 0);
+    dffw::Frame second = namedFrame("second", 0);
     second.hAnim = dffw::HAnim{.boneId = 2, .nodes = {{2, 0, 0}, {3, 1, 0}}, .nodeCountOverride = 50};
-    LoadedImporter loaded(dffw::write(clumpWithFrames({first, second, frame("third", 0)})));
+    LoadedImporter loaded(dffw::write(clumpWithFrames({first, second, namedFrame("third", 0)})));
     loaded->readClump();
     ASSERT_FALSE(loaded->readFailed);
     EXPECT_EQ(loaded->frameNames, (std::vector<std::string>{"first", "second", "third"}));
@@ -210,7 +204,7 @@ TEST(FrameReader, ExtensionWalkResumesAtEachSubChunksEnd)
 
 TEST(FrameReader, FrameCountPastTheBufferAllocatesNothing)
 {
-    dffw::Clump clump = clumpWithFrames({frame("a")});
+    dffw::Clump clump = clumpWithFrames({namedFrame("a")});
     clump.frameCountOverride = 0xFFFFFFFF;
     LoadedImporter loaded(dffw::write(clump));
     loaded->readClump();
@@ -223,7 +217,7 @@ TEST(GeometryReader, BlocksFollowStampAndFormat)
 {
     // Surface properties only under the older stamps; the positions land right either way.
     for (std::uint32_t stamp : {0x0C02FFFFu, 0x1003FFFFu, 0x1803FFFFu, 0x310u}) {
-        dffw::Clump clump = clumpWithFrames({frame("root")});
+        dffw::Clump clump = clumpWithFrames({namedFrame("root")});
         clump.stamp = stamp;
         clump.geometries.push_back(dffw::makeQuad(2.0f));
         clump.geometries.back().prelit.assign(4, dffw::Rgba{1, 2, 3, 4});
@@ -255,7 +249,7 @@ TEST(GeometryReader, TextureSetsFromTheFlagsWhenTheCountByteIsZero)
     for (const Case c : {Case{0x04, 0, 1}, Case{0x80, 0, 2}, Case{0x84, 0, 2}, Case{0, 0, 0}, Case{0x80, 1, 1},
                          Case{0x04, 2, 2}}) {
         SCOPED_TRACE(testing::Message() << "flags " << c.flags << " byte " << c.countByte);
-        dffw::Clump clump = clumpWithFrames({frame("root")});
+        dffw::Clump clump = clumpWithFrames({namedFrame("root")});
         clump.stamp = 0x310;
         dffw::Geometry quad = dffw::makeQuad();
         quad.texCoords.assign(c.sets, {});
@@ -283,12 +277,12 @@ TEST(GeometryReader, TextureSetsFromTheFlagsWhenTheCountByteIsZero)
 
 TEST(GeometryReader, CountsPastTheBufferAreRefusedBeforeAllocating)
 {
-    dffw::Clump clump = clumpWithFrames({frame("root")});
+    dffw::Clump clump = clumpWithFrames({namedFrame("root")});
     clump.geometries.push_back(dffw::makeQuad());
     clump.geometries.back().vertexCountOverride = 0xFFFFFFFF;
     clump.atomics.push_back(dffw::Atomic{});
     dffw::File file;
-    file.units.push_back(clumpWithFrames({frame("before")}));
+    file.units.push_back(clumpWithFrames({namedFrame("before")}));
     file.units.push_back(clump);
     const Scene& scene = importBytes(dffw::write(file));
     EXPECT_TRUE(scene.meshes.empty());
@@ -296,7 +290,7 @@ TEST(GeometryReader, CountsPastTheBufferAreRefusedBeforeAllocating)
     EXPECT_STREQ(scene.nodes[0]->GetName(), "before");
 
     for (int which = 0; which < 2; ++which) {
-        dffw::Clump c = clumpWithFrames({frame("root")});
+        dffw::Clump c = clumpWithFrames({namedFrame("root")});
         if (which == 0) c.geometryCountOverride = 0x7FFFFFFF;
         if (which == 1) c.atomicCountOverride = 0xFFFFFFFF;
         LoadedImporter loaded(dffw::write(c));
@@ -320,7 +314,7 @@ TEST(GeometryReader, SkinRecordsAndTheSkinnedFlag)
         quad.extension.items.push_back(skin);
         return quad;
     };
-    dffw::Clump clump = clumpWithFrames({frame("root"), frame("bone", 0)});
+    dffw::Clump clump = clumpWithFrames({namedFrame("root"), namedFrame("bone", 0)});
     clump.geometries.push_back(skinnedQuad(0));
     clump.geometries.back().extension.items.push_back(skinnedQuad(1).extension.items[0]);  // second skin: ignored
     clump.geometries.push_back(dffw::makeQuad());
@@ -366,7 +360,7 @@ TEST(GeometryReader, SkinRecordsAndTheSkinnedFlag)
 
 TEST(AtomicReader, LinksAndTrailingExtensions)
 {
-    dffw::Clump clump = clumpWithFrames({frame("root"), frame("child", 0)});
+    dffw::Clump clump = clumpWithFrames({namedFrame("root"), namedFrame("child", 0)});
     clump.geometries = {dffw::makeQuad(), dffw::makeQuad()};
     clump.atomics.push_back(dffw::Atomic{.frameIndex = 1, .geometryIndex = 0});
     clump.atomics.push_back(dffw::Atomic{.frameIndex = 1, .geometryIndex = 1});  // later wins
@@ -389,7 +383,7 @@ TEST(AtomicReader, LinksAndTrailingExtensions)
 
 TEST(GeometryReader, EmptyGeometryListStillReadsAtomics)
 {
-    dffw::Clump clump = clumpWithFrames({frame("root")});
+    dffw::Clump clump = clumpWithFrames({namedFrame("root")});
     clump.atomics.push_back(dffw::Atomic{.frameIndex = 0, .geometryIndex = 0});
     LoadedImporter loaded(dffw::write(clump));
     loaded->readClump();

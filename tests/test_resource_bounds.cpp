@@ -26,6 +26,7 @@
 #include "host/loader.h"
 #include "host/scene.h"
 #include "importer/Orvik.h"
+#include "support/Fixtures.h"
 #include "support/ImportHarness.h"
 
 namespace fs = std::filesystem;
@@ -154,9 +155,7 @@ const fs::path& modelPath()
 // measured from just before the import starts to its end.
 Measured measureImport(std::size_t fileSize)
 {
-    HostOptions options;
-    options.printScriptErrors = false;
-    resetScene(options);
+    resetScene(quietHost());
     Measured m;
     m.fileSize = fileSize;
     const std::size_t before = liveBytes.load();

@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 #include <squish.h>
 
+#include "support/Golden.h"
 #include "support/ImportHarness.h"
 #include "support/Programs.h"
 #include "testkit/TxdWriter.h"
@@ -440,7 +441,7 @@ TEST_F(TxdCli, ListPrintsOneLinePerTexture)
     save("cars.txd", txdw::write(awkwardNames()));
     const ProgramRun r = orvik("txd list cars.txd");
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, readFile(fs::path(ORVIK_SOURCE_DIR) / "tests/golden/txd-list.txt"));
+    expectGolden("txd-list.txt", r.out);
     EXPECT_EQ(r.err, "wheels: PlayStation 2 texture, not supported\n");
 
     const ProgramRun json = orvik("txd list cars.txd --json -");
@@ -533,20 +534,12 @@ TEST_F(TxdCli, GltfTakesMissingTexturesFromDictionaries)
 {
     dffw::Clump clump;
     for (const char* name : {"Body", "glass", "tyre", "absent"}) {
-        dffw::Frame f;
-        f.name = name;
-        if (!clump.frames.empty()) f.parent = 0;
-        clump.frames.push_back(f);
+        const auto index = static_cast<std::uint32_t>(clump.geometries.size());
+        clump.frames.push_back(dffw::namedFrame(name, clump.frames.empty() ? 0xFFFFFFFF : 0));
         dffw::Geometry g = dffw::makeQuad();
-        dffw::Material m;
-        dffw::Texture tex;
-        tex.name = name;
-        m.textures = {tex};
-        g.materials = {m};
-        dffw::Atomic a;
-        a.geometryIndex = a.frameIndex = static_cast<std::uint32_t>(clump.geometries.size());
+        g.materials[0].textures = {dffw::namedTexture(name)};
         clump.geometries.push_back(g);
-        clump.atomics.push_back(a);
+        clump.atomics.push_back(dffw::atomic(index, index));
     }
     save("car.dff", dffw::write(clump));
     txdw::Dictionary named, beside;

@@ -23,23 +23,7 @@ struct Model {
     int clumps = 1;
 };
 
-inline dffw::Frame namedFrame(const std::string& name, std::uint32_t parent, dffw::Vec3 position)
-{
-    dffw::Frame f;
-    f.name = name;
-    f.parent = parent;
-    f.position = position;
-    return f;
-}
-
-inline dffw::Texture texture(const std::string& name, const std::string& mask = {}, std::uint8_t addressing = 0x11)
-{
-    dffw::Texture t;
-    t.name = name;
-    t.maskName = mask;
-    t.addressing = addressing;
-    return t;
-}
+using dffw::namedFrame;
 
 // A material with a masked texture and all four extensions; the UV
 // animation refers to animationName.
@@ -48,10 +32,10 @@ inline dffw::Material richMaterial(const std::string& animationName)
     dffw::Material m;
     m.colour = {200, 120, 40, 255};
     m.specular = 0.3f;
-    m.textures.push_back(texture("rich_base", "rich_mask", 0x21));
+    m.textures.push_back(dffw::namedTexture("rich_base", "rich_mask", 0x21));
     dffw::MaterialEffects effects;
     effects.coefficient = 0.75f;
-    effects.envTexture = texture("rich_env");
+    effects.envTexture = dffw::namedTexture("rich_env");
     dffw::UvAnimationRef uv;
     uv.name = animationName;
     dffw::SpecularMaterial specular;
@@ -104,7 +88,7 @@ inline dffw::Clump skinnedClump(int boneCount, const std::string& prefix)
     c.frames[1].hAnim->nodes = nodes;
 
     dffw::Geometry g = dffw::makeCube(1.0f);
-    g.materials[0].textures.push_back(texture(prefix + "_skin"));
+    g.materials[0].textures.push_back(dffw::namedTexture(prefix + "_skin"));
     dffw::Skin skin;
     for (int i = 0; i < boneCount; ++i) skin.usedBones.push_back(static_cast<std::uint8_t>(i));
     for (std::size_t v = 0; v < g.positions.size(); ++v) {
@@ -144,10 +128,10 @@ inline dffw::Clump sceneClump(const std::string& prefix, std::uint32_t stamp = d
     }
     cube.texCoords.push_back(second);
     for (std::size_t t = 6; t < cube.triangles.size(); ++t) cube.triangles[t].matId = 1;
-    cube.materials[0].textures.push_back(texture(prefix + "_paint"));
+    cube.materials[0].textures.push_back(dffw::namedTexture(prefix + "_paint"));
     dffw::Material trim;
     trim.colour = {40, 40, 40, 128};
-    trim.textures.push_back(texture(prefix + "_trim", prefix + "_trim_mask", 0x12));
+    trim.textures.push_back(dffw::namedTexture(prefix + "_trim", prefix + "_trim_mask", 0x12));
     cube.materials.push_back(trim);
     cube.extension.items.push_back(dffw::binMeshFromTriangles(cube.triangles));
     dffw::ExtraVertexColours extra;
@@ -256,7 +240,7 @@ inline dffw::File sharedAnimation(int keys, int materials)
     c.frames.push_back(dffw::Frame{});
     dffw::Geometry g = dffw::makeQuad();
     dffw::Material m;
-    m.textures.push_back(texture("t"));
+    m.textures.push_back(dffw::namedTexture("t"));
     dffw::UvAnimationRef ref;
     ref.name = "shared";
     m.extension.items.push_back(ref);
