@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "dff/Chunk.h"
+#include "format/Binary.h"
 #include "support/FileIo.h"
 #include "support/Paths.h"
 #include "support/Text.h"

@@ -2,15 +2,14 @@
 
 #include <cstring>
 
+#include "format/Binary.h"
+
 namespace txd {
 namespace {
 
 constexpr std::uint8_t expand5(std::uint32_t v) { return static_cast<std::uint8_t>((v << 3) | (v >> 2)); }
 constexpr std::uint8_t expand6(std::uint32_t v) { return static_cast<std::uint8_t>((v << 2) | (v >> 4)); }
 constexpr std::uint8_t expand4(std::uint32_t v) { return static_cast<std::uint8_t>(v * 17); }
-
-std::uint32_t loadU16(const std::uint8_t* p) { return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8); }
-std::uint32_t loadU32(const std::uint8_t* p) { return loadU16(p) | (loadU16(p + 2) << 16); }
 
 void put(std::uint8_t* out, std::uint32_t r, std::uint32_t g, std::uint32_t b, std::uint32_t a)
 {

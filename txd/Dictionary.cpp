@@ -12,7 +12,7 @@ std::string hex(std::size_t v) { return orvik::hexNumber(v); }
 
 // A bounded view of part of the file: every read compares with the bytes
 // left, and a failed read leaves the cursor where it was. The loads and the
-// chunk header are the model readers' (dff/Chunk.h); unlike their view, each
+// chunk header are those of format/Chunk.h; unlike their view, each
 // read here says whether it succeeded, as every short struct or level is a
 // reason of its own.
 class Cursor {

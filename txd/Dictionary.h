@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "dff/Chunk.h"
+#include "format/Chunk.h"
 
 namespace txd {
 
