@@ -35,11 +35,6 @@ bool ChunkView::needCount(std::uint64_t offset, std::uint64_t count, std::uint32
     return false;
 }
 
-const std::uint8_t* ChunkView::bytes(std::uint64_t offset, std::uint64_t length, const char* purpose)
-{
-    return need(offset, length, purpose) ? base_ + offset : nullptr;
-}
-
 std::string ChunkView::text(std::uint64_t offset, std::uint64_t length)
 {
     if (!need(offset, length, "a name")) return std::string();

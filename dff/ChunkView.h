@@ -63,9 +63,6 @@ public:
     {
         return read(offset, kChunkHeaderSize) ? loadHeader(base_ + offset) : ChunkHeader{};
     }
-    // A block of length bytes at offset (for records the builders walk); null
-    // when the view does not hold it.
-    const std::uint8_t* bytes(std::uint64_t offset, std::uint64_t length, const char* purpose);
     // count records of one kind from offset on, stride bytes apart (the
     // kind's size unless the layout puts something between them). When the
     // view does not hold them all the import fails as need() fails and the
