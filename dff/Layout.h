@@ -117,6 +117,9 @@ constexpr std::uint32_t PrelitBit = 0x08;
 constexpr std::uint32_t NormalsBit = 0x10;
 constexpr std::uint32_t Textured2Bit = 0x80;  // two texture-coordinate sets
 constexpr std::uint32_t SetCountShift = 16;
+// A geometry with more triangles takes its faces from its bin mesh rather
+// than from its triangle records.
+constexpr std::uint32_t MaxTrianglesFromRecords = 0xFFFF;
 }  // namespace GeometryLayout
 
 // The set-count byte of a geometry's format word (bits 16 to 23), as stored.
@@ -197,6 +200,40 @@ constexpr std::uint32_t Diffuse = 48;
 constexpr std::uint32_t Textures = 52;
 constexpr std::uint32_t MinSize = Textures;
 }  // namespace MaterialLayout
+
+// The sub-chunks of a material's extension; offsets from the sub-chunk's body.
+// Material effects: word 0 the effect kind, word 1 the first effect's kind;
+// for an environment map word 2 the coefficient (f32), word 4 the texture
+// flag; the texture chunk follows where the flag puts it.
+namespace MaterialEffectsLayout {
+constexpr std::uint32_t EnvironmentMap = 2;  // effect kind
+constexpr std::uint32_t EffectKind = 4;
+constexpr std::uint32_t EnvCoefficient = 8;
+constexpr std::uint32_t EnvTextureFlag = 16;
+constexpr std::uint32_t EnvTexture = 20;       // texture flag 1
+constexpr std::uint32_t EnvNoTexture = 24;     // other texture flags
+constexpr std::uint32_t NoEffectTexture = 12;  // any other effect kind
+}  // namespace MaterialEffectsLayout
+
+// UV animation plug-in: struct header, one unused word, the animation name.
+namespace MaterialUvAnimLayout {
+constexpr std::uint32_t Name = 16;
+constexpr std::uint32_t NameSize = 32;
+}  // namespace MaterialUvAnimLayout
+
+// Specular material: level (f32), then the texture name.
+namespace SpecularLayout {
+constexpr std::uint32_t Level = 0;
+constexpr std::uint32_t Name = 4;
+constexpr std::uint32_t NameSize = 24;
+}  // namespace SpecularLayout
+
+// Reflection material: c0, c1, c2 (the colour), c3 (the alpha), intensity (f32 each).
+namespace ReflectionLayout {
+constexpr std::uint32_t Colour = 0;
+constexpr std::uint32_t Alpha = 12;
+constexpr std::uint32_t Intensity = 16;
+}  // namespace ReflectionLayout
 
 // Texture: header, struct header, filtering byte, addressing byte, two unused
 // bytes, the name's string chunk, the mask's string chunk, an extension.

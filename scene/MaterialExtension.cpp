@@ -9,30 +9,6 @@
 
 namespace {
 
-// Material effects: word 0 effect kind, word 1 first effect's kind; for an
-// environment map word 2 the coefficient, word 4 the texture flag.
-constexpr std::uint32_t kEnvironmentMapEffect = 2;
-constexpr std::uint32_t kEffectKindOffset = 4;
-constexpr std::uint32_t kEnvCoefficientOffset = 8;
-constexpr std::uint32_t kEnvTextureFlagOffset = 16;
-constexpr std::uint32_t kEnvTextureOffset = 20;    // texture flag 1
-constexpr std::uint32_t kEnvNoTextureOffset = 24;  // other texture flags
-constexpr std::uint32_t kNoEffectTextureOffset = 12;
-
-// UV animation: struct header, one unused word, the animation name.
-constexpr std::uint32_t kUvAnimNameOffset = 16;
-constexpr std::uint32_t kUvAnimNameSize = 32;
-
-// Specular material: level, then the texture name.
-constexpr std::uint32_t kSpecularLevelOffset = 0;
-constexpr std::uint32_t kSpecularNameOffset = 4;
-constexpr std::uint32_t kSpecularNameSize = 24;
-
-// Reflection material: c0, c1, c2 (the colour), c3 (the alpha), intensity (f32 each).
-constexpr std::uint32_t kReflectionColourOffset = 0;
-constexpr std::uint32_t kReflectionAlphaOffset = 12;
-constexpr std::uint32_t kReflectionIntensityOffset = 16;
-
 constexpr float kTicksPerSecond = static_cast<float>(TIME_TICKSPERSEC);
 
 // Truncation towards zero that stays defined for values out of range.
@@ -54,10 +30,10 @@ void Orvik::readMaterialExtension(Mtl* material)
 {
     ReportProgress();
     ChunkHeader h{};
-    if (readHeader(h) == nullptr) return;
+    if (!readHeader(h)) return;
     if (h.type != ChunkType::Extension || !isAcceptedStamp(h.stamp)) return;
+    // A body past the buffer ends the import; the walk to its end (0) is empty.
     const std::uint32_t end = bodyEnd(h, "the extension of a material", ChunkView::kNoNumber);
-    if (readFailed) return;
     IParamBlock2* pb = material != nullptr ? material->GetParamBlock(0) : nullptr;
 
     // Each value is taken only when the sub-chunk holds it. Unknown
@@ -65,18 +41,19 @@ void Orvik::readMaterialExtension(Mtl* material)
     walkExtension(end, [&](const ChunkHeader& sub, ChunkView body) {
         switch (sub.type) {
         case ChunkType::MaterialEffectsPlugin: {
+            using namespace MaterialEffectsLayout;
             if (pb != nullptr) pb->SetValue(GameMtlParam::HasEffects, 0, 1, 0);
-            const std::uint32_t kind = body.holds(kEffectKindOffset, 4) ? body.u32(kEffectKindOffset) : 0;
-            std::uint32_t q = kNoEffectTextureOffset;
-            if (kind == kEnvironmentMapEffect) {
+            const std::uint32_t kind = body.holds(EffectKind, 4) ? body.u32(EffectKind) : 0;
+            std::uint32_t q = NoEffectTexture;
+            if (kind == EnvironmentMap) {
                 // The environment map's words must be there to be taken.
-                if (!body.holds(kEnvTextureFlagOffset, 4)) break;
-                const float coefficient = body.f32(kEnvCoefficientOffset);
+                if (!body.holds(EnvTextureFlag, 4)) break;
+                const float coefficient = body.f32(EnvCoefficient);
                 if (pb != nullptr) {
                     pb->SetValue(GameMtlParam::EnvCoefficient, 0, coefficient * 100.0f, 0);
                     pb->SetValue(GameMtlParam::EnvEnabled, 0, 1, 0);
                 }
-                q = body.u32(kEnvTextureFlagOffset) == 1 ? kEnvTextureOffset : kEnvNoTextureOffset;
+                q = body.u32(EnvTextureFlag) == 1 ? EnvTexture : EnvNoTexture;
             }
             // An environment texture chunk, read only as far as the sub-chunk holds it.
             if (!body.holds(q, TextureLayout::Name)) break;
@@ -94,33 +71,35 @@ void Orvik::readMaterialExtension(Mtl* material)
             break;
         }
         case ChunkType::UvAnimPlugin: {
-            if (body.size() <= kUvAnimNameOffset) break;
-            applyUvAnimation(*this, material, body.textWithin(kUvAnimNameOffset, kUvAnimNameSize));
+            using namespace MaterialUvAnimLayout;
+            if (body.size() <= Name) break;
+            applyUvAnimation(*this, material, body.textWithin(Name, NameSize));
             break;
         }
         case ChunkType::SpecularMaterial: {
+            using namespace SpecularLayout;
             if (pb == nullptr) break;
             pb->SetValue(GameMtlParam::HasSpecular, 0, 1, 0);
-            if (!body.holds(kSpecularLevelOffset, 4)) break;
-            pb->SetValue(GameMtlParam::SpecularLevel, 0, body.f32(kSpecularLevelOffset) * 100.0f, 0);
-            const std::string name = body.textWithin(kSpecularNameOffset, kSpecularNameSize);
+            if (!body.holds(Level, 4)) break;
+            pb->SetValue(GameMtlParam::SpecularLevel, 0, body.f32(Level) * 100.0f, 0);
+            const std::string name = body.textWithin(Name, NameSize);
             if (name.empty()) break;
             BitmapTex* texture = TextureSetup::newNamedTexture(name);
             pb->SetValue(GameMtlParam::SpecularTexture, 0, static_cast<Texmap*>(texture), 0);
             break;
         }
         case ChunkType::ReflectionMaterial: {
+            using namespace ReflectionLayout;
             if (pb == nullptr) break;
             pb->SetValue(GameMtlParam::HasReflection, 0, 1, 0);
-            if (body.holds(kReflectionColourOffset, 12)) {
-                Color colour(body.f32(kReflectionColourOffset), body.f32(kReflectionColourOffset + 4),
-                             body.f32(kReflectionColourOffset + 8));
+            if (body.holds(Colour, 12)) {
+                Color colour(body.f32(Colour), body.f32(Colour + 4), body.f32(Colour + 8));
                 pb->SetValue(GameMtlParam::ReflectionColour, 0, colour, 0);
             }
-            if (body.holds(kReflectionAlphaOffset, 4))
-                pb->SetValue(GameMtlParam::ReflectionAlpha, 0, truncateToInt(body.f32(kReflectionAlphaOffset) * 255.0f), 0);
-            if (body.holds(kReflectionIntensityOffset, 4))
-                pb->SetValue(GameMtlParam::ReflectionIntensity, 0, body.f32(kReflectionIntensityOffset), 0);
+            if (body.holds(Alpha, 4))
+                pb->SetValue(GameMtlParam::ReflectionAlpha, 0, truncateToInt(body.f32(Alpha) * 255.0f), 0);
+            if (body.holds(Intensity, 4))
+                pb->SetValue(GameMtlParam::ReflectionIntensity, 0, body.f32(Intensity), 0);
             break;
         }
         default:

@@ -17,13 +17,6 @@
 
 namespace {
 
-constexpr std::uint32_t kPrelitBit = GeometryLayout::PrelitBit;
-constexpr std::uint32_t kMaxTrianglesFromRecords = 0xFFFF;
-constexpr std::uint32_t kBinMeshHeaderSize = BinMeshLayout::HeadSize;
-constexpr std::uint32_t kSplitHeaderSize = BinMeshLayout::SplitHeadSize;
-constexpr std::uint32_t kIndexSize = BinMeshLayout::IndexSize;
-constexpr std::uint32_t kListMode = BinMeshLayout::ListMode;
-constexpr std::uint32_t kExtraColourLeadSize = ExtraColourLayout::LeadSize;
 // The host has channels 0 to MAX_MESHMAPS - 1; texture sets beyond the last
 // channel are stepped over by the reader and not mapped.
 constexpr std::uint32_t kLastTextureChannel = MAX_MESHMAPS - 1;
@@ -65,7 +58,7 @@ public:
     static MapFaceTargets forFormat(Mesh& mesh, std::uint32_t format)
     {
         MapFaceTargets targets;
-        if (format & kPrelitBit) {
+        if (format & GeometryLayout::PrelitBit) {
             targets.add(mesh, MAP_ALPHA);
             targets.add(mesh, 0);
         }
@@ -119,10 +112,11 @@ struct BinMeshHeader {
 
 bool readBinMeshHeader(ChunkView& body, BinMeshHeader& header)
 {
-    if (body.size() < kBinMeshHeaderSize) return false;
-    header.mode = body.u32(BinMeshLayout::Mode);
-    header.splitCount = body.u32(BinMeshLayout::SplitCount);
-    header.totalIndices = std::min(body.u32(BinMeshLayout::TotalIndices), body.left(kBinMeshHeaderSize) / kIndexSize);
+    using namespace BinMeshLayout;
+    if (body.size() < HeadSize) return false;
+    header.mode = body.u32(Mode);
+    header.splitCount = body.u32(SplitCount);
+    header.totalIndices = std::min(body.u32(TotalIndices), body.left(HeadSize) / IndexSize);
     return true;
 }
 
@@ -137,18 +131,19 @@ bool readBinMeshHeader(ChunkView& body, BinMeshHeader& header)
 template <class Emit>
 void walkBinMesh(ChunkView& body, const BinMeshHeader& header, Emit&& emit)
 {
-    std::uint32_t offset = kBinMeshHeaderSize;
+    using namespace BinMeshLayout;
+    std::uint32_t offset = HeadSize;
     std::uint32_t indicesLeft = header.totalIndices;
-    const bool strips = header.mode != kListMode;
+    const bool strips = header.mode != ListMode;
     for (std::uint32_t split = 0; split < header.splitCount; ++split) {
-        if (!body.holds(offset, kSplitHeaderSize)) break;
+        if (!body.holds(offset, SplitHeadSize)) break;
         const std::uint32_t count = body.u32(offset);
-        const auto material = static_cast<MtlID>(body.u32(offset + BinMeshLayout::SplitMaterial) & 0xFFFF);
-        offset += kSplitHeaderSize;
-        if (count > indicesLeft || !countFits(count, kIndexSize, body.left(offset))) break;
+        const auto material = static_cast<MtlID>(body.u32(offset + SplitMaterial) & 0xFFFF);
+        offset += SplitHeadSize;
+        if (count > indicesLeft || !countFits(count, IndexSize, body.left(offset))) break;
         indicesLeft -= count;
         const Records<SplitIndex> indices = body.records<SplitIndex>(offset, count, nullptr);
-        offset += count * kIndexSize;
+        offset += count * IndexSize;
         if (strips) {
             for (std::uint32_t k = 0; k + 2 < count; ++k) {
                 const std::uint32_t a = indices[k].vertex;
@@ -224,7 +219,7 @@ TriObject* Orvik::createGeometryMesh(std::uint32_t geometryIndex, std::uint32_t 
     mesh.setNumVerts(static_cast<int>(vertexCount), FALSE, TRUE);
     // A geometry too large for its triangle records takes its faces from the
     // bin mesh, which sizes the face array itself; until then it has none.
-    const std::uint32_t faceCount = triangleCount > kMaxTrianglesFromRecords ? 0 : triangleCount;
+    const std::uint32_t faceCount = triangleCount > GeometryLayout::MaxTrianglesFromRecords ? 0 : triangleCount;
     mesh.setNumFaces(static_cast<int>(faceCount), FALSE, TRUE);
     return object;
 }
@@ -293,7 +288,7 @@ void Orvik::buildBinMeshFaces(Mesh& mesh, ChunkView body, std::uint32_t format)
 
     const std::uint32_t total = header.totalIndices;
     const std::uint32_t reserve =
-        header.mode != kListMode ? (total >= 2 ? total - 2 : 0) : total / 3;
+        header.mode != BinMeshLayout::ListMode ? (total >= 2 ? total - 2 : 0) : total / 3;
     mesh.setNumFaces(static_cast<int>(reserve), FALSE, TRUE);
     const int capacity = mesh.numFaces;
     const auto vertexCount = static_cast<std::uint32_t>(mesh.numVerts);
@@ -311,7 +306,6 @@ void Orvik::buildBinMeshFaces(Mesh& mesh, ChunkView body, std::uint32_t format)
                     ++made;
                 });
     mesh.setNumFaces(made, TRUE, TRUE);
-    cursor = body.end();
 }
 
 // Faces from triangle records often all carry material 0 while the bin mesh
@@ -352,14 +346,14 @@ void Orvik::applyBinMeshMaterials(Mesh& mesh, ChunkView body)
 
 void Orvik::applyExtraVertexColours(Mesh& mesh, ChunkView body)
 {
+    using ExtraColourLayout::LeadSize;
     const auto vertexCount = static_cast<std::uint32_t>(mesh.numVerts);
     // A chunk that cannot hold a colour for every vertex is left out.
-    if (body.size() < kExtraColourLeadSize || !countFits(vertexCount, Rgba::kSize, body.left(kExtraColourLeadSize))) {
+    if (body.size() < LeadSize || !countFits(vertexCount, Rgba::kSize, body.left(LeadSize))) {
         ++mends.extraColoursLeftOut;
         return;
     }
-    const Records<Rgba> colours = body.records<Rgba>(kExtraColourLeadSize, vertexCount, nullptr);
-    cursor = body.begin() + kExtraColourLeadSize + Rgba::kSize * vertexCount;
+    const Records<Rgba> colours = body.records<Rgba>(LeadSize, vertexCount, nullptr);
 
     mesh.setMapSupport(MAP_SHADING, TRUE);
     mesh.setMapSupport(kExtraAlphaChannel, TRUE);
