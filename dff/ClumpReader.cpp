@@ -2,36 +2,35 @@
 // dictionaries.
 #include "importer/Orvik.h"
 
-const std::uint8_t* Orvik::readClump()
+std::optional<std::uint32_t> Orvik::readClump()
 {
     ChunkHeader h{};
-    const std::uint8_t* hp = readHeader(h);
-    if (hp == nullptr) return nullptr;
+    const std::optional<std::uint32_t> at = readHeader(h);
+    if (!at) return std::nullopt;
     if (!isTopLevelChunk(h)) {
         rewind();
-        return hp;
+        return at;
     }
 
-    // One or more dictionaries and the clump after them form one unit.
+    // One or more dictionaries and the clump after them form one unit. A
+    // dictionary that failed leaves no header to read.
     if (h.type == ChunkType::UvAnimDictionary) {
         ChunkHeader next{};
         for (;;) {
             readUvAnimDictionary();
-            if (readFailed) return hp;
-            const std::uint8_t* np = readHeader(next);
-            if (np == nullptr) return hp;
+            if (!readHeader(next)) return at;
             if (!isTopLevelChunk(next)) {
                 rewind();
-                return hp;
+                return at;
             }
             if (next.type == ChunkType::Clump) break;
         }
         rewind();
         readClump();
-        return hp;
+        return at;
     }
 
-    const std::uint32_t h0 = offsetOf(hp);
+    const std::uint32_t h0 = *at;
     ++clumpsMet;
     ChunkView clump = viewFrom(h0, "clump", clumpsMet - 1);
     // A clump that runs past the file is read as far as it goes; when that
@@ -43,15 +42,16 @@ const std::uint8_t* Orvik::readClump()
     }
     const std::uint32_t structEnd = isEarlyStamp(h.stamp) ? ClumpLayout::EarlyStructEnd : ClumpLayout::StructEnd;
     // The struct chunk's header and its counts must be there before anything is read.
-    if (!clump.need(ClumpLayout::StructHeader, structEnd - ClumpLayout::StructHeader, "its struct")) return hp;
-    clumpStruct = hp + ClumpLayout::StructHeader;
+    if (!clump.need(ClumpLayout::StructHeader, structEnd - ClumpLayout::StructHeader, "its struct")) return at;
+    clumpAt = h0;
     const std::uint32_t structStamp = clump.header(ClumpLayout::StructHeader).stamp;
     cursor = h0 + structEnd;
 
+    // After a failure the readers below read nothing: every header is
+    // missing and every count is zero.
     readFrameList();
-    if (!clumpOk || readFailed) return hp;
+    if (!clumpOk) return at;
     readGeometryList();
-    if (readFailed) return hp;
 
     if (!isEarlyStamp(structStamp)) {
         const std::uint32_t lightCount = clump.u32(ClumpLayout::LightCount);
@@ -61,11 +61,11 @@ const std::uint8_t* Orvik::readClump()
         for (std::uint32_t i = 0; i < cameraCount && !readFailed; ++i) {
             for (int part = 0; part < 2; ++part) {
                 ChunkHeader c{};
-                if (readHeader(c) != nullptr) skipChunk(c);
+                if (readHeader(c)) skipChunk(c);
             }
         }
-        if (readFailed) return hp;
     }
+    if (readFailed) return at;
 
     // The clump's own size decides where the next unit starts; a size that
     // runs past the file ends the import after this clump.
@@ -78,7 +78,7 @@ const std::uint8_t* Orvik::readClump()
     }
     // No more than a header's 12 bytes left: this was the last clump.
     if (bytesInBuffer() - cursor <= kChunkHeaderSize) moreChunks = false;
-    return hp;
+    return at;
 }
 
 void Orvik::readLight()
@@ -107,7 +107,8 @@ void Orvik::readUvAnimDictionary()
     const std::uint32_t count = dictionary.u32(DictionaryLayout::AnimationCount);
     if (!dictionary.need(0, DictionaryLayout::Animations, nullptr)) return;
     cursor = s + DictionaryLayout::Animations;
-    for (std::uint32_t n = 0; n < count && !readFailed; ++n) {
+    // After a failure the next animation's key count fails, which ends the loop.
+    for (std::uint32_t n = 0; n < count; ++n) {
         const std::uint32_t a = cursor;
         ChunkView animation = viewFrom(a, "UV animation", n);
         const std::uint32_t keys = animation.u32(AnimationLayout::KeyCount);

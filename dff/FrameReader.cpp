@@ -6,19 +6,19 @@
 void Orvik::readFrameList()
 {
     ChunkHeader h{};
-    const std::uint8_t* hp = readHeader(h);
-    if (hp == nullptr) return;
+    const std::optional<std::uint32_t> at = readHeader(h);
+    if (!at) return;
     if (h.type != ChunkType::FrameList || !isAcceptedStamp(h.stamp)) {
         clumpOk = false;
-        noteStop(offsetOf(hp), joinText("clump ", std::to_string(clumpsMet - 1), " has no frame list: chunk ",
+        noteStop(*at, joinText("clump ", std::to_string(clumpsMet - 1), " has no frame list: chunk ",
                                         hexOffset(h.type), " with stamp ", hexOffset(h.stamp), " stands in its place"));
         return;
     }
-    ChunkView list = viewFrom(offsetOf(hp), "the frame list");
+    ChunkView list = viewFrom(*at, "the frame list");
     const std::uint32_t count = list.u32(FrameListLayout::FrameCount);
     // The records must all be in the buffer before the tables are sized from the count.
     if (!list.needCount(FrameListLayout::Records, count, FrameRecord::kSize, "frames")) return;
-    frameListStruct = hp + FrameListLayout::StructHeader;
+    frameListAt = *at;
     frameRecords = list.records<FrameRecord>(FrameListLayout::Records, count, nullptr);
     cursor = static_cast<std::uint32_t>(list.begin() + FrameListLayout::Records + std::uint64_t{FrameRecord::kSize} * count);
 
@@ -34,9 +34,9 @@ void Orvik::readFrameExtension(std::uint32_t frameIndex)
 {
     ReportProgress();
     ChunkHeader e{};
-    if (readHeader(e) == nullptr) return;
+    if (!readHeader(e)) return;
+    // A body past the buffer ends the import; the walk to its end (0) is empty.
     const std::uint32_t end = bodyEnd(e, "the extension of frame", frameIndex);
-    if (readFailed) return;
 
     bool named = false;
     walkExtension(end, [&](const ChunkHeader& sub, ChunkView body) {

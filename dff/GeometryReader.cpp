@@ -6,7 +6,6 @@
 #include "importer/Orvik.h"
 
 namespace {
-constexpr std::uint32_t kMaxTrianglesFromRecords = 0xFFFF;
 // RenderWare geometries carry at most eight texture-coordinate sets.
 constexpr std::uint32_t kMaxTextureSets = 8;
 
@@ -20,10 +19,10 @@ bool hasSurfaceProperties(std::uint32_t stamp)
 void Orvik::readGeometryList()
 {
     ChunkHeader h{};
-    const std::uint8_t* hp = readHeader(h);
-    if (hp == nullptr) return;
+    const std::optional<std::uint32_t> at = readHeader(h);
+    if (!at) return;
     if (h.type != ChunkType::GeometryList || !isAcceptedStamp(h.stamp)) return;
-    const std::uint32_t h0 = offsetOf(hp);
+    const std::uint32_t h0 = *at;
     ChunkView list = viewFrom(h0, "the geometry list");
     const std::uint32_t count = list.u32(GeometryListLayout::GeometryCount);
     // A count the rest of the file cannot hold is refused before anything is sized from it.
@@ -31,9 +30,9 @@ void Orvik::readGeometryList()
     cursor = h0 + GeometryListLayout::Geometries;
     geometryTable.assign(count, GeometryRecord{});
     for (std::uint32_t i = 0; i < count && !readFailed; ++i) readGeometry(i);
-    if (readFailed) return;
 
-    ChunkView clump = viewFrom(offsetOf(clumpStruct) - ClumpLayout::StructHeader, "the clump");
+    // After a failure the count reads as zero and the check below fails.
+    ChunkView clump = viewFrom(*clumpAt, "the clump");
     const std::uint32_t atomics = clump.u32(ClumpLayout::AtomicCount);
     if (!viewFrom(cursor, "the atomics").needCount(0, atomics, AtomicLayout::Size, "atomics")) return;
     atomicTable.assign(atomics, Records<AtomicStruct>{});
@@ -46,11 +45,12 @@ void Orvik::readGeometry(std::uint32_t geometryIndex)
     const std::uint32_t g = cursor;
     ChunkView geometry = viewFrom(g, "geometry", geometryIndex);
     if (!geometry.need(0, GeometryLayout::Blocks, "its struct")) return;
-    const std::uint8_t* geometryStruct = buffer.get() + g + GeometryLayout::StructHeader;
     const std::uint32_t structStamp = geometry.u32(GeometryLayout::StructStamp);
-    const std::uint32_t format = geometry.u32(GeometryLayout::Format);
-    const std::uint32_t triangleCount = geometry.u32(GeometryLayout::TriangleCount);
-    const std::uint32_t vertexCount = geometry.u32(GeometryLayout::VertexCount);
+    const GeometryStruct counts{geometry.u32(GeometryLayout::Format), geometry.u32(GeometryLayout::TriangleCount),
+                                geometry.u32(GeometryLayout::VertexCount)};
+    const std::uint32_t format = counts.format;
+    const std::uint32_t triangleCount = counts.triangleCount;
+    const std::uint32_t vertexCount = counts.vertexCount;
     const std::uint32_t setCount = textureSetCount(format);
     const bool prelit = (format & GeometryLayout::PrelitBit) != 0;
     const bool hasNormals = (format & GeometryLayout::NormalsBit) != 0;
@@ -86,6 +86,9 @@ void Orvik::readGeometry(std::uint32_t geometryIndex)
     skip(true, MorphTargetHeadSize, "its morph target");
     block(blocks.positions, true, v, "its vertices");
     block(blocks.normals, hasNormals, v, "its normals");
+    // A block the geometry does not hold fails the import and is left an
+    // empty run; the mesh below is sized from the counts and would index
+    // past it, so this check is the one that keeps the builders in bounds.
     if (readFailed) return;
 
     if (setCount != storedTextureSetCount(format)) ++mends.derivedTextureSets;
@@ -95,17 +98,17 @@ void Orvik::readGeometry(std::uint32_t geometryIndex)
     if (mesh) {
         if (prelit) applyPrelitColours(*mesh, blocks.colours);
         if (setCount > 0) applyTextureCoordinates(*mesh, blocks.coordinates, setCount);
-        if (triangleCount <= kMaxTrianglesFromRecords) buildTriangleFaces(*mesh, blocks.triangles, format);
+        if (triangleCount <= MaxTrianglesFromRecords) buildTriangleFaces(*mesh, blocks.triangles, format);
         copyVertexPositions(*mesh, blocks.positions);
     }
 
     readMaterialList(geometryIndex);
     if (readFailed) return;
     binMeshFacesBuilt = false;
-    readGeometryExtension(mesh, geometryStruct, geometryIndex);
+    readGeometryExtension(mesh, counts, geometryIndex);
     if (readFailed || mesh == nullptr) return;
     // A large geometry without a bin mesh still gets the faces its records can address.
-    if (triangleCount > kMaxTrianglesFromRecords && !binMeshFacesBuilt) {
+    if (triangleCount > MaxTrianglesFromRecords && !binMeshFacesBuilt) {
         mesh->setNumFaces(static_cast<int>(triangleCount), FALSE, TRUE);
         buildTriangleFaces(*mesh, blocks.triangles, format);
     }
@@ -114,27 +117,26 @@ void Orvik::readGeometry(std::uint32_t geometryIndex)
     finishMesh(*mesh);
 }
 
-void Orvik::readGeometryExtension(Mesh* mesh, const std::uint8_t* geometryStruct, std::uint32_t geometryIndex)
+void Orvik::readGeometryExtension(Mesh* mesh, const GeometryStruct& counts, std::uint32_t geometryIndex)
 {
     ReportProgress();
     ChunkHeader e{};
-    if (readHeader(e) == nullptr) return;
+    if (!readHeader(e)) return;
+    // A body past the buffer ends the import; the walk to its end (0) is empty.
     const std::uint32_t end = bodyEnd(e, "the extension of geometry", geometryIndex);
-    if (readFailed) return;
-    ChunkView counts = viewFrom(offsetOf(geometryStruct), "the geometry struct");
-    const std::uint32_t format = counts.u32(GeometryLayout::StructFormat);
-    const std::uint32_t triangleCount = counts.u32(GeometryLayout::StructTriangleCount);
+    const std::uint32_t format = counts.format;
+    const std::uint32_t triangleCount = counts.triangleCount;
 
     // Unknown sub-chunks are passed over.
     walkExtension(end, [&](const ChunkHeader& sub, ChunkView body) {
         switch (sub.type) {
         case ChunkType::SkinPlugin:
             skinned = true;
-            readSkin(geometryIndex, geometryStruct, body);
+            readSkin(geometryIndex, counts.vertexCount, body);
             break;
         case ChunkType::BinMeshPlugin:
             if (mesh == nullptr) break;
-            if (triangleCount > kMaxTrianglesFromRecords) {
+            if (triangleCount > GeometryLayout::MaxTrianglesFromRecords) {
                 buildBinMeshFaces(*mesh, body, format);
                 binMeshFacesBuilt = true;
             } else {
@@ -150,15 +152,13 @@ void Orvik::readGeometryExtension(Mesh* mesh, const std::uint8_t* geometryStruct
     });
 }
 
-void Orvik::readSkin(std::uint32_t geometryIndex, const std::uint8_t* geometryStruct, ChunkView body)
+void Orvik::readSkin(std::uint32_t geometryIndex, std::uint32_t vertexCount, ChunkView body)
 {
     using namespace SkinLayout;
     if (body.size() < HeadSize) return;
     const std::uint32_t boneCount = body.u8(BoneCount);
     const std::uint32_t usedBoneCount = body.u8(UsedBoneCount);
     const std::uint32_t maxWeights = body.u8(MaxWeights);
-    const std::uint32_t vertexCount =
-        viewFrom(offsetOf(geometryStruct), "the geometry struct").u32(GeometryLayout::StructVertexCount);
     // The per-vertex data must lie in the skin chunk; a skin that does not
     // hold it is left out.
     const std::uint64_t perVertexEnd = HeadSize + std::uint64_t{usedBoneCount} + VertexBytes * std::uint64_t{vertexCount};
@@ -181,7 +181,6 @@ void Orvik::readSkin(std::uint32_t geometryIndex, const std::uint8_t* geometrySt
     const std::uint64_t matricesEnd = perVertexEnd + std::uint64_t{stride} * boneCount;
     if (body.holds(0, matricesEnd))
         record.inverseBoneMatrices = body.records<InverseBoneMatrix>(perVertexEnd + marker, boneCount, nullptr, stride);
-    cursor = static_cast<std::uint32_t>(body.begin() + std::min<std::uint64_t>(matricesEnd, body.size()));
     skinTable.try_emplace(geometryIndex, record);
 }
 

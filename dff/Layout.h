@@ -91,8 +91,7 @@ constexpr std::uint32_t Geometries = 28;
 }  // namespace GeometryListLayout
 
 // Geometry: header, struct header, format, triangle count, vertex count,
-// morph target count, then the blocks. The struct fields from the struct
-// header: format 12, triangle count 16, vertex count 20.
+// morph target count, then the blocks.
 namespace GeometryLayout {
 constexpr std::uint32_t StructHeader = 12;
 constexpr std::uint32_t StructStamp = 20;
@@ -100,9 +99,6 @@ constexpr std::uint32_t Format = 24;
 constexpr std::uint32_t TriangleCount = 28;
 constexpr std::uint32_t VertexCount = 32;
 constexpr std::uint32_t Blocks = 40;
-constexpr std::uint32_t StructFormat = Format - StructHeader;
-constexpr std::uint32_t StructTriangleCount = TriangleCount - StructHeader;
-constexpr std::uint32_t StructVertexCount = VertexCount - StructHeader;
 constexpr std::uint32_t SurfacePropertiesSize = 12;
 constexpr std::uint32_t MorphTargetHeadSize = 24;
 constexpr std::uint32_t ColourSize = 4;       // R, G, B, A (u8 each)

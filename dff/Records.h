@@ -12,6 +12,13 @@ class INode;
 class TriObject;
 class MultiMtl;
 
+// What a geometry's struct declares, as the geometry reader read it.
+struct GeometryStruct {
+    std::uint32_t format = 0;
+    std::uint32_t triangleCount = 0;
+    std::uint32_t vertexCount = 0;
+};
+
 // The blocks of one geometry chunk, as the geometry reader checked them for
 // the geometry's counts; empty where its format has none.
 struct GeometryBlocks {

@@ -14,12 +14,7 @@ constexpr const char* kLogTitle = "DFF import";
 
 Orvik::Orvik() = default;
 
-Orvik::~Orvik()
-{
-    hAnimIdToFrame.clear();
-    skinTable.clear();
-    uvAnimations.clear();
-}
+Orvik::~Orvik() = default;
 
 int Orvik::ExtCount() { return 1; }
 const MCHAR* Orvik::Ext(int n)
@@ -110,14 +105,14 @@ int Orvik::DoImport(const MCHAR* name, ImpInterface* ii, Interface* i, BOOL supp
             frameRecords = {};
             frameNames.clear();
             geometryTable.clear();
-            clumpStruct = nullptr;
+            clumpAt.reset();
             frameNodeTable.clear();
-            frameListStruct = nullptr;
+            frameListAt.reset();
 
-            const std::uint8_t* header = readClump();
+            const std::optional<std::uint32_t> unit = readClump();
             if (readFailed) moreChunks = false;
-            if (readFailed || !clumpOk || header == nullptr) break;
-            const std::uint32_t at = offsetOf(header);
+            if (readFailed || !clumpOk || !unit) break;
+            const std::uint32_t at = *unit;
             const ChunkHeader h = viewFrom(at, "a top-level chunk").header(0);
             if (!isTopLevelChunk(h)) {
                 stopAtTopLevel = true;
@@ -126,7 +121,7 @@ int Orvik::DoImport(const MCHAR* name, ImpInterface* ii, Interface* i, BOOL supp
                 break;
             }
             // A dictionary that no clump followed leaves nothing to build.
-            if (clumpStruct == nullptr || frameListStruct == nullptr) {
+            if (!clumpAt || !frameListAt) {
                 const ChunkHeader next = viewFrom(cursor, "a top-level chunk").header(0);
                 noteStop(cursor, joinText("no clump follows the UV animation dictionary at ", hexOffset(at), ": chunk ",
                                           hexOffset(next.type), " with stamp ", hexOffset(next.stamp), " stands there"));
@@ -277,14 +272,14 @@ void Orvik::writeLog(DWORD type, const std::string& text)
     if (log != nullptr) log->LogEntry(type, FALSE, kLogTitle, "%s", text.c_str());
 }
 
-const std::uint8_t* Orvik::readHeader(ChunkHeader& header)
+std::optional<std::uint32_t> Orvik::readHeader(ChunkHeader& header)
 {
     ChunkView view = viewFrom(cursor, "a chunk header");
-    if (!view.need(0, kChunkHeaderSize, nullptr)) return nullptr;
+    if (!view.need(0, kChunkHeaderSize, nullptr)) return std::nullopt;
     header = view.header(0);
-    const std::uint8_t* p = buffer.get() + cursor;
+    const std::uint32_t at = cursor;
     cursor += kChunkHeaderSize;
-    return p;
+    return at;
 }
 
 std::uint32_t Orvik::bodyEnd(const ChunkHeader& header, const char* what, std::uint32_t number)
@@ -309,15 +304,15 @@ bool Orvik::skipChunk(const ChunkHeader& header)
     return true;
 }
 
-void Orvik::skipTrailingExtension()
+bool Orvik::skipTrailingExtension()
 {
-    if (readFailed) return;
+    if (readFailed) return false;
     ChunkView view = viewFrom(cursor, "an extension");
-    if (!view.holds(0, kChunkHeaderSize)) return;
+    if (!view.holds(0, kChunkHeaderSize)) return true;
     const ChunkHeader e = view.header(0);
-    if (e.type != ChunkType::Extension || !isAcceptedStamp(e.stamp)) return;
+    if (e.type != ChunkType::Extension || !isAcceptedStamp(e.stamp)) return true;
     cursor += kChunkHeaderSize;
-    skipChunk(e);
+    return skipChunk(e);
 }
 
 void Orvik::setFrameLink(std::uint32_t frameIndex, std::int32_t link)

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,16 +40,18 @@ public:
     static DWORD progressWorker(LPVOID importer);
 
     // Readers (dff/). Each starts at the cursor; see the chunk layouts.
-    const std::uint8_t* readClump();
+    // readClump gives the offset of the unit it read (none when no header
+    // was left).
+    std::optional<std::uint32_t> readClump();
     void readLight();
     void readUvAnimDictionary();
     void readFrameList();
     void readFrameExtension(std::uint32_t frameIndex);
     void readGeometryList();
     void readGeometry(std::uint32_t geometryIndex);
-    void readGeometryExtension(Mesh* mesh, const std::uint8_t* geometryStruct, std::uint32_t geometryIndex);
+    void readGeometryExtension(Mesh* mesh, const GeometryStruct& counts, std::uint32_t geometryIndex);
     // At the skin chunk's body; reads only within it.
-    void readSkin(std::uint32_t geometryIndex, const std::uint8_t* geometryStruct, ChunkView body);
+    void readSkin(std::uint32_t geometryIndex, std::uint32_t vertexCount, ChunkView body);
     void readAtomic(std::uint32_t atomicIndex);
 
     // Mesh construction (scene/). The blocks given to these hold a record for
@@ -76,7 +79,8 @@ public:
     // create it) is walked over all the same.
     void readMaterialList(std::uint32_t geometryIndex);
     void readMaterial(std::uint32_t materialIndex, MultiMtl* multi);
-    void readTexture(Mtl* material);
+    // False once the reading has failed.
+    bool readTexture(Mtl* material);
     static void findTextureFile(BitmapTex* texture);
     void readMaterialExtension(Mtl* material);
 
@@ -107,9 +111,9 @@ public:
     void logImportEnd();
     void writeLog(DWORD type, const std::string& text);
     std::uint32_t offsetOf(const std::uint8_t* p) const { return static_cast<std::uint32_t>(p - buffer.get()); }
-    // Takes the header at the cursor and advances by 12; null (and failed)
-    // when fewer than 12 bytes are left.
-    const std::uint8_t* readHeader(ChunkHeader& header);
+    // Takes the header at the cursor and advances by 12; gives the header's
+    // offset, or none (and failed) when fewer than 12 bytes are left.
+    std::optional<std::uint32_t> readHeader(ChunkHeader& header);
     // Back onto the header just read.
     void rewind() { cursor -= kChunkHeaderSize; }
     // Past the body of the chunk whose header was just read; fails when the
@@ -127,8 +131,9 @@ public:
     template <class Visit>
     void walkExtension(std::uint32_t end, Visit&& visit);
     // An extension chunk (accepted stamp) at the cursor is passed over whole;
-    // anything else is left for the next reader.
-    void skipTrailingExtension();
+    // anything else is left for the next reader. False once the reading has
+    // failed.
+    bool skipTrailingExtension();
     // Counts of the current clump's tables.
     std::uint32_t frameCount() const { return static_cast<std::uint32_t>(frameNodeTable.size()); }
     std::uint32_t geometryCount() const { return static_cast<std::uint32_t>(geometryTable.size()); }
@@ -139,8 +144,8 @@ public:
     void releaseClumpTables();
 
     // Import state, in declaration order.
-    const std::uint8_t* clumpStruct = nullptr;
-    const std::uint8_t* frameListStruct = nullptr;
+    std::optional<std::uint32_t> clumpAt;      // offset of the current clump's header, once its struct was checked
+    std::optional<std::uint32_t> frameListAt;  // offset of its frame list's header, once its records were checked
     Records<HAnimNode> hAnimNodes;  // the HAnim node array of the clump's last frame that has one
     std::unique_ptr<std::uint8_t[]> buffer;
     std::uint32_t cursor = 0;

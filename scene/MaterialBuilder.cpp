@@ -50,10 +50,10 @@ void Orvik::readMaterialList(std::uint32_t geometryIndex)
 {
     assert(geometryIndex < geometryCount());
     ChunkHeader h{};
-    const std::uint8_t* hp = readHeader(h);
-    if (hp == nullptr) return;
+    const std::optional<std::uint32_t> at = readHeader(h);
+    if (!at) return;
     if (h.type != ChunkType::MaterialList || !isAcceptedStamp(h.stamp)) return;
-    const std::uint32_t list = offsetOf(hp);
+    const std::uint32_t list = *at;
     ChunkView view = viewFrom(list, "the material list of geometry", geometryIndex);
     const std::uint32_t count = view.u32(MaterialListLayout::MaterialCount);
     if (!view.needCount(MaterialListLayout::MaterialWords, count, MaterialListLayout::WordSize, "materials")) return;
@@ -109,20 +109,20 @@ void Orvik::readMaterial(std::uint32_t materialIndex, MultiMtl* multi)
     }
 
     if (!view.needCount(MaterialLayout::Textures, textureCount, TextureLayout::MinSize, "textures")) return;
-    for (std::uint32_t t = 0; t < textureCount && !readFailed; ++t) readTexture(material);
-    if (readFailed) return;
+    for (std::uint32_t t = 0; t < textureCount; ++t)
+        if (!readTexture(material)) return;
     readMaterialExtension(material);
 
     // A material the host could not make leaves its slot empty.
     if (multi != nullptr && material != nullptr) multi->SetSubMtl(static_cast<int>(materialIndex), material);
 }
 
-void Orvik::readTexture(Mtl* material)
+bool Orvik::readTexture(Mtl* material)
 {
     ReportProgress();
     const std::uint32_t t = cursor;
     ChunkView view = viewFrom(t, "a texture");
-    if (!view.need(0, TextureLayout::Name, nullptr)) return;
+    if (!view.need(0, TextureLayout::Name, nullptr)) return false;
     const std::uint8_t filteringMode = view.u8(TextureLayout::Filter);
     const std::uint8_t addressing = view.u8(TextureLayout::Addressing);
     const std::uint32_t nameSize = view.u32(TextureLayout::NameSize);
@@ -133,7 +133,7 @@ void Orvik::readTexture(Mtl* material)
     const std::uint32_t maskSize = view.u32(maskHeader + 4);
     const std::uint64_t maskStart = maskHeader + kChunkHeaderSize;
     const std::string maskName = view.text(maskStart, maskSize);
-    if (readFailed) return;
+    if (readFailed) return false;
 
     // Textures of a material the host could not make are passed over.
     IParamBlock2* pb = material != nullptr ? material->GetParamBlock(0) : nullptr;
@@ -161,7 +161,7 @@ void Orvik::readTexture(Mtl* material)
     // The texture's extension is passed over; any other chunk is left for
     // the next reader (the next texture or the material's extension).
     cursor = static_cast<std::uint32_t>(t + maskStart + maskSize);
-    skipTrailingExtension();
+    return skipTrailingExtension();
 }
 
 void Orvik::findTextureFile(BitmapTex* texture)

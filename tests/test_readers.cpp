@@ -50,7 +50,7 @@ TEST(ClumpReader, StructSizeFollowsTheStamp)
         loaded->readClump();
         EXPECT_TRUE(loaded->clumpOk) << std::hex << stamp;
         EXPECT_EQ(loaded->frameNames, std::vector<std::string>{"root"});
-        EXPECT_EQ(loaded->offsetOf(loaded->frameListStruct), 28u + 12u);
+        EXPECT_EQ(loaded->frameListAt, 28u);
     }
     // An early clump whose struct carries light and camera counts anyway: the
     // frame list is looked for 16 bytes after the struct header, and is not there.
@@ -64,7 +64,7 @@ TEST(ClumpReader, StructSizeFollowsTheStamp)
     dffw::Clump modern = clumpWithFrames({namedFrame("root")});
     LoadedImporter loadedModern(dffw::write(modern));
     loadedModern->readClump();
-    EXPECT_EQ(loadedModern->offsetOf(loadedModern->frameListStruct), 36u + 12u);
+    EXPECT_EQ(loadedModern->frameListAt, 36u);
 }
 
 TEST(ClumpReader, LightsCamerasAndTheClumpEnd)
@@ -125,8 +125,7 @@ TEST(ClumpReader, UvAnimationDictionaryPointsIntoTheBuffer)
     ASSERT_EQ(animations.size(), 2u);
 
     LoadedImporter loaded(bytes);
-    const std::uint8_t* unit = loaded->readClump();
-    EXPECT_EQ(loaded->offsetOf(unit), 0u);
+    EXPECT_EQ(loaded->readClump(), 0u);
     ASSERT_EQ(loaded->uvAnimations.size(), 2u);
     const auto& keysA = loaded->uvAnimations.at("a");
     ASSERT_EQ(keysA.size(), 3u);
@@ -135,7 +134,7 @@ TEST(ClumpReader, UvAnimationDictionaryPointsIntoTheBuffer)
     EXPECT_EQ(loaded->offsetOf(keysA.address(2)), animations[0] + 164);
     ASSERT_EQ(loaded->uvAnimations.at("b").size(), 1u);
     EXPECT_EQ(loaded->offsetOf(loaded->uvAnimations.at("b").address(0)), animations[1] + 100);
-    EXPECT_NE(loaded->clumpStruct, nullptr);
+    EXPECT_TRUE(loaded->clumpAt.has_value());
     EXPECT_EQ(loaded->frameNames, std::vector<std::string>{"root"});
 }
 
