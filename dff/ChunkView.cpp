@@ -30,8 +30,7 @@ bool ChunkView::needCount(std::uint64_t offset, std::uint64_t count, std::uint32
     if (failure_->failed) return false;
     failure_->failed = true;
     failure_->offset = static_cast<std::uint32_t>(std::uint64_t{begin_} + std::min<std::uint64_t>(offset, size_));
-    failure_->reason = joinText(name(), " at ", hexOffset(begin_), " declares ", groupedNumber(count), " ", items, ", ",
-                                groupedNumber(left(offset)), " bytes are left");
+    failure_->reason = declaresText(joinText(name(), " at ", hexOffset(begin_)), count, items, left(offset));
     return false;
 }
 
@@ -78,6 +77,14 @@ std::string ChunkView::name() const
     std::string text = what_ != nullptr ? what_ : "a chunk";
     if (number_ != kNoNumber) text += joinText(" ", std::to_string(number_));
     return text;
+}
+
+std::string declaresText(const std::string& subject, std::uint64_t count, const char* items,
+                         std::uint64_t bytesLeft)
+{
+    const bool inBytes = std::strcmp(items, "bytes") == 0;
+    return joinText(subject, " declares ", groupedNumber(count), " ", items, ", ", groupedNumber(bytesLeft),
+                    inBytes ? " are left" : " bytes are left");
 }
 
 std::string groupedNumber(std::uint64_t value)

@@ -117,6 +117,12 @@ std::string joinText(const Parts&... parts)
     return text;
 }
 
+// Why a claim in the file cannot be met: "subject declares count items, n
+// bytes are left", or for a count of bytes "subject declares count bytes, n
+// are left". The one form of that message.
+std::string declaresText(const std::string& subject, std::uint64_t count, const char* items,
+                         std::uint64_t bytesLeft);
+
 // A number with thousands separated by commas: 48000 -> "48,000".
 std::string groupedNumber(std::uint64_t value);
 // "0x1A2B0".

@@ -32,13 +32,12 @@ std::optional<std::uint32_t> Orvik::readClump()
 
     const std::uint32_t h0 = *at;
     ++clumpsMet;
-    ChunkView clump = viewFrom(h0, "clump", clumpsMet - 1);
+    ChunkView clump = viewToEnd(h0, "clump", clumpsMet - 1);
     // A clump that runs past the file is read as far as it goes; when that
     // ends the import, its size is the reason given.
     if (h.size > clump.left(kChunkHeaderSize)) {
-        shortClump = ReadFailure{true, h0,
-                                 joinText("the clump declares ", groupedNumber(h.size), " bytes, ",
-                                          groupedNumber(clump.left(kChunkHeaderSize)), " are left")};
+        shortClump =
+            ReadFailure{true, h0, declaresText("the clump", h.size, "bytes", clump.left(kChunkHeaderSize))};
     }
     const std::uint32_t structEnd = isEarlyStamp(h.stamp) ? ClumpLayout::EarlyStructEnd : ClumpLayout::StructEnd;
     // The struct chunk's header and its counts must be there before anything is read.
@@ -85,7 +84,7 @@ void Orvik::readLight()
 {
     ReportProgress();
     const std::uint32_t a = cursor;
-    ChunkView light = viewFrom(a, "a light");
+    ChunkView light = viewOf(a, std::uint64_t{a} + LightLayout::Size, "a light");
     if (!light.need(0, LightLayout::Size, nullptr)) return;
     cursor = a + LightLayout::Size;
     const std::uint32_t frame = light.u32(LightLayout::FrameIndex);
@@ -103,14 +102,14 @@ void Orvik::readUvAnimDictionary()
 {
     ReportProgress();
     const std::uint32_t s = cursor;
-    ChunkView dictionary = viewFrom(s, "the UV animation dictionary");
+    ChunkView dictionary = viewToEnd(s, "the UV animation dictionary");
     const std::uint32_t count = dictionary.u32(DictionaryLayout::AnimationCount);
     if (!dictionary.need(0, DictionaryLayout::Animations, nullptr)) return;
     cursor = s + DictionaryLayout::Animations;
     // After a failure the next animation's key count fails, which ends the loop.
     for (std::uint32_t n = 0; n < count; ++n) {
         const std::uint32_t a = cursor;
-        ChunkView animation = viewFrom(a, "UV animation", n);
+        ChunkView animation = viewToEnd(a, "UV animation", n);
         const std::uint32_t keys = animation.u32(AnimationLayout::KeyCount);
         if (!animation.needCount(AnimationLayout::Keys, keys, UvKeyFrame::kSize, "key frames")) return;
         cursor = static_cast<std::uint32_t>(a + AnimationLayout::Keys + std::uint64_t{UvKeyFrame::kSize} * keys);

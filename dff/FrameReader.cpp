@@ -14,7 +14,7 @@ void Orvik::readFrameList()
                                         hexOffset(h.type), " with stamp ", hexOffset(h.stamp), " stands in its place"));
         return;
     }
-    ChunkView list = viewFrom(*at, "the frame list");
+    ChunkView list = viewToEnd(*at, "the frame list");
     const std::uint32_t count = list.u32(FrameListLayout::FrameCount);
     // The records must all be in the buffer before the tables are sized from the count.
     if (!list.needCount(FrameListLayout::Records, count, FrameRecord::kSize, "frames")) return;

@@ -23,7 +23,7 @@ void Orvik::readGeometryList()
     if (!at) return;
     if (h.type != ChunkType::GeometryList || !isAcceptedStamp(h.stamp)) return;
     const std::uint32_t h0 = *at;
-    ChunkView list = viewFrom(h0, "the geometry list");
+    ChunkView list = viewToEnd(h0, "the geometry list");
     const std::uint32_t count = list.u32(GeometryListLayout::GeometryCount);
     // A count the rest of the file cannot hold is refused before anything is sized from it.
     if (!list.needCount(GeometryListLayout::Geometries, count, GeometryLayout::MinSize, "geometries")) return;
@@ -32,9 +32,9 @@ void Orvik::readGeometryList()
     for (std::uint32_t i = 0; i < count && !readFailed; ++i) readGeometry(i);
 
     // After a failure the count reads as zero and the check below fails.
-    ChunkView clump = viewFrom(*clumpAt, "the clump");
+    ChunkView clump = viewOf(*clumpAt, std::uint64_t{*clumpAt} + ClumpLayout::EarlyStructEnd, "the clump");
     const std::uint32_t atomics = clump.u32(ClumpLayout::AtomicCount);
-    if (!viewFrom(cursor, "the atomics").needCount(0, atomics, AtomicLayout::Size, "atomics")) return;
+    if (!viewToEnd(cursor, "the atomics").needCount(0, atomics, AtomicLayout::Size, "atomics")) return;
     atomicTable.assign(atomics, Records<AtomicStruct>{});
     for (std::uint32_t j = 0; j < atomics && !readFailed; ++j) readAtomic(j);
 }
@@ -43,7 +43,7 @@ void Orvik::readGeometry(std::uint32_t geometryIndex)
 {
     ReportProgress();
     const std::uint32_t g = cursor;
-    ChunkView geometry = viewFrom(g, "geometry", geometryIndex);
+    ChunkView geometry = viewToEnd(g, "geometry", geometryIndex);
     if (!geometry.need(0, GeometryLayout::Blocks, "its struct")) return;
     const std::uint32_t structStamp = geometry.u32(GeometryLayout::StructStamp);
     const GeometryStruct counts{geometry.u32(GeometryLayout::Format), geometry.u32(GeometryLayout::TriangleCount),
@@ -188,7 +188,7 @@ void Orvik::readAtomic(std::uint32_t atomicIndex)
 {
     ReportProgress();
     const std::uint32_t a = cursor;
-    ChunkView atomic = viewFrom(a, "atomic", atomicIndex);
+    ChunkView atomic = viewOf(a, std::uint64_t{a} + AtomicLayout::Size, "atomic", atomicIndex);
     if (!atomic.need(0, AtomicLayout::Size, nullptr)) return;
     cursor = a + AtomicLayout::Size;
     const std::uint32_t frame = atomic.u32(AtomicLayout::FrameIndex);

@@ -113,7 +113,7 @@ int Orvik::DoImport(const MCHAR* name, ImpInterface* ii, Interface* i, BOOL supp
             if (readFailed) moreChunks = false;
             if (readFailed || !clumpOk || !unit) break;
             const std::uint32_t at = *unit;
-            const ChunkHeader h = viewFrom(at, "a top-level chunk").header(0);
+            const ChunkHeader h = viewOf(at, std::uint64_t{at} + kChunkHeaderSize, "a top-level chunk").header(0);
             if (!isTopLevelChunk(h)) {
                 stopAtTopLevel = true;
                 noteStop(at, joinText("chunk ", hexOffset(h.type), " with stamp ", hexOffset(h.stamp),
@@ -122,7 +122,8 @@ int Orvik::DoImport(const MCHAR* name, ImpInterface* ii, Interface* i, BOOL supp
             }
             // A dictionary that no clump followed leaves nothing to build.
             if (!clumpAt || !frameListAt) {
-                const ChunkHeader next = viewFrom(cursor, "a top-level chunk").header(0);
+                const ChunkHeader next =
+                    viewOf(cursor, std::uint64_t{cursor} + kChunkHeaderSize, "a top-level chunk").header(0);
                 noteStop(cursor, joinText("no clump follows the UV animation dictionary at ", hexOffset(at), ": chunk ",
                                           hexOffset(next.type), " with stamp ", hexOffset(next.stamp), " stands there"));
                 break;
@@ -177,7 +178,7 @@ void Orvik::releaseClumpTables()
     hAnimIdToFrame.clear();
 }
 
-ChunkView Orvik::viewFrom(std::uint64_t offset, const char* what, std::uint32_t number)
+ChunkView Orvik::viewToEnd(std::uint64_t offset, const char* what, std::uint32_t number)
 {
     return ChunkView(buffer.get(), bytesInBuffer(), offset, bytesInBuffer(), failure, what, number);
 }
@@ -274,7 +275,7 @@ void Orvik::writeLog(DWORD type, const std::string& text)
 
 std::optional<std::uint32_t> Orvik::readHeader(ChunkHeader& header)
 {
-    ChunkView view = viewFrom(cursor, "a chunk header");
+    ChunkView view = viewOf(cursor, std::uint64_t{cursor} + kChunkHeaderSize, "a chunk header");
     if (!view.need(0, kChunkHeaderSize, nullptr)) return std::nullopt;
     header = view.header(0);
     const std::uint32_t at = cursor;
@@ -289,8 +290,8 @@ std::uint32_t Orvik::bodyEnd(const ChunkHeader& header, const char* what, std::u
     if (header.size > left) {
         std::string name = what != nullptr ? std::string(what) : joinText("chunk ", hexOffset(header.type));
         if (number != ChunkView::kNoNumber) name += joinText(" ", std::to_string(number));
-        fail(cursor - kChunkHeaderSize, joinText(name, " at ", hexOffset(cursor - kChunkHeaderSize), " declares ",
-                                                 groupedNumber(header.size), " bytes, ", groupedNumber(left), " are left"));
+        const std::uint32_t at = cursor - kChunkHeaderSize;
+        fail(at, declaresText(joinText(name, " at ", hexOffset(at)), header.size, "bytes", left));
         return 0;
     }
     return cursor + header.size;
@@ -307,7 +308,7 @@ bool Orvik::skipChunk(const ChunkHeader& header)
 bool Orvik::skipTrailingExtension()
 {
     if (readFailed) return false;
-    ChunkView view = viewFrom(cursor, "an extension");
+    ChunkView view = viewOf(cursor, std::uint64_t{cursor} + kChunkHeaderSize, "an extension");
     if (!view.holds(0, kChunkHeaderSize)) return true;
     const ChunkHeader e = view.header(0);
     if (e.type != ChunkType::Extension || !isAcceptedStamp(e.stamp)) return true;

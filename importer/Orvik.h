@@ -97,8 +97,11 @@ public:
     // which ends the import as an unexpected top-level chunk does; later reads
     // give zero and the cursor operations below no longer move.
     std::uint64_t bytesInBuffer() const { return fileSize > 0 ? static_cast<std::uint64_t>(fileSize) : 0; }
-    // The buffer from offset to its end, or from begin to end.
-    ChunkView viewFrom(std::uint64_t offset, const char* what, std::uint32_t number = ChunkView::kNoNumber);
+    // A chunk from its header at offset to the end of the buffer: for the
+    // chunks whose sizes the readers do not rely on; their counts and blocks
+    // are checked against what the file has left.
+    ChunkView viewToEnd(std::uint64_t offset, const char* what, std::uint32_t number = ChunkView::kNoNumber);
+    // Bytes [begin, end) of the buffer: a sub-chunk's body, a record of fixed size.
     ChunkView viewOf(std::uint64_t begin, std::uint64_t end, const char* what,
                      std::uint32_t number = ChunkView::kNoNumber);
     // Ends the reading with a reason, unless it has already ended.

@@ -54,7 +54,7 @@ void Orvik::readMaterialList(std::uint32_t geometryIndex)
     if (!at) return;
     if (h.type != ChunkType::MaterialList || !isAcceptedStamp(h.stamp)) return;
     const std::uint32_t list = *at;
-    ChunkView view = viewFrom(list, "the material list of geometry", geometryIndex);
+    ChunkView view = viewToEnd(list, "the material list of geometry", geometryIndex);
     const std::uint32_t count = view.u32(MaterialListLayout::MaterialCount);
     if (!view.needCount(MaterialListLayout::MaterialWords, count, MaterialListLayout::WordSize, "materials")) return;
     const std::uint64_t materials = MaterialListLayout::MaterialWords + std::uint64_t{MaterialListLayout::WordSize} * count;
@@ -77,7 +77,7 @@ void Orvik::readMaterial(std::uint32_t materialIndex, MultiMtl* multi)
 {
     ReportProgress();
     const std::uint32_t m = cursor;
-    ChunkView view = viewFrom(m, "material", materialIndex);
+    ChunkView view = viewToEnd(m, "material", materialIndex);
     if (!view.need(0, MaterialLayout::MinSize, nullptr)) return;
 
     // Without a multi-material to hold it, no game material is made; its
@@ -121,7 +121,7 @@ bool Orvik::readTexture(Mtl* material)
 {
     ReportProgress();
     const std::uint32_t t = cursor;
-    ChunkView view = viewFrom(t, "a texture");
+    ChunkView view = viewToEnd(t, "a texture");
     if (!view.need(0, TextureLayout::Name, nullptr)) return false;
     const std::uint8_t filteringMode = view.u8(TextureLayout::Filter);
     const std::uint8_t addressing = view.u8(TextureLayout::Addressing);
