@@ -4,7 +4,7 @@
 //
 // Every record kind has one shape: its decoded fields, kSize (its bytes on
 // disk) and decode(p), which reads one record at p. The builders take records
-// through Records<Kind> (dff/RecordSpan.h), which the readers make after
+// through Records<Kind> (format/RecordSpan.h), which the readers make after
 // their bounds checks.
 #pragma once
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "dff/Layout.h"
-#include "dff/RecordSpan.h"
+#include "format/RecordSpan.h"
 
 class INode;
 class TriObject;

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "dff/Chunk.h"
-#include "dff/ChunkView.h"
+#include "format/ChunkView.h"
 #include "dff/Records.h"
 #include "host/max.h"
 

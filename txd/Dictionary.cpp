@@ -3,71 +3,13 @@
 #include <algorithm>
 #include <string_view>
 
+#include "format/ChunkView.h"
 #include "support/Text.h"
 
 namespace txd {
 namespace {
 
 std::string hex(std::size_t v) { return orvik::hexNumber(v); }
-
-// A bounded view of part of the file: every read compares with the bytes
-// left, and a failed read leaves the cursor where it was. The loads and the
-// chunk header are those of format/Chunk.h; unlike their view, each
-// read here says whether it succeeded, as every short struct or level is a
-// reason of its own.
-class Cursor {
-public:
-    Cursor(std::span<const std::uint8_t> file, std::size_t begin, std::size_t end)
-        : file_(file), pos_(begin), end_(end) {}
-
-    std::size_t pos() const { return pos_; }
-    std::size_t left() const { return end_ - pos_; }
-
-    bool u8(std::uint8_t& v) { return take(1) ? (v = file_[pos_ - 1], true) : false; }
-    bool u16(std::uint16_t& v) { return take(2) ? (v = loadU16(&file_[pos_ - 2]), true) : false; }
-    bool u32(std::uint32_t& v) { return take(4) ? (v = loadU32(&file_[pos_ - 4]), true) : false; }
-    bool bytes(std::size_t n, std::span<const std::uint8_t>& out)
-    {
-        if (!take(n)) return false;
-        out = file_.subspan(pos_ - n, n);
-        return true;
-    }
-    // A fixed-width text field: the bytes up to the first NUL.
-    bool text(std::size_t width, std::string& out)
-    {
-        std::span<const std::uint8_t> raw;
-        if (!bytes(width, raw)) return false;
-        const auto nul = std::find(raw.begin(), raw.end(), std::uint8_t{0});
-        out.assign(raw.begin(), nul);
-        return true;
-    }
-    bool skip(std::size_t n) { return take(n); }
-
-private:
-    bool take(std::size_t n)
-    {
-        if (left() < n) return false;
-        pos_ += n;
-        return true;
-    }
-    std::span<const std::uint8_t> file_;
-    std::size_t pos_;
-    std::size_t end_;
-};
-
-// A chunk header and where its body begins.
-struct Header : ChunkHeader {
-    std::size_t bodyBegin = 0;
-};
-
-bool readHeader(Cursor& c, Header& h)
-{
-    std::span<const std::uint8_t> raw;
-    if (!c.bytes(kChunkHeaderSize, raw)) return false;
-    static_cast<ChunkHeader&>(h) = loadHeader(raw.data());
-    h.bodyBegin = c.pos();
-    return true;
-}
 
 std::string platformText(std::uint32_t platform)
 {
@@ -171,23 +113,39 @@ std::uint32_t bytesPerPixel(Encoding e)
 
 namespace {
 
-// The struct of a PlayStation 2 texture holds no name: it follows in a string chunk.
-void nameFromStringChunk(Cursor c, Texture& t)
+// Whether the view holds a chunk header at offset; if so, the header.
+bool headerAt(ChunkView& view, std::uint64_t offset, ChunkHeader& h)
 {
-    Header h{};
-    if (!readHeader(c, h) || h.type != ChunkId::String || h.size > c.left()) return;
-    c.text(std::min<std::size_t>(h.size, kNameSize), t.name);
+    if (!view.holds(offset, kChunkHeaderSize)) return false;
+    h = view.header(offset);
+    return true;
 }
 
+// The struct of a PlayStation 2 texture holds no name: it follows in a string
+// chunk, which rest starts with.
+void nameFromStringChunk(ChunkView rest, Texture& t)
+{
+    ChunkHeader h{};
+    if (!headerAt(rest, 0, h) || h.type != ChunkId::String || h.size > rest.left(kChunkHeaderSize)) return;
+    t.name = rest.textWithin(kChunkHeaderSize, std::min<std::size_t>(h.size, kNameSize));
+}
+
+// Every read below is checked against the bytes its view holds before it is
+// made, so the views' shared failure record stays clear: each short struct or
+// level is a reason of its own, said where it is met.
 class DictionaryReader {
 public:
     explicit DictionaryReader(std::span<const std::uint8_t> file) : file_(file) {}
 
     Dictionary read()
     {
-        Cursor top(file_, 0, file_.size());
-        Header dict{};
-        if (!readHeader(top, dict) || dict.type != ChunkId::TextureDictionary) {
+        if (file_.size() > 0xFFFFFFFF) {
+            out_.ended = "the file is larger than 4 GiB";
+            return std::move(out_);
+        }
+        ChunkView top = view(0, file_.size(), "the file");
+        ChunkHeader dict{};
+        if (!headerAt(top, 0, dict) || dict.type != ChunkId::TextureDictionary) {
             out_.ended = "the file does not start with a texture dictionary chunk";
             return std::move(out_);
         }
@@ -197,50 +155,53 @@ public:
             return endAt(0, "the dictionary chunk has the library stamp " + hex(dict.stamp) +
                                 ", which is no stamp of the 3.x series");
         }
+        const std::size_t bodyBegin = kChunkHeaderSize;
         std::size_t end = file_.size();
-        if (dict.size < top.left()) {
-            end = dict.bodyBegin + dict.size;
+        if (dict.size < top.left(kChunkHeaderSize)) {
+            end = bodyBegin + dict.size;
         }
-        Cursor body(file_, dict.bodyBegin, end);
-        Header info{};
-        if (!readHeader(body, info) || info.type != ChunkId::Struct || info.size < 4 || info.size > body.left()) {
-            return endAt(dict.bodyBegin, "the dictionary's struct chunk is missing or damaged");
+        ChunkView body = view(bodyBegin, end, "the dictionary");
+        ChunkHeader info{};
+        if (!headerAt(body, 0, info) || info.type != ChunkId::Struct || info.size < 4 ||
+            info.size > body.left(kChunkHeaderSize)) {
+            return endAt(bodyBegin, "the dictionary's struct chunk is missing or damaged");
         }
-        body.u16(out_.declaredCount);
-        body.u16(out_.deviceId);
-        body.skip(info.size - 4);
+        out_.declaredCount = body.u16(kChunkHeaderSize);
+        out_.deviceId = body.u16(kChunkHeaderSize + 2);
+        std::uint64_t pos = kChunkHeaderSize + std::uint64_t{info.size};
         // Each texture takes at least two chunk headers and its struct.
         const std::size_t least = 2 * kChunkHeaderSize + kNativeHeaderSize;
-        out_.textures.reserve(std::min<std::size_t>(out_.declaredCount, body.left() / least));
+        out_.textures.reserve(std::min<std::size_t>(out_.declaredCount, body.left(pos) / least));
         for (std::uint32_t i = 0; i < out_.declaredCount; ++i) {
-            const std::size_t at = body.pos();
-            Header h{};
-            if (!readHeader(body, h)) {
+            const std::size_t at = body.begin() + pos;
+            ChunkHeader h{};
+            if (!headerAt(body, pos, h)) {
                 return endAt(at, "texture " + std::to_string(i + 1) + " of " + std::to_string(out_.declaredCount) +
-                                     " is missing, " + std::to_string(body.left()) + " bytes are left");
+                                     " is missing, " + std::to_string(body.left(pos)) + " bytes are left");
             }
+            pos += kChunkHeaderSize;
             if (h.type != ChunkId::TextureNative) {
                 return endAt(at, "texture " + std::to_string(i + 1) + " is a chunk of type " + hex(h.type) +
                                      ", not a texture native chunk");
             }
-            if (h.size > body.left()) {
+            if (h.size > body.left(pos)) {
                 return endAt(at, "texture " + std::to_string(i + 1) + " declares " + std::to_string(h.size) +
-                                     " bytes, " + std::to_string(body.left()) + " are left");
+                                     " bytes, " + std::to_string(body.left(pos)) + " are left");
             }
             Texture t;
             t.offset = at;
-            std::string why = readNative(Cursor(file_, h.bodyBegin, h.bodyBegin + h.size), t);
+            std::string why = readNative(body.part(pos, h.size, "a texture native chunk"), t);
             if (!why.empty()) {
                 const std::string label = t.name.empty() ? "texture " + std::to_string(i + 1) : "texture " + t.name;
                 return endAt(at, label + ": " + why);
             }
             out_.textures.push_back(std::move(t));
-            body.skip(h.size);
+            pos += h.size;
         }
-        if (dict.size > end - dict.bodyBegin) {
+        if (dict.size > end - bodyBegin) {
             // Every texture came out, but the file is shorter than it says.
             return endAt(0, "the dictionary declares " + std::to_string(dict.size) + " bytes, " +
-                                std::to_string(file_.size() - dict.bodyBegin) + " are there");
+                                std::to_string(file_.size() - bodyBegin) + " are there");
         }
         return std::move(out_);
     }
@@ -252,40 +213,44 @@ private:
         return std::move(out_);
     }
 
-    // Reads one texture native chunk's struct. Returns why the chunk is
-    // damaged (the dictionary ends there), or "" when it was read; a texture
-    // of another platform is read with `unsupported` set.
-    std::string readNative(Cursor c, Texture& t)
+    // Reads one texture native chunk's struct (native, the chunk's body).
+    // Returns why the chunk is damaged (the dictionary ends there), or ""
+    // when it was read; a texture of another platform is read with
+    // `unsupported` set.
+    std::string readNative(ChunkView native, Texture& t)
     {
-        Header s{};
-        if (!readHeader(c, s) || s.type != ChunkId::Struct || s.size > c.left()) {
+        ChunkHeader s{};
+        if (!headerAt(native, 0, s) || s.type != ChunkId::Struct || s.size > native.left(kChunkHeaderSize)) {
             return "its struct chunk is missing or damaged";
         }
-        Cursor st(file_, s.bodyBegin, s.bodyBegin + s.size);
-        if (!st.u32(t.platform)) return "its struct is shorter than a platform id";
+        ChunkView st = native.part(kChunkHeaderSize, s.size, "a texture struct");
+        if (!st.holds(0, 4)) return "its struct is shorter than a platform id";
+        t.platform = st.u32(0);
         if (t.platform != Platform::D3D8 && t.platform != Platform::D3D9) {
             t.unsupported = platformText(t.platform) + ", not supported";
-            std::uint32_t filterWord = 0;
             if (t.platform == Platform::PS2) {
-                nameFromStringChunk(Cursor(file_, s.bodyBegin + s.size, c.pos() + c.left()), t);
-            } else if (st.u32(filterWord) && st.left() >= 2 * kNameSize) {
-                st.text(kNameSize, t.name), st.text(kNameSize, t.maskName);
+                nameFromStringChunk(native.part(kChunkHeaderSize + std::uint64_t{s.size}, native.size(), "a string"), t);
+            } else if (st.holds(4, 4) && st.left(8) >= 2 * kNameSize) {
+                t.name = st.textWithin(8, kNameSize), t.maskName = st.textWithin(8 + kNameSize, kNameSize);
             }
             return "";
         }
-        if (st.left() < kNativeHeaderSize - 4) {
+        if (st.left(4) < kNativeHeaderSize - 4) {
             return "its struct holds " + std::to_string(s.size) + " bytes, the header alone needs " +
                    std::to_string(kNativeHeaderSize);
         }
-        std::uint16_t pad = 0;
-        std::uint8_t addressing = 0;
-        st.u8(t.filter), st.u8(addressing), st.u16(pad);
+        // Platform, filter, addressing, padding, name, mask name, raster
+        // format, format word, width, height, depth, level count, raster
+        // type, compression: kNativeHeaderSize bytes, all held.
+        t.filter = st.u8(4);
+        const std::uint8_t addressing = st.u8(5);
         t.addressU = addressing & 0x0F;
         t.addressV = static_cast<std::uint8_t>(addressing >> 4);
-        st.text(kNameSize, t.name), st.text(kNameSize, t.maskName);
-        st.u32(t.rasterFormat), st.u32(t.formatWord);
-        st.u16(t.width), st.u16(t.height);
-        st.u8(t.depth), st.u8(t.levelCount), st.u8(t.rasterType), st.u8(t.compression);
+        t.name = st.textWithin(8, kNameSize), t.maskName = st.textWithin(40, kNameSize);
+        t.rasterFormat = st.u32(72), t.formatWord = st.u32(76);
+        t.width = st.u16(80), t.height = st.u16(82);
+        t.depth = st.u8(84), t.levelCount = st.u8(85), t.rasterType = st.u8(86), t.compression = st.u8(87);
+        std::uint64_t pos = kNativeHeaderSize;
         if (t.platform == Platform::D3D8) {
             t.alphaFlag = t.formatWord != 0;
             t.encoding = d3d8Encoding(t);
@@ -296,24 +261,28 @@ private:
         }
         if (t.encoding == Encoding::Pal8 || t.encoding == Encoding::Pal4) {
             const std::size_t paletteBytes = (t.encoding == Encoding::Pal8 ? 256 : 32) * 4;
-            if (!st.bytes(paletteBytes, t.palette)) {
-                return "its palette needs " + std::to_string(paletteBytes) + " bytes, " + std::to_string(st.left()) +
-                       " are left";
+            if (!st.holds(pos, paletteBytes)) {
+                return "its palette needs " + std::to_string(paletteBytes) + " bytes, " +
+                       std::to_string(st.left(pos)) + " are left";
             }
+            t.palette = st.span(pos, paletteBytes);
+            pos += paletteBytes;
         }
         std::uint32_t w = t.width, h = t.height;
         // Every level is listed; a cube texture's faces follow one another
         // and only the first face's levels are read.
         for (std::uint32_t level = 0; level < t.levelCount; ++level) {
-            std::uint32_t size = 0;
-            if (!st.u32(size)) {
+            if (!st.holds(pos, 4)) {
                 return "level " + std::to_string(level) + " of " + std::to_string(t.levelCount) + " is missing";
             }
-            Level l{w, h, {}};
-            if (!st.bytes(size, l.bytes)) {
+            const std::uint32_t size = st.u32(pos);
+            pos += 4;
+            if (!st.holds(pos, size)) {
                 return "level " + std::to_string(level) + " declares " + std::to_string(size) + " bytes, " +
-                       std::to_string(st.left()) + " are left";
+                       std::to_string(st.left(pos)) + " are left";
             }
+            Level l{w, h, st.span(pos, size)};
+            pos += size;
             t.levels.push_back(l);
             w = std::max<std::uint32_t>(1, w / 2), h = std::max<std::uint32_t>(1, h / 2);
         }
@@ -333,7 +302,13 @@ private:
         return "";
     }
 
+    ChunkView view(std::size_t begin, std::size_t end, const char* what)
+    {
+        return ChunkView(file_.data(), file_.size(), begin, end, failure_, what);
+    }
+
     std::span<const std::uint8_t> file_;
+    ReadFailure failure_;
     Dictionary out_;
 };
 

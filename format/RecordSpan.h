@@ -1,9 +1,10 @@
-// A run of records of one kind laid over the import buffer: where the first
+// A run of records of one kind laid over a file buffer: where the first
 // one starts, how many there are and how far apart they lie. Only a ChunkView
 // makes one, after checking that every record of the run lies in its view, so
 // taking record i below size() needs no check of its own (asserted in debug
-// builds). Record i is decoded when it is taken, by its kind's decode (see
-// dff/Layout.h); nothing is copied out of the buffer beforehand.
+// builds). Record i is decoded when it is taken, by its kind's decode (the
+// model's kinds are in dff/Layout.h); nothing is copied out of the buffer
+// beforehand.
 #pragma once
 
 #include <cassert>
