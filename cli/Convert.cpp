@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -22,6 +23,7 @@
 #include "cli/BatchFiles.h"
 #include "cli/ExitStatus.h"
 #include "cli/ModelJob.h"
+#include "host/dump.h"
 #include "host/loader.h"
 #include "host/scene.h"
 #include "img/ImgArchive.h"
@@ -102,6 +104,8 @@ private:
     bool addArchive(const std::string& path, std::string& why);
     void addModelFile(const std::string& path, const std::string& relative);
     void settleOutputs();
+    std::string checkReport() const;
+    void walkFolder(const fs::path& folder, std::vector<fs::path>& found);
     std::vector<std::string> targetsOf(const Model& m) const;
 
     std::string convertOne(std::size_t index);
@@ -122,6 +126,8 @@ private:
     std::vector<Result> results;
     InputFiles inputFiles;
     std::map<std::string, std::vector<std::string>> dictionariesIn;  // folder -> its .txd files
+    std::vector<std::string> collectionProblems;  // folders or files met that could not be read
+    std::size_t entriesOutside = 0;               // archive entries pointing outside their archive
     std::size_t done = 0;
     std::size_t failed = 0;
     Clock::time_point start;
@@ -156,25 +162,37 @@ void Converter::addModelFile(const std::string& path, const std::string& relativ
     models.push_back(std::move(m));
 }
 
-bool Converter::addFolder(const std::string& folder, std::string& why)
+// A folder and its subfolders (links to folders are not followed): each
+// that cannot be listed is one line and fails the run, the rest still
+// converts.
+void Converter::walkFolder(const fs::path& folder, std::vector<fs::path>& found)
 {
-    std::vector<fs::path> found;
     std::error_code ec;
-    fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec);
-    if (ec) {
-        why = folder + ": cannot be listed: " + ec.message();
-        return false;
-    }
-    for (const fs::recursive_directory_iterator end; it != end; it.increment(ec)) {
-        if (ec) {
-            why = folder + ": cannot be listed: " + ec.message();
-            return false;
-        }
-        std::error_code fileEc;
-        if (endsWithNoCase(it->path().filename().string(), ".dff") && it->is_regular_file(fileEc)) {
+    std::vector<fs::path> subfolders;
+    fs::directory_iterator it(folder, ec);
+    for (const fs::directory_iterator end; !ec && it != end; it.increment(ec)) {
+        std::error_code typeEc;
+        const fs::file_status st = it->symlink_status(typeEc);
+        if (fs::is_directory(st)) {
+            subfolders.push_back(it->path());
+        } else if (endsWithNoCase(it->path().filename().string(), ".dff") && it->is_regular_file(typeEc)) {
             found.push_back(it->path());
         }
     }
+    if (ec) collectionProblems.push_back(folder.string() + ": cannot be listed: " + errorText(ec.value()));
+    for (const fs::path& sub : subfolders) walkFolder(sub, found);
+}
+
+bool Converter::addFolder(const std::string& folder, std::string& why)
+{
+    std::error_code ec;
+    fs::directory_iterator first(folder, ec);
+    if (ec) {
+        why = folder + ": cannot be listed: " + errorText(ec.value());
+        return false;
+    }
+    std::vector<fs::path> found;
+    walkFolder(folder, found);
     std::sort(found.begin(), found.end());
     for (const fs::path& p : found) {
         const std::string rel = p.lexically_relative(folder).generic_string();
@@ -203,8 +221,13 @@ bool Converter::addArchive(const std::string& path, std::string& why)
             dictionaryEntries.emplace(asciiLower(entries[j].name), j);
         }
     }
+    std::size_t outside = 0;
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const img::Entry& e = entries[i];
+        if (e.outside) {
+            ++outside;  // counted in one line, not one model each
+            continue;
+        }
         if (!endsWithNoCase(e.name, ".dff")) continue;
         Model m;
         m.shown = archive->dataPath() + "/" + e.name;
@@ -217,6 +240,11 @@ bool Converter::addArchive(const std::string& path, std::string& why)
         const auto dictionary = dictionaryEntries.find(asciiLower(stemOf(e.name) + ".txd"));
         if (dictionary != dictionaryEntries.end()) m.dictionaryEntry = dictionary->second;
         models.push_back(std::move(m));
+    }
+    if (outside > 0) {
+        collectionProblems.push_back(archive->dataPath() + ": " + plural(outside, "entry points", "entries point") +
+                                     " outside the archive; passed over");
+        entriesOutside += outside;
     }
     archives.push_back(std::move(archive));
     return true;
@@ -263,22 +291,88 @@ std::vector<std::string> Converter::targetsOf(const Model& m) const
 // file system would), and no output may replace an input.
 void Converter::settleOutputs()
 {
+    // Outputs and the folders they need, below DIR, in lower case.
+    const auto extensions = [this] {
+        std::vector<std::string> e = opt.gltfText ? std::vector<std::string>{".gltf", ".bin"}
+                                                  : std::vector<std::string>{".glb"};
+        if (opt.json) e.push_back(".json");
+        return e;
+    }();
     std::map<std::string, std::size_t> owner;
+    std::map<std::string, std::size_t> folderOwner;
     for (std::size_t i = 0; i < models.size(); ++i) {
         Model& m = models[i];
         if (!m.problem.empty()) continue;
-        const auto [at, fresh] = owner.emplace(asciiLower(m.relative), i);
+        const std::string key = asciiLower(m.relative);
+        const auto [at, fresh] = owner.emplace(key, i);
         if (!fresh) {
             m.problem = "its output would be the same as that of " + models[at->second].shown;
             continue;
         }
-        for (const std::string& t : targetsOf(m)) {
+        for (std::size_t slash = key.find('/'); slash != std::string::npos; slash = key.find('/', slash + 1)) {
+            folderOwner.emplace(key.substr(0, slash), i);
+        }
+    }
+    // A model's output that is the folder of another's outputs: the later
+    // of the two in the run's order fails, whatever the number of workers.
+    for (std::size_t i = 0; i < models.size(); ++i) {
+        if (!models[i].problem.empty()) continue;
+        for (const std::string& ext : extensions) {
+            const auto clash = folderOwner.find(asciiLower(models[i].relative) + ext);
+            if (clash == folderOwner.end() || !models[clash->second].problem.empty()) continue;
+            const std::size_t later = std::max(i, clash->second);
+            const std::size_t earlier = std::min(i, clash->second);
+            models[later].problem = later == i
+                                        ? "its output " + models[i].relative + ext + " would be a folder of " +
+                                              models[earlier].shown + "'s outputs"
+                                        : "its outputs' folder would be the output " + models[earlier].relative +
+                                              ext + " of " + models[earlier].shown;
+        }
+    }
+    for (Model& m : models) {
+        if (!m.problem.empty()) continue;
+        const std::vector<std::string> targets = targetsOf(m);
+        for (const std::string& t : targets) {
+            struct stat st {};
             if (inputFiles.holds(t)) {
                 m.problem = "its output " + t + " would replace an input";
-                break;
+            } else if (::lstat(t.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+                m.problem = "its output " + t + " is a folder";
+            } else if (::lstat(t.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) {
+                m.problem = "its output " + t + " is not a regular file";
+            }
+            if (!m.problem.empty()) break;
+        }
+        // A .bin is replaced only beside the .gltf that refers to it.
+        struct stat st {};
+        if (m.problem.empty() && opt.gltfText && ::lstat(targets[1].c_str(), &st) == 0 &&
+            !bufferBelongsToGltf(targets[0], targets[1])) {
+            m.problem = "its output " + targets[1] + " exists and is not the buffer file of " + targets[0];
+        }
+    }
+}
+
+// Why the report cannot be written where it is asked for ("" when it can):
+// checked as every output is, and never an input or a model's output.
+std::string Converter::checkReport() const
+{
+    if (opt.report.empty()) return {};
+    std::string why = checkOutputTargets({opt.report}, {});
+    if (!why.empty()) return why;
+    if (inputFiles.holds(opt.report)) return opt.report + ": the report would replace an input";
+    char real[PATH_MAX];
+    if (::realpath(opt.outDir.c_str(), real) == nullptr) return {};
+    const std::string report = asciiLower(outputKey(opt.report));
+    const std::string root = std::string(real) + "/";
+    if (report.compare(0, root.size(), asciiLower(root)) != 0) return {};
+    for (const Model& m : models) {
+        for (const std::string& t : targetsOf(m)) {
+            if (asciiLower(root + t.substr(opt.outDir.size() + 1)) == report) {
+                return opt.report + ": the report would replace the output of " + m.shown;
             }
         }
     }
+    return {};
 }
 
 // In a worker: one model, answered as one line of JSON.
@@ -287,10 +381,12 @@ std::string Converter::convertOne(std::size_t index)
     const Result r = convertModel(models[index]);
     Json j;
     j["ok"] = r.ok;
-    j["reason"] = r.reason;
+    j["reason"] = pathAsUtf8(r.reason);
     j["warnings"] = r.warnings;
     j["missingTextures"] = r.missingTextures;
-    j["outputs"] = r.outputs;
+    Json outputs = Json::array();
+    for (const std::string& o : r.outputs) outputs.push_back(pathAsUtf8(o));
+    j["outputs"] = outputs;
     j["time"] = {r.importSeconds, r.exportSeconds, r.texturesSeconds, r.writeSeconds};
     return j.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
@@ -310,13 +406,18 @@ Result Converter::convertModel(const Model& m)
         // file on disk.
         const img::Archive& a = *archives[m.archive];
         const img::Entry& e = a.index().entries[m.entry];
-        std::vector<unsigned char> bytes;
-        if (!a.read(e, bytes, r.reason)) return r;
-        int writeError = 0;
         memoryFd = ::memfd_create("orvik-member", MFD_CLOEXEC);
-        if (memoryFd < 0 || !writeAll(memoryFd, bytes.data(), bytes.size(), writeError)) {
-            r.reason = "cannot hold the member in memory: " + errorText(memoryFd < 0 ? errno : writeError);
-            if (memoryFd >= 0) ::close(memoryFd);
+        if (memoryFd < 0) {
+            r.reason = "cannot hold the member in memory: " + errorText(errno);
+            return r;
+        }
+        int writeError = 0;
+        const auto sink = [&](const unsigned char* piece, std::size_t n) {
+            return writeAll(memoryFd, piece, n, writeError);
+        };
+        if (!a.copy(e, sink, r.reason)) {
+            if (writeError != 0) r.reason = "cannot hold the member in memory: " + errorText(writeError);
+            ::close(memoryFd);
             return r;
         }
         file = "/proc/self/fd/" + std::to_string(memoryFd);
@@ -444,7 +545,7 @@ void Converter::finished(std::size_t index, bool answered, const std::string& an
     if (!r.ok) {
         ++failed;
         clearProgress();
-        err << "orvik: " << printable(models[index].shown) << ": " << printable(r.reason) << "\n";
+        err << "orvik: " << printablePath(models[index].shown) << ": " << printablePath(r.reason) << "\n";
     }
     drawProgress(done == models.size());
 }
@@ -454,7 +555,7 @@ Json Converter::reportJson(double seconds, unsigned workers) const
     Json j;
     j["format"] = "orvik-convert-report";
     j["version"] = 1;
-    j["out"] = latin1ToUtf8(opt.outDir);
+    j["out"] = pathAsUtf8(opt.outDir);
     j["workers"] = workers;
     j["seconds"] = seconds;
     std::size_t converted = 0, withWarnings = 0, missing = 0;
@@ -470,11 +571,11 @@ Json Converter::reportJson(double seconds, unsigned workers) const
         texturesS += r.texturesSeconds;
         writeS += r.writeSeconds;
         Json m;
-        m["input"] = latin1ToUtf8(models[i].shown);
+        m["input"] = pathAsUtf8(models[i].shown);
         m["status"] = r.ok ? "converted" : "failed";
         m["reason"] = r.ok ? Json(nullptr) : Json(r.reason);
         Json outputs = Json::array();
-        for (const std::string& o : r.outputs) outputs.push_back(latin1ToUtf8(o));
+        for (const std::string& o : r.outputs) outputs.push_back(pathAsUtf8(o));
         m["outputs"] = outputs;
         m["warnings"] = r.warnings;
         m["missingTextures"] = r.missingTextures;
@@ -489,6 +590,8 @@ Json Converter::reportJson(double seconds, unsigned workers) const
     j["withWarnings"] = withWarnings;
     j["failed"] = models.size() - converted;
     j["texturesMissing"] = missing;
+    j["entriesOutside"] = entriesOutside;
+    j["notRead"] = collectionProblems;
     j["workerSeconds"] = {{"import", importS}, {"export", exportS}, {"textures", texturesS}, {"write", writeS}};
     j["results"] = std::move(list);
     return j;
@@ -517,7 +620,7 @@ int Converter::run()
 {
     std::string why;
     if (!collect(why)) {
-        err << "orvik: " << printable(why) << "\n";
+        err << "orvik: " << printablePath(why) << "\n";
         return kExitUsage;
     }
     const std::string badFolder = checkBitmapPaths(opt.shared);
@@ -530,7 +633,7 @@ int Converter::run()
         // is a usage error before any model is converted.
         ModelImages check(d, {});
         if (!check.addDictionary(d, why)) {
-            err << "orvik: --txd " << printable(why) << "\n";
+            err << "orvik: --txd " << printablePath(why) << "\n";
             return kExitUsage;
         }
     }
@@ -539,15 +642,24 @@ int Converter::run()
         return kExitUsage;
     }
     if (!opt.report.empty() && inputFiles.holds(opt.report)) {
-        err << "orvik: " << printable(opt.report) << ": the report would replace an input\n";
+        err << "orvik: " << printablePath(opt.report) << ": the report would replace an input\n";
         return kExitUsage;
     }
+    const bool outExisted = pathExists(opt.outDir);
     if (!makeFolder(opt.outDir, why)) {
-        err << "orvik: " << printable(opt.outDir) << ": " << printable(why) << "\n";
+        err << "orvik: " << printablePath(why) << "\n";
         return kExitUsage;
     }
+    // Every target is settled before the first model converts.
     settleOutputs();
+    why = checkReport();
+    if (!why.empty()) {
+        if (!outExisted) ::rmdir(opt.outDir.c_str());
+        err << "orvik: " << printablePath(why) << "\n";
+        return kExitUsage;
+    }
     results.assign(models.size(), Result{});
+    for (const std::string& line : collectionProblems) err << "orvik: " << printablePath(line) << "\n";
 
     unsigned workers = opt.workers;
     if (workers == 0) {
@@ -571,13 +683,14 @@ int Converter::run()
     const double seconds = secondsSince(start);
     if (!opt.report.empty()) {
         if (!writeOutputFile(opt.report, reportJson(seconds, workers).dump(2) + "\n", why)) {
-            err << "orvik: " << printable(opt.report) << ": " << why << "\n";
+            err << "orvik: " << printablePath(opt.report) << ": " << why << "\n";
             printTable(seconds, workers);
             return kExitUsage;
         }
     }
     printTable(seconds, workers);
-    return failed == 0 ? kExitOk : kExitSomeFailed;
+    if (!standardOutputWritten(out, err)) return kExitUsage;
+    return failed == 0 && collectionProblems.empty() ? kExitOk : kExitSomeFailed;
 }
 
 }  // namespace
