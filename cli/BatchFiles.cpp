@@ -20,7 +20,7 @@ bool oneFolder(const std::string& path, bool allowLink, std::string& why)
     struct stat st {};
     if ((allowLink ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st)) == 0) {
         if (S_ISDIR(st.st_mode)) return true;
-        why = S_ISLNK(st.st_mode) ? path + " is a symbolic link, not a folder" : path + " is not a folder";
+        why = S_ISLNK(st.st_mode) ? path + ": a symbolic link, not a folder" : path + ": not a folder";
         return false;
     }
     if (::mkdir(path.c_str(), 0777) == 0 || errno == EEXIST) {

@@ -7,8 +7,9 @@
 
 namespace orvik {
 
-// Makes the folder and any missing parents. Gives false with a reason when
-// it cannot, or when the path names something that is not a folder.
+// Makes the folder and any missing parents. Gives false with a reason
+// ("PATH: not a folder", naming the part that failed) when it cannot, or
+// when the path names something that is not a folder.
 bool makeFolder(const std::string& path, std::string& why);
 
 // Makes the folders of `relative` (a path of names from the archive or a

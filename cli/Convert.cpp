@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -20,8 +21,10 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/BatchFiles.h"
+#include "cli/ConvertPlan.h"
 #include "cli/ExitStatus.h"
 #include "cli/ModelJob.h"
+#include "host/dump.h"
 #include "host/loader.h"
 #include "host/scene.h"
 #include "img/ImgArchive.h"
@@ -38,19 +41,6 @@ namespace {
 namespace fs = std::filesystem;
 using Json = nlohmann::ordered_json;
 using Clock = std::chrono::steady_clock;
-
-constexpr std::size_t kNone = static_cast<std::size_t>(-1);
-
-struct Model {
-    std::string shown;      // how messages and the report name it
-    std::string file;       // the model file; for a member, the archive's .img
-    std::size_t archive = kNone;  // index into the archives, or kNone
-    std::size_t entry = 0;  // the member's index entry
-    std::string relative;   // its outputs below DIR, without extension
-    std::string dictionaryFile;          // the dictionary of the same name beside it
-    std::size_t dictionaryEntry = kNone;  // the dictionary of the same name in its archive
-    std::string problem;    // why it cannot be converted, known before any import
-};
 
 struct Result {
     bool ok = false;
@@ -69,41 +59,16 @@ double secondsSince(Clock::time_point start)
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// Files the outputs must never replace, by identity.
-class InputFiles {
-public:
-    void add(const std::string& path)
-    {
-        const FileId id = fileIdOf(path);
-        if (id.exists) ids.insert(id);
-    }
-    bool holds(const std::string& path) const
-    {
-        const FileId id = fileIdOf(path);
-        return id.exists && ids.count(id) > 0;
-    }
-
-private:
-    std::set<FileId> ids;
-};
-
 class Converter {
 public:
     Converter(PluginLibrary& l, const ConvertOptions& o, std::ostream& outStream, std::ostream& errStream)
-        : lib(l), opt(o), out(outStream), err(errStream)
+        : lib(l), opt(o), out(outStream), err(errStream), plan(o)
     {
     }
 
     int run();
 
 private:
-    bool collect(std::string& why);
-    bool addFolder(const std::string& folder, std::string& why);
-    bool addArchive(const std::string& path, std::string& why);
-    void addModelFile(const std::string& path, const std::string& relative);
-    void settleOutputs();
-    std::vector<std::string> targetsOf(const Model& m) const;
-
     std::string convertOne(std::size_t index);
     Result convertModel(const Model& m);
     void finished(std::size_t index, bool answered, const std::string& answer);
@@ -117,169 +82,16 @@ private:
     std::ostream& out;
     std::ostream& err;
 
-    std::vector<std::unique_ptr<img::Archive>> archives;
-    std::vector<Model> models;
+    ConvertPlan plan;
+    std::vector<std::unique_ptr<img::Archive>>& archives = plan.archives;
+    std::vector<Model>& models = plan.models;
+    const std::vector<std::string>& collectionProblems = plan.problems;
     std::vector<Result> results;
-    InputFiles inputFiles;
-    std::map<std::string, std::vector<std::string>> dictionariesIn;  // folder -> its .txd files
     std::size_t done = 0;
     std::size_t failed = 0;
     Clock::time_point start;
     bool barShown = false;
 };
-
-void Converter::addModelFile(const std::string& path, const std::string& relative)
-{
-    Model m;
-    m.shown = path;
-    m.file = path;
-    m.relative = relative;
-    // The dictionary of the same base name beside the model, any case; each
-    // folder's dictionaries are listed once, however many models it holds.
-    const fs::path p(path);
-    const fs::path folder = p.has_parent_path() ? p.parent_path() : fs::path(".");
-    const auto [listed, fresh] = dictionariesIn.try_emplace(folder.string());
-    if (fresh) {
-        std::error_code ec;
-        for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-            std::error_code fileEc;
-            const std::string name = it->path().filename().string();
-            if (endsWithNoCase(name, ".txd") && it->is_regular_file(fileEc)) listed->second.push_back(name);
-        }
-    }
-    const std::string name = caseBlindName(stemOf(p.filename().string()) + ".txd", listed->second);
-    if (!name.empty()) {
-        m.dictionaryFile = (folder / name).string();
-        inputFiles.add(m.dictionaryFile);
-    }
-    inputFiles.add(path);
-    models.push_back(std::move(m));
-}
-
-bool Converter::addFolder(const std::string& folder, std::string& why)
-{
-    std::vector<fs::path> found;
-    std::error_code ec;
-    fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec);
-    if (ec) {
-        why = folder + ": cannot be listed: " + ec.message();
-        return false;
-    }
-    for (const fs::recursive_directory_iterator end; it != end; it.increment(ec)) {
-        if (ec) {
-            why = folder + ": cannot be listed: " + ec.message();
-            return false;
-        }
-        std::error_code fileEc;
-        if (endsWithNoCase(it->path().filename().string(), ".dff") && it->is_regular_file(fileEc)) {
-            found.push_back(it->path());
-        }
-    }
-    std::sort(found.begin(), found.end());
-    for (const fs::path& p : found) {
-        const std::string rel = p.lexically_relative(folder).generic_string();
-        addModelFile(p.string(), rel.substr(0, rel.size() - 4));
-    }
-    return true;
-}
-
-bool Converter::addArchive(const std::string& path, std::string& why)
-{
-    auto archive = std::make_unique<img::Archive>();
-    if (!archive->open(path, why)) return false;
-    // The same archive named twice (by its .img and its .dir) is read once.
-    for (const auto& a : archives) {
-        if (sameFile(a->dataPath(), archive->dataPath())) return true;
-    }
-    inputFiles.add(archive->dataPath());
-    inputFiles.add(archive->indexPath());
-    const std::size_t index = archives.size();
-    const std::string folder = stemOf(fs::path(archive->dataPath()).filename().string());
-    const auto& entries = archive->index().entries;
-    // The first readable member of each dictionary name, in any case.
-    std::map<std::string, std::size_t> dictionaryEntries;
-    for (std::size_t j = 0; j < entries.size(); ++j) {
-        if (entries[j].problem.empty() && endsWithNoCase(entries[j].name, ".txd")) {
-            dictionaryEntries.emplace(asciiLower(entries[j].name), j);
-        }
-    }
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        const img::Entry& e = entries[i];
-        if (!endsWithNoCase(e.name, ".dff")) continue;
-        Model m;
-        m.shown = archive->dataPath() + "/" + e.name;
-        m.file = archive->dataPath();
-        m.archive = index;
-        m.entry = i;
-        m.relative = folder + "/" + e.name.substr(0, e.name.size() - 4);
-        m.problem = img::nameProblem(e.name);
-        if (m.problem.empty()) m.problem = e.problem;
-        const auto dictionary = dictionaryEntries.find(asciiLower(stemOf(e.name) + ".txd"));
-        if (dictionary != dictionaryEntries.end()) m.dictionaryEntry = dictionary->second;
-        models.push_back(std::move(m));
-    }
-    archives.push_back(std::move(archive));
-    return true;
-}
-
-bool Converter::collect(std::string& why)
-{
-    for (const std::string& input : opt.inputs) {
-        struct stat st {};
-        if (::stat(input.c_str(), &st) != 0) {
-            why = input + ": " + (errno == ENOENT ? std::string("no such file or folder") : errorText(errno));
-            return false;
-        }
-        const std::string name = fs::path(input).filename().string();
-        if (S_ISDIR(st.st_mode)) {
-            if (!addFolder(input, why)) return false;
-        } else if (!S_ISREG(st.st_mode)) {
-            why = input + ": not a regular file";
-            return false;
-        } else if (endsWithNoCase(name, ".img") || endsWithNoCase(name, ".dir")) {
-            if (!addArchive(input, why)) return false;
-        } else {
-            addModelFile(input, stemOf(name));
-        }
-    }
-    for (const std::string& d : opt.shared.dictionaries) inputFiles.add(d);
-    return true;
-}
-
-std::vector<std::string> Converter::targetsOf(const Model& m) const
-{
-    const std::string base = opt.outDir + "/" + m.relative;
-    std::vector<std::string> targets;
-    if (opt.gltfText) {
-        targets = {base + ".gltf", base + ".bin"};
-    } else {
-        targets = {base + ".glb"};
-    }
-    if (opt.json) targets.push_back(base + ".json");
-    return targets;
-}
-
-// Two models may not share outputs (compared in any case, as a case-blind
-// file system would), and no output may replace an input.
-void Converter::settleOutputs()
-{
-    std::map<std::string, std::size_t> owner;
-    for (std::size_t i = 0; i < models.size(); ++i) {
-        Model& m = models[i];
-        if (!m.problem.empty()) continue;
-        const auto [at, fresh] = owner.emplace(asciiLower(m.relative), i);
-        if (!fresh) {
-            m.problem = "its output would be the same as that of " + models[at->second].shown;
-            continue;
-        }
-        for (const std::string& t : targetsOf(m)) {
-            if (inputFiles.holds(t)) {
-                m.problem = "its output " + t + " would replace an input";
-                break;
-            }
-        }
-    }
-}
 
 // In a worker: one model, answered as one line of JSON.
 std::string Converter::convertOne(std::size_t index)
@@ -287,10 +99,12 @@ std::string Converter::convertOne(std::size_t index)
     const Result r = convertModel(models[index]);
     Json j;
     j["ok"] = r.ok;
-    j["reason"] = r.reason;
+    j["reason"] = pathAsUtf8(r.reason);
     j["warnings"] = r.warnings;
     j["missingTextures"] = r.missingTextures;
-    j["outputs"] = r.outputs;
+    Json outputs = Json::array();
+    for (const std::string& o : r.outputs) outputs.push_back(pathAsUtf8(o));
+    j["outputs"] = outputs;
     j["time"] = {r.importSeconds, r.exportSeconds, r.texturesSeconds, r.writeSeconds};
     return j.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
@@ -310,13 +124,18 @@ Result Converter::convertModel(const Model& m)
         // file on disk.
         const img::Archive& a = *archives[m.archive];
         const img::Entry& e = a.index().entries[m.entry];
-        std::vector<unsigned char> bytes;
-        if (!a.read(e, bytes, r.reason)) return r;
-        int writeError = 0;
         memoryFd = ::memfd_create("orvik-member", MFD_CLOEXEC);
-        if (memoryFd < 0 || !writeAll(memoryFd, bytes.data(), bytes.size(), writeError)) {
-            r.reason = "cannot hold the member in memory: " + errorText(memoryFd < 0 ? errno : writeError);
-            if (memoryFd >= 0) ::close(memoryFd);
+        if (memoryFd < 0) {
+            r.reason = "cannot hold the member in memory: " + errorText(errno);
+            return r;
+        }
+        int writeError = 0;
+        const auto sink = [&](const unsigned char* piece, std::size_t n) {
+            return writeAll(memoryFd, piece, n, writeError);
+        };
+        if (!a.copy(e, sink, r.reason)) {
+            if (writeError != 0) r.reason = "cannot hold the member in memory: " + errorText(writeError);
+            ::close(memoryFd);
             return r;
         }
         file = "/proc/self/fd/" + std::to_string(memoryFd);
@@ -326,7 +145,7 @@ Result Converter::convertModel(const Model& m)
         if (!r.reason.empty()) return r;
     }
 
-    const std::vector<std::string> targets = targetsOf(m);
+    const std::vector<std::string> targets = plan.targetsOf(m);
     ModelJob job(file, knownAs, opt.shared);
     job.gltf = targets[0];
     if (opt.json) job.dump = targets.back();
@@ -444,7 +263,7 @@ void Converter::finished(std::size_t index, bool answered, const std::string& an
     if (!r.ok) {
         ++failed;
         clearProgress();
-        err << "orvik: " << printable(models[index].shown) << ": " << printable(r.reason) << "\n";
+        err << "orvik: " << printablePath(models[index].shown) << ": " << printablePath(r.reason) << "\n";
     }
     drawProgress(done == models.size());
 }
@@ -454,7 +273,7 @@ Json Converter::reportJson(double seconds, unsigned workers) const
     Json j;
     j["format"] = "orvik-convert-report";
     j["version"] = 1;
-    j["out"] = latin1ToUtf8(opt.outDir);
+    j["out"] = pathAsUtf8(opt.outDir);
     j["workers"] = workers;
     j["seconds"] = seconds;
     std::size_t converted = 0, withWarnings = 0, missing = 0;
@@ -470,11 +289,11 @@ Json Converter::reportJson(double seconds, unsigned workers) const
         texturesS += r.texturesSeconds;
         writeS += r.writeSeconds;
         Json m;
-        m["input"] = latin1ToUtf8(models[i].shown);
+        m["input"] = pathAsUtf8(models[i].shown);
         m["status"] = r.ok ? "converted" : "failed";
         m["reason"] = r.ok ? Json(nullptr) : Json(r.reason);
         Json outputs = Json::array();
-        for (const std::string& o : r.outputs) outputs.push_back(latin1ToUtf8(o));
+        for (const std::string& o : r.outputs) outputs.push_back(pathAsUtf8(o));
         m["outputs"] = outputs;
         m["warnings"] = r.warnings;
         m["missingTextures"] = r.missingTextures;
@@ -489,6 +308,8 @@ Json Converter::reportJson(double seconds, unsigned workers) const
     j["withWarnings"] = withWarnings;
     j["failed"] = models.size() - converted;
     j["texturesMissing"] = missing;
+    j["entriesOutside"] = plan.entriesOutside;
+    j["notRead"] = collectionProblems;
     j["workerSeconds"] = {{"import", importS}, {"export", exportS}, {"textures", texturesS}, {"write", writeS}};
     j["results"] = std::move(list);
     return j;
@@ -516,8 +337,8 @@ void Converter::printTable(double seconds, unsigned workers)
 int Converter::run()
 {
     std::string why;
-    if (!collect(why)) {
-        err << "orvik: " << printable(why) << "\n";
+    if (!plan.collect(why)) {
+        err << "orvik: " << printablePath(why) << "\n";
         return kExitUsage;
     }
     const std::string badFolder = checkBitmapPaths(opt.shared);
@@ -530,24 +351,34 @@ int Converter::run()
         // is a usage error before any model is converted.
         ModelImages check(d, {});
         if (!check.addDictionary(d, why)) {
-            err << "orvik: --txd " << printable(why) << "\n";
+            err << "orvik: --txd " << printablePath(why) << "\n";
             return kExitUsage;
         }
     }
     if (models.empty()) {
+        for (const std::string& line : collectionProblems) err << "orvik: " << printablePath(line) << "\n";
         err << "orvik: no .dff models found in the inputs\n";
         return kExitUsage;
     }
-    if (!opt.report.empty() && inputFiles.holds(opt.report)) {
-        err << "orvik: " << printable(opt.report) << ": the report would replace an input\n";
+    if (!opt.report.empty() && plan.inputFiles.holds(opt.report)) {
+        err << "orvik: " << printablePath(opt.report) << ": the report would replace an input\n";
         return kExitUsage;
     }
+    const bool outExisted = pathExists(opt.outDir);
     if (!makeFolder(opt.outDir, why)) {
-        err << "orvik: " << printable(opt.outDir) << ": " << printable(why) << "\n";
+        err << "orvik: " << printablePath(why) << "\n";
         return kExitUsage;
     }
-    settleOutputs();
+    // Every target is settled before the first model converts.
+    plan.settleOutputs();
+    why = plan.checkReport();
+    if (!why.empty()) {
+        if (!outExisted) ::rmdir(opt.outDir.c_str());
+        err << "orvik: " << printablePath(why) << "\n";
+        return kExitUsage;
+    }
     results.assign(models.size(), Result{});
+    for (const std::string& line : collectionProblems) err << "orvik: " << printablePath(line) << "\n";
 
     unsigned workers = opt.workers;
     if (workers == 0) {
@@ -571,13 +402,14 @@ int Converter::run()
     const double seconds = secondsSince(start);
     if (!opt.report.empty()) {
         if (!writeOutputFile(opt.report, reportJson(seconds, workers).dump(2) + "\n", why)) {
-            err << "orvik: " << printable(opt.report) << ": " << why << "\n";
+            err << "orvik: " << printablePath(opt.report) << ": " << why << "\n";
             printTable(seconds, workers);
             return kExitUsage;
         }
     }
     printTable(seconds, workers);
-    return failed == 0 ? kExitOk : kExitSomeFailed;
+    if (!standardOutputWritten(out, err)) return kExitUsage;
+    return failed == 0 && collectionProblems.empty() ? kExitOk : kExitSomeFailed;
 }
 
 }  // namespace

@@ -1,21 +1,16 @@
 #include "cli/ImgCommand.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
-#include <filesystem>
 #include <iomanip>
 #include <iostream>
 #include <set>
+#include <stdexcept>
 
-#include "support/Files.h"
 #include "cli/BatchFiles.h"
 #include "cli/ExitStatus.h"
-#include "support/Text.h"
+#include "cli/Plugin.h"
 #include "img/ImgArchive.h"
+#include "support/Output.h"
+#include "support/Text.h"
 
 namespace orvik {
 
@@ -45,26 +40,37 @@ int listImg(const std::string& archivePath, std::ostream& out, std::ostream& err
     img::Archive archive;
     std::string error;
     if (!archive.open(archivePath, error)) {
-        err << "orvik: " << printable(error) << "\n";
+        err << "orvik: " << printablePath(error) << "\n";
         return kExitUsage;
     }
     const img::Index& index = archive.index();
-    out << printable(archive.dataPath()) << ": version " << static_cast<int>(index.version) << ", "
-        << index.entries.size() << (index.entries.size() == 1 ? " entry" : " entries");
-    if (index.version == img::Version::v1) out << ", index " << printable(archive.indexPath());
+    out << printablePath(archive.dataPath()) << ": version " << static_cast<int>(index.version) << ", "
+        << plural(index.entries.size(), "entry", "entries");
+    if (index.version == img::Version::v1) out << ", index " << printablePath(archive.indexPath());
     out << "\n";
-    out << std::setw(12) << "offset" << std::setw(12) << "size" << "  name\n";
+    // Offsets reach 13 digits (2^32 sectors of 2048 bytes): the columns keep
+    // a space between them whatever the width.
+    out << std::setw(14) << "offset" << " " << std::setw(12) << "size" << "  name\n";
     for (const img::Entry& e : index.entries) {
-        out << std::setw(12) << e.offset << std::setw(12) << e.size << "  " << printable(e.name);
+        out << std::setw(14) << e.offset << " " << std::setw(12) << e.size << "  " << printable(e.name);
         const std::string nameWhy = img::nameProblem(e.name);
-        if (!e.problem.empty()) out << "  (unreadable: " << e.problem << ")";
+        if (!e.problem.empty()) out << "  (unreadable: " << printable(e.problem) << ")";
         if (!nameWhy.empty()) out << "  (not extracted: " << nameWhy << ")";
         out << "\n";
     }
     for (const std::string& note : index.notes) out << "note: " << note << "\n";
-    out.flush();
-    return kExitOk;
+    return standardOutputWritten(out, err) ? kExitOk : kExitUsage;
 }
+
+namespace {
+
+// One member to extract: the entry and where it goes.
+struct Extraction {
+    const img::Entry* entry = nullptr;
+    std::string target;
+};
+
+}  // namespace
 
 int extractImg(const std::string& archivePath, const std::string& dir, const std::vector<std::string>& names,
                std::ostream& out, std::ostream& err)
@@ -72,7 +78,7 @@ int extractImg(const std::string& archivePath, const std::string& dir, const std
     img::Archive archive;
     std::string error;
     if (!archive.open(archivePath, error)) {
-        err << "orvik: " << printable(error) << "\n";
+        err << "orvik: " << printablePath(error) << "\n";
         return kExitUsage;
     }
     const auto& entries = archive.index().entries;
@@ -83,7 +89,7 @@ int extractImg(const std::string& archivePath, const std::string& dir, const std
         bool found = false;
         for (const img::Entry& e : entries) found = found || img::sameName(e.name, n);
         if (!found) {
-            err << "orvik: " << printable(archivePath) << ": no member named " << printable(n) << "\n";
+            err << "orvik: " << printablePath(archivePath) << ": no member named " << printablePath(n) << "\n";
             missing = true;
         }
         wanted.insert(asciiLower(n));
@@ -91,42 +97,76 @@ int extractImg(const std::string& archivePath, const std::string& dir, const std
     if (missing) return kExitUsage;
     std::string why;
     if (!makeFolder(dir, why)) {
-        err << "orvik: " << printable(dir) << ": " << why << "\n";
+        err << "orvik: " << printablePath(why) << "\n";
         return kExitUsage;
     }
 
-    std::set<std::string> written;  // lower-case names already extracted
-    std::size_t done = 0;
+    // The plan, before the first member is written: which member goes where,
+    // each target checked as every output is (a regular file or nothing,
+    // never the archive); what cannot be extracted is said in one line each,
+    // entries pointing outside the archive in one line for all.
+    const std::string shown = printablePath(archive.dataPath());
+    const std::vector<ProtectedFile> inputs = {{archive.dataPath(), "the archive"}, {archive.indexPath(), "the archive's index"}};
+    std::set<std::string> taken;  // lower-case names planned
+    std::vector<Extraction> plan;
     std::size_t failed = 0;
-    std::vector<unsigned char> bytes;
+    std::size_t outside = 0;
     for (const img::Entry& e : entries) {
         if (!wanted.empty() && wanted.count(asciiLower(e.name)) == 0) continue;
+        if (e.outside) {
+            ++outside;
+            continue;
+        }
         std::string reason = img::nameProblem(e.name);
-        if (reason.empty() && !written.insert(asciiLower(e.name)).second) {
+        if (reason.empty()) reason = e.problem;
+        if (reason.empty() && taken.count(asciiLower(e.name)) != 0) {
             reason = "a member of the same name was extracted before it";
         }
         const std::string target = dir + "/" + e.name;
-        if (reason.empty() && (sameFile(target, archive.dataPath()) || sameFile(target, archive.indexPath()))) {
-            reason = "it would replace the archive";
-        }
-        if (reason.empty() && !archive.read(e, bytes, reason)) {
-            // reason set by read
-        }
-        if (reason.empty() && !writeOutputFile(target, bytes, reason)) {
-            // reason set by the writer
+        if (reason.empty()) {
+            reason = checkOutputTargets({target}, inputs);
+            if (reason.rfind(target + ": ", 0) == 0) reason.erase(0, target.size() + 2);
         }
         if (!reason.empty()) {
-            err << "orvik: " << printable(archive.dataPath()) << ": " << printable(e.name) << ": " << reason << "\n";
+            err << "orvik: " << shown << ": " << printable(e.name) << ": " << printablePath(reason) << "\n";
+            ++failed;
+            continue;
+        }
+        taken.insert(asciiLower(e.name));
+        plan.push_back({&e, target});
+    }
+    if (outside > 0) {
+        err << "orvik: " << shown << ": " << plural(outside, "entry points", "entries point")
+            << " outside the archive; passed over\n";
+    }
+    // Each member copied in bounded pieces and committed on its own: one
+    // that cannot be read or written is passed over, the rest still extracted.
+    std::size_t done = 0;
+    for (const Extraction& x : plan) {
+        std::string readError;
+        OutputFile file{x.target, {}, [&](std::ostream& os) {
+                            const auto sink = [&os](const unsigned char* piece, std::size_t n) {
+                                os.write(reinterpret_cast<const char*>(piece), static_cast<std::streamsize>(n));
+                                return static_cast<bool>(os);
+                            };
+                            if (!archive.copy(*x.entry, sink, readError) && !readError.empty()) {
+                                throw std::runtime_error(readError);
+                            }
+                        }};
+        std::string writeError;
+        if (!commitOutputs({file}, writeError)) {
+            const std::string reason = !readError.empty() ? readError : writeError;
+            err << "orvik: " << shown << ": " << printable(x.entry->name) << ": " << printablePath(reason) << "\n";
             ++failed;
             continue;
         }
         ++done;
     }
-    out << done << (done == 1 ? " member" : " members") << " extracted to " << printable(dir);
-    if (failed > 0) out << ", " << failed << " not extracted";
+    out << plural(done, "member", "members") << " extracted to " << printablePath(dir);
+    if (failed + outside > 0) out << ", " << failed + outside << " not extracted";
     out << "\n";
-    out.flush();
-    return failed == 0 ? kExitOk : kExitSomeFailed;
+    if (!standardOutputWritten(out, err)) return kExitUsage;
+    return failed + outside == 0 ? kExitOk : kExitSomeFailed;
 }
 
 }  // namespace orvik

@@ -5,8 +5,6 @@
 #include <iostream>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
 #include "cli/ExitStatus.h"
 #include "cli/ModelJob.h"
 #include "cli/Summary.h"
@@ -14,32 +12,12 @@
 #include "host/dump.h"
 #include "host/loader.h"
 #include "host/scene.h"
-#include "support/FileIo.h"
 #include "support/Files.h"
 #include "support/Output.h"
 #include "support/Text.h"
 
 namespace orvik {
 namespace {
-
-// Whether binPath is the buffer of the glTF file already at gltfPath: the
-// file there is a glTF document of bounded size, read without following a
-// link, one of whose buffers refers to binPath. Only then may an export
-// replace a .bin that the user did not name: the pair was written together.
-bool binBelongsToGltf(const std::string& gltfPath, const std::string& binPath)
-{
-    constexpr std::uint64_t kMaxDocument = 64u << 20;
-    std::string text;
-    std::string ignored;
-    if (!readRegularFile(gltfPath, kMaxDocument, text, ignored)) return false;
-    const nlohmann::json doc = nlohmann::json::parse(text, nullptr, false);
-    if (doc.is_discarded() || !doc.is_object() || !doc.contains("buffers") || !doc["buffers"].is_array()) return false;
-    const std::string uri = gltfBinUri(gltfPath, binPath);
-    for (const nlohmann::json& buffer : doc["buffers"]) {
-        if (buffer.is_object() && buffer.contains("uri") && buffer["uri"] == uri) return true;
-    }
-    return false;
-}
 
 // The files the import is to write, in commit order; checked before the
 // import. Fails with the reason when they cannot be written.
@@ -76,7 +54,7 @@ std::vector<std::string> checkTargets(const ImportOptions& opt)
     // A .bin the user did not name is replaced only when it is the one the
     // .gltf being replaced refers to.
     struct stat st {};
-    if (!bin.empty() && opt.bin.empty() && ::lstat(bin.c_str(), &st) == 0 && !binBelongsToGltf(opt.gltf, bin)) {
+    if (!bin.empty() && opt.bin.empty() && ::lstat(bin.c_str(), &st) == 0 && !bufferBelongsToGltf(opt.gltf, bin)) {
         fail(bin, "exists and is not the buffer file of " + opt.gltf +
                       "; remove it or name the buffer file with --bin FILE");
     }

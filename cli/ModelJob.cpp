@@ -1,13 +1,17 @@
 #include "cli/ModelJob.h"
 
 #include <chrono>
+#include <cstdint>
 #include <utility>
+
+#include <nlohmann/json.hpp>
 
 #include "host/dump.h"
 #include "host/loader.h"
 #include "host/log.h"
 #include "host/mtl.h"
 #include "host/scene.h"
+#include "support/FileIo.h"
 
 namespace orvik {
 namespace {
@@ -35,6 +39,21 @@ private:
 };
 
 }  // namespace
+
+bool bufferBelongsToGltf(const std::string& gltfPath, const std::string& binPath)
+{
+    constexpr std::uint64_t kMaxDocument = 64u << 20;
+    std::string text;
+    std::string ignored;
+    if (!readRegularFile(gltfPath, kMaxDocument, text, ignored)) return false;
+    const nlohmann::json doc = nlohmann::json::parse(text, nullptr, false);
+    if (doc.is_discarded() || !doc.is_object() || !doc.contains("buffers") || !doc["buffers"].is_array()) return false;
+    const std::string uri = gltfBinUri(gltfPath, binPath);
+    for (const nlohmann::json& buffer : doc["buffers"]) {
+        if (buffer.is_object() && buffer.contains("uri") && buffer["uri"] == uri) return true;
+    }
+    return false;
+}
 
 ModelJob::ModelJob(std::string modelFile, std::string name, const ModelOptions& o)
     : file(std::move(modelFile)), knownAs(std::move(name)), options(o), images(knownAs, o.bitmapPaths)

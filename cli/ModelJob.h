@@ -43,6 +43,12 @@ struct ModelJobOutcome {
     std::string loggedReason() const { return logged.empty() ? "" : logged.front().text; }
 };
 
+// Whether binPath is the buffer of the glTF file already at gltfPath: the
+// file there is a glTF document of bounded size, read without following a
+// link, one of whose buffers refers to binPath. Only then may an export
+// replace a .bin that the user did not name: the pair was written together.
+bool bufferBelongsToGltf(const std::string& gltfPath, const std::string& binPath);
+
 class ModelJob {
 public:
     // file: what the plug-in opens; knownAs: how the model is named (its

@@ -90,6 +90,16 @@ void openLibrary(PluginLibrary& lib, const std::string& plugin)
     }
 }
 
+bool standardOutputWritten(std::ostream& out, std::ostream& err)
+{
+    errno = 0;
+    out.flush();
+    if (out) return true;
+    const int e = errno;
+    err << "orvik: standard output: cannot be written" << (e != 0 ? ": " + errorText(e) : std::string()) << "\n";
+    return false;
+}
+
 void checkStandardOutput()
 {
     std::cout.flush();

@@ -4,6 +4,7 @@
 // command with exit status 2, and the check of standard output.
 #pragma once
 
+#include <ostream>
 #include <string>
 
 class PluginLibrary;
@@ -42,5 +43,10 @@ void openLibrary(PluginLibrary& lib, const std::string& plugin);
 // Standard output failed (a closed pipe, a full disk): fails, as the run's
 // failure; files already committed stay.
 void checkStandardOutput();
+
+// Flushes out (standard output); when it cannot be written, says so on err
+// in one line ("orvik: standard output: cannot be written: ...") and gives
+// false: the command then ends with exit status 2.
+bool standardOutputWritten(std::ostream& out, std::ostream& err);
 
 }  // namespace orvik

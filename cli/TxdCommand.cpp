@@ -11,6 +11,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "cli/Plugin.h"
+#include "host/dump.h"
 #include "support/Output.h"
 #include "cli/ExitStatus.h"
 #include "support/Text.h"
@@ -33,7 +35,7 @@ std::string platformName(std::uint32_t platform)
 
 int complain(const std::string& message, int status)
 {
-    std::cerr << "orvik: " << printable(message) << "\n";
+    std::cerr << "orvik: " << printablePath(message) << "\n";
     return status;
 }
 int complain(const std::string& subject, const std::string& what, int status)
@@ -47,18 +49,18 @@ void reportProblems(const LoadedDictionary& d, std::ostream& out)
 {
     for (const txd::Texture& t : d.dictionary.textures) {
         if (!t.unsupported.empty()) {
-            out << printable(latin1ToUtf8(t.name)) << ": " << t.unsupported << "\n";
+            out << printable(t.name) << ": " << t.unsupported << "\n";
         }
     }
     if (!d.dictionary.ended.empty()) {
-        out << printable(d.path) << ": " << d.dictionary.ended << "\n";
+        out << printablePath(d.path) << ": " << d.dictionary.ended << "\n";
     }
 }
 
 nlohmann::ordered_json describe(const LoadedDictionary& d)
 {
     nlohmann::ordered_json j;
-    j["file"] = latin1ToUtf8(d.path);
+    j["file"] = pathAsUtf8(d.path);
     j["stamp"] = hex32(d.dictionary.stamp);
     j["declaredCount"] = d.dictionary.declaredCount;
     j["deviceId"] = d.dictionary.deviceId;
@@ -92,11 +94,11 @@ nlohmann::ordered_json describe(const LoadedDictionary& d)
 void writeTable(const LoadedDictionary& d, std::ostream& out)
 {
     const txd::Dictionary& dict = d.dictionary;
-    out << printable(d.path) << ": " << dict.textures.size() << " of " << dict.declaredCount
+    out << printablePath(d.path) << ": " << dict.textures.size() << " of " << dict.declaredCount
         << (dict.declaredCount == 1 ? " texture" : " textures") << ", library " << hex32(dict.stamp) << "\n";
     std::vector<std::vector<std::string>> rows{{"name", "mask", "size", "format", "levels", "alpha"}};
     for (const txd::Texture& t : dict.textures) {
-        rows.push_back({printable(latin1ToUtf8(t.name)), t.maskName.empty() ? "-" : printable(latin1ToUtf8(t.maskName)),
+        rows.push_back({printable(t.name), t.maskName.empty() ? "-" : printable(t.maskName),
                         std::to_string(t.width) + "x" + std::to_string(t.height),
                         t.unsupported.empty() || t.encoding != txd::Encoding::None ? txd::formatName(t)
                                                                                  : platformName(t.platform),
@@ -122,8 +124,7 @@ int runList(const LoadedDictionary& d, const TxdOptions& opt)
         const std::string text = describe(d).dump(2) + "\n";
         if (opt.json == "-") {
             std::cout << text;
-            std::cout.flush();
-            if (!std::cout) return complain("standard output", "cannot be written", kExitUsage);
+            if (!standardOutputWritten(std::cout, std::cerr)) return kExitUsage;
         } else {
             std::string error = checkOutputTargets({opt.json}, {{d.path, "the texture dictionary"}});
             if (!error.empty() || !commitOutputs({OutputFile{opt.json, text, {}}}, error)) {
@@ -133,7 +134,7 @@ int runList(const LoadedDictionary& d, const TxdOptions& opt)
     }
     if (opt.json != "-") {
         writeTable(d, std::cout);
-        std::cout.flush();
+        if (!standardOutputWritten(std::cout, std::cerr)) return kExitUsage;
     }
     reportProblems(d, std::cerr);
     return d.dictionary.textures.empty() ? kExitNothingRead : kExitOk;
@@ -162,13 +163,13 @@ int runExtract(const LoadedDictionary& d, const TxdOptions& opt)
             continue;
         }
         if (!txd::decodeLevel0(t, image, why) || !txd::encodePng(image, png, why)) {
-            lines.push_back(printable(latin1ToUtf8(t.name)) + ": " + why);
+            lines.push_back(printable(t.name) + ": " + why);
             ++failed;
             continue;
         }
         const std::string file = pngFileName(t.name, taken);
         outputs.push_back(OutputFile{opt.folder + "/" + file, std::string(png.begin(), png.end()), {}});
-        lines.push_back(printable(latin1ToUtf8(t.name)) + " -> " + printable(file) + " (" + std::to_string(t.width) +
+        lines.push_back(printable(t.name) + " -> " + printablePath(file) + " (" + std::to_string(t.width) +
                         "x" + std::to_string(t.height) + ", " + txd::formatName(t) + ")");
     }
     if (!outputs.empty()) {
@@ -180,9 +181,9 @@ int runExtract(const LoadedDictionary& d, const TxdOptions& opt)
         if (!error.empty() || !commitOutputs(outputs, error)) return complain(error, kExitUsage);
     }
     for (const std::string& line : lines) std::cout << line << "\n";
-    std::cout << printable(d.path) << ": " << outputs.size() << " of " << d.dictionary.declaredCount
-              << " textures written to " << printable(opt.folder) << "\n";
-    std::cout.flush();
+    std::cout << printablePath(d.path) << ": " << outputs.size() << " of " << d.dictionary.declaredCount
+              << " textures written to " << printablePath(opt.folder) << "\n";
+    if (!standardOutputWritten(std::cout, std::cerr)) return kExitUsage;
     reportProblems(d, std::cerr);
     return outputs.empty() ? kExitNothingRead : kExitOk;
 }

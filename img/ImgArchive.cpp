@@ -1,5 +1,6 @@
 #include "img/ImgArchive.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "format/Binary.h"
@@ -19,6 +20,7 @@ constexpr std::uint64_t kMaxDirSize = 64ull << 20;
 // the archive (an unpadded last file) is shortened to the bytes there are.
 void checkBounds(Entry& e, std::uint64_t archiveSize, std::uint64_t indexEnd)
 {
+    e.outside = true;  // until the checks pass
     if (e.offset < indexEnd && e.size > 0) {
         e.problem = "starts at byte " + std::to_string(e.offset) + ", inside the archive's index (" +
                     std::to_string(indexEnd) + " bytes)";
@@ -31,12 +33,40 @@ void checkBounds(Entry& e, std::uint64_t archiveSize, std::uint64_t indexEnd)
     }
     const std::uint64_t left = archiveSize - e.offset;
     if (e.size > left) {
-        if (e.size - left < kSectorSize) {
-            e.size = left;
+        if (e.size - left >= kSectorSize) {
+            e.problem = "holds " + std::to_string(e.size) + " bytes from byte " + std::to_string(e.offset) +
+                        ", the archive has " + std::to_string(left) + " left there";
             return;
         }
-        e.problem = "holds " + std::to_string(e.size) + " bytes from byte " + std::to_string(e.offset) +
-                    ", the archive has " + std::to_string(left) + " left there";
+        e.size = left;
+    }
+    e.outside = false;
+}
+
+// Passes over every entry whose bytes overlap those of an entry before it in
+// the index: entries sorted by offset, each compared with the readable one
+// reaching furthest so far.
+void passOverOverlaps(std::vector<Entry>& entries)
+{
+    std::vector<std::size_t> order;
+    order.reserve(entries.size());
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (entries[i].problem.empty() && entries[i].size > 0) order.push_back(i);
+    }
+    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        return entries[a].offset != entries[b].offset ? entries[a].offset < entries[b].offset : a < b;
+    });
+    std::size_t reach = static_cast<std::size_t>(-1);  // the entry reaching furthest
+    for (const std::size_t i : order) {
+        if (reach == static_cast<std::size_t>(-1) || entries[i].offset >= entries[reach].offset + entries[reach].size) {
+            reach = i;
+            continue;
+        }
+        const std::size_t later = std::max(i, reach);
+        const std::size_t earlier = std::min(i, reach);
+        entries[later].problem = "its bytes overlap those of " + entries[earlier].name + " (entry " +
+                                 std::to_string(earlier + 1) + "); passed over";
+        if (later == reach) reach = i;  // the one reaching furthest was passed over
     }
 }
 
@@ -95,6 +125,7 @@ bool parseIndex(const unsigned char* data, std::size_t size, Version version, st
         checkBounds(e, archiveSize, indexEnd);
         out.entries.push_back(std::move(e));
     }
+    passOverOverlaps(out.entries);
     return true;
 }
 
@@ -195,6 +226,27 @@ bool Archive::read(const Entry& entry, std::vector<unsigned char>& bytes, std::s
     if (!file.readAt(entry.offset, bytes.data(), bytes.size(), error)) {
         bytes.clear();
         return false;
+    }
+    return true;
+}
+
+bool Archive::copy(const Entry& entry, const std::function<bool(const unsigned char*, std::size_t)>& sink,
+                   std::string& error) const
+{
+    if (!entry.problem.empty()) {
+        error = entry.problem;
+        return false;
+    }
+    if (!file.isOpen()) {
+        error = "the archive is not open";
+        return false;
+    }
+    std::vector<unsigned char> piece(static_cast<std::size_t>(std::min<std::uint64_t>(entry.size, kCopyPiece)));
+    for (std::uint64_t done = 0; done < entry.size;) {
+        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(entry.size - done, kCopyPiece));
+        if (!file.readAt(entry.offset + done, piece.data(), n, error)) return false;
+        if (!sink(piece.data(), n)) return false;
+        done += n;
     }
     return true;
 }

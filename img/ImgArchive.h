@@ -22,6 +22,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,6 +36,7 @@ inline constexpr std::size_t kEntrySize = 32;
 inline constexpr std::size_t kNameSize = 24;
 inline constexpr std::size_t kVer2HeaderSize = 8;  // "VER2" + entry count
 inline constexpr char kVer2Magic[4] = {'V', 'E', 'R', '2'};
+inline constexpr std::size_t kCopyPiece = std::size_t{1} << 20;
 
 enum class Version { v1 = 1, v2 = 2 };
 
@@ -43,6 +45,7 @@ struct Entry {
     std::uint64_t offset = 0;  // bytes from the start of the .img
     std::uint64_t size = 0;    // bytes; sector-rounded as the index gives it
     std::string problem;       // why the bytes cannot be read; "" when they can
+    bool outside = false;      // the problem: it points outside the archive (or into its index)
 };
 
 struct Index {
@@ -55,7 +58,10 @@ struct Index {
 // for version 2, the start of the archive (header and entries; more may
 // follow). `archiveSize` is the byte size of the .img the entries point into.
 // Gives false with a reason when no index can be read at all (a version 2
-// header that is missing or counts more entries than the bytes hold).
+// header that is missing or counts more entries than the bytes hold). An
+// entry whose bytes overlap those of an entry before it is passed over with
+// a problem naming that entry, so that no byte of the archive is read for
+// two members.
 bool parseIndex(const unsigned char* data, std::size_t size, Version version, std::uint64_t archiveSize,
                 Index& out, std::string& error);
 
@@ -87,6 +93,11 @@ public:
     // Reads one entry's bytes. Gives false with a reason for an entry with a
     // problem, or when the file cannot be read (it may have changed since).
     bool read(const Entry& entry, std::vector<unsigned char>& bytes, std::string& error) const;
+    // Hands one entry's bytes to sink in pieces of at most kCopyPiece bytes,
+    // so that a member of any size is copied in bounded memory. False with a
+    // reason as read(), or when sink gives false (its own reason then).
+    bool copy(const Entry& entry, const std::function<bool(const unsigned char*, std::size_t)>& sink,
+              std::string& error) const;
 
 private:
     RegularFile file;

@@ -97,8 +97,9 @@ TEST_F(Batch, convertsAFolderAndArchivesOfBothVersions)
         "out/sub/PROP.glb", "out/sub/PROP.json", "report.json", "sa.img"};
     EXPECT_EQ(files(), expected) << r;
 
-    // One line per failure, naming the member and why.
-    std::map<std::string, std::string> reasons = {{"sa.img/far.dff", "past the archive's end"},
+    // One line per failure, naming the member and why; entries pointing
+    // outside the archive are counted in one line and are no models.
+    std::map<std::string, std::string> reasons = {{"sa.img", "1 entry points outside the archive; passed over"},
                                                   {"sa.img/../evil.dff", "path separator"},
                                                   {"sa.img/junk.dff", "no model that could be read"}};
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 3) << r;
@@ -107,14 +108,15 @@ TEST_F(Batch, convertsAFolderAndArchivesOfBothVersions)
         EXPECT_NE(r.err.find(reason), std::string::npos) << reason << "\n" << r;
     }
     EXPECT_NE(r.out.find("models converted           6"), std::string::npos) << r;
-    EXPECT_NE(r.out.find("failed                     3"), std::string::npos) << r;
+    EXPECT_NE(r.out.find("failed                     2"), std::string::npos) << r;
 
     const json report = json::parse(readFile(dir / "report.json"));
-    EXPECT_EQ(report["models"], 9);
+    EXPECT_EQ(report["models"], 8);
     EXPECT_EQ(report["converted"], 6);
-    EXPECT_EQ(report["failed"], 3);
+    EXPECT_EQ(report["failed"], 2);
+    EXPECT_EQ(report["entriesOutside"], 1);
     EXPECT_EQ(report["workers"], 2);
-    ASSERT_EQ(report["results"].size(), 9u);
+    ASSERT_EQ(report["results"].size(), 8u);
     std::map<std::string, std::size_t> missing;
     for (const json& m : report["results"]) {
         const bool shouldFail = reasons.count(m["input"].get<std::string>()) > 0;
@@ -267,6 +269,167 @@ TEST_F(Batch, imgListAndExtract)
     const auto extracted = imgw::readFile((dir / "x/y/box-big.dff").string());
     ASSERT_GE(extracted.size(), original.size());
     EXPECT_TRUE(std::equal(original.begin(), original.end(), extracted.begin()));
+}
+
+// Every output of a run is checked before the first model converts: the
+// report and the models' files are regular files or nothing, never an input,
+// another output of the run or an unrelated .bin; a refused report ends the
+// run before any model converts.
+TEST_F(Batch, everyOutputIsCheckedBeforeTheFirstModelConverts)
+{
+    ORVIK_REQUIRE_SAMPLES();
+    put("m/car.dff", imgw::readFile(samplePath("box-big.dff")));
+    const struct {
+        std::vector<std::string> extra;  // after convert m --out o
+        std::string prepare;             // "fifo", "bin", "folder": made at o/<name>
+        std::string name;
+        int status;
+        std::string message;
+        bool converted;  // o/car.glb (or .gltf) written
+    } cases[] = {
+        {{"--report", "node"}, "fifo", "../node", 2, "node: is not a regular file", false},
+        {{"--report", "o/car.glb"}, "", "", 2, "the report would replace the output of m/car.dff", false},
+        {{"--report", "nodir/r.json"}, "", "", 2, "nodir/r.json: the folder nodir does not exist", false},
+        {{"--report", "m"}, "", "", 2, "m: is a folder", false},
+        {{"--gltf"}, "bin", "car.bin", 4, "o/car.bin exists and is not the buffer file of o/car.gltf", false},
+        {{}, "fifo", "car.glb", 4, "its output o/car.glb is not a regular file", false},
+        {{"--json"}, "folder", "car.json", 4, "its output o/car.json is a folder", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        fs::remove_all(dir / "o");
+        fs::remove(dir / "node");
+        fs::create_directory(dir / "o");
+        const fs::path made = dir / "o" / c.name;
+        if (c.prepare == "fifo") {
+            ASSERT_EQ(mkfifo(made.c_str(), 0600), 0);
+        }
+        if (c.prepare == "bin") put("o/" + c.name, {'x'});
+        if (c.prepare == "folder") fs::create_directory(made);
+        std::vector<std::string> args = {"convert", "m", "--out", "o", "-j", "1"};
+        args.insert(args.end(), c.extra.begin(), c.extra.end());
+        const ProgramRun r = run(args);
+        EXPECT_EQ(r.status, c.status) << r;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r;
+        EXPECT_EQ(fs::is_regular_file(dir / "o/car.glb") || fs::is_regular_file(dir / "o/car.gltf"), c.converted)
+            << r;
+        if (c.prepare == "fifo") {
+            EXPECT_TRUE(fs::is_fifo(made));
+        }
+        if (c.prepare == "bin") {
+            EXPECT_EQ(imgw::readFile(made.string()), std::vector<unsigned char>{'x'});
+        }
+    }
+}
+
+// Which model fails, and why, is settled before the run: the same with one
+// worker as with two. An unreadable folder met on the way is one line and
+// exit status 4.
+TEST_F(Batch, outcomesDoNotDependOnTheWorkers)
+{
+    ORVIK_REQUIRE_SAMPLES();
+    put("G/x.dff", imgw::readFile(samplePath("box-big.dff")));
+    put("G/x.glb/y.dff", imgw::readFile(samplePath("box-small.dff")));
+    for (const char* jobs : {"1", "2"}) {
+        SCOPED_TRACE(jobs);
+        fs::remove_all(dir / "o");
+        const ProgramRun r = run({"convert", "G", "--out", "o", "-j", jobs});
+        EXPECT_EQ(r.status, 4) << r;
+        EXPECT_NE(r.err.find("y.dff: its outputs' folder would be the output x.glb of G/x.dff"), std::string::npos)
+            << r;
+        EXPECT_TRUE(fs::is_regular_file(dir / "o/x.glb")) << r;
+    }
+    if (::geteuid() != 0) {  // root lists any folder
+        put("G/locked/z.dff", imgw::readFile(samplePath("box-small.dff")));
+        fs::permissions(dir / "G/locked", fs::perms::none);
+        fs::remove_all(dir / "o");
+        const ProgramRun r = run({"convert", "G", "--out", "o"});
+        fs::permissions(dir / "G/locked", fs::perms::owner_all);
+        EXPECT_EQ(r.status, 4) << r;
+        EXPECT_NE(r.err.find("G/locked: cannot be listed: permission denied"), std::string::npos) << r;
+    }
+}
+
+// An archive never makes orvik write more than a small multiple of its size:
+// members overlapping an earlier one are passed over naming it, entries
+// pointing outside the archive are counted in one line, a member that failed
+// does not keep a good one of its name out; big members are copied whole.
+TEST_F(Batch, archivesNeverMultiplyTheirBytes)
+{
+    ORVIK_REQUIRE_SAMPLES();
+    const auto model = imgw::readFile(samplePath("box-big.dff"));
+    const auto sectors = static_cast<std::uint32_t>((model.size() + 2047) / 2048);
+    std::vector<imgw::Member> members = {{"far.dff", {}, 0xFFFFFFFFu, 1u}, {"box.dff", model}};
+    for (int i = 0; i < 400; ++i) members.push_back({"c" + std::to_string(i) + ".dff", {}, 0u, sectors});
+    for (int i = 0; i < 300; ++i) members.push_back({"o" + std::to_string(i) + ".dff", {}, 99999u, 1u});
+    members.push_back({"FAR.DFF", model});
+    members.push_back({"big.bin", std::vector<unsigned char>((3u << 20) + 5, 0x5A)});
+    const auto v1 = imgw::writeV1(members);
+    put("a.img", v1.img);
+    put("a.dir", v1.dir);
+
+    ProgramRun r = run({"img", "list", "a.img"});
+    EXPECT_EQ(r.status, 0) << r;
+    EXPECT_NE(r.out.find(" 8796093020160         2048  far.dff"), std::string::npos) << r.out.substr(0, 400);
+
+    r = run({"img", "extract", "a.img", "x"});
+    EXPECT_EQ(r.status, 4) << r.err.substr(0, 400);
+    EXPECT_NE(r.err.find("c0.dff: its bytes overlap those of box.dff"), std::string::npos) << r.err.substr(0, 400);
+    EXPECT_NE(r.err.find("a.img: 301 entries point outside the archive; passed over"), std::string::npos);
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 401) << r.err.substr(0, 400);
+    std::uintmax_t written = 0;
+    for (const auto& e : fs::directory_iterator(dir / "x")) written += fs::file_size(e.path());
+    EXPECT_LE(written, 2 * v1.img.size());
+    EXPECT_TRUE(fs::exists(dir / "x/FAR.DFF"));
+    EXPECT_EQ(fs::file_size(dir / "x/big.bin"), ((3u << 20) + 5 + 2047) / 2048 * 2048);  // whole sectors
+
+    r = run({"convert", "a.img", "--out", "o", "--report", "r.json"});
+    EXPECT_EQ(r.status, 4) << r.err.substr(0, 400);
+    EXPECT_NE(r.err.find("a.img: 301 entries point outside the archive; passed over"), std::string::npos);
+    const auto report = json::parse(readFile(dir / "r.json"));
+    EXPECT_EQ(report["entriesOutside"], 301);
+    EXPECT_EQ(report["converted"], 2);
+    EXPECT_EQ(report["results"].size(), 402u);
+}
+
+// Paths and names are UTF-8 where they are valid UTF-8, once, in files, the
+// report and every message.
+TEST_F(Batch, pathsAreUtf8Once)
+{
+    ORVIK_REQUIRE_SAMPLES();
+    put("donn\xC3\xA9" "es/caf\xC3\xA9.dff", imgw::readFile(samplePath("box-big.dff")));
+    put("donn\xC3\xA9" "es/cass\xC3\xA9.dff", {1, 2, 3});
+    const ProgramRun r = run({"convert", "donn\xC3\xA9" "es", "--out", "sortie_\xC3\xA9", "--report", "r.json"});
+    EXPECT_EQ(r.status, 4) << r;
+    EXPECT_TRUE(fs::exists(dir / "sortie_\xC3\xA9/caf\xC3\xA9.glb"));
+    EXPECT_NE(r.err.find("orvik: donn\xC3\xA9" "es/cass\xC3\xA9.dff: "), std::string::npos) << r;
+    const auto report = json::parse(readFile(dir / "r.json"));
+    EXPECT_EQ(report["out"], "sortie_\xC3\xA9");
+    EXPECT_EQ(report["results"][0]["input"], "donn\xC3\xA9" "es/caf\xC3\xA9.dff");
+    EXPECT_EQ(report["results"][0]["outputs"][0], "sortie_\xC3\xA9/caf\xC3\xA9.glb");
+
+    put("caf\xC3\xA9.txd", imgw::readFile(samplePath("prop.txd")));
+    const ProgramRun list = run({"txd", "list", "caf\xC3\xA9.txd"});
+    EXPECT_EQ(list.out.rfind("caf\xC3\xA9.txd: ", 0), 0u) << list;
+}
+
+// A standard output that cannot be written fails every command with exit
+// status 2 and one line.
+TEST_F(Batch, aFullStandardOutputFailsEveryCommand)
+{
+    ORVIK_REQUIRE_SAMPLES();
+    put("m/box.dff", imgw::readFile(samplePath("box-big.dff")));
+    put("p.txd", imgw::readFile(samplePath("prop.txd")));
+    const auto v2 = imgw::writeV2({sample("box-big.dff")});
+    put("a.img", v2);
+    for (const std::string command : {"img list a.img", "img extract a.img x", "txd list p.txd",
+                                      "txd extract p.txd t", "txd list p.txd --json -", "convert m --out o"}) {
+        SCOPED_TRACE(command);
+        const ProgramRun r = runProgram({"/bin/sh", "-c", "exec '" + kOrvik + "' " + command + " >/dev/full"}, dir, dir);
+        EXPECT_EQ(r.status, 2) << r;
+        EXPECT_EQ(r.err.rfind("orvik: standard output: cannot be written", 0), 0u) << r;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r;
+    }
 }
 
 // A worker that dies mid-job fails that job only; a new worker takes the
