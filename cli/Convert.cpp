@@ -24,6 +24,7 @@
 #include "cli/ConvertPlan.h"
 #include "cli/ExitStatus.h"
 #include "cli/ModelJob.h"
+#include "cli/Summary.h"
 #include "host/dump.h"
 #include "host/loader.h"
 #include "host/scene.h"
@@ -52,6 +53,7 @@ struct Result {
     double exportSeconds = 0;    // the glTF document and buffers, textures apart
     double texturesSeconds = 0;  // finding, decoding and PNG-encoding the textures' images
     double writeSeconds = 0;
+    GltfExportReport gameView;  // what --game-view did: its counts only
 };
 
 double secondsSince(Clock::time_point start)
@@ -198,6 +200,10 @@ Result Converter::convertModel(const Model& m)
     }
     r.warnings.insert(r.warnings.end(), outcome.report.notes.begin(), outcome.report.notes.end());
     r.outputs = outcome.outputs;
+    r.gameView.wheelsPlaced = outcome.report.wheelsPlaced;
+    r.gameView.materialsPainted = outcome.report.materialsPainted;
+    r.gameView.lampsUnlit = outcome.report.lampsUnlit;
+    r.gameView.nodesSkipped = outcome.report.nodesSkipped;
     r.ok = true;
     return r;
 }
@@ -325,6 +331,17 @@ void Converter::printTable(double seconds, unsigned workers)
     row("  with warnings", j["withWarnings"].get<std::size_t>());
     row("failed", j["failed"].get<std::size_t>());
     row("textures missing", j["texturesMissing"].get<std::size_t>());
+    if (opt.shared.gameView) {
+        // One line for the whole run, as import gives one per model.
+        GltfExportReport total;
+        for (const Result& r : results) {
+            total.wheelsPlaced += r.gameView.wheelsPlaced;
+            total.materialsPainted += r.gameView.materialsPainted;
+            total.lampsUnlit += r.gameView.lampsUnlit;
+            total.nodesSkipped += r.gameView.nodesSkipped;
+        }
+        writeGameViewLine(total, out);
+    }
     const auto& ws = j["workerSeconds"];
     out << std::fixed << std::setprecision(2) << models.size() << " models in " << seconds << " s ("
         << (seconds > 0 ? double(models.size()) / seconds : 0.0) << " models/s) with " << workers
@@ -344,6 +361,11 @@ int Converter::run()
     const std::string badFolder = checkBitmapPaths(opt.shared);
     if (!badFolder.empty()) {
         err << "orvik: " << printablePath(badFolder) << "\n";
+        return kExitUsage;
+    }
+    const std::string badPaint = checkPaint(opt.shared);
+    if (!badPaint.empty()) {
+        err << "orvik: " << badPaint << "\n";
         return kExitUsage;
     }
     for (const std::string& d : opt.shared.dictionaries) {

@@ -103,6 +103,10 @@ int runImportCommand(const Invocation& inv, const ImportOptions& opt)
     if (!badFolder.empty()) {
         throw Failure{badFolder};
     }
+    const std::string badPaint = checkPaint(opt.shared);
+    if (!badPaint.empty()) {
+        throw Failure{badPaint};
+    }
     if (!opt.shared.dictionaries.empty() && opt.gltf.empty()) {
         fail("--txd", "texture dictionaries are read for --gltf only");
     }
@@ -148,6 +152,7 @@ int runImportCommand(const Invocation& inv, const ImportOptions& opt)
     }
     if (built && !opt.gltf.empty()) {
         writeGltfSummary(outcome.report, opt.json == "-" ? std::cerr : std::cout);
+        if (outcome.report.gameView) writeGameViewLine(outcome.report, opt.json == "-" ? std::cerr : std::cout);
         checkStandardOutput();
     }
     if (!outcome.imageWarning.empty()) {

@@ -134,6 +134,8 @@ ModelJobOutcome ModelJob::run(PluginLibrary& lib)
         gltfOptions.path = gltf;
         gltfOptions.binPath = bin;
         gltfOptions.skipParts = options.skipParts;
+        gltfOptions.gameView = options.gameView;
+        gltfOptions.paint = paintColours(options);
         if (!exportGltf(scene, timed, gltfOptions, r.report, files, r.failure)) return r;
     }
     if (!dump.empty()) {

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include "gltf/GltfExport.h"
 #include "support/Files.h"
 
 namespace orvik {
@@ -16,7 +17,23 @@ void addModelOptions(CLI::App& command, ModelOptions& o, CLI::Option* gltf)
                             ->delimiter(',')
                             ->check(CLI::IsMember({"dam", "vlo"}))
                             ->allow_extra_args(false);
-    if (gltf != nullptr) skip->needs(gltf);
+    CLI::Option* gameView =
+        command.add_flag("--game-view", o.gameView,
+                         "Export a vehicle as the game draws it: its wheel at every wheel dummy, paint instead of "
+                         "placeholder colours, lamps unlit, the _dam and _vlo parts left out");
+    command
+        .add_option("--paint", o.paint,
+                    "The game view's paint colours, primary first (default: a grey pair)")
+        ->type_name("#RRGGBB[,#RRGGBB...]")
+        ->delimiter(',')
+        ->check([](const std::string& colour) -> std::string {
+            const bool ok = colour.size() == 7 && colour[0] == '#' &&
+                            colour.find_first_not_of("0123456789abcdefABCDEF", 1) == std::string::npos;
+            return ok ? "" : "a paint colour is #RRGGBB (six hexadecimal digits): " + colour;
+        })
+        ->needs(gameView)
+        ->allow_extra_args(false);
+    if (gltf != nullptr) skip->needs(gltf), gameView->needs(gltf);
     command.add_option("--bitmap-path", o.bitmapPaths, "A folder searched for texture files (repeatable)")
         ->type_name("DIR")
         ->allow_extra_args(false);
@@ -36,6 +53,23 @@ std::string checkBitmapPaths(const ModelOptions& o)
         if (!isDirectory(dir)) return dir + ": --bitmap-path is not a folder";
     }
     return {};
+}
+
+std::string checkPaint(const ModelOptions& o)
+{
+    if (o.paint.size() > kDefaultPaint.size()) return "--paint: a vehicle has at most four paint colours";
+    return {};
+}
+
+std::vector<std::array<std::uint8_t, 3>> paintColours(const ModelOptions& o)
+{
+    std::vector<std::array<std::uint8_t, 3>> colours;
+    for (const std::string& text : o.paint) {
+        const unsigned long rgb = std::stoul(text.substr(1), nullptr, 16);
+        colours.push_back({static_cast<std::uint8_t>(rgb >> 16), static_cast<std::uint8_t>(rgb >> 8),
+                           static_cast<std::uint8_t>(rgb)});
+    }
+    return colours;
 }
 
 bool drawsProgress(const ModelOptions& o) { return !o.noProgress && ::isatty(STDERR_FILENO) == 1; }

@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "gltf/GltfExport.h"
 #include "support/Text.h"
 #include "host/iskin.h"
 #include "host/scene.h"
@@ -230,6 +231,14 @@ private:
 void writeSceneSummary(const Scene& scene, const std::string& file, std::ostream& out)
 {
     SummaryWriter(scene, out).write(file);
+}
+
+void writeGameViewLine(const GltfExportReport& report, std::ostream& out)
+{
+    out << "game view: " << plural(report.wheelsPlaced, "wheel", "wheels") << " placed, "
+        << plural(report.materialsPainted, "material", "materials") << " painted, "
+        << plural(report.lampsUnlit, "lamp", "lamps") << " unlit, " << plural(report.nodesSkipped, "node", "nodes")
+        << " left out (_dam, _vlo)\n";
 }
 
 }  // namespace orvik

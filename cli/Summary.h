@@ -11,4 +11,10 @@ namespace orvik {
 
 void writeSceneSummary(const Scene& scene, const std::string& file, std::ostream& out);
 
+struct GltfExportReport;
+
+// One line on what the glTF export's game view did: wheels placed, materials
+// painted, lamps unlit, parts left out.
+void writeGameViewLine(const GltfExportReport& report, std::ostream& out);
+
 }  // namespace orvik

@@ -82,6 +82,7 @@ void Builder::build()
         doc[list] = nullptr;
     }
     addNodes();
+    if (options.gameView) placeWheels();
     doc["scene"] = 0;
     Json sceneJson = {{"name", doc["nodes"][0]["name"]}, {"nodes", {0}}};
     sceneJson["extras"] = {{"import", {{"file", latin1ToUtf8(scene.import.file)}, {"result", scene.import.result}}}};

@@ -2,7 +2,8 @@
 // one binary buffer) and the builder that fills it from the host scene, one
 // file per concern: GltfDocument.cpp the document and its buffer,
 // GltfNodes.cpp nodes, transforms and lights, GltfMesh.cpp meshes,
-// GltfSkin.cpp skins, GltfMaterials.cpp materials and textures; the
+// GltfSkin.cpp skins, GltfMaterials.cpp materials and textures,
+// GltfGameView.cpp the vehicle as the game draws it; the
 // container and the summary are in GltfExport.cpp.
 #pragma once
 
@@ -90,6 +91,9 @@ struct SkinExport {
     std::vector<VertexSkin> vertices;  // per host vertex of the skinned mesh
 };
 
+// What the game view makes of a material's colour.
+enum class GameColour { None, Paint, Lamp };
+
 class Builder {
 public:
     Builder(const Scene& scene, ImageSource& images, const GltfOptions& options, GltfExportReport& report);
@@ -133,6 +137,12 @@ private:
     const SkinExport* skinFor(SkinModifier& skin, INode& node);
     SkinJoints jointsOf(SkinModifier& skin, INode& node);
 
+    // GltfGameView.cpp
+    void placeWheels();
+    // Whether a material colour (0..1) is a placeholder, and the colour the
+    // game draws instead.
+    GameColour gameColour(const Point3& rgb, std::array<float, 3>& colour) const;
+
     // GltfMaterials.cpp
     // The glTF material of a host material (withTexture: on a mesh with
     // texture coordinates); place names it when neither it nor its main
@@ -163,6 +173,7 @@ private:
     std::map<std::tuple<const TriObject*, const Mtl*, const SkinExport*>, int> meshes;
     int slotGeometry = 0, nextSlot = 0;  // the multi-material slot being described
     std::map<const Object*, int> meshOfObject;  // for the nodes' extras
+    std::map<const INode*, int> meshHolders;    // scene node -> the glTF node holding its mesh
     std::map<std::string, std::size_t> noteCounts;
 };
 

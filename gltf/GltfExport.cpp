@@ -86,6 +86,7 @@ bool exportGltf(const Scene& scene, ImageSource& images, const GltfOptions& opti
     const std::string& path = options.path;
     report = GltfExportReport{};
     report.path = path;
+    report.gameView = options.gameView;
     const bool binary = lowerExtension(path) == "glb";
     try {
         gltf::Builder builder(scene, images, options, report);
@@ -143,7 +144,7 @@ void writeGltfSummary(const GltfExportReport& report, std::ostream& out)
         << "), " << plural(report.materials, "material", "materials") << ", "
         << plural(report.textures, "texture", "textures") << ", " << plural(report.skins, "skin", "skins") << ", "
         << plural(report.lights, "light", "lights") << "\n";
-    if (report.nodesSkipped > 0) out << plural(report.nodesSkipped, "node", "nodes") << " left out by --skip-parts\n";
+    if (report.nodesSkipped > 0 && !report.gameView) out << plural(report.nodesSkipped, "node", "nodes") << " left out by --skip-parts\n";
     // Each texture's image, a line per distinct name and account.
     std::set<std::pair<std::string, std::string>> listed;
     for (const GltfExportReport::TextureLine& t : report.textureImages) {

@@ -10,7 +10,9 @@
 // and one buffer; it opens no output file (the caller writes the bytes).
 #pragma once
 
+#include <array>
 #include <cstddef>
+#include <cstdint>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -33,7 +35,19 @@ struct GltfOptions {
     // case), with everything below them; "dam" and "vlo" are the damaged and
     // low-detail variants of vehicle parts.
     std::vector<std::string> skipParts;
+    // The model as the game draws it: the wheel at every wheel dummy, paint
+    // and unlit lamps instead of placeholder colours, the damaged and
+    // low-detail parts left out. The default is the file as it stands.
+    bool gameView = false;
+    // The paint of the game view, primary first (0..255 per channel); the
+    // colours not given take kDefaultPaint's.
+    std::vector<std::array<std::uint8_t, 3>> paint;
 };
+
+// A neutral pair that reads as a car: steel grey body, charcoal trim (the
+// third and fourth colours repeat them).
+inline constexpr std::array<std::array<std::uint8_t, 3>, 4> kDefaultPaint{
+    {{138, 145, 153}, {43, 46, 51}, {138, 145, 153}, {43, 46, 51}}};
 
 struct GltfExportReport {
     std::string path;      // the .glb or .gltf
@@ -51,6 +65,13 @@ struct GltfExportReport {
     // Skinned vertices whose weights were all unusable (zero, negative, not
     // numbers): spread evenly over the bones they name, or, naming none,
     // bound to the bone of their mesh's frame.
+    // What the game view did (gameView set): wheel nodes added, materials
+    // given paint, materials drawn as unlit lamps. Its parts left out are
+    // nodesSkipped.
+    bool gameView = false;
+    std::size_t wheelsPlaced = 0;
+    std::size_t materialsPainted = 0;
+    std::size_t lampsUnlit = 0;
     std::size_t spreadVertices = 0;
     std::size_t unweightedVertices = 0;
 

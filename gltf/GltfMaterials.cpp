@@ -87,8 +87,12 @@ int Builder::materialFor(Mtl* mtl, bool withTexture, const std::string& place)
 
     Json base = {1.0, 1.0, 1.0, 1.0};
     int alpha = 255;
+    GameColour game = GameColour::None;
+    std::array<float, 3> gameRgb{};
     if (const IParamBlock2::Param* c = findParam(block, kColour); c && c->type == ParamType::Color) {
         for (int i = 0; i < 3; ++i) base[static_cast<std::size_t>(i)] = std::isfinite(c->c[i]) ? tidy(std::clamp(c->c[i], 0.0f, 1.0f)) : 1.0;
+        if (options.gameView) game = gameColour(c->c, gameRgb);
+        for (std::size_t i = 0; game != GameColour::None && i < 3; ++i) base[i] = tidy(gameRgb[i]);
     }
     if (const IParamBlock2::Param* a = findParam(block, kAlpha); a && a->type == ParamType::Int) {
         alpha = std::clamp(a->i, 0, 255);
@@ -112,6 +116,15 @@ int Builder::materialFor(Mtl* mtl, bool withTexture, const std::string& place)
     JsonBuilder w;
     describe::material(w, mtl, *this);
     added["extras"] = std::move(w.result);  // `added` stays valid: describing a game material adds no material
+    if (game != GameColour::None) {
+        // The file's colour, which the game view replaced.
+        const IParamBlock2::Param* c = findParam(block, kColour);
+        Json original = Json::array();
+        for (int i = 0; i < 3; ++i) original.push_back(std::lround(c->c[i] * 255.0f));
+        added["extras"]["gameView"] = {{game == GameColour::Paint ? "paint" : "unlitLamp", true},
+                                       {"fileColour", original}};
+        ++(game == GameColour::Paint ? report.materialsPainted : report.lampsUnlit);
+    }
     return index;
 }
 

@@ -178,7 +178,9 @@ void Builder::addNodes()
     exportedWorld.push_back(Matrix3());  // host space: the root's turn is not in it
 
     std::vector<std::string> suffixes;
-    for (const std::string& part : options.skipParts) suffixes.push_back(asciiLower(std::string(1, '_').append(part)));
+    std::vector<std::string> parts = options.skipParts;
+    if (options.gameView) parts.insert(parts.end(), {"dam", "vlo"});
+    for (const std::string& part : parts) suffixes.push_back(asciiLower(std::string(1, '_').append(part)));
     std::vector<INode*> kept;
     for (INode* node : scene.nodes) {
         bool skip = false;
@@ -289,6 +291,7 @@ void Builder::addObject(INode* node, int gltfNode)
         const int mesh = meshFor(*node, *tri, skin);
         if (mesh >= 0) {
             meshOfObject.emplace(tri, mesh);
+            meshHolders.emplace(node, holder);
             Json& h = doc["nodes"][static_cast<std::size_t>(holder)];
             h["mesh"] = mesh;
             if (skin) h["skin"] = skin->skin;

@@ -530,6 +530,38 @@ TEST_F(Cli, EveryLibraryImportsTheExampleAlike)
 // models build a scene (exit 0) and print their fixed summaries; the other
 // files (texture dictionaries, the notes), handed over by a .dff link, build
 // nothing or something, and never crash.
+TEST_F(Cli, GameViewIsAskedOfAGltfExportWithUpToFourPaintColours)
+{
+    const std::string glb = (dir / "x.glb").string();
+    const struct {
+        std::vector<std::string> args;
+        const char* error;  // part of the one line on standard error
+    } cases[] = {
+        {{"import", kExample, "--game-view"}, "--gltf"},
+        {{"import", kExample, "--gltf", glb, "--paint", "#102030"}, "--game-view"},
+        {{"import", kExample, "--gltf", glb, "--game-view", "--paint", "102030"}, "#RRGGBB"},
+        {{"import", kExample, "--gltf", glb, "--game-view", "--paint", "#10203g"}, "#RRGGBB"},
+        {{"import", kExample, "--gltf", glb, "--game-view", "--paint", "#1,#2"}, "#RRGGBB"},
+        {{"import", kExample, "--gltf", glb, "--game-view", "--paint", "#000000,#000000,#000000,#000000,#000000"},
+         "at most four"},
+    };
+    for (const auto& c : cases) {
+        const ProgramRun r = run(c.args);
+        EXPECT_TRUE(r.exited && r.status == 2) << r;
+        EXPECT_NE(r.err.find(c.error), std::string::npos) << r;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r;
+        EXPECT_FALSE(fs::exists(glb)) << r;
+    }
+    ORVIK_REQUIRE_SAMPLES();
+    const ProgramRun r = run({"import", "--no-progress", (fs::path(samplesFolder()) / "car1.dff").string(), "--gltf", glb,
+                              "--game-view", "--paint", "#8B1E2D,#FFFFFF"});
+    ASSERT_TRUE(r.exited && r.status == 0) << r;
+    EXPECT_NE(r.out.find("\ngame view: 3 wheels placed, 21 materials painted, 4 lamps unlit, 10 nodes left out (_dam, _vlo)\n"),
+              std::string::npos)
+        << r;
+    EXPECT_EQ(r.out.find("left out by --skip-parts"), std::string::npos) << r;
+}
+
 TEST_F(Cli, EverySampleFileImportsWithoutCrashing)
 {
     ORVIK_REQUIRE_SAMPLES();

@@ -3,6 +3,7 @@
 // library and compared with the scene, and checked with the Khronos validator.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdlib>
@@ -12,6 +13,7 @@
 #include <map>
 #include <mutex>
 #include <numeric>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <tuple>
@@ -1277,6 +1279,187 @@ void exportModelsAndCheck(const std::vector<std::string>& models, const std::str
     }
     ORVIK_REQUIRE_VALIDATOR();
     expectValid(files);
+}
+
+// A vehicle as the writer makes it: a body in the primary placeholder, a
+// bonnet in the secondary, a lamp, a trim in an ordinary colour and a grille
+// one step off the primary; the wheel stored once, 0.1 outward of
+// wheel_rf_dummy; a damaged door and a low-detail boot.
+dffw::Clump makeVehicle()
+{
+    dffw::Clump clump;
+    auto part = [&](const std::string& name, std::uint32_t parent, dffw::Vec3 at, std::optional<dffw::Rgba> colour) {
+        dffw::Frame f;
+        f.name = name, f.parent = parent, f.position = at;
+        clump.frames.push_back(f);
+        const auto frame = static_cast<std::uint32_t>(clump.frames.size() - 1);
+        if (colour) {
+            dffw::Geometry g = dffw::makeCube(0.2f);
+            g.materials[0].colour = *colour;
+            clump.geometries.push_back(g);
+            clump.atomics.push_back({frame, static_cast<std::uint32_t>(clump.geometries.size() - 1)});
+        }
+        return frame;
+    };
+    const std::uint32_t car = part("car", 0xFFFFFFFF, {0, 0, 0}, std::nullopt);
+    part("chassis", car, {0, 0, 0.5f}, dffw::Rgba{60, 255, 0, 255});
+    part("bonnet", car, {0, 1, 0.5f}, dffw::Rgba{255, 0, 175, 255});
+    part("light_front", car, {0, 2, 0.5f}, dffw::Rgba{255, 175, 0, 255});
+    part("trim", car, {0, -1, 0.5f}, dffw::Rgba{200, 200, 200, 255});
+    part("grille", car, {0, 2, 0.2f}, dffw::Rgba{60, 255, 1, 255});
+    part("wheel", part("wheel_rf_dummy", car, {1, 1, 0}, std::nullopt), {0.1f, 0, 0}, dffw::Rgba{20, 20, 20, 255});
+    part("WHEEL_LF_DUMMY", car, {-1, 1, 0}, std::nullopt);
+    part("wheel_rb_dummy", car, {1, -1, 0}, std::nullopt);
+    part("wheel_lb_dummy", car, {-1, -1, 0}, std::nullopt);
+    part("door_lf_dam", car, {-1, 0, 0.5f}, dffw::Rgba{60, 255, 0, 255});
+    part("boot_vlo", car, {0, -2, 0.5f}, dffw::Rgba{60, 255, 0, 255});
+    return clump;
+}
+
+TEST(GltfGameView, WriterVehicleOnFourWheelsInItsPaint)
+{
+    const Scene& scene = importBytes(dffw::write(makeVehicle()));
+    orvik::GltfOptions options;
+    options.gameView = true;
+    options.paint = {{255, 0, 0}};  // the primary only: the secondary keeps its default
+    const Exported e = exportAndLoad(scene, "vehicle-game-view.glb", {}, options);
+    ASSERT_TRUE(e.ok);
+    const tinygltf::Model& m = e.model;
+    const std::vector<Mat4> world = worldMatrices(m);
+    auto nodeNamed = [&](const std::string& name) {
+        for (std::size_t n = 0; n < m.nodes.size(); ++n) {
+            if (m.nodes[n].name == name) return static_cast<int>(n);
+        }
+        return -1;
+    };
+    EXPECT_LT(nodeNamed("door_lf_dam"), 0);
+    EXPECT_LT(nodeNamed("boot_vlo"), 0);
+
+    // Every wheel dummy holds the one wheel mesh, 0.1 outward of its dummy
+    // (host x is glTF x), its x axis pointing out of the car's side.
+    const int wheelMesh = m.nodes.at(static_cast<std::size_t>(nodeNamed("wheel"))).mesh;
+    ASSERT_GE(wheelMesh, 0);
+    const struct {
+        const char* dummy;
+        double outward;  // +1 right, -1 left
+    } wheels[] = {{"wheel_rf_dummy", 1}, {"WHEEL_LF_DUMMY", -1}, {"wheel_rb_dummy", 1}, {"wheel_lb_dummy", -1}};
+    for (const auto& w : wheels) {
+        const int dummy = nodeNamed(w.dummy);
+        ASSERT_GE(dummy, 0) << w.dummy;
+        const std::vector<int>& children = m.nodes[static_cast<std::size_t>(dummy)].children;
+        ASSERT_EQ(children.size(), 1u) << w.dummy;
+        const auto wheel = static_cast<std::size_t>(children[0]);
+        EXPECT_EQ(m.nodes[wheel].mesh, wheelMesh) << w.dummy << ": the same glTF mesh, not a copy";
+        const std::array<double, 3> hub = apply(world[wheel], {0, 0, 0}), axis = apply(world[wheel], {1, 0, 0});
+        EXPECT_NEAR(hub[0] - apply(world[static_cast<std::size_t>(dummy)], {0, 0, 0})[0], 0.1 * w.outward, 1e-6) << w.dummy;
+        expectNear3({axis[0] - hub[0], axis[1] - hub[1], axis[2] - hub[2]}, {w.outward, 0, 0}, 1e-6, w.dummy);
+        // Turned, not mirrored: its forward axis (host y, glTF -z) turns too.
+        EXPECT_NEAR(apply(world[wheel], {0, 1, 0})[2] - hub[2], -w.outward, 1e-6) << w.dummy;
+    }
+
+    // Only exact placeholders change; the file's colour stays in the extras.
+    const struct {
+        const char* node;
+        std::array<double, 3> colour;
+        const char* kind;  // the extras' game view key, "" for none
+        std::array<int, 3> fileColour;
+    } colours[] = {
+        {"chassis", {1, 0, 0}, "paint", {60, 255, 0}},
+        {"bonnet", {43 / 255.0, 46 / 255.0, 51 / 255.0}, "paint", {255, 0, 175}},
+        {"light_front", {1, 1, 1}, "unlitLamp", {255, 175, 0}},
+        {"trim", {200 / 255.0, 200 / 255.0, 200 / 255.0}, "", {}},
+        {"grille", {60 / 255.0, 1, 1 / 255.0}, "", {}},
+    };
+    for (const auto& c : colours) {
+        const int node = nodeNamed(c.node);
+        ASSERT_GE(node, 0) << c.node;
+        const int mesh = m.nodes[static_cast<std::size_t>(node)].mesh;
+        const auto material = static_cast<std::size_t>(m.meshes.at(static_cast<std::size_t>(mesh)).primitives.at(0).material);
+        const std::vector<double>& base = m.materials.at(material).pbrMetallicRoughness.baseColorFactor;
+        for (std::size_t i = 0; i < 3; ++i) EXPECT_NEAR(base[i], c.colour[i], 1e-6) << c.node << " channel " << i;
+        const ojson extras = extrasOf(e.path, "/materials/" + std::to_string(material));
+        if (*c.kind == '\0') {
+            EXPECT_FALSE(extras.contains("gameView")) << c.node;
+            continue;
+        }
+        EXPECT_EQ(extras["gameView"][c.kind], true) << c.node;
+        EXPECT_EQ(extras["gameView"]["fileColour"], (ojson{c.fileColour[0], c.fileColour[1], c.fileColour[2]})) << c.node;
+    }
+    EXPECT_EQ(e.report.wheelsPlaced, 3u);
+    EXPECT_EQ(e.report.materialsPainted, 2u);
+    EXPECT_EQ(e.report.lampsUnlit, 1u);
+    EXPECT_EQ(e.report.nodesSkipped, 2u);
+    ORVIK_REQUIRE_VALIDATOR();
+    expectValid({e.path});
+}
+
+TEST(GltfGameView, SampleVehiclesStandOnEveryWheelWithoutPlaceholders)
+{
+    ORVIK_REQUIRE_SAMPLES();
+    const std::set<std::vector<int>> placeholders = {{60, 255, 0},  {255, 0, 175}, {0, 255, 255}, {255, 0, 255},
+                                                     {255, 175, 0}, {0, 255, 200}, {185, 255, 0}, {255, 60, 0}};
+    std::vector<std::string> paths;
+    std::size_t vehicles = 0;
+    for (const std::string& file : sampleDffFiles()) {
+        SCOPED_TRACE(file);
+        const Scene& scene = importFile(file);
+        std::vector<INode*> dummies;
+        for (INode* n : scene.nodes) {
+            if (orvik::asciiLower(n->GetName()).starts_with("wheel_") && orvik::asciiLower(n->GetName()).ends_with("_dummy")) {
+                dummies.push_back(n);
+            }
+        }
+        if (dummies.empty()) continue;
+        ++vehicles;
+        orvik::GltfOptions options;
+        options.gameView = true;
+        const Exported e = exportAndLoad(scene, "game-view-" + fs::path(file).stem().string() + ".glb", {}, options);
+        ASSERT_TRUE(e.ok);
+        const tinygltf::Model& m = e.model;
+        // Each wheel dummy's nodes with a mesh, and the x axis of the first.
+        std::map<std::string, std::pair<int, double>> wheels;
+        const std::vector<Mat4> world = worldMatrices(m);
+        for (std::size_t n = 0; n < m.nodes.size(); ++n) {
+            const std::string name = orvik::asciiLower(m.nodes[n].name);
+            EXPECT_FALSE(name.ends_with("_dam") || name.ends_with("_vlo")) << m.nodes[n].name;
+            if (!name.starts_with("wheel_") || !name.ends_with("_dummy")) continue;
+            auto& [count, facing] = wheels[name];
+            std::vector<int> below = m.nodes[n].children;
+            for (std::size_t k = 0; k < below.size(); ++k) {
+                const tinygltf::Node& c = m.nodes[static_cast<std::size_t>(below[k])];
+                below.insert(below.end(), c.children.begin(), c.children.end());
+                if (c.mesh < 0) continue;
+                if (count++ == 0) {
+                    const Mat4& w = world[static_cast<std::size_t>(below[k])];
+                    facing = apply(w, {1, 0, 0})[0] - apply(w, {0, 0, 0})[0];
+                }
+            }
+        }
+        // Wheels stored once are placed at every dummy, turned on the left;
+        // a model that stores none (the game takes it from a wheel model of
+        // its own) keeps its empty dummies.
+        const bool storesWheel = std::any_of(wheels.begin(), wheels.end(), [](const auto& w) { return w.second.first > 0; });
+        std::set<int> rightFacing, leftFacing;  // the sign of each wheel's x axis along glTF x
+        for (const auto& [name, wheel] : wheels) {
+            if (!storesWheel) continue;
+            EXPECT_GT(wheel.first, 0) << name << " has no wheel";
+            (name[6] == 'l' ? leftFacing : rightFacing).insert(wheel.second > 0 ? 1 : -1);
+        }
+        if (e.report.wheelsPlaced > 0) {
+            ASSERT_EQ(rightFacing.size(), 1u);
+            EXPECT_EQ(leftFacing, std::set<int>{-*rightFacing.begin()}) << "left wheels face the other way";
+        }
+        for (const tinygltf::Material& mat : m.materials) {
+            const std::vector<double>& base = mat.pbrMetallicRoughness.baseColorFactor;
+            const std::vector<int> rgb{static_cast<int>(std::lround(base[0] * 255)), static_cast<int>(std::lround(base[1] * 255)),
+                                       static_cast<int>(std::lround(base[2] * 255))};
+            EXPECT_EQ(placeholders.count(rgb), 0u) << mat.name << " keeps a placeholder colour";
+        }
+        paths.push_back(e.path);
+    }
+    EXPECT_GE(vehicles, 8u) << "car1 to car7 and ucl-kuruma";
+    ORVIK_REQUIRE_VALIDATOR();
+    expectValid(paths);
 }
 
 TEST(GltfSamples, EverySampleExportsValidAndMatchesItsScene)
