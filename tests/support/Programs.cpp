@@ -27,8 +27,10 @@ std::ostream& operator<<(std::ostream& os, const ProgramRun& r)
 ProgramRun runProgram(const std::vector<std::string>& argv, const fs::path& scratch, const fs::path& cwd,
                       bool closedStdout)
 {
-    const std::string outPath = (scratch / ".stdout").string();
-    const std::string errPath = (scratch / ".stderr").string();
+    // Named per test process: several tests may share one scratch folder.
+    const std::string tag = std::to_string(::getpid());
+    const std::string outPath = (scratch / (".stdout-" + tag)).string();
+    const std::string errPath = (scratch / (".stderr-" + tag)).string();
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
