@@ -220,6 +220,41 @@ void importBenchmark(benchmark::State& state, const std::string& name, const std
     state.counters["ratio_wall"] = median(wallRatios);
     figures()["ratio/" + name] = ratio;
     figures()["ratioWall/" + name] = median(wallRatios);
+    figures()["importMs/" + name] = 1e3 * importMedian;
+    figures()["floorMs/" + name] = 1e3 * median(floorCpu);
+    figures()["fileBytes/" + name] = static_cast<double>(file);
+}
+
+// Each sample's import against its floor (CPU ms, medians), and all of them
+// together; a sample under 100 KB should be within 0.1 ms of its floor, and
+// the samples' imports at most twice their floors together. False when
+// either is missed.
+bool reportSamples()
+{
+    const auto& f = figures();
+    double imports = 0, floors = 0;
+    bool allMet = true;
+    bool any = false;
+    for (const auto& [key, importMs] : f) {
+        if (key.rfind("importMs/sample/", 0) != 0) continue;
+        const std::string name = key.substr(9);
+        if (!any) std::printf("\nSamples against their floors (CPU ms, medians):\n  %-24s %9s %9s %9s %9s\n", "model", "KB", "import", "floor", "above");
+        any = true;
+        const double floorMs = f.at("floorMs/" + name);
+        const double kb = f.at("fileBytes/" + name) / 1000.0;
+        imports += importMs;
+        floors += floorMs;
+        const bool small = kb < 100.0;
+        const bool met = !small || importMs - floorMs <= 0.1;
+        allMet = allMet && met;
+        std::printf("  %-24s %9.1f %9.3f %9.3f %9.3f%s\n", name.c_str(), kb, importMs, floorMs, importMs - floorMs,
+                    small ? (met ? "  within 0.1 ms: met" : "  within 0.1 ms: MISSED") : "");
+    }
+    if (!any) return true;
+    const double ratio = floors > 0 ? imports / floors : 0.0;
+    std::printf("  %-24s %9s %9.3f %9.3f %9.3f  ratio %.2f <= 2.00  %s\n", "all samples", "", imports, floors,
+                imports - floors, ratio, ratio <= 2.0 ? "met" : "MISSED");
+    return allMet && ratio <= 2.0;
 }
 
 // The time of the large import over the small one's, imported in turn so
@@ -570,7 +605,7 @@ int main(int argc, char** argv)
     if (samples.empty()) std::fprintf(stderr, "orvik_bench: no sample models in %s\n", samplesFolder().c_str());
 
     for (const Model& m : samples) {
-        benchmark::RegisterBenchmark(("import/sample/" + m.name).c_str(), importBenchmark, m.name, m.path)
+        benchmark::RegisterBenchmark(("import/sample/" + m.name).c_str(), importBenchmark, "sample/" + m.name, m.path)
             ->UseManualTime()->MinTime(0.5)->Unit(benchmark::kMillisecond);
     }
     for (const Model& m : generated) {
@@ -611,7 +646,8 @@ int main(int argc, char** argv)
     bench::registerTextureBenchmarks(samplesFolder(), folder.string());
 
     benchmark::RunSpecifiedBenchmarks();
-    const bool met = reportTargets();
+    const bool targetsMet = reportTargets();
+    const bool met = reportSamples() && targetsMet;
     benchmark::Shutdown();
     std::error_code ec;
     if (!(keep && *keep)) fs::remove_all(folder, ec);

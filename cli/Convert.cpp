@@ -54,6 +54,7 @@ struct Result {
     double texturesSeconds = 0;  // finding, decoding and PNG-encoding the textures' images
     double writeSeconds = 0;
     GltfExportReport gameView;  // what --game-view did: its counts only
+    TextureStats textures;       // decoding and encoding among the textures' time, and the cache's hits
 };
 
 double secondsSince(Clock::time_point start)
@@ -89,6 +90,8 @@ private:
     std::vector<Model>& models = plan.models;
     const std::vector<std::string>& collectionProblems = plan.problems;
     std::vector<Result> results;
+    // Each worker's own (the workers are forked with it empty).
+    TextureCache textureCache;
     std::size_t done = 0;
     std::size_t failed = 0;
     Clock::time_point start;
@@ -107,7 +110,9 @@ std::string Converter::convertOne(std::size_t index)
     Json outputs = Json::array();
     for (const std::string& o : r.outputs) outputs.push_back(pathAsUtf8(o));
     j["outputs"] = outputs;
-    j["time"] = {r.importSeconds, r.exportSeconds, r.texturesSeconds, r.writeSeconds};
+    j["time"] = {r.importSeconds, r.exportSeconds, r.texturesSeconds, r.writeSeconds,
+                 r.textures.decodeSeconds, r.textures.encodeSeconds};
+    j["textures"] = {r.textures.made, r.textures.read, r.textures.hits};
     return j.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
@@ -163,8 +168,13 @@ Result Converter::convertModel(const Model& m)
             const img::Entry& e = a.index().entries[m.dictionaryEntry];
             std::vector<unsigned char> bytes;
             std::string why;
+            struct stat st {};
+            const std::string identity =
+                ::stat(a.dataPath().c_str(), &st) == 0
+                    ? "member " + fileIdentity(st) + "@" + std::to_string(e.offset) + "+" + std::to_string(e.size)
+                    : "";
             if (a.read(e, bytes, why)) {
-                images.addModelDictionary(a.dataPath() + "/" + e.name, std::move(bytes), warning);
+                images.addModelDictionary(a.dataPath() + "/" + e.name, std::move(bytes), warning, identity);
             } else {
                 warning = a.dataPath() + "/" + e.name + ": " + why + ", not used";
             }
@@ -172,6 +182,7 @@ Result Converter::convertModel(const Model& m)
     };
     // Folders are made only for models that import.
     job.beforeWrite = [this, &m](std::string& why) { return makeFoldersBelow(opt.outDir, m.relative, why); };
+    job.useCache(&textureCache);
     const ModelJobOutcome outcome = job.run(lib);
     if (memoryFd >= 0) ::close(memoryFd);
     resetScene();
@@ -179,6 +190,7 @@ Result Converter::convertModel(const Model& m)
     r.exportSeconds = outcome.exportSeconds;
     r.texturesSeconds = outcome.texturesSeconds;
     r.writeSeconds = outcome.writeSeconds;
+    r.textures = outcome.textures;
     for (const LoggedProblem& p : outcome.logged) r.warnings.push_back(p.text);
     if (!outcome.imported || !outcome.failure.empty()) {
         r.reason = outcome.failure;
@@ -257,11 +269,19 @@ void Converter::finished(std::size_t index, bool answered, const std::string& an
             r.missingTextures = j.value("missingTextures", std::vector<std::string>{});
             r.outputs = j.value("outputs", std::vector<std::string>{});
             const auto& t = j["time"];
-            if (t.is_array() && t.size() == 4) {
+            if (t.is_array() && t.size() == 6) {
                 r.importSeconds = t[0].get<double>();
                 r.exportSeconds = t[1].get<double>();
                 r.texturesSeconds = t[2].get<double>();
                 r.writeSeconds = t[3].get<double>();
+                r.textures.decodeSeconds = t[4].get<double>();
+                r.textures.encodeSeconds = t[5].get<double>();
+            }
+            const auto& n = j["textures"];
+            if (n.is_array() && n.size() == 3) {
+                r.textures.made = n[0].get<std::size_t>();
+                r.textures.read = n[1].get<std::size_t>();
+                r.textures.hits = n[2].get<std::size_t>();
             }
         }
     }
@@ -283,7 +303,8 @@ Json Converter::reportJson(double seconds, unsigned workers) const
     j["workers"] = workers;
     j["seconds"] = seconds;
     std::size_t converted = 0, withWarnings = 0, missing = 0;
-    double importS = 0, exportS = 0, texturesS = 0, writeS = 0;
+    double importS = 0, exportS = 0, texturesS = 0, writeS = 0, decodeS = 0, encodeS = 0;
+    std::size_t made = 0, read = 0, hits = 0;
     Json list = Json::array();
     for (std::size_t i = 0; i < models.size(); ++i) {
         const Result& r = results[i];
@@ -294,6 +315,11 @@ Json Converter::reportJson(double seconds, unsigned workers) const
         exportS += r.exportSeconds;
         texturesS += r.texturesSeconds;
         writeS += r.writeSeconds;
+        decodeS += r.textures.decodeSeconds;
+        encodeS += r.textures.encodeSeconds;
+        made += r.textures.made;
+        read += r.textures.read;
+        hits += r.textures.hits;
         Json m;
         m["input"] = pathAsUtf8(models[i].shown);
         m["status"] = r.ok ? "converted" : "failed";
@@ -306,7 +332,10 @@ Json Converter::reportJson(double seconds, unsigned workers) const
         m["seconds"] = {{"import", r.importSeconds},
                         {"export", r.exportSeconds},
                         {"textures", r.texturesSeconds},
+                        {"texturesDecode", r.textures.decodeSeconds},
+                        {"texturesEncode", r.textures.encodeSeconds},
                         {"write", r.writeSeconds}};
+        m["textureImages"] = {{"made", r.textures.made}, {"read", r.textures.read}, {"fromCache", r.textures.hits}};
         list.push_back(std::move(m));
     }
     j["models"] = models.size();
@@ -347,7 +376,11 @@ void Converter::printTable(double seconds, unsigned workers)
         << (seconds > 0 ? double(models.size()) / seconds : 0.0) << " models/s) with " << workers
         << (workers == 1 ? " worker" : " workers") << "; worker time: import " << ws["import"].get<double>()
         << " s, export " << ws["export"].get<double>() << " s, textures " << ws["textures"].get<double>()
-        << " s, writing " << ws["write"].get<double>() << " s\n";
+        << " s (decoding " << ws["texturesDecode"].get<double>() << " s, PNG writing "
+        << ws["texturesEncode"].get<double>() << " s; " << j["textureImages"]["made"].get<std::size_t>()
+        << " made, " << j["textureImages"]["read"].get<std::size_t>() << " files read, "
+        << j["textureImages"]["fromCache"].get<std::size_t>() << " from the cache), writing "
+        << ws["write"].get<double>() << " s\n";
     out.flush();
 }
 

@@ -145,6 +145,7 @@ ModelJobOutcome ModelJob::run(PluginLibrary& lib)
                          }});
     }
     r.texturesSeconds += timed.seconds;
+    r.textures = images.textureStats();
     r.exportSeconds = secondsSince(t0) - timed.seconds;
     t0 = Clock::now();
     if (!commitOutputs(files, r.failure)) return r;

@@ -37,6 +37,7 @@ struct ModelJobOutcome {
     double exportSeconds = 0;    // the glTF document and buffers, images apart
     double texturesSeconds = 0;  // reading dictionaries, finding, decoding and encoding images
     double writeSeconds = 0;
+    TextureStats textures;       // decoding and encoding among the textures' time, and the cache's hits
 
     // Why an import that built nothing built nothing, as the plug-in logged
     // it: its first warning or error, "" when it logged none.
@@ -71,6 +72,8 @@ public:
     // message when a --txd dictionary cannot be used. run() does it when it
     // was not done before.
     bool gatherImages(std::string& error);
+    // Images are kept in `cache` for the next model and taken from it.
+    void useCache(TextureCache* cache) { images.useCache(cache); }
 
     // Everything else. The scene stays current for the caller to print.
     ModelJobOutcome run(PluginLibrary& lib);

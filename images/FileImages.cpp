@@ -60,10 +60,19 @@ TextureImage FileImageSource::imageFor(const BitmapTex& texture)
     image.name = fileNameOf(key);
     bool allowed = false;
     for (const std::string& root : roots) allowed = allowed || inside(real, root);
+    struct stat st {};
+    const std::string cacheKey =
+        allowed && cache != nullptr && ::stat(key.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? "image " + fileIdentity(st) : "";
+    std::shared_ptr<const CachedImage> kept = cacheKey.empty() ? nullptr : cache->find(cacheKey);
     if (!allowed) {
         image.problem = "found outside the model's folders";
-    } else if (!readRegularFile(key, maxBytes, image.bytes, image.problem)) {
+    } else if (kept) {
+        image.bytes = kept->bytes;
+        ++cacheHits;
+    } else if (++filesRead; !readRegularFile(key, maxBytes, image.bytes, image.problem)) {
         image.problem = key + ": " + image.problem;
+    } else if (!cacheKey.empty()) {
+        cache->keep(cacheKey, std::make_shared<CachedImage>(CachedImage{image.bytes, false, ""}));
     }
     files.emplace(key, image);
     return image;

@@ -10,6 +10,7 @@
 
 #include "gltf/ImageSource.h"
 #include "support/FileIo.h"  // readRegularFile, how image files are read
+#include "images/TextureCache.h"
 
 namespace orvik {
 
@@ -28,6 +29,12 @@ public:
     // Asked for a texture whose file the host did not find; unset, such a
     // texture has "no image file found".
     std::function<TextureImage(const BitmapTex&)> fallback;
+
+    // Files read are kept in `cache` (null: none) by their identity and
+    // taken from it; the folder check is made for every model all the same.
+    TextureCache* cache = nullptr;
+    std::size_t filesRead = 0;
+    std::size_t cacheHits = 0;
 
 private:
     std::vector<std::string> roots;  // real paths of the folders

@@ -35,13 +35,28 @@ void ModelImages::addModelDictionaryFile(const std::string& path, std::string& w
     dictionaries->addModelDictionary(path, warning);
 }
 
-void ModelImages::addModelDictionary(const std::string& name, std::vector<std::uint8_t> bytes, std::string& warning)
+void ModelImages::addModelDictionary(const std::string& name, std::vector<std::uint8_t> bytes, std::string& warning,
+                                     const std::string& identity)
 {
     std::string error;
-    if (!dictionaries->add(dictionaryFromBytes(name, std::move(bytes)), error)) warning = error + ", not used";
+    if (!dictionaries->add(dictionaryFromBytes(name, std::move(bytes), identity), error)) warning = error + ", not used";
 }
 
 std::vector<std::string> ModelImages::dictionaryPaths() const { return dictionaries->paths(); }
+
+void ModelImages::useCache(TextureCache* cache)
+{
+    files.cache = cache;
+    dictionaries->useCache(cache);
+}
+
+TextureStats ModelImages::textureStats() const
+{
+    TextureStats stats = dictionaries->stats();
+    stats.hits += files.cacheHits;
+    stats.read = files.filesRead;
+    return stats;
+}
 
 ModelImages::~ModelImages() = default;
 

@@ -38,12 +38,20 @@ public:
     // The same for the model's dictionary found already, by its path.
     void addModelDictionaryFile(const std::string& path, std::string& warning);
     // The model's own dictionary from memory (an archive member), named as
-    // messages should name it; one that is no dictionary goes to warning.
-    void addModelDictionary(const std::string& name, std::vector<std::uint8_t> bytes, std::string& warning);
+    // messages should name it, with its identity for the cache (see
+    // LoadedDictionary); one that is no dictionary goes to warning.
+    void addModelDictionary(const std::string& name, std::vector<std::uint8_t> bytes, std::string& warning,
+                            const std::string& identity = "");
 
     // The dictionaries loaded, in the order they are searched (files the
     // outputs must not replace).
     std::vector<std::string> dictionaryPaths() const;
+
+    // Images are kept in `cache` for the next model and taken from it
+    // (a batch worker's; none unless set).
+    void useCache(TextureCache* cache);
+    // The dictionary textures made and the images taken from the cache.
+    TextureStats textureStats() const;
 
     // What the exporter asks.
     ImageSource& source() { return files; }

@@ -24,9 +24,19 @@ void ModelImages::addModelDictionary(const std::string&, std::string&) {}
 
 void ModelImages::addModelDictionaryFile(const std::string&, std::string&) {}
 
-void ModelImages::addModelDictionary(const std::string&, std::vector<std::uint8_t>, std::string&) {}
+void ModelImages::addModelDictionary(const std::string&, std::vector<std::uint8_t>, std::string&, const std::string&) {}
 
 std::vector<std::string> ModelImages::dictionaryPaths() const { return {}; }
+
+void ModelImages::useCache(TextureCache* cache) { files.cache = cache; }
+
+TextureStats ModelImages::textureStats() const
+{
+    TextureStats stats;
+    stats.hits = files.cacheHits;
+    stats.read = files.filesRead;
+    return stats;
+}
 
 ModelImages::~ModelImages() = default;
 

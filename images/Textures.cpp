@@ -4,6 +4,7 @@
 #include <cerrno>
 
 #include "support/FileIo.h"
+#include "images/TextureCache.h"
 #include "support/Text.h"
 
 namespace orvik {
@@ -22,13 +23,17 @@ std::unique_ptr<LoadedDictionary> loadDictionary(const std::string& path, std::s
     }
     std::vector<std::uint8_t> bytes;
     if (!file.readAll(bytes, why)) return nullptr;
-    return dictionaryFromBytes(path, std::move(bytes));
+    struct stat st {};
+    const std::string identity = ::fstat(file.fd(), &st) == 0 ? "file " + fileIdentity(st) : "";
+    return dictionaryFromBytes(path, std::move(bytes), identity);
 }
 
-std::unique_ptr<LoadedDictionary> dictionaryFromBytes(const std::string& name, std::vector<std::uint8_t> bytes)
+std::unique_ptr<LoadedDictionary> dictionaryFromBytes(const std::string& name, std::vector<std::uint8_t> bytes,
+                                                      const std::string& identity)
 {
     auto loaded = std::make_unique<LoadedDictionary>();
     loaded->path = name;
+    loaded->identity = identity;
     loaded->bytes = std::move(bytes);
     loaded->dictionary = txd::readDictionary(loaded->bytes);
     return loaded;

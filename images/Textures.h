@@ -21,6 +21,10 @@ inline constexpr std::uint64_t kMaxDictionarySize = std::uint64_t{1} << 30;
 // point into `bytes`, so it is neither copied nor moved once loaded.
 struct LoadedDictionary {
     std::string path;
+    // Where the bytes came from, for the texture cache's keys ("file
+    // IDENTITY", "member IDENTITY@OFFSET+SIZE"); "" for bytes of unknown
+    // origin, whose textures are not kept.
+    std::string identity;
     std::vector<std::uint8_t> bytes;
     txd::Dictionary dictionary;
 };
@@ -33,7 +37,8 @@ std::unique_ptr<LoadedDictionary> loadDictionary(const std::string& path, std::s
 
 // A dictionary already in memory (an archive member), named as messages name
 // it; parsed as loadDictionary parses a file.
-std::unique_ptr<LoadedDictionary> dictionaryFromBytes(const std::string& name, std::vector<std::uint8_t> bytes);
+std::unique_ptr<LoadedDictionary> dictionaryFromBytes(const std::string& name, std::vector<std::uint8_t> bytes,
+                                                      const std::string& identity = "");
 
 // A file name for a texture: the name with every character that could leave
 // the folder or upset a file system ('/', '\\', ':', control characters, a

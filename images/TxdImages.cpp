@@ -1,6 +1,7 @@
 #include "images/TxdImages.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "support/FileIo.h"
 #include "support/Paths.h"
@@ -58,6 +59,38 @@ std::string DictionaryImages::addModelDictionary(const std::string& path, std::s
     return path;
 }
 
+std::shared_ptr<const CachedImage> DictionaryImages::make(const LoadedDictionary& d, const txd::Texture& t,
+                                                         const std::string& key)
+{
+    // The dictionary's identity and the name as the lookup compared it.
+    const std::string cacheKey = d.identity.empty() || cache == nullptr ? "" : d.identity + "\n" + key;
+    if (!cacheKey.empty()) {
+        if (auto kept = cache->find(cacheKey)) {
+            ++counts.hits;
+            return kept;
+        }
+    }
+    auto image = std::make_shared<CachedImage>();
+    using Clock = std::chrono::steady_clock;
+    const auto t0 = Clock::now();
+    txd::Image rgba;
+    std::vector<std::uint8_t> png;
+    std::string why;
+    const bool decoded = txd::decodeLevel0(t, rgba, why);
+    const auto t1 = Clock::now();
+    counts.decodeSeconds += std::chrono::duration<double>(t1 - t0).count();
+    if (decoded && txd::encodePng(rgba, png, why)) {
+        image->bytes.assign(png.begin(), png.end());
+        image->hasAlpha = txd::alphaUse(rgba) != txd::AlphaUse::Opaque;
+    } else {
+        image->problem = why;
+    }
+    if (decoded) counts.encodeSeconds += std::chrono::duration<double>(Clock::now() - t1).count();
+    ++counts.made;
+    if (!cacheKey.empty()) cache->keep(cacheKey, image);
+    return image;
+}
+
 TextureImage DictionaryImages::imageFor(const std::string& textureName)
 {
     const std::string key = asciiLower(textureName);
@@ -70,16 +103,14 @@ TextureImage DictionaryImages::imageFor(const std::string& textureName)
         for (const txd::Texture& t : d->dictionary.textures) {
             if (asciiLower(t.name) != key) continue;
             image.origin = d->path + " (texture " + latin1ToUtf8(t.name) + ")";
-            txd::Image rgba;
-            std::vector<std::uint8_t> png;
-            std::string why;
-            if (!txd::decodeLevel0(t, rgba, why) || !txd::encodePng(rgba, png, why)) {
-                image.problem = d->path + ": texture " + latin1ToUtf8(t.name) + ": " + why;
+            const std::shared_ptr<const CachedImage> png = make(*d, t, key);
+            if (!png->problem.empty()) {
+                image.problem = d->path + ": texture " + latin1ToUtf8(t.name) + ": " + png->problem;
             } else {
-                image.bytes.assign(png.begin(), png.end());
+                image.bytes = png->bytes;
                 image.name = latin1ToUtf8(t.name) + ".png";
                 image.problem.clear();
-                image.hasAlpha = txd::alphaUse(rgba) != txd::AlphaUse::Opaque;
+                image.hasAlpha = png->hasAlpha;
             }
             return made[key] = image;
         }

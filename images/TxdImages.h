@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "gltf/ImageSource.h"
+#include "images/TextureCache.h"
 #include "images/Textures.h"
 
 namespace orvik {
@@ -35,7 +36,16 @@ public:
     // were searched when none holds it.
     TextureImage imageFor(const std::string& textureName);
 
+    // Images made are kept in `cache` (null: none) and taken from it.
+    void useCache(TextureCache* c) { cache = c; }
+    const TextureStats& stats() const { return counts; }
+
 private:
+    // The texture decoded and PNG-encoded, or taken from the cache.
+    std::shared_ptr<const CachedImage> make(const LoadedDictionary& d, const txd::Texture& t, const std::string& key);
+
+    TextureCache* cache = nullptr;
+    TextureStats counts;
     std::vector<std::unique_ptr<LoadedDictionary>> dictionaries;
     std::map<std::string, TextureImage> made;  // lower-case name -> image
 };

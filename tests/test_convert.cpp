@@ -196,6 +196,51 @@ TEST_F(Batch, bitmapPathsGiveEveryModelItsImages)
     EXPECT_NE(r.err.find("--bitmap-path is not a folder"), std::string::npos) << r;
 }
 
+// A worker decodes and encodes a texture of a shared dictionary once for all
+// the models that use it, and reads an image file once; the report says so
+// and splits the textures' time.
+TEST_F(Batch, aWorkerMakesEachSharedTextureOnce)
+{
+    ORVIK_REQUIRE_SAMPLES();
+    for (const char* name : {"m/a.dff", "m/b.dff", "m/c.dff"}) put(name, imgw::readFile(samplePath("car4.dff")));
+    put("shared/cars.txd", imgw::readFile(samplePath("car4.txd")));
+    put("n/box1.dff", imgw::readFile(samplePath("box-big.dff")));  // its one texture: brickred2
+    put("n/box2.dff", imgw::readFile(samplePath("box-big.dff")));
+    const std::string png = "\x89PNG\r\n\x1A\n";
+    put("maps/BRICKRED2.PNG", std::vector<unsigned char>(png.begin(), png.end()));
+    struct Case {
+        std::vector<std::string> args;
+        std::size_t models;
+    };
+    const Case cases[] = {
+        {{"convert", "m", "--txd", "shared/cars.txd", "--out", "out", "-j", "1", "--report", "r.json"}, 3},
+        {{"convert", "n", "--bitmap-path", "maps", "--out", "out2", "-j", "1", "--report", "r.json"}, 2},
+    };
+    for (const Case& c : cases) {
+        const ProgramRun r = run(c.args);
+        ASSERT_EQ(r.status, 0) << r;
+        const json report = json::parse(readFile(dir / "r.json"));
+        ASSERT_EQ(report["results"].size(), c.models);
+        const json& first = report["results"][0];
+        const std::size_t perModel = first["textureImages"]["made"].get<std::size_t>() +
+                                     first["textureImages"]["read"].get<std::size_t>();
+        EXPECT_EQ(first["textureImages"]["fromCache"], 0);
+        ASSERT_GT(perModel, 0u) << report.dump();
+        for (std::size_t i = 1; i < c.models; ++i) {
+            EXPECT_EQ(report["results"][i]["textureImages"]["made"], 0) << report.dump();
+            EXPECT_EQ(report["results"][i]["textureImages"]["read"], 0) << report.dump();
+            EXPECT_EQ(report["results"][i]["textureImages"]["fromCache"], perModel) << report.dump();
+            EXPECT_EQ(report["results"][i]["missingTextures"], first["missingTextures"]);
+        }
+        EXPECT_EQ(report["textureImages"]["fromCache"], perModel * (c.models - 1));
+        EXPECT_EQ(report["textureImages"]["made"], first["textureImages"]["made"]);
+        EXPECT_EQ(report["textureImages"]["read"], first["textureImages"]["read"]);
+        const json& ws = report["workerSeconds"];
+        EXPECT_LE(ws["texturesDecode"].get<double>() + ws["texturesEncode"].get<double>(), ws["textures"].get<double>());
+        EXPECT_NE(r.out.find(" from the cache)"), std::string::npos) << r;
+    }
+}
+
 // A FIFO, device or folder named where a file is expected (an archive, its
 // index beside it, a model, a dictionary) ends the command at once with one
 // line and exit status 2; none is waited on (`timeout` ends a hang).

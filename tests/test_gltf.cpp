@@ -1515,6 +1515,34 @@ TEST(GltfSamples, PosedPedestriansStandWithTheirSkeletons)
     }
 }
 
+// The textures taken from the dictionaries beside the models are embedded as
+// PNG images the validator reads (it checks their signature and header).
+TEST(GltfSamples, DictionaryTexturesEmbedValidImages)
+{
+    ORVIK_REQUIRE_SAMPLES();
+    const std::string orvik = std::string(ORVIK_BIN_DIR) + "/orvik";
+    std::vector<std::string> files;
+    for (const char* model : {"car5", "prop", "ucl-kuruma", "alp-skin-105"}) {
+        const std::string glb = outputPath(std::string("dictionary-") + model + ".glb");
+        fs::remove(glb);
+        int status = 0;
+        run(quoted(orvik) + " import " + quoted(samplePath(std::string(model) + ".dff")) + " --no-progress --gltf " +
+                quoted(glb) + " 2>&1",
+            status);
+        EXPECT_EQ(status, 0) << model;
+        tinygltf::Model m;
+        tinygltf::TinyGLTF loader;
+        loader.SetImageLoader(keepImageBytes, nullptr);
+        std::string err, warn;
+        ASSERT_TRUE(loader.LoadBinaryFromFile(&m, &err, &warn, glb)) << model << ": " << err;
+        EXPECT_FALSE(m.images.empty()) << model;
+        for (const tinygltf::Image& image : m.images) EXPECT_EQ(image.mimeType, "image/png") << model;
+        files.push_back(glb);
+    }
+    ORVIK_REQUIRE_VALIDATOR();
+    expectValid(files);
+}
+
 TEST(GltfSamples, BundledExamplesExportValidAndMatchTheirScenes)
 {
     std::vector<std::string> models;

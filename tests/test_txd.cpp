@@ -1,6 +1,7 @@
 // Texture dictionaries: the reader, the decoders and PNG writing, on
 // dictionaries made by the test writer (expected pixels computed here from
 // the values written) and on the real sample dictionaries.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <map>
@@ -333,23 +334,166 @@ TEST(TxdRead, EveryPrefixIsReadSafely)
     EXPECT_EQ(previous, 3u);
 }
 
-// The PNG written holds the decoded pixels, alpha included.
-TEST(TxdPng, WrittenImagesReadBackEqual)
+namespace {
+
+// A test image: the pixel at (x, y) from a rule.
+template <class Rule>
+txd::Image makeImage(std::uint32_t width, std::uint32_t height, Rule rule)
 {
     txd::Image image;
-    image.width = 3, image.height = 2;
-    for (int i = 0; i < 6; ++i) image.rgba.insert(image.rgba.end(), {std::uint8_t(i * 40), std::uint8_t(255 - i), 7, std::uint8_t(i * 50)});
-    for (const int level : {0, 6, 9}) {
-        std::vector<std::uint8_t> png;
-        std::string why;
-        ASSERT_TRUE(txd::encodePng(image, png, why, level)) << why;
-        txd::Image back;
-        ASSERT_TRUE(txd::decodePng(png, back, why)) << why;
-        EXPECT_EQ(back.width, 3u);
-        EXPECT_EQ(back.height, 2u);
-        EXPECT_EQ(back.rgba, image.rgba) << "level " << level;
+    image.width = width, image.height = height;
+    for (std::uint32_t y = 0; y < height; ++y) {
+        for (std::uint32_t x = 0; x < width; ++x) {
+            for (const int c : rule(x, y)) image.rgba.push_back(static_cast<std::uint8_t>(c));
+        }
     }
-    EXPECT_EQ(txd::alphaUse(image), txd::AlphaUse::Blend);
+    return image;
+}
+
+std::uint32_t mix(std::uint32_t x, std::uint32_t y, std::uint32_t salt)
+{
+    std::uint32_t h = x * 0x9E3779B1u ^ (y + salt) * 0x85EBCA77u;
+    h ^= h >> 15, h *= 0x2C1B3C6Du, h ^= h >> 12;
+    return h;
+}
+
+// Two of four colours per 4 x 4 block, as decoded DXT textures repeat pixels.
+Rgba blockyPixel(std::uint32_t x, std::uint32_t y)
+{
+    static const Rgba colours[4] = {{200, 30, 30, 255}, {20, 180, 60, 255}, {90, 90, 250, 128}, {255, 255, 255, 0}};
+    return colours[(mix(x / 4, y / 4, 1) + ((x ^ y) & 1)) % 4];
+}
+// A smooth gradient with a little noise, as photographs are.
+Rgba smoothPixel(std::uint32_t x, std::uint32_t y)
+{
+    const int n = static_cast<int>(mix(x, y, 2) % 5) - 2;
+    return {std::clamp(static_cast<int>(x) + n, 0, 255), std::clamp(static_cast<int>(y) * 2 + n, 0, 255),
+            std::clamp(static_cast<int>(x + y) / 2 + n, 0, 255), 255};
+}
+// Every byte independent: residues wrap around in both directions.
+Rgba noisePixel(std::uint32_t x, std::uint32_t y)
+{
+    const std::uint32_t h = mix(x, y, 3);
+    return {static_cast<int>(h & 255), static_cast<int>(h >> 8 & 255), static_cast<int>(h >> 16 & 255),
+            static_cast<int>(h >> 24)};
+}
+
+// The chunks of a PNG after its signature: type and data length.
+std::vector<std::pair<std::string, std::size_t>> pngChunks(const std::vector<std::uint8_t>& png)
+{
+    std::vector<std::pair<std::string, std::size_t>> chunks;
+    for (std::size_t at = 8; at + 12 <= png.size();) {
+        const std::size_t length = std::size_t{png[at]} << 24 | std::size_t{png[at + 1]} << 16 | std::size_t{png[at + 2]} << 8 | png[at + 3];
+        chunks.emplace_back(std::string(png.begin() + static_cast<std::ptrdiff_t>(at + 4), png.begin() + static_cast<std::ptrdiff_t>(at + 8)), length);
+        at += 12 + length;
+    }
+    return chunks;
+}
+
+}  // namespace
+
+// The PNG written reads back (libpng, which checks every CRC and the zlib
+// checksum) to the same pixels, alpha included, with either row filtering and
+// at every level, on shapes that reach the edges of the filters (one row, one
+// column, one pixel).
+TEST(TxdPng, WrittenImagesReadBackEqual)
+{
+    struct Case {
+        const char* name;
+        txd::Image image;
+    };
+    const Case cases[] = {
+        {"one pixel", makeImage(1, 1, noisePixel)},
+        {"one row", makeImage(37, 1, smoothPixel)},
+        {"one column", makeImage(1, 37, smoothPixel)},
+        {"3 x 2 alpha", makeImage(3, 2, [](std::uint32_t x, std::uint32_t y) { const int i = static_cast<int>(y * 3 + x);
+                                        return Rgba{i * 40, 255 - i, 7, i * 50}; })},
+        {"blocky", makeImage(64, 48, blockyPixel)},
+        {"smooth", makeImage(100, 61, smoothPixel)},
+        {"noise", makeImage(33, 70, noisePixel)},
+    };
+    for (const Case& c : cases) {
+        for (const txd::PngRows rows : {txd::PngRows::Unfiltered, txd::PngRows::SubOrUp}) {
+            for (const int level : {0, 1, 6, 12}) {
+                const std::string what = std::string(c.name) + ", rows " + std::to_string(static_cast<int>(rows)) + ", level " + std::to_string(level);
+                std::vector<std::uint8_t> png;
+                std::string why;
+                ASSERT_TRUE(txd::encodePng(c.image, rows, png, why, level)) << what << ": " << why;
+                txd::Image back;
+                ASSERT_TRUE(txd::decodePng(png, back, why)) << what << ": " << why;
+                EXPECT_EQ(back.width, c.image.width) << what;
+                EXPECT_EQ(back.height, c.image.height) << what;
+                EXPECT_EQ(back.rgba, c.image.rgba) << what;
+            }
+        }
+    }
+    EXPECT_EQ(txd::alphaUse(cases[3].image), txd::AlphaUse::Blend);
+}
+
+// Images whose pixels repeat stay unfiltered, smooth ones are filtered; the
+// choice is the smaller of the two encodings, and the default writer takes it.
+TEST(TxdPng, RowFilteringChosenByTheSmallerEncoding)
+{
+    struct Case {
+        const char* name;
+        txd::Image image;
+        txd::PngRows expected;
+    };
+    const Case cases[] = {
+        {"blocky", makeImage(256, 256, blockyPixel), txd::PngRows::Unfiltered},
+        {"smooth", makeImage(256, 128, smoothPixel), txd::PngRows::SubOrUp},
+        {"small blocky", makeImage(16, 8, blockyPixel), txd::PngRows::Unfiltered},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(txd::choosePngRows(c.image), c.expected) << c.name;
+        std::vector<std::uint8_t> chosen, unfiltered, filtered;
+        std::string why;
+        ASSERT_TRUE(txd::encodePng(c.image, chosen, why)) << why;
+        ASSERT_TRUE(txd::encodePng(c.image, txd::PngRows::Unfiltered, unfiltered, why)) << why;
+        ASSERT_TRUE(txd::encodePng(c.image, txd::PngRows::SubOrUp, filtered, why)) << why;
+        EXPECT_EQ(chosen, c.expected == txd::PngRows::Unfiltered ? unfiltered : filtered) << c.name;
+        EXPECT_LE(chosen.size(), std::min(unfiltered.size(), filtered.size()) * 11 / 10) << c.name;
+    }
+}
+
+// Image data longer than one chunk is split over IDAT chunks of bounded size,
+// between the header and the end.
+TEST(TxdPng, LongImageDataSplitIntoBoundedChunks)
+{
+    const txd::Image image = makeImage(600, 600, noisePixel);
+    std::vector<std::uint8_t> png;
+    std::string why;
+    ASSERT_TRUE(txd::encodePng(image, png, why)) << why;
+    const auto chunks = pngChunks(png);
+    ASSERT_GE(chunks.size(), 4u);
+    EXPECT_EQ(chunks.front(), std::make_pair(std::string("IHDR"), std::size_t{13}));
+    EXPECT_EQ(chunks.back(), std::make_pair(std::string("IEND"), std::size_t{0}));
+    std::size_t data = 0;
+    for (std::size_t i = 1; i + 1 < chunks.size(); ++i) {
+        EXPECT_EQ(chunks[i].first, "IDAT");
+        EXPECT_LE(chunks[i].second, txd::kMaxIdatChunk);
+        data += chunks[i].second;
+    }
+    EXPECT_GT(data, txd::kMaxIdatChunk);
+    txd::Image back;
+    ASSERT_TRUE(txd::decodePng(png, back, why)) << why;
+    EXPECT_EQ(back.rgba, image.rgba);
+}
+
+// An image without pixels, or with fewer or more bytes than its size, is refused.
+TEST(TxdPng, InconsistentImagesAreRefused)
+{
+    txd::Image wrongSize = makeImage(4, 4, noisePixel);
+    wrongSize.rgba.pop_back();
+    txd::Image noRows = makeImage(4, 4, noisePixel);
+    noRows.height = 0;
+    for (const txd::Image& image : {txd::Image{}, wrongSize, noRows}) {
+        std::vector<std::uint8_t> png{1, 2, 3};
+        std::string why;
+        EXPECT_FALSE(txd::encodePng(image, png, why));
+        EXPECT_NE(why.find("PNG:"), std::string::npos);
+        EXPECT_TRUE(png.empty());
+    }
 }
 
 // Every sample dictionary is read to its end and every texture decodes; DXT
@@ -380,7 +524,7 @@ TEST(TxdSamples, EveryTextureDecodes)
                 EXPECT_EQ(image.rgba, reference) << file << " " << t.name;
             }
             std::vector<std::uint8_t> png;
-            ASSERT_TRUE(txd::encodePng(image, png, why, 0)) << why;
+            ASSERT_TRUE(txd::encodePng(image, png, why)) << why;
             txd::Image back;
             ASSERT_TRUE(txd::decodePng(png, back, why)) << why;
             EXPECT_EQ(back.rgba, image.rgba) << file << " " << t.name;

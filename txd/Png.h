@@ -1,6 +1,8 @@
-// PNG writing and reading of RGBA8 images (libpng).
+// PNG writing (libdeflate behind this file's own framing and row filters) and
+// reading (libpng) of RGBA8 images.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -9,13 +11,33 @@
 
 namespace txd {
 
-// zlib level the PNG writer uses unless told otherwise: chosen by measurement
-// (BENCHMARKS.md, "Texture dictionaries").
-constexpr int kDefaultPngLevel = 3;
+// Compression level (libdeflate's, 0 to 12) the PNG writer uses unless told
+// otherwise: chosen by measurement (BENCHMARKS.md, "PNG writing").
+constexpr int kDefaultPngLevel = 1;
 
-// Encodes an RGBA8 image as PNG (colour type 6, 8 bits). Returns false with
-// the reason when the encoder fails.
+// Largest IDAT chunk written; longer image data is split over several.
+constexpr std::size_t kMaxIdatChunk = std::size_t{1} << 20;
+
+// How the rows are filtered before compression.
+enum class PngRows {
+    Unfiltered,  // filter type 0 on every row
+    SubOrUp,     // each row Sub or Up, whichever leaves the smaller residues
+};
+
+// The rows' filtering the writer picks for an image: both ways are compressed
+// on four bands of the image (a thirty-second of its rows, at least four rows
+// each), and filtering is taken when it saves an eighth there.
+// Decoded DXT and palette textures repeat whole pixels, which filtering
+// breaks up; smooth, photograph-like images shrink with it.
+PngRows choosePngRows(const Image& image, int level = kDefaultPngLevel);
+
+// Encodes an RGBA8 image as PNG (colour type 6, 8 bits, no interlace).
+// Returns false with the reason, and `png` empty, when it cannot (an empty or inconsistent
+// image, one too large for PNG, memory).
 bool encodePng(const Image& image, std::vector<std::uint8_t>& png, std::string& why, int level = kDefaultPngLevel);
+// The same with the rows' filtering given.
+bool encodePng(const Image& image, PngRows rows, std::vector<std::uint8_t>& png, std::string& why,
+               int level = kDefaultPngLevel);
 
 // Decodes a PNG into RGBA8 (used to read back what was written).
 bool decodePng(const std::vector<std::uint8_t>& png, Image& image, std::string& why);
