@@ -1525,11 +1525,9 @@ TEST(GltfSamples, DictionaryTexturesEmbedValidImages)
     for (const char* model : {"car5", "prop", "ucl-kuruma", "alp-skin-105"}) {
         const std::string glb = outputPath(std::string("dictionary-") + model + ".glb");
         fs::remove(glb);
-        int status = 0;
-        run(quoted(orvik) + " import " + quoted(samplePath(std::string(model) + ".dff")) + " --no-progress --gltf " +
-                quoted(glb) + " 2>&1",
-            status);
-        EXPECT_EQ(status, 0) << model;
+        const ProgramRun r =
+            runHere({orvik, "import", samplePath(std::string(model) + ".dff"), "--no-progress", "--gltf", glb});
+        EXPECT_TRUE(r.exited && r.status == 0) << model << ": " << r.err;
         tinygltf::Model m;
         tinygltf::TinyGLTF loader;
         loader.SetImageLoader(keepImageBytes, nullptr);
