@@ -53,7 +53,7 @@ struct Result {
     double exportSeconds = 0;    // the glTF document and buffers, textures apart
     double texturesSeconds = 0;  // finding, decoding and PNG-encoding the textures' images
     double writeSeconds = 0;
-    GltfExportReport gameView;  // what --game-view did: its counts only
+    std::array<std::size_t, 4> gameView{};  // what --game-view did (gameViewCounts)
     TextureStats textures;       // decoding and encoding among the textures' time, and the cache's hits
 };
 
@@ -113,6 +113,7 @@ std::string Converter::convertOne(std::size_t index)
     j["time"] = {r.importSeconds, r.exportSeconds, r.texturesSeconds, r.writeSeconds,
                  r.textures.decodeSeconds, r.textures.encodeSeconds};
     j["textures"] = {r.textures.made, r.textures.read, r.textures.hits};
+    j["gameView"] = r.gameView;
     return j.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
@@ -212,10 +213,7 @@ Result Converter::convertModel(const Model& m)
     }
     r.warnings.insert(r.warnings.end(), outcome.report.notes.begin(), outcome.report.notes.end());
     r.outputs = outcome.outputs;
-    r.gameView.wheelsPlaced = outcome.report.wheelsPlaced;
-    r.gameView.materialsPainted = outcome.report.materialsPainted;
-    r.gameView.lampsUnlit = outcome.report.lampsUnlit;
-    r.gameView.nodesSkipped = outcome.report.nodesSkipped;
+    r.gameView = gameViewCounts(outcome.report);
     r.ok = true;
     return r;
 }
@@ -268,6 +266,7 @@ void Converter::finished(std::size_t index, bool answered, const std::string& an
             r.warnings = j.value("warnings", std::vector<std::string>{});
             r.missingTextures = j.value("missingTextures", std::vector<std::string>{});
             r.outputs = j.value("outputs", std::vector<std::string>{});
+            r.gameView = j.value("gameView", r.gameView);
             const auto& t = j["time"];
             if (t.is_array() && t.size() == 6) {
                 r.importSeconds = t[0].get<double>();
@@ -365,14 +364,8 @@ void Converter::printTable(double seconds, unsigned workers)
     row("failed", j["failed"].get<std::size_t>());
     row("textures missing", j["texturesMissing"].get<std::size_t>());
     if (opt.shared.gameView) {
-        // One line for the whole run, as import gives one per model.
-        GltfExportReport total;
-        for (const Result& r : results) {
-            total.wheelsPlaced += r.gameView.wheelsPlaced;
-            total.materialsPainted += r.gameView.materialsPainted;
-            total.lampsUnlit += r.gameView.lampsUnlit;
-            total.nodesSkipped += r.gameView.nodesSkipped;
-        }
+        std::array<std::size_t, 4> total{};  // one line for the whole run
+        for (std::size_t k = 0; k < total.size(); ++k) for (const Result& r : results) total[k] += r.gameView[k];
         writeGameViewLine(total, out);
     }
     const auto& ws = j["workerSeconds"];

@@ -152,7 +152,7 @@ int runImportCommand(const Invocation& inv, const ImportOptions& opt)
     }
     if (built && !opt.gltf.empty()) {
         writeGltfSummary(outcome.report, opt.json == "-" ? std::cerr : std::cout);
-        if (outcome.report.gameView) writeGameViewLine(outcome.report, opt.json == "-" ? std::cerr : std::cout);
+        if (outcome.report.gameView) writeGameViewLine(gameViewCounts(outcome.report), opt.json == "-" ? std::cerr : std::cout);
         checkStandardOutput();
     }
     if (!outcome.imageWarning.empty()) {

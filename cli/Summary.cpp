@@ -233,12 +233,16 @@ void writeSceneSummary(const Scene& scene, const std::string& file, std::ostream
     SummaryWriter(scene, out).write(file);
 }
 
-void writeGameViewLine(const GltfExportReport& report, std::ostream& out)
+std::array<std::size_t, 4> gameViewCounts(const GltfExportReport& report)
 {
-    out << "game view: " << plural(report.wheelsPlaced, "wheel", "wheels") << " placed, "
-        << plural(report.materialsPainted, "material", "materials") << " painted, "
-        << plural(report.lampsUnlit, "lamp", "lamps") << " unlit, " << plural(report.nodesSkipped, "node", "nodes")
-        << " left out (_dam, _vlo)\n";
+    return {report.wheelsPlaced, report.materialsPainted, report.lampsUnlit, report.nodesSkipped};
+}
+
+void writeGameViewLine(const std::array<std::size_t, 4>& counts, std::ostream& out)
+{
+    out << "game view: " << plural(counts[0], "wheel", "wheels") << " placed, "
+        << plural(counts[1], "material", "materials") << " painted, " << plural(counts[2], "lamp", "lamps")
+        << " unlit, " << plural(counts[3], "node", "nodes") << " left out (_dam, _vlo)\n";
 }
 
 }  // namespace orvik

@@ -2,6 +2,8 @@
 // carries, the textures found and missing, and totals.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <ostream>
 #include <string>
 
@@ -13,8 +15,11 @@ void writeSceneSummary(const Scene& scene, const std::string& file, std::ostream
 
 struct GltfExportReport;
 
-// One line on what the glTF export's game view did: wheels placed, materials
-// painted, lamps unlit, parts left out.
-void writeGameViewLine(const GltfExportReport& report, std::ostream& out);
+// What the glTF export's game view did: wheels placed, materials painted,
+// lamps unlit, nodes left out.
+std::array<std::size_t, 4> gameViewCounts(const GltfExportReport& report);
+
+// Those counts as one line of the summary.
+void writeGameViewLine(const std::array<std::size_t, 4>& counts, std::ostream& out);
 
 }  // namespace orvik
