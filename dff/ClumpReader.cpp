@@ -66,6 +66,8 @@ const std::uint8_t* Orvik::readClump()
         }
         if (readFailed) return hp;
     }
+    readClumpExtension(std::uint64_t{h0} + kChunkHeaderSize + h.size);
+    if (readFailed) return hp;
 
     // The clump's own size decides where the next unit starts; a size that
     // runs past the file ends the import after this clump.

@@ -125,7 +125,7 @@ void Orvik::readGeometryExtension(Mesh* mesh, const std::uint8_t* geometryStruct
     const std::uint32_t format = counts.u32(GeometryLayout::StructFormat);
     const std::uint32_t triangleCount = counts.u32(GeometryLayout::StructTriangleCount);
 
-    // Unknown sub-chunks are passed over.
+    // Other sub-chunks are passed over and counted.
     walkExtension(end, [&](const ChunkHeader& sub, ChunkView body) {
         switch (sub.type) {
         case ChunkType::SkinPlugin:
@@ -144,7 +144,11 @@ void Orvik::readGeometryExtension(Mesh* mesh, const std::uint8_t* geometryStruct
         case ChunkType::ExtraVertexColour:
             if (mesh) applyExtraVertexColours(*mesh, body);
             break;
+        case ChunkType::TwoDEffect:
+            readEffectsChunk(geometryIndex, body);
+            break;
         default:
+            noteSkipped(sub.type, body.size());
             break;
         }
     });

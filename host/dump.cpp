@@ -317,6 +317,8 @@ void writeNodes(JsonWriter& w, const Scene& scene)
             w.null();
         }
         w.key("userProps"), describe::userProps(w, *node);
+        w.key("hidden"), w.boolean(node->IsHidden() != 0);
+        w.key("renderable"), w.boolean(node->Renderable() != 0);
         w.key("modifiers");
         w.beginArray();
         for (const Modifier* m : node->Modifiers()) w.index(scene.indexOfModifier(m));

@@ -86,6 +86,7 @@ int Orvik::DoImport(const MCHAR* name, ImpInterface* ii, Interface* i, BOOL supp
     clumpsMet = 0;
     clumpsBuilt = 0;
     mends = Mends{};
+    skippedChunks.clear();
     hAnimNodes = {};
     importInterface = ii;
     coreInterface = i;
@@ -113,6 +114,8 @@ int Orvik::DoImport(const MCHAR* name, ImpInterface* ii, Interface* i, BOOL supp
             clumpStruct = nullptr;
             frameNodeTable.clear();
             frameListStruct = nullptr;
+            clumpCollision.clear();
+            geometryEffects.clear();
 
             const std::uint8_t* header = readClump();
             if (readFailed) moreChunks = false;
@@ -147,6 +150,8 @@ int Orvik::DoImport(const MCHAR* name, ImpInterface* ii, Interface* i, BOOL supp
     }
 
     releaseClumpTables();
+    clumpCollision.clear();
+    geometryEffects.clear();
     skinTable.clear();
     uvAnimations.clear();
     hAnimNodes = {};
@@ -250,6 +255,7 @@ void Orvik::logImportEnd()
            "rigid parts of skinned models linked to their frames");
     mended(mends.nonFiniteWeights, "weight that was not a number given as 0",
            "weights that were not numbers given as 0");
+    logSkippedChunks();
 
     const ReadFailure* end = nullptr;
     if (readFailed)
@@ -317,7 +323,9 @@ void Orvik::skipTrailingExtension()
     const ChunkHeader e = view.header(0);
     if (e.type != ChunkType::Extension || !isAcceptedStamp(e.stamp)) return;
     cursor += kChunkHeaderSize;
-    skipChunk(e);
+    const std::uint32_t end = bodyEnd(e, nullptr, ChunkView::kNoNumber);
+    if (readFailed) return;
+    walkExtension(end, [&](const ChunkHeader& sub, ChunkView body) { noteSkipped(sub.type, body.size()); });
 }
 
 void Orvik::setFrameLink(std::uint32_t frameIndex, std::int32_t link)

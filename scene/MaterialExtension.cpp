@@ -124,6 +124,7 @@ void Orvik::readMaterialExtension(Mtl* material)
             break;
         }
         default:
+            noteSkipped(sub.type, body.size());
             break;
         }
     });
