@@ -20,9 +20,11 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/BatchFiles.h"
+#include "cli/ColCommand.h"
 #include "cli/ExitStatus.h"
 #include "cli/ModelJob.h"
 #include "host/loader.h"
+#include "host/max.h"
 #include "host/scene.h"
 #include "img/ImgArchive.h"
 #include "support/FileIo.h"
@@ -122,6 +124,19 @@ private:
     std::vector<Result> results;
     InputFiles inputFiles;
     std::map<std::string, std::vector<std::string>> dictionariesIn;  // folder -> its .txd files
+    // The collision entries of the .col files of a folder or an archive, by
+    // model name in lower case; read once per worker, when a model there
+    // holds no collision of its own.
+    struct CollisionPlace {
+        std::string file;           // the .col file, or the archive's .img
+        std::size_t entry = kNone;  // the .col member of the archive
+        std::uint64_t offset = 0;   // of the entry in the file or member
+        std::uint64_t size = 0;
+    };
+    std::map<std::string, std::map<std::string, CollisionPlace>> collisionIn;
+    const std::map<std::string, CollisionPlace>& collisionEntriesOf(const Model& m);
+    bool collisionFor(const Model& m, col::Model& model);
+    void addCollisionIfNone(const Model& m);
     std::size_t done = 0;
     std::size_t failed = 0;
     Clock::time_point start;
@@ -295,6 +310,101 @@ std::string Converter::convertOne(std::size_t index)
     return j.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
+namespace {
+
+constexpr std::uint64_t kMaxCollisionFile = std::uint64_t{1} << 30;
+
+bool hasColExtension(const std::string& name) { return asciiLower(fs::path(name).extension().string()) == ".col"; }
+
+}  // namespace
+
+const std::map<std::string, Converter::CollisionPlace>& Converter::collisionEntriesOf(const Model& m)
+{
+    const std::string key =
+        m.archive == kNone ? "folder " + fs::path(m.file).parent_path().string() : "archive " + std::to_string(m.archive);
+    const auto [found, fresh] = collisionIn.try_emplace(key);
+    if (!fresh) return found->second;
+    std::map<std::string, CollisionPlace>& names = found->second;
+    auto index = [&](const std::vector<std::uint8_t>& bytes, CollisionPlace place) {
+        std::string problem;
+        for (const col::Model& entry : collisionEntries(bytes.data(), bytes.size(), problem)) {
+            place.offset = entry.offset, place.size = entry.size;
+            names.try_emplace(asciiLower(entry.name), place);
+        }
+    };
+    if (m.archive == kNone) {
+        std::error_code ec;
+        std::vector<fs::path> files;
+        const fs::path folder = fs::path(m.file).parent_path().empty() ? fs::path(".") : fs::path(m.file).parent_path();
+        for (const fs::directory_entry& e : fs::directory_iterator(folder, ec))
+            if (hasColExtension(e.path().string())) files.push_back(e.path());
+        std::sort(files.begin(), files.end());
+        for (const fs::path& f : files) {
+            // Found by a search: a link is not followed, and only regular files of bounded size are read.
+            RegularFile file;
+            std::vector<std::uint8_t> bytes;
+            std::string problem;
+            if (!file.open(f.string(), Links::refuse, problem) || file.size() > kMaxCollisionFile ||
+                !file.readAll(bytes, problem))
+                continue;
+            index(bytes, CollisionPlace{f.string(), kNone, 0, 0});
+        }
+    } else {
+        const img::Archive& a = *archives[m.archive];
+        const auto& entries = a.index().entries;
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            if (!hasColExtension(entries[i].name) || !entries[i].problem.empty()) continue;
+            std::vector<unsigned char> bytes;
+            std::string why;
+            if (!a.read(entries[i], bytes, why)) continue;
+            index(std::vector<std::uint8_t>(bytes.begin(), bytes.end()), CollisionPlace{a.dataPath(), i, 0, 0});
+        }
+    }
+    return names;
+}
+
+bool Converter::collisionFor(const Model& m, col::Model& model)
+{
+    const auto& names = collisionEntriesOf(m);
+    const std::string name = m.archive == kNone ? m.file : archives[m.archive]->index().entries[m.entry].name;
+    const auto found = names.find(asciiLower(stemOf(fs::path(name).filename().string())));
+    if (found == names.end()) return false;
+    const CollisionPlace& place = found->second;
+    std::vector<std::uint8_t> bytes;
+    if (place.entry == kNone) {
+        RegularFile file;
+        std::string problem;
+        bytes.resize(static_cast<std::size_t>(place.size));
+        if (!file.open(place.file, Links::refuse, problem) ||
+            !file.readAt(place.offset, bytes.data(), bytes.size(), problem))
+            return false;
+    } else {
+        std::vector<unsigned char> member;
+        std::string why;
+        const img::Archive& a = *archives[m.archive];
+        if (!a.read(a.index().entries[place.entry], member, why) || place.offset + place.size > member.size()) return false;
+        bytes.assign(member.begin() + static_cast<std::ptrdiff_t>(place.offset),
+                     member.begin() + static_cast<std::ptrdiff_t>(place.offset + place.size));
+    }
+    col::ReadResult read = col::readCollision(bytes.data(), bytes.size());
+    if (read.models.empty()) return false;
+    model = std::move(read.models[0]);
+    return true;
+}
+
+// A model without a collision of its own gets the entry of its name from a
+// .col file beside it or in its archive, under its root.
+void Converter::addCollisionIfNone(const Model& m)
+{
+    const Scene& scene = currentScene();
+    if (sceneHasCollision(scene)) return;
+    INode* root = nullptr;
+    for (INode* node : scene.nodes)
+        if (root == nullptr && node->GetParentNode() == nullptr) root = node;
+    col::Model collision;
+    if (collisionFor(m, collision)) addCollisionNodes(collision, root, "collision");
+}
+
 Result Converter::convertModel(const Model& m)
 {
     Result r;
@@ -350,7 +460,10 @@ Result Converter::convertModel(const Model& m)
         }
     };
     // Folders are made only for models that import.
-    job.beforeWrite = [this, &m](std::string& why) { return makeFoldersBelow(opt.outDir, m.relative, why); };
+    job.beforeWrite = [this, &m](std::string& why) {
+        addCollisionIfNone(m);
+        return makeFoldersBelow(opt.outDir, m.relative, why);
+    };
     const ModelJobOutcome outcome = job.run(lib);
     if (memoryFd >= 0) ::close(memoryFd);
     resetScene();

@@ -115,6 +115,7 @@ ModelJobOutcome ModelJob::run(PluginLibrary& lib)
         gltfOptions.path = gltf;
         gltfOptions.binPath = bin;
         gltfOptions.skipParts = options.skipParts;
+        gltfOptions.gameView = options.gameView;
         if (!exportGltf(scene, timed, gltfOptions, r.report, files, r.failure)) return r;
     }
     if (!dump.empty()) {

@@ -16,7 +16,12 @@ void addModelOptions(CLI::App& command, ModelOptions& o, CLI::Option* gltf)
                             ->delimiter(',')
                             ->check(CLI::IsMember({"dam", "vlo"}))
                             ->allow_extra_args(false);
-    if (gltf != nullptr) skip->needs(gltf);
+    CLI::Option* gameView = command.add_flag(
+        "--game-view", o.gameView, "Leave out of the glTF export what the game does not draw (the model's collision)");
+    if (gltf != nullptr) {
+        skip->needs(gltf);
+        gameView->needs(gltf);
+    }
     command.add_option("--bitmap-path", o.bitmapPaths, "A folder searched for texture files (repeatable)")
         ->type_name("DIR")
         ->allow_extra_args(false);

@@ -144,6 +144,8 @@ void writeGltfSummary(const GltfExportReport& report, std::ostream& out)
         << plural(report.textures, "texture", "textures") << ", " << plural(report.skins, "skin", "skins") << ", "
         << plural(report.lights, "light", "lights") << "\n";
     if (report.nodesSkipped > 0) out << plural(report.nodesSkipped, "node", "nodes") << " left out by --skip-parts\n";
+    if (report.nodesNotRendered > 0)
+        out << plural(report.nodesNotRendered, "node", "nodes") << " kept out of renders left out by --game-view\n";
     // Each texture's image, a line per distinct name and account.
     std::set<std::pair<std::string, std::string>> listed;
     for (const GltfExportReport::TextureLine& t : report.textureImages) {
