@@ -147,7 +147,7 @@ private:
         };
         std::uint64_t n = count("spheres");
         if (n == ~std::uint64_t{0} || !block(p, n, kSphere1Size, "spheres")) return false;
-        m.spheres.resize(n);
+        m.spheres.resize(static_cast<std::size_t>(n));
         for (Sphere& s : m.spheres) {
             s.radius = e.f32(p), s.center = vec3(e, p + 4), s.surface = surface(e, p + 16);
             p += kSphere1Size;
@@ -157,21 +157,21 @@ private:
         p += n * kLineSize;
         n = count("boxes");
         if (n == ~std::uint64_t{0} || !block(p, n, kBoxSize, "boxes")) return false;
-        m.boxes.resize(n);
+        m.boxes.resize(static_cast<std::size_t>(n));
         for (Box& b : m.boxes) {
             b.min = vec3(e, p), b.max = vec3(e, p + 12), b.surface = surface(e, p + 24);
             p += kBoxSize;
         }
         n = count("vertices");
         if (n == ~std::uint64_t{0} || !block(p, n, kVertex1Size, "vertices")) return false;
-        m.vertices.resize(n);
+        m.vertices.resize(static_cast<std::size_t>(n));
         for (Vec3& v : m.vertices) {
             v = vec3(e, p);
             p += kVertex1Size;
         }
         n = count("faces");
         if (n == ~std::uint64_t{0} || !block(p, n, kFace1Size, "faces")) return false;
-        m.faces.resize(n);
+        m.faces.resize(static_cast<std::size_t>(n));
         for (std::size_t i = 0; i < m.faces.size(); ++i, p += kFace1Size) {
             Face& f = m.faces[i];
             f.a = e.u32(p), f.b = e.u32(p + 4), f.c = e.u32(p + 8);
@@ -194,7 +194,7 @@ private:
         if (faceCount == 0) return true;
         const std::uint64_t fp = e.u32(facesWord) + kSizeWord;
         if (!block(fp, faceCount, kFace2Size, faceItems)) return false;
-        faces.resize(faceCount);
+        faces.resize(static_cast<std::size_t>(faceCount));
         std::uint32_t largest = 0;
         for (std::size_t i = 0; i < faces.size(); ++i) {
             const std::uint64_t q = fp + i * kFace2Size;
@@ -206,7 +206,7 @@ private:
         const std::uint64_t vp = e.u32(verticesWord) + kSizeWord;
         const std::uint64_t vertexCount = std::uint64_t{largest} + 1;
         if (!block(vp, vertexCount, kVertex2Size, vertexItems)) return false;
-        vertices.resize(vertexCount);
+        vertices.resize(static_cast<std::size_t>(vertexCount));
         for (std::size_t i = 0; i < vertices.size(); ++i) vertices[i] = fixedVec3(e, vp + i * kVertex2Size);
         return true;
     }
