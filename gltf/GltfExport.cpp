@@ -12,6 +12,7 @@
 
 #include "gltf/GltfDocument.h"
 #include "support/Output.h"
+#include "support/Paths.h"
 #include "support/Text.h"
 
 namespace orvik {
@@ -23,12 +24,6 @@ std::string lowerExtension(const std::string& path)
     const std::size_t slash = path.find_last_of('/');
     if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
     return asciiLower(path.substr(dot + 1));
-}
-
-std::string baseName(const std::string& path)
-{
-    const std::size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 // A relative file path as a URI: everything but the unreserved characters
@@ -67,7 +62,7 @@ std::string checkGltfPath(const std::string& path)
 {
     const std::string ext = lowerExtension(path);
     if (ext != "glb" && ext != "gltf") return "the glTF file name must end in .glb or .gltf";
-    if (baseName(path).size() <= ext.size() + 1) return "the glTF file name has nothing before its extension";
+    if (fileNameOf(path).size() <= ext.size() + 1) return "the glTF file name has nothing before its extension";
     return "";
 }
 
@@ -75,9 +70,9 @@ std::string gltfBinUri(const std::string& path, const std::string& binPath)
 {
     const std::string gltfKey = outputKey(path);
     const std::string binKey = outputKey(binPath);
-    if (gltfKey.empty() || binKey.empty()) return uriOf(baseName(binPath));
+    if (gltfKey.empty() || binKey.empty()) return uriOf(fileNameOf(binPath));
     const auto relative = std::filesystem::path(binKey).lexically_relative(std::filesystem::path(gltfKey).parent_path());
-    return uriOf(relative.empty() ? baseName(binPath) : relative.generic_string());
+    return uriOf(relative.empty() ? fileNameOf(binPath) : relative.generic_string());
 }
 
 bool exportGltf(const Scene& scene, ImageSource& images, const GltfOptions& options, GltfExportReport& report,

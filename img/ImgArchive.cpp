@@ -211,9 +211,8 @@ bool Archive::open(const std::string& path, std::string& error)
     return true;
 }
 
-bool Archive::read(const Entry& entry, std::vector<unsigned char>& bytes, std::string& error) const
+bool Archive::readable(const Entry& entry, std::string& error) const
 {
-    bytes.clear();
     if (!entry.problem.empty()) {
         error = entry.problem;
         return false;
@@ -222,6 +221,13 @@ bool Archive::read(const Entry& entry, std::vector<unsigned char>& bytes, std::s
         error = "the archive is not open";
         return false;
     }
+    return true;
+}
+
+bool Archive::read(const Entry& entry, std::vector<unsigned char>& bytes, std::string& error) const
+{
+    bytes.clear();
+    if (!readable(entry, error)) return false;
     bytes.resize(static_cast<std::size_t>(entry.size));
     if (!file.readAt(entry.offset, bytes.data(), bytes.size(), error)) {
         bytes.clear();
@@ -233,14 +239,7 @@ bool Archive::read(const Entry& entry, std::vector<unsigned char>& bytes, std::s
 bool Archive::copy(const Entry& entry, const std::function<bool(const unsigned char*, std::size_t)>& sink,
                    std::string& error) const
 {
-    if (!entry.problem.empty()) {
-        error = entry.problem;
-        return false;
-    }
-    if (!file.isOpen()) {
-        error = "the archive is not open";
-        return false;
-    }
+    if (!readable(entry, error)) return false;
     std::vector<unsigned char> piece(static_cast<std::size_t>(std::min<std::uint64_t>(entry.size, kCopyPiece)));
     for (std::uint64_t done = 0; done < entry.size;) {
         const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(entry.size - done, kCopyPiece));

@@ -100,6 +100,9 @@ public:
               std::string& error) const;
 
 private:
+    // Whether the entry can be read: it has no problem and the archive is open;
+    // error says why not.
+    bool readable(const Entry& entry, std::string& error) const;
     RegularFile file;
     std::string imgPath;
     std::string dirPath;
