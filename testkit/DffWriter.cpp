@@ -92,11 +92,6 @@ std::vector<uint8_t> Chunk::bytes(std::vector<ChunkOffset>* offsets) const {
     return out;
 }
 
-size_t Chunk::childCount() const {
-    return static_cast<size_t>(
-        std::count_if(parts_.begin(), parts_.end(), [](const Chunk& c) { return !c.isRun_; }));
-}
-
 const Chunk& Chunk::child(size_t index) const {
     for (const Chunk& part : parts_)
         if (!part.isRun_ && index-- == 0) return part;

@@ -113,7 +113,6 @@ public:
                   uint32_t depth = 0) const;
 
     // Direct child chunks (raw byte runs not counted).
-    size_t childCount() const;
     Chunk& child(size_t index);
     const Chunk& child(size_t index) const;
     // The nth direct child of the given type, or null.
