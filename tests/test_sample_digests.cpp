@@ -1,7 +1,8 @@
 // The real sample models' meshes and materials against fixed digests
 // (tests/golden/samples): per mesh its vertex and face counts and faces per
-// material id (where the bin mesh gives them), per material slot every
-// parameter of its game material, textures by name.
+// material id (the bin mesh's where it holds every face), per material slot
+// every parameter of its game material, textures by name, filter and
+// addressing; no corner may name a vertex past the mesh's.
 #include <gtest/gtest.h>
 
 #include <filesystem>
