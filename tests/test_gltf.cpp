@@ -1395,26 +1395,15 @@ TEST(GltfGameView, WriterVehicleOnFourWheelsInItsPaint)
     expectValid({e.path});
 }
 
-// A model that is a wheel itself, as the games' generic wheel models are:
-// the wheel at its origin, and a low-detail copy beside it.
-dffw::Clump makeWheelModel()
-{
-    dffw::Clump clump;
-    for (const char* name : {"wheel_saloon", "wheel_saloon_vlo"}) {
-        dffw::Frame f;
-        f.name = name;
-        clump.frames.push_back(f);
-        clump.geometries.push_back(dffw::makeCube(0.6f));
-        clump.atomics.push_back({static_cast<std::uint32_t>(clump.frames.size() - 1),
-                                 static_cast<std::uint32_t>(clump.geometries.size() - 1)});
-    }
-    return clump;
-}
-
 TEST(GltfGameView, AVehicleThatStoresNoWheelGetsOneAtEveryDummy)
 {
     // The wheel comes from another model read into a scene of its own (a
-    // vehicle's, or a wheel model's), else it is generated.
+    // vehicle's, or a wheel model's as the games' generic wheels are, with
+    // a low-detail copy beside it), else it is generated.
+    dffw::Clump wheelModel = dffw::makeBox("wheel", 0.6f, "wheel_saloon");
+    wheelModel.frames.push_back(dffw::namedFrame("wheel_saloon_vlo"));
+    wheelModel.geometries.push_back(wheelModel.geometries[0]);
+    wheelModel.atomics.push_back({1, 1});
     const struct {
         const char* name;
         std::optional<dffw::Clump> wheels;
@@ -1424,7 +1413,7 @@ TEST(GltfGameView, AVehicleThatStoresNoWheelGetsOneAtEveryDummy)
     } cases[] = {
         {"generated", std::nullopt, "", "generated wheel", 0},
         {"from a vehicle", makeVehicle(), "", "wheel", 0.1},
-        {"from a wheel model", makeWheelModel(), "", "wheel_saloon", 0},
+        {"from a wheel model", wheelModel, "", "wheel_saloon", 0},
         {"from a vehicle without one", makeVehicle(false), "its wheel dummies hold no wheel", "", 0},
         {"from a model without meshes", dffw::Clump{}, "it holds no mesh to take as a wheel", "", 0},
     };
@@ -1480,11 +1469,6 @@ TEST(GltfGameView, AVehicleThatStoresNoWheelGetsOneAtEveryDummy)
             EXPECT_NEAR(hi[1] - lo[1], orvik::kGeneratedWheelDiameter, 1e-3);
             EXPECT_NEAR(hi[2] - lo[2], orvik::kGeneratedWheelDiameter, 1e-3);
             EXPECT_NEAR(hi[0] - lo[0], orvik::kGeneratedWheelWidth, 1e-3);
-            for (const char* kind : {"tyre", "rim"}) {
-                EXPECT_TRUE(std::any_of(m.materials.begin(), m.materials.end(),
-                                        [&](const tinygltf::Material& mat) { return mat.name == std::string("generated wheel ") + kind; }))
-                    << kind;
-            }
         }
         paths.push_back(e.path);
     }
