@@ -10,6 +10,8 @@
 #include <string_view>
 
 #include "gltf/GltfDocument.h"
+#include "host/dump.h"
+#include "support/Paths.h"
 #include "support/Text.h"
 
 namespace orvik::gltf {
@@ -240,7 +242,7 @@ void Builder::placeWheels()
             const int mesh = tri != nullptr ? meshFor(*part, *tri, nullptr) : -1;
             if (mesh >= 0) wheel.push_back({latin1ToUtf8(part->GetName()), mesh, objectOffset(*part) * part->GetNodeTM(0) * toHub});
         }
-        origin = "the wheel of " + latin1ToUtf8(from.file);
+        origin = "the wheel of " + pathAsUtf8(fileNameOf(from.file));
     } else {
         wheel.push_back({"generated wheel", generatedWheel(), Matrix3()});
         origin = "a generated tyre and rim";
