@@ -105,14 +105,18 @@ struct GltfExportReport {
 };
 
 // The wheel a model holds, for another model's game view: the mesh nodes
-// below its first wheel dummy that has any, else (a wheel model itself) all
-// its mesh nodes but the _dam and _vlo parts. "" when found, else why not.
+// below its first wheel dummy that has any (used at their size), else (a
+// wheel model itself, scaled by kDefaultWheelScale) all its mesh nodes but
+// the _dam and _vlo parts. "" when found, else why not.
 std::string findWheel(const Scene& scene, BorrowedWheel& wheel);
 
-// The diameter and width of the generated wheel: the games scale a car's
-// wheel model by the wheel scale of its vehicle definition, about 0.7 for
-// most cars, and the cars' own wheels are about a third as wide.
-inline constexpr float kGeneratedWheelDiameter = 0.7f;
+// The games draw a car's wheel model (one of their generic wheels, made at
+// one size) scaled by the wheel scale of the car's vehicle definition, about
+// 0.7 for most cars. A wheel model given for the game view is scaled so; the
+// generated wheel is that size across (as the wheels the cars store are),
+// and about a third as wide.
+inline constexpr float kDefaultWheelScale = 0.7f;
+inline constexpr float kGeneratedWheelDiameter = kDefaultWheelScale;
 inline constexpr float kGeneratedWheelWidth = 0.25f;
 
 // The .bin file that goes beside a .gltf path; "" for a .glb path.

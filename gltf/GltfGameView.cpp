@@ -229,9 +229,11 @@ void Builder::placeWheels()
         origin = "the wheel of " + latin1ToUtf8(source->node->GetName());
     } else if (options.wheels != nullptr) {
         // A wheel taken from another model: its meshes where they stand
-        // relative to its dummy, or to its origin when it is a wheel itself.
+        // relative to its dummy, or to its origin when it is a wheel model
+        // itself, which the games scale by the car's wheel scale.
         const BorrowedWheel& from = *options.wheels;
-        Matrix3 toHub;
+        const float s = kDefaultWheelScale;
+        Matrix3 toHub(Point3(s, 0, 0), Point3(0, s, 0), Point3(0, 0, s), Point3(0, 0, 0));
         if (from.hub != nullptr) {
             if (determinant(from.hub->GetNodeTM(0)) == 0.0) return;
             toHub = Inverse(from.hub->GetNodeTM(0));

@@ -1410,12 +1410,13 @@ TEST(GltfGameView, AVehicleThatStoresNoWheelGetsOneAtEveryDummy)
         const char* problem;  // findWheel's answer
         const char* mesh;     // the glTF mesh at every dummy
         double outward;       // the mesh's offset from its dummy, out of the car's side
+        double scale;
     } cases[] = {
-        {"generated", std::nullopt, "", "generated wheel", 0},
-        {"from a vehicle", makeVehicle(), "", "wheel", 0.1},
-        {"from a wheel model", wheelModel, "", "wheel_saloon", 0},
-        {"from a vehicle without one", makeVehicle(false), "its wheel dummies hold no wheel", "", 0},
-        {"from a model without meshes", dffw::Clump{}, "it holds no mesh to take as a wheel", "", 0},
+        {"generated", std::nullopt, "", "generated wheel", 0, 1},
+        {"from a vehicle", makeVehicle(), "", "wheel", 0.1, 1},
+        {"from a wheel model", wheelModel, "", "wheel_saloon", 0, orvik::kDefaultWheelScale},
+        {"from a vehicle without one", makeVehicle(false), "its wheel dummies hold no wheel", "", 0, 1},
+        {"from a model without meshes", dffw::Clump{}, "it holds no mesh to take as a wheel", "", 0, 1},
     };
     std::vector<std::string> paths;
     for (const auto& c : cases) {
@@ -1451,7 +1452,7 @@ TEST(GltfGameView, AVehicleThatStoresNoWheelGetsOneAtEveryDummy)
             EXPECT_EQ(m.nodes[wheel].mesh, wheelMesh) << name << ": the same glTF mesh, not a copy";
             const std::array<double, 3> hub = apply(world[wheel], {0, 0, 0}), axis = apply(world[wheel], {1, 0, 0});
             EXPECT_NEAR(hub[0] - apply(world[n], {0, 0, 0})[0], c.outward * outward, 1e-6) << name;
-            expectNear3({axis[0] - hub[0], axis[1] - hub[1], axis[2] - hub[2]}, {outward, 0, 0}, 1e-6, name);
+            expectNear3({axis[0] - hub[0], axis[1] - hub[1], axis[2] - hub[2]}, {outward * c.scale, 0, 0}, 1e-6, name);
         }
         ASSERT_GE(wheelMesh, 0);
         EXPECT_EQ(m.meshes[static_cast<std::size_t>(wheelMesh)].name, c.mesh);
