@@ -53,7 +53,7 @@ struct Result {
     double exportSeconds = 0;    // the glTF document and buffers, textures apart
     double texturesSeconds = 0;  // finding, decoding and PNG-encoding the textures' images
     double writeSeconds = 0;
-    std::array<std::size_t, 4> gameView{};  // what --game-view did (gameViewCounts)
+    std::array<std::size_t, 5> gameView{};  // what --game-view did (gameViewCounts)
     TextureStats textures;       // decoding and encoding among the textures' time, and the cache's hits
 };
 
@@ -92,6 +92,8 @@ private:
     std::vector<Result> results;
     // Each worker's own (the workers are forked with it empty).
     TextureCache textureCache;
+    // Read before the workers are forked, who share it.
+    WheelModel wheels;
     std::size_t done = 0;
     std::size_t failed = 0;
     Clock::time_point start;
@@ -158,6 +160,7 @@ Result Converter::convertModel(const Model& m)
     job.gltf = targets[0];
     if (opt.json) job.dump = targets.back();
     job.printScriptErrors = false;
+    if (wheels.scene) job.wheels = &wheels.wheel;
     // The images as `orvik import --gltf` takes them: files inside the
     // model's folder or a --bitmap-path folder, then the --txd dictionaries,
     // then the model's own, found when the inputs were collected.
@@ -364,9 +367,9 @@ void Converter::printTable(double seconds, unsigned workers)
     row("failed", j["failed"].get<std::size_t>());
     row("textures missing", j["texturesMissing"].get<std::size_t>());
     if (opt.shared.gameView) {
-        std::array<std::size_t, 4> total{};  // one line for the whole run
+        std::array<std::size_t, 5> total{};  // one line for the whole run
         for (std::size_t k = 0; k < total.size(); ++k) for (const Result& r : results) total[k] += r.gameView[k];
-        writeGameViewLine(total, out);
+        writeGameViewLine(total, opt.shared.wheels, out);
     }
     const auto& ws = j["workerSeconds"];
     out << std::fixed << std::setprecision(2) << models.size() << " models in " << seconds << " s ("
@@ -406,6 +409,10 @@ int Converter::run()
             err << "orvik: --txd " << printablePath(why) << "\n";
             return kExitUsage;
         }
+    }
+    if (!models.empty() && !loadWheelModel(lib, opt.shared, wheels, why)) {
+        err << "orvik: " << printablePath(why) << "\n";
+        return kExitUsage;
     }
     if (models.empty()) {
         for (const std::string& line : collectionProblems) err << "orvik: " << printablePath(line) << "\n";

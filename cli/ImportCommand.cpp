@@ -131,6 +131,12 @@ int runImportCommand(const Invocation& inv, const ImportOptions& opt)
 
     PluginLibrary lib;
     openLibrary(lib, plugin);
+    // Dropped before the library that made its objects closes.
+    WheelModel wheels;
+    if (!loadWheelModel(lib, opt.shared, wheels, error)) {
+        throw Failure{error};
+    }
+    if (wheels.scene) job.wheels = &wheels.wheel;
     // Every file is made and committed together, before anything is printed,
     // so that a closed standard output cannot cost them.
     const ModelJobOutcome outcome = job.run(lib);
@@ -152,7 +158,9 @@ int runImportCommand(const Invocation& inv, const ImportOptions& opt)
     }
     if (built && !opt.gltf.empty()) {
         writeGltfSummary(outcome.report, opt.json == "-" ? std::cerr : std::cout);
-        if (outcome.report.gameView) writeGameViewLine(gameViewCounts(outcome.report), opt.json == "-" ? std::cerr : std::cout);
+        if (outcome.report.gameView) {
+            writeGameViewLine(gameViewCounts(outcome.report), opt.shared.wheels, opt.json == "-" ? std::cerr : std::cout);
+        }
         checkStandardOutput();
     }
     if (!outcome.imageWarning.empty()) {
@@ -162,6 +170,7 @@ int runImportCommand(const Invocation& inv, const ImportOptions& opt)
         printLogProblems(outcome, opt.model);
     }
     resetScene();
+    wheels.scene.reset();
     lib.close();
     if (!built) {
         // The plug-in cannot tell a failed read from an empty file: a file

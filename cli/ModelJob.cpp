@@ -12,6 +12,7 @@
 #include "host/mtl.h"
 #include "host/scene.h"
 #include "support/FileIo.h"
+#include "support/Files.h"
 
 namespace orvik {
 namespace {
@@ -55,6 +56,35 @@ bool bufferBelongsToGltf(const std::string& gltfPath, const std::string& binPath
     return false;
 }
 
+WheelModel::~WheelModel() = default;
+
+bool loadWheelModel(PluginLibrary& lib, const ModelOptions& options, WheelModel& wheels, std::string& error)
+{
+    if (options.wheels.empty()) return true;
+    const std::string& file = options.wheels;
+    std::string why = checkModelFile(file);
+    if (why.empty()) {
+        HostOptions host;
+        host.bitmapPaths = options.bitmapPaths;
+        host.withoutGameMaterial = options.withoutGameMaterial;
+        host.printScriptErrors = false;
+        resetScene(host);
+        const ImportOutcome outcome = runImport(lib, file);
+        if (!outcome.ran) {
+            why = outcome.error.empty() ? std::string("the plug-in did not import it") : outcome.error;
+        } else if (currentScene().nodes.empty()) {
+            why = "the file held no model that could be read";
+        }
+        wheels.scene = takeScene();
+        wheels.wheel.file = file;
+        if (why.empty()) why = findWheel(*wheels.scene, wheels.wheel);
+    }
+    if (why.empty()) return true;
+    wheels.scene.reset();
+    error = file + ": --wheels: " + why;
+    return false;
+}
+
 ModelJob::ModelJob(std::string modelFile, std::string name, const ModelOptions& o)
     : file(std::move(modelFile)), knownAs(std::move(name)), options(o), images(knownAs, o.bitmapPaths)
 {
@@ -80,6 +110,7 @@ std::vector<ProtectedFile> ModelJob::inputs() const
         if (tex->MapFileFound() && tex->GetMapName() != nullptr) out.push_back({tex->GetMapName(), "the texture file"});
     }
     for (const std::string& path : images.dictionaryPaths()) out.push_back({path, "a texture dictionary"});
+    if (wheels != nullptr) out.push_back({wheels->file, "the --wheels model"});
     return out;
 }
 
@@ -136,6 +167,7 @@ ModelJobOutcome ModelJob::run(PluginLibrary& lib)
         gltfOptions.skipParts = options.skipParts;
         gltfOptions.gameView = options.gameView;
         gltfOptions.paint = paintColours(options);
+        gltfOptions.wheels = wheels;
         if (!exportGltf(scene, timed, gltfOptions, r.report, files, r.failure)) return r;
     }
     if (!dump.empty()) {

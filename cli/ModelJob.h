@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@
 #include "support/Output.h"
 
 class PluginLibrary;
+class Scene;
 
 namespace orvik {
 
@@ -50,6 +52,19 @@ struct ModelJobOutcome {
 // replace a .bin that the user did not name: the pair was written together.
 bool bufferBelongsToGltf(const std::string& gltfPath, const std::string& binPath);
 
+// The --wheels model, read once for the run: imported into a scene of its
+// own that the run keeps while the other models come and go. It must be
+// dropped before the plug-in library is closed.
+struct WheelModel {
+    std::unique_ptr<Scene> scene;
+    BorrowedWheel wheel;
+    ~WheelModel();
+};
+
+// Reads options.wheels into wheels when it is given: false with the
+// one-line reason when it cannot be read or holds no wheel.
+bool loadWheelModel(PluginLibrary& lib, const ModelOptions& options, WheelModel& wheels, std::string& error);
+
 class ModelJob {
 public:
     // file: what the plug-in opens; knownAs: how the model is named (its
@@ -61,6 +76,8 @@ public:
     std::string bin;   // a .gltf's buffer file, "" for the one beside it
     bool drawProgress = false;
     bool printScriptErrors = true;
+    // The game view's wheel for models that store none (null: generated).
+    const BorrowedWheel* wheels = nullptr;
     // Adds the model's own dictionary (with a warning when it cannot be
     // used); called when the images are gathered for a glTF export.
     std::function<void(ModelImages&, std::string& warning)> ownDictionary;

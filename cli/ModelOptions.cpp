@@ -33,6 +33,13 @@ void addModelOptions(CLI::App& command, ModelOptions& o, CLI::Option* gltf)
         })
         ->needs(gameView)
         ->allow_extra_args(false);
+    command
+        .add_option("--wheels", o.wheels,
+                    "The game view's wheel for models that store none: the wheel of this model (below its wheel "
+                    "dummy, or the model itself; default: a generated tyre and rim)")
+        ->type_name("FILE")
+        ->needs(gameView)
+        ->allow_extra_args(false);
     if (gltf != nullptr) skip->needs(gltf), gameView->needs(gltf);
     command.add_option("--bitmap-path", o.bitmapPaths, "A folder searched for texture files (repeatable)")
         ->type_name("DIR")

@@ -18,6 +18,7 @@ struct ModelOptions {
     std::vector<std::string> skipParts;     // --skip-parts: "dam", "vlo"
     bool gameView = false;                  // --game-view
     std::vector<std::string> paint;         // --paint: #RRGGBB, primary first
+    std::string wheels;                     // --wheels: the model the game view takes a wheel from
     std::string plugin;                     // --plugin ("" for the default)
     bool noProgress = false;
     bool withoutGameMaterial = false;

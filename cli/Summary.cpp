@@ -233,16 +233,21 @@ void writeSceneSummary(const Scene& scene, const std::string& file, std::ostream
     SummaryWriter(scene, out).write(file);
 }
 
-std::array<std::size_t, 4> gameViewCounts(const GltfExportReport& report)
+std::array<std::size_t, 5> gameViewCounts(const GltfExportReport& report)
 {
-    return {report.wheelsPlaced, report.materialsPainted, report.lampsUnlit, report.nodesSkipped};
+    return {report.wheelsPlaced, report.wheelsSupplied, report.materialsPainted, report.lampsUnlit, report.nodesSkipped};
 }
 
-void writeGameViewLine(const std::array<std::size_t, 4>& counts, std::ostream& out)
+void writeGameViewLine(const std::array<std::size_t, 5>& counts, const std::string& wheelsFile, std::ostream& out)
 {
-    out << "game view: " << plural(counts[0], "wheel", "wheels") << " placed, "
-        << plural(counts[1], "material", "materials") << " painted, " << plural(counts[2], "lamp", "lamps")
-        << " unlit, " << plural(counts[3], "node", "nodes") << " left out (_dam, _vlo)\n";
+    out << "game view: " << plural(counts[0], "wheel", "wheels") << " placed";
+    if (counts[1] > 0) {
+        // All of them, or how many, generated or taken from the --wheels model.
+        const std::string how = wheelsFile.empty() ? "generated" : "taken from " + printablePath(wheelsFile);
+        out << " (" << (counts[1] == counts[0] ? how : std::to_string(counts[1]) + " " + how) << ")";
+    }
+    out << ", " << plural(counts[2], "material", "materials") << " painted, " << plural(counts[3], "lamp", "lamps")
+        << " unlit, " << plural(counts[4], "node", "nodes") << " left out (_dam, _vlo)\n";
 }
 
 }  // namespace orvik

@@ -38,6 +38,8 @@ Json jsonPoint(const Point3& p);
 // values are numbers.
 double determinant(const Matrix3& m);
 bool finite(const Matrix3& m);
+// A node's object-offset transform: scale, then rotation, then translation.
+Matrix3 objectOffset(const INode& node);
 
 // Builds ordered JSON through the scene dump writer's calls, so that the
 // descriptions of host/describe.h write the extras.
@@ -139,6 +141,8 @@ private:
 
     // GltfGameView.cpp
     void placeWheels();
+    // The glTF mesh of the generated tyre and rim, made at the first call.
+    int generatedWheel();
     // Whether a material colour (0..1) is a placeholder, and the colour the
     // game draws instead.
     GameColour gameColour(const Point3& rgb, std::array<float, 3>& colour) const;
@@ -175,6 +179,7 @@ private:
     std::map<const Object*, int> meshOfObject;  // for the nodes' extras
     std::map<const INode*, int> meshHolders;    // scene node -> the glTF node holding its mesh
     std::map<std::string, std::size_t> noteCounts;
+    int generatedWheelMesh = -1;
 };
 
 }  // namespace orvik::gltf

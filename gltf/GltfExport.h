@@ -19,11 +19,22 @@
 
 #include "gltf/ImageSource.h"
 
+class INode;
 class Scene;
 
 namespace orvik {
 
 struct OutputFile;
+
+// A wheel taken from another model for the game view of models that store
+// none (--wheels): that model's scene, kept for the run, and the nodes of
+// its wheel. findWheel fills it.
+struct BorrowedWheel {
+    std::string file;           // the model it was taken from, as named
+    const Scene* scene = nullptr;
+    const INode* hub = nullptr;  // the wheel dummy it sits at; null: the model's origin
+    std::vector<INode*> parts;  // the nodes holding the wheel's meshes
+};
 
 // What to export to and how.
 struct GltfOptions {
@@ -42,6 +53,9 @@ struct GltfOptions {
     // The paint of the game view, primary first (0..255 per channel); the
     // colours not given take kDefaultPaint's.
     std::vector<std::array<std::uint8_t, 3>> paint;
+    // The game view's wheel for models with wheel dummies that store no
+    // wheel; null: a plain tyre and rim is generated.
+    const BorrowedWheel* wheels = nullptr;
 };
 
 // A neutral pair that reads as a car: steel grey body, charcoal trim (the
@@ -62,16 +76,18 @@ struct GltfExportReport {
     std::size_t textures = 0;   // glTF textures (embedded images)
     std::size_t skins = 0;
     std::size_t lights = 0;
+    // What the game view did (gameView set): wheel nodes added (those not
+    // the model's own among them: generated, or from options.wheels),
+    // materials given paint, materials drawn as unlit lamps. Its parts left
+    // out are nodesSkipped.
+    bool gameView = false;
+    std::size_t wheelsPlaced = 0;
+    std::size_t wheelsSupplied = 0;
+    std::size_t materialsPainted = 0;
+    std::size_t lampsUnlit = 0;
     // Skinned vertices whose weights were all unusable (zero, negative, not
     // numbers): spread evenly over the bones they name, or, naming none,
     // bound to the bone of their mesh's frame.
-    // What the game view did (gameView set): wheel nodes added, materials
-    // given paint, materials drawn as unlit lamps. Its parts left out are
-    // nodesSkipped.
-    bool gameView = false;
-    std::size_t wheelsPlaced = 0;
-    std::size_t materialsPainted = 0;
-    std::size_t lampsUnlit = 0;
     std::size_t spreadVertices = 0;
     std::size_t unweightedVertices = 0;
 
@@ -87,6 +103,21 @@ struct GltfExportReport {
     // were not of unit length, weights that were not normalised, ...).
     std::vector<std::string> notes;
 };
+
+// The wheel a model holds, for another model's game view: the mesh nodes
+// below its first wheel dummy that has any (used at their size), else (a
+// wheel model itself, scaled by kDefaultWheelScale) all its mesh nodes but
+// the _dam and _vlo parts. "" when found, else why not.
+std::string findWheel(const Scene& scene, BorrowedWheel& wheel);
+
+// The games draw a car's wheel model (one of their generic wheels, made at
+// one size) scaled by the wheel scale of the car's vehicle definition, about
+// 0.7 for most cars. A wheel model given for the game view is scaled so; the
+// generated wheel is that size across (as the wheels the cars store are),
+// and about a third as wide.
+inline constexpr float kDefaultWheelScale = 0.7f;
+inline constexpr float kGeneratedWheelDiameter = kDefaultWheelScale;
+inline constexpr float kGeneratedWheelWidth = 0.25f;
 
 // The .bin file that goes beside a .gltf path; "" for a .glb path.
 std::string gltfBinPath(const std::string& path);

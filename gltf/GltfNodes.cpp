@@ -135,6 +135,17 @@ bool offsetIsIdentity(const INode& node)
            q.x == 0.0f && q.y == 0.0f && q.z == 0.0f && q.w == 1.0f;
 }
 
+std::string fileStem(const std::string& path)
+{
+    const std::size_t slash = path.find_last_of("/\\");
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const std::size_t dot = name.find_last_of('.');
+    if (dot != std::string::npos && dot > 0) name.erase(dot);
+    return name;
+}
+
+}  // namespace
+
 // The object-offset transform: scale, then rotation, then translation.
 Matrix3 objectOffset(const INode& node)
 {
@@ -147,17 +158,6 @@ Matrix3 objectOffset(const INode& node)
     if (len > 0.0 && std::isfinite(len)) t.r = {q.x / len, q.y / len, q.z / len, q.w / len};
     return compose(t);
 }
-
-std::string fileStem(const std::string& path)
-{
-    const std::size_t slash = path.find_last_of("/\\");
-    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    const std::size_t dot = name.find_last_of('.');
-    if (dot != std::string::npos && dot > 0) name.erase(dot);
-    return name;
-}
-
-}  // namespace
 
 int Builder::nodeIndex(const INode* node) const
 {

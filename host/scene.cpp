@@ -96,3 +96,11 @@ Scene& resetScene(const HostOptions& options)
     while (theHold.Holding()) theHold.Cancel();
     return *slot;
 }
+
+std::unique_ptr<Scene> takeScene()
+{
+    std::unique_ptr<Scene> taken = std::move(sceneSlot());
+    while (theHold.Holding()) theHold.Cancel();
+    resetScene(taken ? taken->options : HostOptions());
+    return taken;
+}

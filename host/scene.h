@@ -102,3 +102,7 @@ private:
 // (and every object in it) and starts an empty one with the given options.
 Scene& currentScene();
 Scene& resetScene(const HostOptions& options = HostOptions());
+// Hands the current scene to the caller, whole, and starts an empty one: a
+// model read once and used while other models are imported. Drop it before
+// the plug-in library that made its objects is closed.
+std::unique_ptr<Scene> takeScene();

@@ -544,6 +544,8 @@ TEST_F(Cli, GameViewIsAskedOfAGltfExportWithUpToFourPaintColours)
         {{"import", kExample, "--gltf", glb, "--game-view", "--paint", "#1,#2"}, "#RRGGBB"},
         {{"import", kExample, "--gltf", glb, "--game-view", "--paint", "#000000,#000000,#000000,#000000,#000000"},
          "at most four"},
+        {{"import", kExample, "--gltf", glb, "--wheels", kExample}, "--game-view"},
+        {{"import", kExample, "--gltf", glb, "--game-view", "--wheels", (dir / "none.dff").string()}, "--wheels: no such file"},
     };
     for (const auto& c : cases) {
         const ProgramRun r = run(c.args);
@@ -560,6 +562,39 @@ TEST_F(Cli, GameViewIsAskedOfAGltfExportWithUpToFourPaintColours)
               std::string::npos)
         << r;
     EXPECT_EQ(r.out.find("left out by --skip-parts"), std::string::npos) << r;
+}
+
+TEST_F(Cli, GameViewGivesAWheelToModelsThatStoreNone)
+{
+    // ucl-kuruma and car5 store no wheel (the game takes a wheel model):
+    // theirs is generated, or taken from --wheels, read once for the run.
+    ORVIK_REQUIRE_SAMPLES();
+    const fs::path samples = samplesFolder();
+    const std::string car1 = (samples / "car1.dff").string(), kuruma = (samples / "ucl-kuruma.dff").string();
+    const std::string glb = (dir / "x.glb").string(), out = (dir / "out").string();
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        const char* line;  // the game view's line, or the error
+    } cases[] = {
+        {{"import", kuruma, "--gltf", glb, "--game-view"}, 0, "\ngame view: 4 wheels placed (generated), "},
+        {{"import", kuruma, "--gltf", glb, "--game-view", "--wheels", car1}, 0,
+         "\ngame view: 4 wheels placed (taken from {samples}/car1.dff), "},
+        {{"import", car1, "--gltf", glb, "--game-view", "--wheels", kuruma}, 2,
+         "{samples}/ucl-kuruma.dff: --wheels: its wheel dummies hold no wheel"},
+        {{"convert", car1, kuruma, (samples / "car5.dff").string(), "--out", out, "--game-view", "--wheels", car1}, 0,
+         "\ngame view: 13 wheels placed (10 taken from {samples}/car1.dff), "},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = c.args;
+        args.insert(args.begin() + 1, "--no-progress");
+        const ProgramRun r = run(args);
+        ASSERT_TRUE(r.exited) << r;
+        EXPECT_EQ(r.status, c.status) << r;
+        std::string line = c.line;
+        if (const std::size_t at = line.find("{samples}"); at != std::string::npos) line.replace(at, 9, samples.string());
+        EXPECT_NE((c.status == 0 ? r.out : r.err).find(line), std::string::npos) << r;
+    }
 }
 
 TEST_F(Cli, EverySampleFileImportsWithoutCrashing)

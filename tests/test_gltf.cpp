@@ -1202,8 +1202,9 @@ void exportModelsAndCheck(const std::vector<std::string>& models, const std::str
 // A vehicle as the writer makes it: a body in the primary placeholder, a
 // bonnet in the secondary, a lamp, a trim in an ordinary colour and a grille
 // one step off the primary; the wheel stored once, 0.1 outward of
-// wheel_rf_dummy; a damaged door and a low-detail boot.
-dffw::Clump makeVehicle()
+// wheel_rf_dummy (unless storesWheel is false: the game then takes it from
+// a wheel model); a damaged door and a low-detail boot.
+dffw::Clump makeVehicle(bool storesWheel = true)
 {
     dffw::Clump clump;
     auto part = [&](const std::string& name, std::uint32_t parent, dffw::Vec3 at, std::optional<dffw::Rgba> colour) {
@@ -1225,7 +1226,8 @@ dffw::Clump makeVehicle()
     part("light_front", car, {0, 2, 0.5f}, dffw::Rgba{255, 175, 0, 255});
     part("trim", car, {0, -1, 0.5f}, dffw::Rgba{200, 200, 200, 255});
     part("grille", car, {0, 2, 0.2f}, dffw::Rgba{60, 255, 1, 255});
-    part("wheel", part("wheel_rf_dummy", car, {1, 1, 0}, std::nullopt), {0.1f, 0, 0}, dffw::Rgba{20, 20, 20, 255});
+    const std::uint32_t rf = part("wheel_rf_dummy", car, {1, 1, 0}, std::nullopt);
+    if (storesWheel) part("wheel", rf, {0.1f, 0, 0}, dffw::Rgba{20, 20, 20, 255});
     part("WHEEL_LF_DUMMY", car, {-1, 1, 0}, std::nullopt);
     part("wheel_rb_dummy", car, {1, -1, 0}, std::nullopt);
     part("wheel_lb_dummy", car, {-1, -1, 0}, std::nullopt);
@@ -1311,6 +1313,88 @@ TEST(GltfGameView, WriterVehicleOnFourWheelsInItsPaint)
     expectValid({e.path});
 }
 
+TEST(GltfGameView, AVehicleThatStoresNoWheelGetsOneAtEveryDummy)
+{
+    // The wheel comes from another model read into a scene of its own (a
+    // vehicle's, or a wheel model's as the games' generic wheels are, with
+    // a low-detail copy beside it), else it is generated.
+    dffw::Clump wheelModel = dffw::makeBox("wheel", 0.6f, "wheel_saloon");
+    wheelModel.frames.push_back(dffw::namedFrame("wheel_saloon_vlo"));
+    wheelModel.geometries.push_back(wheelModel.geometries[0]);
+    wheelModel.atomics.push_back({1, 1});
+    const struct {
+        const char* name;
+        std::optional<dffw::Clump> wheels;
+        const char* problem;  // findWheel's answer
+        const char* mesh;     // the glTF mesh at every dummy
+        double outward;       // the mesh's offset from its dummy, out of the car's side
+        double scale;
+    } cases[] = {
+        {"generated", std::nullopt, "", "generated wheel", 0, 1},
+        {"from a vehicle", makeVehicle(), "", "wheel", 0.1, 1},
+        {"from a wheel model", wheelModel, "", "wheel_saloon", 0, orvik::kDefaultWheelScale},
+        {"from a vehicle without one", makeVehicle(false), "its wheel dummies hold no wheel", "", 0, 1},
+        {"from a model without meshes", dffw::Clump{}, "it holds no mesh to take as a wheel", "", 0, 1},
+    };
+    std::vector<std::string> paths;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::unique_ptr<Scene> kept;
+        orvik::BorrowedWheel borrowed;
+        borrowed.file = "wheels.dff";
+        orvik::GltfOptions options;
+        options.gameView = true;
+        if (c.wheels) {
+            dffw::Clump clump = *c.wheels;
+            if (clump.frames.empty()) clump.frames.push_back(dffw::Frame{});
+            importBytes(dffw::write(clump));
+            kept = takeScene();
+            EXPECT_EQ(orvik::findWheel(*kept, borrowed), c.problem);
+            if (*c.problem != '\0') continue;
+            EXPECT_EQ(borrowed.parts.size(), 1u) << "the wheel, not its low-detail copy";
+            options.wheels = &borrowed;
+        }
+        const Scene& scene = importBytes(dffw::write(makeVehicle(false)));
+        const Exported e = exportAndLoad(scene, std::string("vehicle-wheels-") + c.name + ".glb", {}, options);
+        ASSERT_TRUE(e.ok);
+        const tinygltf::Model& m = e.model;
+        const std::vector<Mat4> world = worldMatrices(m);
+        int wheelMesh = -1;
+        for (std::size_t n = 0; n < m.nodes.size(); ++n) {
+            const std::string name = orvik::asciiLower(m.nodes[n].name);
+            if (!name.starts_with("wheel_") || !name.ends_with("_dummy")) continue;
+            const double outward = name[6] == 'l' ? -1 : 1;
+            ASSERT_EQ(m.nodes[n].children.size(), 1u) << name;
+            const auto wheel = static_cast<std::size_t>(m.nodes[n].children[0]);
+            if (wheelMesh < 0) wheelMesh = m.nodes[wheel].mesh;
+            EXPECT_EQ(m.nodes[wheel].mesh, wheelMesh) << name << ": the same glTF mesh, not a copy";
+            const std::array<double, 3> hub = apply(world[wheel], {0, 0, 0}), axis = apply(world[wheel], {1, 0, 0});
+            EXPECT_NEAR(hub[0] - apply(world[n], {0, 0, 0})[0], c.outward * outward, 1e-6) << name;
+            expectNear3({axis[0] - hub[0], axis[1] - hub[1], axis[2] - hub[2]}, {outward * c.scale, 0, 0}, 1e-6, name);
+        }
+        ASSERT_GE(wheelMesh, 0);
+        EXPECT_EQ(m.meshes[static_cast<std::size_t>(wheelMesh)].name, c.mesh);
+        EXPECT_EQ(e.report.wheelsPlaced, 4u);
+        EXPECT_EQ(e.report.wheelsSupplied, 4u);
+        if (!c.wheels) {
+            // A tyre and a rim, the wheel's size across its axle (host x).
+            const tinygltf::Mesh& mesh = m.meshes[static_cast<std::size_t>(wheelMesh)];
+            ASSERT_EQ(mesh.primitives.size(), 2u);
+            std::array<double, 3> lo{1e9, 1e9, 1e9}, hi{-1e9, -1e9, -1e9};
+            for (const tinygltf::Primitive& p : mesh.primitives) {
+                const tinygltf::Accessor& a = m.accessors.at(static_cast<std::size_t>(p.attributes.at("POSITION")));
+                for (std::size_t k = 0; k < 3; ++k) lo[k] = std::min(lo[k], a.minValues[k]), hi[k] = std::max(hi[k], a.maxValues[k]);
+            }
+            EXPECT_NEAR(hi[1] - lo[1], orvik::kGeneratedWheelDiameter, 1e-3);
+            EXPECT_NEAR(hi[2] - lo[2], orvik::kGeneratedWheelDiameter, 1e-3);
+            EXPECT_NEAR(hi[0] - lo[0], orvik::kGeneratedWheelWidth, 1e-3);
+        }
+        paths.push_back(e.path);
+    }
+    ORVIK_REQUIRE_VALIDATOR();
+    expectValid(paths);
+}
+
 TEST(GltfGameView, SampleVehiclesStandOnEveryWheelWithoutPlaceholders)
 {
     ORVIK_REQUIRE_SAMPLES();
@@ -1334,7 +1418,8 @@ TEST(GltfGameView, SampleVehiclesStandOnEveryWheelWithoutPlaceholders)
         const Exported e = exportAndLoad(scene, "game-view-" + fs::path(file).stem().string() + ".glb", {}, options);
         ASSERT_TRUE(e.ok);
         const tinygltf::Model& m = e.model;
-        // Each wheel dummy's nodes with a mesh, and the x axis of the first.
+        // Each wheel dummy's nodes with a mesh, and the x axis of the first
+        // along the dummy's own (car5's dummies are turned every way).
         std::map<std::string, std::pair<int, double>> wheels;
         const std::vector<Mat4> world = worldMatrices(m);
         for (std::size_t n = 0; n < m.nodes.size(); ++n) {
@@ -1349,20 +1434,23 @@ TEST(GltfGameView, SampleVehiclesStandOnEveryWheelWithoutPlaceholders)
                 if (c.mesh < 0) continue;
                 if (count++ == 0) {
                     const Mat4& w = world[static_cast<std::size_t>(below[k])];
-                    facing = apply(w, {1, 0, 0})[0] - apply(w, {0, 0, 0})[0];
+                    const std::array<double, 3> o = apply(w, {0, 0, 0}), x = apply(w, {1, 0, 0});
+                    const std::array<double, 3> d = apply(world[n], {0, 0, 0}), dx = apply(world[n], {1, 0, 0});
+                    facing = 0;
+                    for (std::size_t i = 0; i < 3; ++i) facing += (x[i] - o[i]) * (dx[i] - d[i]);
                 }
             }
         }
-        // Wheels stored once are placed at every dummy, turned on the left;
-        // a model that stores none (the game takes it from a wheel model of
-        // its own) keeps its empty dummies.
-        const bool storesWheel = std::any_of(wheels.begin(), wheels.end(), [](const auto& w) { return w.second.first > 0; });
-        std::set<int> rightFacing, leftFacing;  // the sign of each wheel's x axis along glTF x
+        // A wheel at every dummy, turned on the left: the one the model
+        // stores, else (car5, ucl-kuruma: the game takes it from a wheel
+        // model) a generated one.
+        std::set<int> rightFacing, leftFacing;  // the sign of each wheel's x axis along its dummy's
         for (const auto& [name, wheel] : wheels) {
-            if (!storesWheel) continue;
             EXPECT_GT(wheel.first, 0) << name << " has no wheel";
             (name[6] == 'l' ? leftFacing : rightFacing).insert(wheel.second > 0 ? 1 : -1);
         }
+        const bool storesNone = file.ends_with("car5.dff") || file.ends_with("ucl-kuruma.dff");
+        EXPECT_EQ(e.report.wheelsSupplied, storesNone ? wheels.size() : 0u);
         if (e.report.wheelsPlaced > 0) {
             ASSERT_EQ(rightFacing.size(), 1u);
             EXPECT_EQ(leftFacing, std::set<int>{-*rightFacing.begin()}) << "left wheels face the other way";
