@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "dff/Chunk.h"
+#include "format/Binary.h"
 
 namespace ifp {
 
