@@ -156,12 +156,14 @@ private:
     std::string* why;
 };
 
-// Whether `count` records of at least `minSize` bytes can fit in what is left.
-bool countFits(Cursor& c, std::uint64_t count, std::size_t minSize, const std::string& what)
+// Whether `count` records of at least `minSize` bytes can fit in what is left
+// ("animation 2 "walk" declares 900 keys, 64 bytes are left").
+bool countFits(Cursor& c, std::uint64_t count, std::size_t minSize, const std::string& who, const char* what)
 {
     if (!c.ok()) return false;
     if (count > c.left() / minSize) {
-        c.fail(what + " declares " + std::to_string(count) + ", " + std::to_string(c.left()) + " bytes are left");
+        c.fail(who + " declares " + std::to_string(count) + " " + what + ", " + std::to_string(c.left()) +
+               " bytes are left");
         return false;
     }
     return true;
@@ -187,7 +189,7 @@ bool readAnpkKeys(Cursor& cpan, Bone& bone, std::uint32_t keyCount, const std::s
     }
     bone.keyType = static_cast<KeyType>(kind);
     const std::size_t keySize = kAnpkKeySizes[kind];
-    if (!countFits(keys, keyCount, keySize, where + " keys")) return false;
+    if (!countFits(keys, keyCount, keySize, where, "keys")) return false;
     bone.keys.resize(keyCount);
     for (Key& k : bone.keys) {
         // Stored conjugated: the host's rotation negates x, y and z.
@@ -232,7 +234,7 @@ void readAnpk(Cursor& file, Package& package)
     Cursor info = file.section("INFO", "package info", 4);
     const std::uint32_t count = info.u32("animation count");
     package.name = info.name(info.left(), "package name");
-    if (!countFits(file, count, kAnpkMinAnimationSize, "package: " + std::to_string(count) + " animations")) return;
+    if (!countFits(file, count, kAnpkMinAnimationSize, "package", "animations")) return;
     package.animations.reserve(count);
     for (std::uint32_t a = 0; a < count && file.ok(); ++a) {
         Animation anim;
@@ -243,7 +245,7 @@ void readAnpk(Cursor& file, Package& package)
         Cursor dgan = file.section("DGAN", named.c_str());
         Cursor animInfo = dgan.section("INFO", named.c_str());
         const std::uint32_t boneCount = animInfo.u32("bone count");
-        if (!countFits(dgan, boneCount, kAnpkMinBoneSize, named + ": " + std::to_string(boneCount) + " bones"))
+        if (!countFits(dgan, boneCount, kAnpkMinBoneSize, named, "bones"))
             return;
         anim.bones.resize(boneCount);
         for (std::uint32_t b = 0; b < boneCount; ++b) {
@@ -269,7 +271,7 @@ bool readAnp3Bone(Cursor& file, Bone& bone, const std::string& animWhere, std::u
     const bool translated = type == kAnp3RotationTranslation;
     bone.keyType = translated ? KeyType::RT : KeyType::R;
     const std::size_t keySize = translated ? kAnp3TranslationKeySize : kAnp3RotationKeySize;
-    if (!countFits(file, keyCount, keySize, where + ": " + std::to_string(keyCount) + " keys")) return false;
+    if (!countFits(file, keyCount, keySize, where, "keys")) return false;
     bone.keys.resize(keyCount);
     for (Key& k : bone.keys) {
         for (float& v : k.rotation) v = static_cast<float>(file.i16("rotation")) * kAnp3RotationUnit;
@@ -286,7 +288,7 @@ void readAnp3(Cursor& file, Package& package)
     file.skip(kSectionHeaderSize, "header");
     package.name = file.name(kAnp3NameSize, "package name");
     const std::uint32_t count = file.u32("animation count");
-    if (!countFits(file, count, kAnp3AnimationHeaderSize, "package: " + std::to_string(count) + " animations")) return;
+    if (!countFits(file, count, kAnp3AnimationHeaderSize, "package", "animations")) return;
     package.animations.reserve(count);
     for (std::uint32_t a = 0; a < count && file.ok(); ++a) {
         Animation anim;
@@ -294,7 +296,7 @@ void readAnp3(Cursor& file, Package& package)
         const std::uint32_t boneCount = file.u32("bone count");
         file.skip(8, "animation header");
         const std::string where = "animation " + std::to_string(a) + " " + quotedName(anim.name);
-        if (!countFits(file, boneCount, kAnp3BoneHeaderSize, where + ": " + std::to_string(boneCount) + " bones"))
+        if (!countFits(file, boneCount, kAnp3BoneHeaderSize, where, "bones"))
             return;
         anim.bones.resize(boneCount);
         for (std::uint32_t b = 0; b < boneCount; ++b) {
