@@ -10,6 +10,10 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
+void append(Bytes& out, const Bytes& more)
+{
+    for (std::uint8_t b : more) out.push_back(b);  // (a range insert trips GCC 12's overflow warning at -O3)
+}
 void u32(Bytes& out, std::uint32_t v)
 {
     for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
@@ -20,46 +24,35 @@ void f32(Bytes& out, float f)
     std::memcpy(&bits, &f, sizeof bits);
     u32(out, bits);
 }
+// A value in units of 1/unitsPerOne as a little-endian i16.
 void i16(Bytes& out, float value, float unitsPerOne)
 {
-    const auto v = static_cast<std::int16_t>(std::lround(value * unitsPerOne));
-    const auto u = static_cast<std::uint16_t>(v);
+    const auto u = static_cast<std::uint16_t>(static_cast<std::int16_t>(std::lround(value * unitsPerOne)));
     out.push_back(static_cast<std::uint8_t>(u));
     out.push_back(static_cast<std::uint8_t>(u >> 8));
 }
-void tag(Bytes& out, const std::string& t)
-{
-    for (std::size_t i = 0; i < 4; ++i) out.push_back(i < t.size() ? static_cast<std::uint8_t>(t[i]) : 0);
-}
-// A name in a field of `size` bytes, cut or zero-padded.
+// Text in a field of `size` bytes, cut or zero-padded.
 void field(Bytes& out, const std::string& s, std::size_t size)
 {
     for (std::size_t i = 0; i < size; ++i) out.push_back(i < s.size() ? static_cast<std::uint8_t>(s[i]) : 0);
 }
-// A tagged section around `body`.
-void section(Bytes& out, const std::string& t, const Bytes& body)
+void section(Bytes& out, const std::string& tag, const Bytes& body)
 {
-    tag(out, t);
+    field(out, tag, 4);
     u32(out, static_cast<std::uint32_t>(body.size()));
-    out.insert(out.end(), body.begin(), body.end());
+    append(out, body);
 }
 // A zero-terminated name padded to 4 bytes, as ANPK stores it.
-Bytes paddedName(const std::string& s)
-{
-    Bytes b(s.begin(), s.end());
-    b.push_back(0);
-    while (b.size() % 4) b.push_back(0);
-    return b;
-}
+void paddedName(Bytes& out, const std::string& s) { field(out, s, (s.size() + 4) / 4 * 4); }
 
 std::uint32_t countOf(std::optional<std::uint32_t> lie, std::size_t real)
 {
     return lie ? *lie : static_cast<std::uint32_t>(real);
 }
 
-Bytes anpkBone(const Bone& bone)
+void anpkBone(Bytes& out, const Bone& bone)
 {
-    Bytes anim;
+    Bytes anim, cpan, keys;
     field(anim, bone.name, 28);
     const std::uint32_t keyCount = countOf(bone.keyCount, bone.keys.size());
     u32(anim, keyCount);
@@ -70,83 +63,67 @@ Bytes anpkBone(const Bone& bone)
     } else {
         u32(anim, 0xFFFFFFFF), u32(anim, 0xFFFFFFFF);
     }
-    Bytes cpan;
     section(cpan, "ANIM", anim);
-    if (!bone.keys.empty()) {
-        const int kind = static_cast<int>(bone.keyType);
-        Bytes keys;
-        for (const Key& k : bone.keys) {
-            for (float v : k.rotation) f32(keys, v);
-            if (kind >= 1) {
-                for (float v : k.translation) f32(keys, v);
-            }
-            if (kind == 2) {
-                for (float v : k.scale) f32(keys, v);
-            }
-            f32(keys, k.time);
-        }
-        static const char* const tags[] = {"KR00", "KRT0", "KRTS"};
-        section(cpan, bone.keyTag ? *bone.keyTag : tags[kind], keys);
+    const int kind = static_cast<int>(bone.keyType);
+    for (const Key& k : bone.keys) {
+        for (float v : k.rotation) f32(keys, v);
+        for (int i = 0; i < 3 && kind >= 1; ++i) f32(keys, k.translation[static_cast<std::size_t>(i)]);
+        for (int i = 0; i < 3 && kind == 2; ++i) f32(keys, k.scale[static_cast<std::size_t>(i)]);
+        f32(keys, k.time);
     }
-    Bytes out;
+    static const char* const tags[] = {"KR00", "KRT0", "KRTS"};
+    if (!bone.keys.empty()) section(cpan, bone.keyTag ? *bone.keyTag : tags[kind], keys);
     section(out, "CPAN", cpan);
-    return out;
 }
 
 Bytes writeAnpk(const Package& package)
 {
-    Bytes body;
-    Bytes info;
+    Bytes body, info, out;
     u32(info, countOf(package.animationCount, package.animations.size()));
-    const Bytes name = paddedName(package.name);
-    info.insert(info.end(), name.begin(), name.end());
+    paddedName(info, package.name);
     section(body, "INFO", info);
     for (const Animation& a : package.animations) {
-        section(body, "NAME", paddedName(a.name));
-        Bytes dgan;
-        Bytes animInfo;
+        Bytes name, dgan, animInfo;
+        paddedName(name, a.name);
+        section(body, "NAME", name);
         u32(animInfo, countOf(a.boneCount, a.bones.size()));
         u32(animInfo, 0);
         section(dgan, "INFO", animInfo);
-        for (const Bone& b : a.bones) {
-            const Bytes bone = anpkBone(b);
-            dgan.insert(dgan.end(), bone.begin(), bone.end());
-        }
+        for (const Bone& b : a.bones) anpkBone(dgan, b);
         section(body, "DGAN", dgan);
     }
-    Bytes out;
     section(out, "ANPK", body);
     return out;
 }
 
 Bytes writeAnp3(const Package& package)
 {
-    Bytes body;
+    Bytes body, out;
     field(body, package.name, 24);
     u32(body, countOf(package.animationCount, package.animations.size()));
     for (const Animation& a : package.animations) {
         Bytes bones;
+        std::size_t keyBytes = 0;
         for (const Bone& b : a.bones) {
             const bool translated = b.keyType != ifp::KeyType::R;
             field(bones, b.name, 24);
             u32(bones, static_cast<std::uint32_t>(b.anp3KeyType ? *b.anp3KeyType : (translated ? 4 : 3)));
             u32(bones, countOf(b.keyCount, b.keys.size()));
             u32(bones, static_cast<std::uint32_t>(b.id));
+            const std::size_t before = bones.size();
             for (const Key& k : b.keys) {
                 for (float v : k.rotation) i16(bones, v, 4096.0f);
                 i16(bones, k.time, 60.0f);
-                if (translated) {
-                    for (float v : k.translation) i16(bones, v, 1024.0f);
-                }
+                for (int i = 0; i < 3 && translated; ++i) i16(bones, k.translation[static_cast<std::size_t>(i)], 1024.0f);
             }
+            keyBytes += bones.size() - before;
         }
         field(body, a.name, 24);
         u32(body, countOf(a.boneCount, a.bones.size()));
-        u32(body, static_cast<std::uint32_t>(bones.size() - a.bones.size() * 36));
+        u32(body, static_cast<std::uint32_t>(keyBytes));
         u32(body, 1);
-        body.insert(body.end(), bones.begin(), bones.end());
+        append(body, bones);
     }
-    Bytes out;
     section(out, "ANP3", body);
     return out;
 }
