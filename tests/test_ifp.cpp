@@ -128,6 +128,7 @@ protected:
     {
         const ProgramRun text = orvik("ifp list " + file);
         EXPECT_EQ(text.status, 0) << text;
+        EXPECT_EQ(text.err, "");  // read whole: no damage line
         expectGolden("ifp/" + golden + ".txt", text.out, places);
         const ProgramRun json = orvik("ifp list " + file + " --json");
         EXPECT_EQ(json.status, 0) << json;
