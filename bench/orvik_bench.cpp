@@ -35,6 +35,7 @@
 
 #include <pthread.h>
 
+#include "bench/BenchAnimation.h"
 #include "bench/BenchModels.h"
 #include "bench/BenchTextures.h"
 #include "bench/SceneBytes.h"
@@ -644,6 +645,7 @@ int main(int argc, char** argv)
     }
 
     bench::registerTextureBenchmarks(samplesFolder(), folder.string());
+    bench::registerAnimationBenchmarks(samplesFolder());
 
     benchmark::RunSpecifiedBenchmarks();
     const bool targetsMet = reportTargets();

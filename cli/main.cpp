@@ -1,7 +1,7 @@
 // orvik: the command-line host. Loads an Orvik plug-in library through its
 // exports the way the host application does. This file only parses the
-// command line and hands it to the command named: info, import, convert, txd
-// or img (each in a file of its own).
+// command line and hands it to the command named: info, import, convert, txd,
+// img or ifp (each in a file of its own).
 //
 // Exit status: 0 success; 2 usage error, unusable file or plug-in; 3 the
 // input held nothing that could be read; 4 some items of a batch failed.
@@ -15,6 +15,7 @@
 
 #include "cli/Convert.h"
 #include "cli/ExitStatus.h"
+#include "cli/IfpCommand.h"
 #include "cli/ImgCommand.h"
 #include "cli/ImportCommand.h"
 #include "cli/Info.h"
@@ -38,6 +39,8 @@ int run(int argc, char** argv)
     const orvik::TxdCommand txd = orvik::addTxdCommand(app, txdOptions);
     orvik::ImgOptions imgOptions;
     const orvik::ImgCommand img = orvik::addImgCommand(app, imgOptions);
+    orvik::IfpOptions ifpOptions;
+    const orvik::IfpCommand ifp = orvik::addIfpCommand(app, ifpOptions);
     orvik::ConvertOptions convertOptions;
     CLI::App* convert = orvik::addConvertCommand(app, convertOptions);
 
@@ -59,6 +62,7 @@ int run(int argc, char** argv)
     if (txd.txd != nullptr && txd.txd->parsed()) return orvik::runTxdCommand(txd, txdOptions);
     if (convert->parsed()) return orvik::runConvertCommand(inv, convertOptions);
     if (img.img->parsed()) return orvik::runImgCommand(img, imgOptions);
+    if (ifp.ifp->parsed()) return orvik::runIfpCommand(ifp, ifpOptions);
     return orvik::runImportCommand(inv, import);
 }
 

@@ -289,6 +289,41 @@ struct SceneRefs {
     bool keepParam(ParamID) const { return true; }
 };
 
+// The node's transform keys, each as [tick, components...], or null.
+void writeKeys(JsonWriter& w, const INode& node)
+{
+    if (!node.HasKeys()) {
+        w.null();
+        return;
+    }
+    w.beginObject();
+    w.key("position");
+    w.beginArray();
+    for (const auto& k : node.PositionKeys()) {
+        w.beginArray();
+        w.integer(k.time), w.number(k.value.x), w.number(k.value.y), w.number(k.value.z);
+        w.endArray();
+    }
+    w.endArray();
+    w.key("rotation");
+    w.beginArray();
+    for (const auto& k : node.RotationKeys()) {
+        w.beginArray();
+        w.integer(k.time), w.number(k.value.x), w.number(k.value.y), w.number(k.value.z), w.number(k.value.w);
+        w.endArray();
+    }
+    w.endArray();
+    w.key("scale");
+    w.beginArray();
+    for (const auto& k : node.ScaleKeys()) {
+        w.beginArray();
+        w.integer(k.time), w.number(k.value.x), w.number(k.value.y), w.number(k.value.z);
+        w.endArray();
+    }
+    w.endArray();
+    w.endObject();
+}
+
 void writeNodes(JsonWriter& w, const Scene& scene)
 {
     SceneRefs refs{scene};
@@ -317,6 +352,7 @@ void writeNodes(JsonWriter& w, const Scene& scene)
             w.null();
         }
         w.key("userProps"), describe::userProps(w, *node);
+        w.key("keys"), writeKeys(w, *node);
         w.key("modifiers");
         w.beginArray();
         for (const Modifier* m : node->Modifiers()) w.index(scene.indexOfModifier(m));
@@ -620,6 +656,14 @@ void writeSceneJson(const Scene& scene, std::ostream& out)
         }
         w.endObject();
     }
+    w.endObject();
+    w.key("animation");
+    w.beginObject();
+    w.key("frameRate"), w.integer(GetFrameRate());
+    w.key("range");
+    w.beginArray();
+    w.integer(scene.animRange.Start()), w.integer(scene.animRange.End());
+    w.endArray();
     w.endObject();
     w.key("log");
     w.beginArray();

@@ -7,24 +7,130 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "host/control.h"
 #include "host/objects.h"
+
+namespace {
+
+// A transform split into scale (along its own axes), rotation and position:
+// tm = scale x rotation, then the translation. Rows of zero length keep a
+// scale of 0 and the identity direction.
+struct Parts {
+    Point3 position;
+    Quat rotation;
+    Point3 scale{1.0f, 1.0f, 1.0f};
+};
+
+Parts decompose(const Matrix3& tm)
+{
+    Parts parts;
+    parts.position = tm.GetTrans();
+    Point3 axes[3];
+    for (int i = 0; i < 3; ++i) {
+        const Point3 r = tm.GetRow(i);
+        parts.scale[i] = std::sqrt(DotProd(r, r));
+        axes[i] = parts.scale[i] > 0.0f ? r * (1.0f / parts.scale[i]) : Point3();
+    }
+    // A mirrored transform keeps its mirror in the scale.
+    if (DotProd(CrossProd(axes[0], axes[1]), axes[2]) < 0.0f) {
+        parts.scale.z = -parts.scale.z;
+        axes[2] = axes[2] * -1.0f;
+    }
+    parts.rotation = Quat(Matrix3(axes[0], axes[1], axes[2], Point3()));
+    return parts;
+}
+
+Matrix3 compose(const Parts& parts)
+{
+    Matrix3 tm;
+    parts.rotation.MakeMatrix(tm);
+    for (int i = 0; i < 3; ++i) tm.SetRow(i, tm.GetRow(i) * parts.scale[i]);
+    tm.SetTrans(parts.position);
+    return tm;
+}
+
+bool isUnitScale(const Point3& s)
+{
+    constexpr float kTolerance = 1e-5f;
+    return std::fabs(s.x - 1.0f) <= kTolerance && std::fabs(s.y - 1.0f) <= kTolerance &&
+           std::fabs(s.z - 1.0f) <= kTolerance;
+}
+
+template <class V>
+void putKey(std::vector<INode::Key<V>>& keys, TimeValue t, const V& value)
+{
+    auto it = std::lower_bound(keys.begin(), keys.end(), t,
+                               [](const INode::Key<V>& k, TimeValue time) { return k.time < time; });
+    if (it != keys.end() && it->time == t) {
+        it->value = value;
+    } else {
+        keys.insert(it, INode::Key<V>{t, value});
+    }
+}
+
+Point3 lerp(const Point3& a, const Point3& b, float u) { return a + (b - a) * u; }
+Quat lerp(const Quat& a, const Quat& b, float u) { return Slerp(a, b, u); }
+
+// The value at t: held before the first key and after the last, between
+// keys interpolated; `fallback` where there is no key.
+template <class V>
+V valueAt(const std::vector<INode::Key<V>>& keys, TimeValue t, const V& fallback)
+{
+    if (keys.empty()) return fallback;
+    if (t <= keys.front().time) return keys.front().value;
+    if (t >= keys.back().time) return keys.back().value;
+    auto next = std::lower_bound(keys.begin(), keys.end(), t,
+                                 [](const INode::Key<V>& k, TimeValue time) { return k.time < time; });
+    if (next->time == t) return next->value;
+    const auto prev = next - 1;
+    const double span = double(next->time) - double(prev->time);
+    return lerp(prev->value, next->value, static_cast<float>((double(t) - double(prev->time)) / span));
+}
+
+}  // namespace
+
+void INode::setKeys(TimeValue t, const Matrix3& localTm)
+{
+    // Scale keys begin with the first scale that is not 1.
+    const Parts parts = decompose(localTm);
+    putKey(positionKeys, t, parts.position);
+    putKey(rotationKeys, t, parts.rotation);
+    if (!isUnitScale(parts.scale) || !scaleKeys.empty()) putKey(scaleKeys, t, parts.scale);
+}
 
 void INode::SetNodeTM(TimeValue t, Matrix3& tm)
 {
-    (void)t;
-    local = parent ? tm * Inverse(parent->GetNodeTM(0)) : tm;
+    const Matrix3 localTm = parent ? tm * Inverse(parent->GetNodeTM(t)) : tm;
+    if (Animating()) {
+        setKeys(t, localTm);
+        return;
+    }
+    local = localTm;
+    positionKeys.clear();
+    rotationKeys.clear();
+    scaleKeys.clear();
+}
+
+Matrix3 INode::LocalTM(TimeValue t) const
+{
+    if (!HasKeys()) return local;
+    const Parts fixed = decompose(local);
+    Parts parts;
+    parts.position = valueAt(positionKeys, t, fixed.position);
+    parts.rotation = valueAt(rotationKeys, t, fixed.rotation);
+    parts.scale = valueAt(scaleKeys, t, fixed.scale);
+    return compose(parts);
 }
 
 Matrix3 INode::GetNodeTM(TimeValue t, Interval* valid) const
 {
-    (void)t;
-    if (valid) *valid = FOREVER;
+    if (valid) *valid = HasKeys() ? Interval(t, t) : FOREVER;
     // local x parent's world, the parent's world composed first; iterative,
     // as hierarchies can be deep.
     std::vector<const INode*> chain;
     for (const INode* p = this; p; p = p->parent) chain.push_back(p);
-    Matrix3 world = chain.back()->local;
-    for (std::size_t i = chain.size() - 1; i-- > 0;) world = chain[i]->local * world;
+    Matrix3 world = chain.back()->LocalTM(t);
+    for (std::size_t i = chain.size() - 1; i-- > 0;) world = chain[i]->LocalTM(t) * world;
     return world;
 }
 

@@ -21,7 +21,10 @@ public:
     INode(const INode&) = delete;
     INode& operator=(const INode&) = delete;
 
-    // World transform. SetNodeTM derives the transform relative to the parent.
+    // World transform. SetNodeTM derives the transform relative to the
+    // parent (at t); in animate mode it makes or replaces position, rotation
+    // and (when not 1) scale keys at t, otherwise it sets the transform for
+    // all times and drops the keys. GetNodeTM interpolates between keys.
     void SetNodeTM(TimeValue t, Matrix3& tm);
     Matrix3 GetNodeTM(TimeValue t, Interval* valid = nullptr) const;
     // The object's world transform: the object offset (scale, rotation,
@@ -34,6 +37,8 @@ public:
     // keepPos 0 keeps the child's local transform; non-zero keeps its world transform.
     void AttachChild(INode* node, int keepPos = 1);
     INode* GetParentNode() const { return parent; }
+    // Only the scene's root node (Interface::GetRootNode) answers true.
+    BOOL IsRootNode() const { return index < 0 ? TRUE : FALSE; }
     int NumberOfChildren() const { return static_cast<int>(children.size()); }
     INode* GetChildNode(int i) const { return children[static_cast<std::size_t>(i)]; }
 
@@ -76,7 +81,20 @@ public:
     void AddModifierOnTop(Modifier* mod) { modifiers.insert(modifiers.begin(), mod); }
     bool HasBoneDisplay() const { return boneDisplay >= 0; }
     int BoneDisplay() const { return boneDisplay; }
-    const Matrix3& LocalTM() const { return local; }
+    // The transform relative to the parent at time t (at 0 for LocalTM).
+    Matrix3 LocalTM(TimeValue t = 0) const;
+    template <class V>
+    struct Key {
+        TimeValue time;
+        V value;
+    };
+    // Transform keys in time order, relative to the parent.
+    const std::vector<Key<Point3>>& PositionKeys() const { return positionKeys; }
+    const std::vector<Key<Quat>>& RotationKeys() const { return rotationKeys; }
+    const std::vector<Key<Point3>>& ScaleKeys() const { return scaleKeys; }
+    bool HasKeys() const { return !positionKeys.empty() || !rotationKeys.empty() || !scaleKeys.empty(); }
+    // The root node's children: the scene's top-level nodes.
+    void SetRootChildren(std::vector<INode*> topLevel) { children = std::move(topLevel); }
 
 private:
     UserProp& prop(const std::string& key);
@@ -84,7 +102,12 @@ private:
     int index;
     Object* object;
     std::string name;
-    Matrix3 local;  // relative to the parent (world at the top level)
+    void setKeys(TimeValue t, const Matrix3& localTm);
+
+    Matrix3 local;  // relative to the parent (world at the top level); all times without keys
+    std::vector<Key<Point3>> positionKeys;
+    std::vector<Key<Quat>> rotationKeys;
+    std::vector<Key<Point3>> scaleKeys;
     INode* parent = nullptr;
     std::vector<INode*> children;
     Mtl* material = nullptr;

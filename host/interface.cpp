@@ -151,6 +151,20 @@ void Interface::SetCommandPanelTaskMode(int mode)
     if (mode >= TASK_MODE_CREATE && mode <= TASK_MODE_UTILITY) currentScene().commandPanelMode = mode;
 }
 
+void Interface::SetAnimRange(Interval range)
+{
+    // An empty or reversed range is refused, as the host's time slider does.
+    if (range.End() > range.Start()) currentScene().animRange = range;
+}
+
+Interval Interface::GetAnimRange() { return currentScene().animRange; }
+
+INode* Interface::GetRootNode() { return currentScene().rootNode(); }
+
+int GetFrameRate() { return kFrameRate; }
+
+int GetTicksPerFrame() { return TIME_TICKSPERSEC / kFrameRate; }
+
 LogSys* Interface::Log()
 {
     static LogSys log;

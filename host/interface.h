@@ -41,6 +41,11 @@ public:
     virtual void SetCommandPanelTaskMode(int mode);
     virtual int GetCommandPanelTaskMode();
     virtual TimeValue GetTime() { return 0; }
+    // The scene's animation range, in ticks.
+    virtual void SetAnimRange(Interval range);
+    virtual Interval GetAnimRange();
+    // The scene's root: its children are the top-level nodes.
+    virtual INode* GetRootNode();
     // The host's system log.
     virtual LogSys* Log();
 };
@@ -52,6 +57,10 @@ public:
 };
 
 Interface* GetCOREInterface();
+
+// Frames per second and ticks per frame of the scene's time.
+int GetFrameRate();
+int GetTicksPerFrame();
 Interface12* GetCOREInterface12();
 
 class Hold {

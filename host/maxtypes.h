@@ -35,6 +35,7 @@ using LPTHREAD_START_ROUTINE = DWORD (*)(LPVOID);
 
 constexpr int MAX_PATH = 260;
 constexpr TimeValue TIME_TICKSPERSEC = 4800;
+constexpr int kFrameRate = 30;  // the scene's frames per second
 constexpr TimeValue TIME_NegInfinity = static_cast<TimeValue>(0x80000000u);
 constexpr TimeValue TIME_PosInfinity = 0x7FFFFFFF;
 
@@ -106,12 +107,25 @@ public:
     explicit Color(const Point3& p) : r(p.x), g(p.y), b(p.z) {}
 };
 
+class Matrix3;
+
+// A rotation as a unit quaternion. Its matrix (MakeMatrix) has the rows
+// (1-2(y²+z²), 2(xy+zw), 2(xz-yw)), (2(xy-zw), 1-2(x²+z²), 2(yz+xw)),
+// (2(xz+yw), 2(yz-xw), 1-2(x²+y²)); Quat(const Matrix3&) is its inverse for
+// the rotation part of a matrix whose rows are orthonormal.
 class Quat {
 public:
     float x = 0.0f, y = 0.0f, z = 0.0f, w = 1.0f;
     Quat() = default;
     Quat(float xx, float yy, float zz, float ww) : x(xx), y(yy), z(zz), w(ww) {}
+    explicit Quat(const Matrix3& m);
+    // Sets the rotation rows of mat; the translation row is left as it is.
+    void MakeMatrix(Matrix3& mat) const;
+    Quat Conjugate() const { return {-x, -y, -z, w}; }
+    void Normalize();
 };
+// Spherical interpolation along the shorter arc, u from 0 (p) to 1 (q).
+Quat Slerp(const Quat& p, const Quat& q, float u);
 
 class ScaleValue {
 public:

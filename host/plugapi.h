@@ -19,6 +19,27 @@ public:
     static void operator delete(void* ptr, const std::nothrow_t&) noexcept;
 };
 
+// Identifies a published interface: two 32-bit words, like a Class_ID.
+class Interface_ID {
+public:
+    Interface_ID() = default;
+    Interface_ID(ULONG aa, ULONG bb) : a(aa), b(bb) {}
+    bool operator==(const Interface_ID& o) const { return a == o.a && b == o.b; }
+    ULONG PartA() const { return a; }
+    ULONG PartB() const { return b; }
+
+private:
+    ULONG a = 0, b = 0;
+};
+
+// An interface a class publishes through its descriptor; the caller knows
+// the interface's own operations by its id.
+class FPInterface {
+public:
+    virtual ~FPInterface() = default;
+    virtual Interface_ID GetID() = 0;
+};
+
 class ClassDesc : public MaxHeapOperators {
 public:
     virtual ~ClassDesc() = default;
@@ -33,6 +54,8 @@ public:
     virtual int NumActionTables() { return 0; }
     virtual const MCHAR* InternalName() { return nullptr; }
     virtual HINSTANCE HInstance() { return nullptr; }
+    // A published interface of the class, or null.
+    virtual FPInterface* GetInterface(Interface_ID id) { (void)id; return nullptr; }
 };
 
 class ClassDesc2 : public ClassDesc {

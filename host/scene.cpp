@@ -57,6 +57,17 @@ INode* Scene::newNode(Object* obj)
     return node;
 }
 
+INode* Scene::rootNode()
+{
+    if (!root) root = std::make_unique<INode>(-1, nullptr);
+    std::vector<INode*> topLevel;
+    for (INode* n : nodes) {
+        if (n->GetParentNode() == nullptr) topLevel.push_back(n);
+    }
+    root->SetRootChildren(std::move(topLevel));
+    return root.get();
+}
+
 int Scene::indexOfNode(const INode* n) const { return n ? checkedIndex(nodes, n, n->SceneIndex()) : -1; }
 
 int Scene::indexOfMaterial(const Mtl* m) const { return m ? checkedIndex(materials, m, m->SceneIndex()) : -1; }

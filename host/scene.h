@@ -75,6 +75,7 @@ public:
         std::unordered_map<std::string, std::string> names;
     };
     std::unordered_map<std::string, FolderListing> folderListings;
+    Interval animRange{0, 100 * (TIME_TICKSPERSEC / kFrameRate)};  // frames 0 to 100
     bool animateMode = false;
     int animateSuspendDepth = 0;
     std::vector<bool> animateSaved;
@@ -83,6 +84,9 @@ public:
     void adopt(Animatable* obj);
     INode* newNode(Object* obj);
     int indexOfNode(const INode* n) const;
+    // The root node (not listed in nodes), its children set to the
+    // top-level nodes as they are now.
+    INode* rootNode();
     int indexOfMaterial(const Mtl* m) const;
     int indexOfTexture(const Texmap* t) const;
     int indexOfController(const Control* c) const;
@@ -96,6 +100,7 @@ public:
 private:
     std::vector<std::unique_ptr<Animatable>> owned;
     std::vector<std::unique_ptr<INode>> ownedNodes;
+    std::unique_ptr<INode> root;
 };
 
 // The scene the host interface works on. resetScene drops the current scene

@@ -25,7 +25,9 @@
 #include "fuzz/CorpusModels.h"
 #include "host/dump.h"
 #include "host/scene.h"
+#include "ifp/Package.h"
 #include "img/ImgArchive.h"
+#include "testkit/IfpWriter.h"
 #include "testkit/ImgWriter.h"
 #include "support/Fixtures.h"
 #include "support/ImportHarness.h"
@@ -660,5 +662,81 @@ TEST(MutationDictionaries, CutShortAndMutated)
             }
             checkDictionary(ref, m, at, "mutant " + std::to_string(i) + " @" + std::to_string(at));
         }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Animation packages: the writer's packages of both layouts and the sample
+// packages, cut short and mutated (a word set to a lie, or a bit flipped).
+// Every read ends with at most one damage line, and the animations that lie
+// wholly before the first damaged byte come out, bit for bit, as the prefix
+// before that byte gives them.
+
+namespace {
+
+// Names, ids, key types and the bytes of every key of the first `count` animations.
+std::string packageSignature(const std::vector<ifp::Animation>& animations, std::size_t count)
+{
+    std::string out;
+    for (std::size_t a = 0; a < count && a < animations.size(); ++a) {
+        out += animations[a].name + '{';
+        for (const ifp::Bone& b : animations[a].bones) {
+            out += b.name + '/' + std::to_string(b.id) + ifp::keyTypeName(b.keyType) + ':';
+            out.append(reinterpret_cast<const char*>(b.keys.data()), b.keys.size() * sizeof(ifp::Key));
+        }
+        out += '}';
+    }
+    return out;
+}
+
+void checkPackageDamage(const std::string& name, const Bytes& bytes, int mutants)
+{
+    SCOPED_TRACE(name);
+    const auto check = [&bytes](const Bytes& damaged, std::size_t firstDamaged, const std::string& what) {
+        const Bytes prefix(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(firstDamaged));  // exact size
+        const ifp::Package before = ifp::readPackage(prefix.data(), prefix.size());
+        const ifp::Package after = ifp::readPackage(damaged.data(), damaged.size());
+        const std::size_t whole = before.animations.size();
+        EXPECT_GE(after.animations.size(), whole) << what;
+        EXPECT_TRUE(packageSignature(after.animations, whole) == packageSignature(before.animations, whole)) << what;
+        EXPECT_EQ(after.damage.find('\n'), std::string::npos) << what;
+    };
+    for (std::size_t i = 0; i <= kSpreadLengths; ++i) {
+        const std::size_t length = bytes.size() * i / kSpreadLengths;
+        check(Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(length)), length,
+              "cut to " + std::to_string(length));
+    }
+    std::mt19937 rng(seedOf(name));
+    for (int m = 0; m < mutants; ++m) {
+        Bytes mutant = bytes;
+        const std::size_t at = std::uniform_int_distribution<std::size_t>(0, bytes.size() - 1)(rng);
+        if (m % 2 == 0 && at + 4 <= bytes.size()) {
+            store32(mutant, at, kLyingValues[static_cast<std::size_t>(m / 2) % std::size(kLyingValues)]);
+        } else {
+            mutant[at] ^= static_cast<std::uint8_t>(1u << (m % 8));
+        }
+        std::size_t first = 0;
+        while (first < bytes.size() && mutant[first] == bytes[first]) ++first;
+        check(mutant, first, "mutant " + std::to_string(m) + " at " + std::to_string(at));
+    }
+}
+
+}  // namespace
+
+TEST(MutationPackages, WriterAndSamplePackagesCutShortAndMutated)
+{
+    for (ifp::Layout layout : {ifp::Layout::Anpk, ifp::Layout::Anp3}) {
+        ifpw::Package p;
+        p.layout = layout;
+        const ifpw::Key moved{0.5f, {0, 0, 0.6f, 0.8f}, {1, 2, 3}, {1, 1, 1}};
+        for (int a = 0; a < 4; ++a) {
+            p.animations.push_back(ifpw::Animation("anim" + std::to_string(a),
+                                                   {ifpw::Bone(), ifpw::Bone("Root", 0, ifp::KeyType::RT, {{}, moved})}));
+        }
+        checkPackageDamage(ifp::layoutName(layout), ifpw::write(p), kWriterMutants);
+    }
+    ORVIK_REQUIRE_SAMPLES();
+    for (const char* name : {"anp3-ghands.ifp", "anp3-sport.ifp", "anpk-iii-ped.ifp"}) {
+        checkPackageDamage(name, readFile(samplePath(name)), kSampleMutants);
     }
 }

@@ -227,3 +227,40 @@ TEST_P(LoadedLibrary, ImportsTheExampleLikeTheLinkedImporter)
 }
 
 INSTANTIATE_TEST_SUITE_P(Built, LoadedLibrary, testing::ValuesIn(x64Libraries()), variantName);
+
+namespace {
+
+// The animation libraries: OrvikIfp_<release><arch>.
+std::vector<LibraryVariant> animationLibraries()
+{
+    std::vector<LibraryVariant> out;
+    std::stringstream list(ORVIK_ANIM_PLUGIN_LIST);
+    std::string name;
+    const std::size_t prefix = std::strlen("OrvikIfp_");
+    while (std::getline(list, name, ',')) {
+        if (name.size() != prefix + std::strlen("2012x64")) continue;
+        out.push_back({name, std::stoi(name.substr(prefix, 4)), name.substr(prefix + 4) == "x86"});
+    }
+    return out;
+}
+
+class AnimationLibrary : public testing::TestWithParam<LibraryVariant> {};
+
+}  // namespace
+
+// Each animation library records its own name and exports only the host's
+// entry points; the 64-bit ones answer as registered when loaded.
+TEST_P(AnimationLibrary, ExportsTheHostEntryPointsAndAnswersAsRegistered)
+{
+    const LibraryVariant& v = GetParam();
+    const ElfFacts facts = readElf(v.path());
+    ASSERT_EQ(facts.error, "");
+    EXPECT_EQ(facts.elfClass, v.x86 ? 32 : 64);
+    EXPECT_EQ(facts.soname, v.name + ".dli");
+    const std::set<std::string> expected = {"LibDescription", "LibNumberClasses", "LibClassDesc", "LibVersion",
+                                            "CanAutoDefer",   "LibInitialize",    "LibShutdown"};
+    EXPECT_EQ(facts.definedDynamicSymbols, expected);
+    if (!v.x86) regcheck::checkLibrary(v.path(), v.release, gtestReporter, regcheck::kAnimationImporter);
+}
+
+INSTANTIATE_TEST_SUITE_P(Built, AnimationLibrary, testing::ValuesIn(animationLibraries()), variantName);

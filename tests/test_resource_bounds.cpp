@@ -25,8 +25,10 @@
 #include "fuzz/CorpusModels.h"
 #include "host/loader.h"
 #include "host/scene.h"
+#include "anim/IfpImport.h"
 #include "importer/Orvik.h"
 #include "support/Fixtures.h"
+#include "testkit/IfpWriter.h"
 #include "support/ImportHarness.h"
 
 namespace fs = std::filesystem;
@@ -348,3 +350,44 @@ TEST(ResourceBounds, CountMutantsOfTheSamples)
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// Animation packages: counts that claim gigabytes, in both layouts, read by
+// the animation importer onto a scene with no bones.
+
+TEST(ResourceBounds, PackagesWhoseCountsClaimGigabytes)
+{
+    struct Lie {
+        const char* what;
+        void (*apply)(ifpw::Package&);
+    };
+    const Lie lies[] = {
+        {"animations", [](ifpw::Package& p) { p.animationCount = 0x7FFFFFFF; }},
+        {"bones", [](ifpw::Package& p) { p.animations[1].boneCount = 0x40000000; }},
+        {"keys", [](ifpw::Package& p) { p.animations[1].bones[0].keyCount = 0xFFFFFFFF; }},
+    };
+    const fs::path path = modelPath().parent_path() / "package.ifp";
+    for (ifp::Layout layout : {ifp::Layout::Anpk, ifp::Layout::Anp3}) {
+        for (const Lie& lie : lies) {
+            SCOPED_TRACE(std::string(ifp::layoutName(layout)) + " " + lie.what);
+            ifpw::Package p;
+            p.layout = layout;
+            p.animations.push_back(ifpw::Animation());
+            lie.apply(p);
+            const Bytes bytes = ifpw::write(p);
+            std::ofstream(path, std::ios::binary | std::ios::trunc)
+                .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+            resetScene();
+            const std::size_t before = liveBytes.load();
+            peakBytes.store(before);
+            const ImportOutcome outcome = runImport(*GetIfpImportDesc(), path.string());
+            const std::size_t peak = peakBytes.load() - before;
+            EXPECT_TRUE(outcome.ran);
+            EXPECT_LE(peak, kBytesPerFileByte * bytes.size() + kFixedBytes) << peak;
+            bool damageLogged = false;
+            for (const LogRecord& e : currentScene().log) damageLogged = damageLogged || e.text.find("declares") != std::string::npos;
+            EXPECT_TRUE(damageLogged);
+        }
+    }
+    fs::remove(path);
+}

@@ -33,6 +33,7 @@
 #include "host/dump.h"
 #include "host/scene.h"
 #include "img/ImgArchive.h"
+#include "anim/IfpImport.h"
 #include "importer/Orvik.h"
 #include "txd/Decode.h"
 #include "txd/Dictionary.h"
@@ -144,8 +145,39 @@ int readDictionary(const std::uint8_t* data, std::size_t size)
     return 0;
 }
 
+// An animation package: read, then each of its first animations applied to
+// a chain of nodes named after its first bones (ids as they claim), so that
+// whatever numbers the keys hold meet the host's transforms and ticks.
+int applyPackage(const std::uint8_t* data, std::size_t size)
+{
+    constexpr std::size_t kAnimations = 3;
+    constexpr std::size_t kBones = 32;
+    const ifp::Package package = ifp::readPackage(data, size);
+    if (package.damage.empty() == false && package.damage.rfind("offset 0x", 0) != 0) std::abort();
+    Scene& scene = resetScene();
+    Interface* ip = GetCOREInterface();
+    for (std::size_t a = 0; a < package.animations.size() && a < kAnimations; ++a) {
+        const ifp::Animation& animation = package.animations[a];
+        INode* parent = nullptr;
+        for (std::size_t b = 0; b < animation.bones.size() && b < kBones; ++b) {
+            auto* dummy = static_cast<Object*>(ip->CreateInstance(HELPER_CLASS_ID, Class_ID(DUMMY_CLASS_ID, 0)));
+            INode* node = ip->CreateObjectNode(dummy);
+            node->SetName(animation.bones[b].name.c_str());
+            node->SetUserPropInt("BoneId", animation.bones[b].id);
+            if (parent) parent->AttachChild(node, 0);
+            parent = node;
+        }
+        anim::applyAnimation(*ip, animation);
+    }
+    NullBuffer sink;
+    std::ostream out(&sink);
+    writeSceneJson(scene, out);
+    return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
+    if (ifp::isPackage(data, size)) return applyPackage(data, size);
     checkIndex(data, size, orvik::img::Version::v1);
     if (size >= 4 && std::memcmp(data, orvik::img::kVer2Magic, 4) == 0) {
         const auto [offset, length] = checkIndex(data, size, orvik::img::Version::v2);

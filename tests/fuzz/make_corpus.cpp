@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "fuzz/CorpusModels.h"
+#include "testkit/IfpWriter.h"
 #include "testkit/ImgWriter.h"
 
 namespace fs = std::filesystem;
@@ -33,7 +34,7 @@ bool isSeedFile(const fs::path& path)
 {
     std::string ext = path.extension().string();
     std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return ext == ".dff" || ext == ".txd";
+    return ext == ".dff" || ext == ".txd" || ext == ".ifp";
 }
 
 bool copyInto(const fs::path& from, const fs::path& to)
@@ -76,6 +77,19 @@ int main(int argc, char** argv)
     ok = imgw::writeFile((out / "writer-archive.img").string(), imgw::writeV2(members)) && ok;
     ++written;
     ok = copyInto(argv[2], out / "example.dff") && ok;
+    // Animation packages of both layouts, every key type.
+    for (ifp::Layout layout : {ifp::Layout::Anpk, ifp::Layout::Anp3}) {
+        ifpw::Package package;
+        package.layout = layout;
+        package.animations[0].bones[0].name = "Swaist";
+        ifpw::Bone moved("Smid", 1, ifp::KeyType::RT, {ifpw::Key{}, ifpw::Key{0.5f, {0, 0, 0.5f, 0.5f}, {1, 2, 3}, {1, 1, 1}}});
+        package.animations[0].bones.push_back(moved);
+        if (layout == ifp::Layout::Anpk) {
+            package.animations.push_back(ifpw::Animation("scaled", {ifpw::Bone("Swaist", 4, ifp::KeyType::RTS, {ifpw::Key{}})}));
+        }
+        const std::string name = std::string("writer-") + ifp::layoutName(layout) + ".ifp";
+        ok = imgw::writeFile((out / name).string(), ifpw::write(package)) && ok;
+    }
     ++written;
 
     for (int a = 3; a < argc; ++a) {

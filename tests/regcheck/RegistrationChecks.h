@@ -63,32 +63,52 @@ Fn lookUp(void* handle, const char* name, const Reporter& report)
     return reinterpret_cast<Fn>(p);
 }
 
+// What one importer class answers: the model importer's and the animation
+// importer's fixed texts and identity.
+struct ImporterClass {
+    const char* ext;
+    const char* longDesc;
+    const char* shortDesc;
+    BOOL zoomExtents;
+    const char* className;
+    const char* category;
+    std::uint32_t classIdA;
+    std::uint32_t classIdB;
+};
+constexpr ImporterClass kModelImporter{"dff", "GTA 3 series DFF files", "Grand Theft Auto DFF", 1, "Orvik plugin",
+                                       "Game model file importer", 0x4F52272A, 0x2CDF01E5};
+constexpr ImporterClass kAnimationImporter{"ifp", "GTA 3 series IFP animation packages", "Grand Theft Auto IFP", 0,
+                                           "Orvik IFP animation", "Game animation importer", 0x4F52272B,
+                                           0x2CDF01E6};
+
 // The importer's fixed answers.
-inline void checkImporter(SceneImport& imp, const Reporter& report)
+inline void checkImporter(SceneImport& imp, const Reporter& report, const ImporterClass& c = kModelImporter)
 {
+    const std::string ext = std::string("\"") + c.ext + "\"";
     report(imp.ExtCount() == 1, "ExtCount() is 1, got " + std::to_string(imp.ExtCount()));
-    report(textIs(imp.Ext(0), "dff"), "Ext(0) is \"dff\", got " + quoted(imp.Ext(0)));
-    report(textIs(imp.Ext(3), "dff"), "Ext(3) is \"dff\", got " + quoted(imp.Ext(3)));
-    report(textIs(imp.LongDesc(), "GTA 3 series DFF files"), "LongDesc(), got " + quoted(imp.LongDesc()));
-    report(textIs(imp.ShortDesc(), "Grand Theft Auto DFF"), "ShortDesc(), got " + quoted(imp.ShortDesc()));
+    report(textIs(imp.Ext(0), c.ext), "Ext(0) is " + ext + ", got " + quoted(imp.Ext(0)));
+    report(textIs(imp.Ext(3), c.ext), "Ext(3) is " + ext + ", got " + quoted(imp.Ext(3)));
+    report(textIs(imp.LongDesc(), c.longDesc), "LongDesc(), got " + quoted(imp.LongDesc()));
+    report(textIs(imp.ShortDesc(), c.shortDesc), "ShortDesc(), got " + quoted(imp.ShortDesc()));
     report(imp.AuthorName() != nullptr && *imp.AuthorName() != '\0', "AuthorName() is a text");
     report(imp.CopyrightMessage() != nullptr && *imp.CopyrightMessage() != '\0', "CopyrightMessage() is a text");
     report(textIs(imp.OtherMessage1(), ""), "OtherMessage1() is empty, got " + quoted(imp.OtherMessage1()));
     report(textIs(imp.OtherMessage2(), ""), "OtherMessage2() is empty, got " + quoted(imp.OtherMessage2()));
     report(imp.Version() == 100, "Version() is 100, got " + std::to_string(imp.Version()));
-    report(imp.ZoomExtents() == 1, "ZoomExtents() is 1, got " + std::to_string(imp.ZoomExtents()));
+    report(imp.ZoomExtents() == c.zoomExtents, "ZoomExtents() is " + std::to_string(c.zoomExtents) + ", got " +
+                                                   std::to_string(imp.ZoomExtents()));
     imp.ShowAbout(nullptr);  // no about box: must simply return
 }
 
-inline void checkDescriptor(ClassDesc& desc, const Reporter& report)
+inline void checkDescriptor(ClassDesc& desc, const Reporter& report, const ImporterClass& c = kModelImporter)
 {
     report(desc.IsPublic() == 1, "IsPublic() is 1");
-    report(textIs(desc.ClassName(), "Orvik plugin"), "ClassName(), got " + quoted(desc.ClassName()));
-    report(textIs(desc.Category(), "Game model file importer"), "Category(), got " + quoted(desc.Category()));
+    report(textIs(desc.ClassName(), c.className), "ClassName(), got " + quoted(desc.ClassName()));
+    report(textIs(desc.Category(), c.category), "Category(), got " + quoted(desc.Category()));
     report(desc.SuperClassID() == SCENE_IMPORT_CLASS_ID, "SuperClassID() is 0x00000A10, got " + hex(desc.SuperClassID()));
     const Class_ID id = desc.ClassID();
-    report(id.PartA() == 0x4F52272A, "ClassID() first half is 0x4F52272A, got " + hex(id.PartA()));
-    report(id.PartB() == 0x2CDF01E5, "ClassID() second half is 0x2CDF01E5, got " + hex(id.PartB()));
+    report(id.PartA() == c.classIdA, "ClassID() first half is " + hex(c.classIdA) + ", got " + hex(id.PartA()));
+    report(id.PartB() == c.classIdB, "ClassID() second half is " + hex(c.classIdB) + ", got " + hex(id.PartB()));
     report(desc.InternalName() == nullptr, "InternalName() is null, got " + quoted(desc.InternalName()));
     report(desc.OkToCreate(nullptr) == 1, "OkToCreate() is 1");
     report(desc.HasClassParams() == 0, "HasClassParams() is 0");
@@ -106,7 +126,7 @@ inline void checkDescriptor(ClassDesc& desc, const Reporter& report)
     report(first != nullptr && second != nullptr, "Create() gives an importer");
     report(first != second, "each Create() gives a new importer");
     if (first != nullptr) {
-        checkImporter(*static_cast<SceneImport*>(first), report);
+        checkImporter(*static_cast<SceneImport*>(first), report, c);
         delete static_cast<SceneImport*>(first);
     }
     delete static_cast<SceneImport*>(second);
@@ -129,9 +149,12 @@ inline void checkVertexNormalsControl(void (*ctor)(void*), const Reporter& repor
     report(storage[sizeof(Layout)] == 0xA5, "VertexNormalsControl() writes nothing past its two members");
 }
 
-// Loads the library as the host does and checks everything it answers.
-inline void checkLibrary(const std::string& path, int release, const Reporter& report)
+// Loads the library as the host does and checks everything it answers; the
+// animation library has no constructor export and publishes its options.
+inline void checkLibrary(const std::string& path, int release, const Reporter& report,
+                         const ImporterClass& c = kModelImporter)
 {
+    const bool model = std::strcmp(c.ext, kModelImporter.ext) == 0;
     dlerror();
     void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     const char* why = handle == nullptr ? dlerror() : nullptr;
@@ -147,8 +170,10 @@ inline void checkLibrary(const std::string& path, int release, const Reporter& r
     x.canAutoDefer = lookUp<decltype(x.canAutoDefer)>(handle, "CanAutoDefer", report);
     x.libInitialize = lookUp<decltype(x.libInitialize)>(handle, "LibInitialize", report);
     x.libShutdown = lookUp<decltype(x.libShutdown)>(handle, "LibShutdown", report);
-    x.vertexNormalsControlCtor =
-        lookUp<decltype(x.vertexNormalsControlCtor)>(handle, "_ZN20VertexNormalsControlC1Ev", report);
+    if (model) {
+        x.vertexNormalsControlCtor =
+            lookUp<decltype(x.vertexNormalsControlCtor)>(handle, "_ZN20VertexNormalsControlC1Ev", report);
+    }
 
     if (x.libInitialize != nullptr) {
         report(x.libInitialize() == 1, "LibInitialize() is 1");
@@ -167,7 +192,7 @@ inline void checkLibrary(const std::string& path, int release, const Reporter& r
     if (x.libDescription != nullptr) {
         const MCHAR* d = x.libDescription();
         report(d != nullptr && *d != '\0', "LibDescription() is a text");
-        report(!textIs(d, "Orvik plugin"), "LibDescription() is not the class name");
+        report(!textIs(d, c.className), "LibDescription() is not the class name");
     }
     if (x.libClassDesc != nullptr) {
         ClassDesc* d0 = x.libClassDesc(0);
@@ -176,7 +201,14 @@ inline void checkLibrary(const std::string& path, int release, const Reporter& r
         report(d0 == d5, "LibClassDesc(0) and LibClassDesc(5) give the same object");
         report(d0 == x.libClassDesc(0), "LibClassDesc(0) gives the same object every call");
         if (d0 != nullptr) {
-            checkDescriptor(*d0, report);
+            checkDescriptor(*d0, report, c);
+            // The animation importer's options: which animation to take.
+            FPInterface* options = d0->GetInterface(Interface_ID(0x4F524946, 0x504F5054));
+            report(model == (options == nullptr), std::string("GetInterface(options) is ") +
+                                                      (model ? "null" : "the options"));
+            if (options != nullptr) {
+                report(options->GetID() == Interface_ID(0x4F524946, 0x504F5054), "the options answer their id");
+            }
         }
     }
     if (x.vertexNormalsControlCtor != nullptr) {

@@ -32,9 +32,12 @@ int main(int argc, char** argv)
 
     report(release == 2010 || release == 2012, "release is 2010 or 2012");
     report(sizeof(void*) == 4, "regcheck runs as a 32-bit program");
-    regcheck::checkLibrary(library, release, report);
+    // The animation library is checked as such; only the model library imports MODEL.
+    const bool animation = library.find("OrvikIfp_") != std::string::npos;
+    regcheck::checkLibrary(library, release, report,
+                           animation ? regcheck::kAnimationImporter : regcheck::kModelImporter);
 
-    if (argc == 4) {
+    if (argc == 4 && !animation) {
         // The library imports a model through the host's loader, as orvik_x86 does.
         const std::string model = argv[3];
         PluginLibrary lib;
