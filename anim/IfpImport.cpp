@@ -60,7 +60,7 @@ bool readWholeFile(const MCHAR* name, std::vector<std::uint8_t>& bytes, std::str
     }
     bytes.resize(static_cast<std::size_t>(size));
     in.seekg(0, std::ios::beg);
-    if (size > 0 && !in.read(reinterpret_cast<char*>(bytes.data()), size)) {
+    if (size > 0 && !in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size))) {
         why = "cannot be read";
         return false;
     }
