@@ -177,10 +177,11 @@ Result Converter::convertModel(const Model& m)
                 ::stat(a.dataPath().c_str(), &st) == 0
                     ? "member " + fileIdentity(st) + "@" + std::to_string(e.offset) + "+" + std::to_string(e.size)
                     : "";
+            const std::string shown = a.dataPath() + "/" + std::string(e.name());
             if (a.read(e, bytes, why)) {
-                images.addModelDictionary(a.dataPath() + "/" + e.name, std::move(bytes), warning, identity);
+                images.addModelDictionary(shown, std::move(bytes), warning, identity);
             } else {
-                warning = a.dataPath() + "/" + e.name + ": " + why + ", not used";
+                warning = shown + ": " + why + ", not used";
             }
         }
     };
@@ -346,6 +347,7 @@ Json Converter::reportJson(double seconds, unsigned workers) const
     j["failed"] = models.size() - converted;
     j["texturesMissing"] = missing;
     j["entriesOutside"] = plan.entriesOutside;
+    j["emptyMembers"] = plan.emptyMembers;
     j["notRead"] = collectionProblems;
     // The textures' time holds their decoding and encoding; the rest of it is
     // finding them, reading files and taking images from the cache.
@@ -416,6 +418,7 @@ int Converter::run()
     }
     if (models.empty()) {
         for (const std::string& line : collectionProblems) err << "orvik: " << printablePath(line) << "\n";
+        for (const std::string& line : plan.notes) err << "orvik: " << printablePath(line) << "\n";
         err << "orvik: no .dff models found in the inputs\n";
         return kExitUsage;
     }
@@ -438,6 +441,7 @@ int Converter::run()
     }
     results.assign(models.size(), Result{});
     for (const std::string& line : collectionProblems) err << "orvik: " << printablePath(line) << "\n";
+    for (const std::string& line : plan.notes) err << "orvik: " << printablePath(line) << "\n";
 
     unsigned workers = opt.workers;
     if (workers == 0) {
