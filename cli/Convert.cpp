@@ -77,7 +77,8 @@ private:
     void finished(std::size_t index, bool answered, const std::string& answer);
     void drawProgress(bool last);
     void clearProgress();
-    Json reportJson(double seconds, unsigned workers) const;
+    // The report; without `records` its totals only (what the table shows).
+    Json reportJson(double seconds, unsigned workers, bool records = true) const;
     void printTable(double seconds, unsigned workers);
 
     PluginLibrary& lib;
@@ -297,7 +298,7 @@ void Converter::finished(std::size_t index, bool answered, const std::string& an
     drawProgress(done == models.size());
 }
 
-Json Converter::reportJson(double seconds, unsigned workers) const
+Json Converter::reportJson(double seconds, unsigned workers, bool records) const
 {
     Json j;
     j["format"] = "orvik-convert-report";
@@ -323,6 +324,7 @@ Json Converter::reportJson(double seconds, unsigned workers) const
         made += r.textures.made;
         read += r.textures.read;
         hits += r.textures.hits;
+        if (!records) continue;
         Json m;
         m["input"] = pathAsUtf8(models[i].shown);
         m["status"] = r.ok ? "converted" : "failed";
@@ -360,7 +362,7 @@ Json Converter::reportJson(double seconds, unsigned workers) const
 
 void Converter::printTable(double seconds, unsigned workers)
 {
-    const Json j = reportJson(seconds, workers);
+    const Json j = reportJson(seconds, workers, false);
     const auto row = [&](const char* label, std::size_t n) {
         out << std::left << std::setw(20) << label << std::right << std::setw(8) << n << "\n";
     };
