@@ -11,11 +11,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -497,6 +499,7 @@ TEST_F(Batch, bigIndexesCostASmallConstantPerEntry)
         };
         const ProgramRun base = runOn("one");
         const ProgramRun r = runOn(c.archive);
+        ASSERT_GT(base.peakKilobytes, 0) << "no peak measured";
         EXPECT_EQ(r.status, c.status) << r.err.substr(0, 400);
         EXPECT_EQ(r.err, c.err.empty() ? "" : "orvik: " + c.err);
         EXPECT_LE((r.peakKilobytes - base.peakKilobytes) * 1024, kBytesPerEntry * long{kEntries})
