@@ -77,7 +77,8 @@ private:
     void finished(std::size_t index, bool answered, const std::string& answer);
     void drawProgress(bool last);
     void clearProgress();
-    Json reportJson(double seconds, unsigned workers) const;
+    // The report; without `records` its totals only (what the table shows).
+    Json reportJson(double seconds, unsigned workers, bool records = true) const;
     void printTable(double seconds, unsigned workers);
 
     PluginLibrary& lib;
@@ -177,10 +178,11 @@ Result Converter::convertModel(const Model& m)
                 ::stat(a.dataPath().c_str(), &st) == 0
                     ? "member " + fileIdentity(st) + "@" + std::to_string(e.offset) + "+" + std::to_string(e.size)
                     : "";
+            const std::string shown = a.dataPath() + "/" + std::string(e.name());
             if (a.read(e, bytes, why)) {
-                images.addModelDictionary(a.dataPath() + "/" + e.name, std::move(bytes), warning, identity);
+                images.addModelDictionary(shown, std::move(bytes), warning, identity);
             } else {
-                warning = a.dataPath() + "/" + e.name + ": " + why + ", not used";
+                warning = shown + ": " + why + ", not used";
             }
         }
     };
@@ -296,7 +298,7 @@ void Converter::finished(std::size_t index, bool answered, const std::string& an
     drawProgress(done == models.size());
 }
 
-Json Converter::reportJson(double seconds, unsigned workers) const
+Json Converter::reportJson(double seconds, unsigned workers, bool records) const
 {
     Json j;
     j["format"] = "orvik-convert-report";
@@ -322,6 +324,7 @@ Json Converter::reportJson(double seconds, unsigned workers) const
         made += r.textures.made;
         read += r.textures.read;
         hits += r.textures.hits;
+        if (!records) continue;
         Json m;
         m["input"] = pathAsUtf8(models[i].shown);
         m["status"] = r.ok ? "converted" : "failed";
@@ -346,6 +349,7 @@ Json Converter::reportJson(double seconds, unsigned workers) const
     j["failed"] = models.size() - converted;
     j["texturesMissing"] = missing;
     j["entriesOutside"] = plan.entriesOutside;
+    j["emptyMembers"] = plan.emptyMembers;
     j["notRead"] = collectionProblems;
     // The textures' time holds their decoding and encoding; the rest of it is
     // finding them, reading files and taking images from the cache.
@@ -358,7 +362,7 @@ Json Converter::reportJson(double seconds, unsigned workers) const
 
 void Converter::printTable(double seconds, unsigned workers)
 {
-    const Json j = reportJson(seconds, workers);
+    const Json j = reportJson(seconds, workers, false);
     const auto row = [&](const char* label, std::size_t n) {
         out << std::left << std::setw(20) << label << std::right << std::setw(8) << n << "\n";
     };
@@ -416,6 +420,7 @@ int Converter::run()
     }
     if (models.empty()) {
         for (const std::string& line : collectionProblems) err << "orvik: " << printablePath(line) << "\n";
+        for (const std::string& line : plan.notes) err << "orvik: " << printablePath(line) << "\n";
         err << "orvik: no .dff models found in the inputs\n";
         return kExitUsage;
     }
@@ -438,6 +443,7 @@ int Converter::run()
     }
     results.assign(models.size(), Result{});
     for (const std::string& line : collectionProblems) err << "orvik: " << printablePath(line) << "\n";
+    for (const std::string& line : plan.notes) err << "orvik: " << printablePath(line) << "\n";
 
     unsigned workers = opt.workers;
     if (workers == 0) {

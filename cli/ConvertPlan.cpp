@@ -93,40 +93,53 @@ bool ConvertPlan::addArchive(const std::string& path, std::string& why)
     }
     inputFiles.add(archive->dataPath());
     inputFiles.add(archive->indexPath());
-    const std::size_t index = archives.size();
+    const std::size_t archiveNumber = archives.size();
     const std::string folder = stemOf(fs::path(archive->dataPath()).filename().string());
-    const auto& entries = archive->index().entries;
+    const img::Index& index = archive->index();
+    const auto& entries = index.entries;
     // The first readable member of each dictionary name, in any case.
     std::map<std::string, std::size_t> dictionaryEntries;
     for (std::size_t j = 0; j < entries.size(); ++j) {
-        if (entries[j].problem.empty() && endsWithNoCase(entries[j].name, ".txd")) {
-            dictionaryEntries.emplace(asciiLower(entries[j].name), j);
+        const std::string name(entries[j].name());
+        if (entries[j].readable() && !entries[j].empty() && endsWithNoCase(name, ".txd")) {
+            dictionaryEntries.emplace(asciiLower(name), j);
         }
     }
     std::size_t outside = 0;
+    std::size_t empty = 0;
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const img::Entry& e = entries[i];
-        if (e.outside) {
+        if (e.outside()) {
             ++outside;  // counted in one line, not one model each
             continue;
         }
-        if (!endsWithNoCase(e.name, ".dff")) continue;
+        const std::string name(e.name());
+        if (!endsWithNoCase(name, ".dff")) continue;
+        if (e.empty()) {
+            ++empty;  // no bytes, no model: counted in one line
+            continue;
+        }
         Model m;
-        m.shown = archive->dataPath() + "/" + e.name;
+        m.shown = archive->dataPath() + "/" + name;
         m.file = archive->dataPath();
-        m.archive = index;
+        m.archive = archiveNumber;
         m.entry = i;
-        m.relative = folder + "/" + e.name.substr(0, e.name.size() - 4);
-        m.problem = img::nameProblem(e.name);
-        if (m.problem.empty()) m.problem = e.problem;
-        const auto dictionary = dictionaryEntries.find(asciiLower(stemOf(e.name) + ".txd"));
+        m.relative = folder + "/" + name.substr(0, name.size() - 4);
+        m.problem = img::nameProblem(name);
+        if (m.problem.empty()) m.problem = index.problemText(e);
+        const auto dictionary = dictionaryEntries.find(asciiLower(stemOf(name) + ".txd"));
         if (dictionary != dictionaryEntries.end()) m.dictionaryEntry = dictionary->second;
         models.push_back(std::move(m));
     }
     if (outside > 0) {
         problems.push_back(archive->dataPath() + ": " + plural(outside, "entry points", "entries point") +
-                                     " outside the archive; passed over");
+                           " outside the archive; passed over");
         entriesOutside += outside;
+    }
+    if (empty > 0) {
+        notes.push_back(archive->dataPath() + ": " + plural(empty, ".dff member is", ".dff members are") +
+                        " empty; passed over");
+        emptyMembers += empty;
     }
     archives.push_back(std::move(archive));
     return true;

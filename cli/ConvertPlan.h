@@ -70,6 +70,8 @@ public:
     InputFiles inputFiles;
     std::vector<std::string> problems;  // folders that could not be listed, entries outside archives
     std::size_t entriesOutside = 0;     // archive entries pointing outside their archive
+    std::vector<std::string> notes;     // empty members passed over (no failure)
+    std::size_t emptyMembers = 0;       // .dff members of no bytes, passed over
 
 private:
     bool addFolder(const std::string& folder, std::string& why);

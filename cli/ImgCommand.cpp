@@ -1,9 +1,11 @@
 #include "cli/ImgCommand.h"
 
+#include <cstdint>
 #include <iomanip>
 #include <iostream>
 #include <set>
 #include <stdexcept>
+#include <unordered_set>
 
 #include "cli/BatchFiles.h"
 #include "cli/ExitStatus.h"
@@ -52,9 +54,10 @@ int listImg(const std::string& archivePath, std::ostream& out, std::ostream& err
     // a space between them whatever the width.
     out << std::setw(14) << "offset" << " " << std::setw(12) << "size" << "  name\n";
     for (const img::Entry& e : index.entries) {
-        out << std::setw(14) << e.offset << " " << std::setw(12) << e.size << "  " << printable(e.name);
-        const std::string nameWhy = img::nameProblem(e.name);
-        if (!e.problem.empty()) out << "  (unreadable: " << printable(e.problem) << ")";
+        const std::string name(e.name());
+        out << std::setw(14) << e.offset << " " << std::setw(12) << e.size << "  " << printable(name);
+        const std::string nameWhy = img::nameProblem(name);
+        if (!e.readable()) out << "  (unreadable: " << printable(index.problemText(e)) << ")";
         if (!nameWhy.empty()) out << "  (not extracted: " << nameWhy << ")";
         out << "\n";
     }
@@ -64,10 +67,37 @@ int listImg(const std::string& archivePath, std::ostream& out, std::ostream& err
 
 namespace {
 
-// One member to extract: the entry and where it goes.
-struct Extraction {
-    const img::Entry* entry = nullptr;
-    std::string target;
+// A set of entries by their names in any case, held as entry numbers: the
+// names stay in the index's records.
+class NameSet {
+public:
+    explicit NameSet(const std::vector<img::Entry>& e)
+        : set(0, Hash{&e}, Same{&e})
+    {
+    }
+    bool holds(std::size_t i) const { return set.count(static_cast<std::uint32_t>(i)) != 0; }
+    void add(std::size_t i) { set.insert(static_cast<std::uint32_t>(i)); }
+
+private:
+    struct Hash {
+        const std::vector<img::Entry>* entries;
+        std::size_t operator()(std::uint32_t i) const
+        {
+            std::size_t h = 14695981039346656037ull;
+            for (const char c : (*entries)[i].name()) {
+                h = (h ^ static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c)) * 1099511628211ull;
+            }
+            return h;
+        }
+    };
+    struct Same {
+        const std::vector<img::Entry>* entries;
+        bool operator()(std::uint32_t a, std::uint32_t b) const
+        {
+            return img::sameName((*entries)[a].name(), (*entries)[b].name());
+        }
+    };
+    std::unordered_set<std::uint32_t, Hash, Same> set;
 };
 
 }  // namespace
@@ -81,13 +111,14 @@ int extractImg(const std::string& archivePath, const std::string& dir, const std
         err << "orvik: " << printablePath(error) << "\n";
         return kExitUsage;
     }
-    const auto& entries = archive.index().entries;
+    const img::Index& index = archive.index();
+    const auto& entries = index.entries;
     // Every name asked for must be in the archive before anything is written.
     std::set<std::string> wanted;
     bool missing = false;
     for (const std::string& n : names) {
         bool found = false;
-        for (const img::Entry& e : entries) found = found || img::sameName(e.name, n);
+        for (const img::Entry& e : entries) found = found || img::sameName(e.name(), n);
         if (!found) {
             err << "orvik: " << printablePath(archivePath) << ": no member named " << printablePath(n) << "\n";
             missing = true;
@@ -101,62 +132,73 @@ int extractImg(const std::string& archivePath, const std::string& dir, const std
         return kExitUsage;
     }
 
-    // The plan, before the first member is written: which member goes where,
-    // each target checked as every output is (a regular file or nothing,
-    // never the archive); what cannot be extracted is said in one line each,
-    // entries pointing outside the archive in one line for all.
+    // The plan, before the first member is written: which members are
+    // written, each target checked as every output is (a regular file or
+    // nothing, never the archive); what cannot be extracted is said in one
+    // line each, entries pointing outside the archive and empty members in
+    // one line for each kind. The plan holds entry numbers only.
     const std::string shown = printablePath(archive.dataPath());
     const std::vector<ProtectedFile> inputs = {{archive.dataPath(), "the archive"}, {archive.indexPath(), "the archive's index"}};
-    std::set<std::string> taken;  // lower-case names planned
-    std::vector<Extraction> plan;
+    NameSet taken(entries);
+    std::vector<std::uint32_t> plan;
     std::size_t failed = 0;
     std::size_t outside = 0;
-    for (const img::Entry& e : entries) {
-        if (!wanted.empty() && wanted.count(asciiLower(e.name)) == 0) continue;
-        if (e.outside) {
+    std::size_t empty = 0;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const img::Entry& e = entries[i];
+        const std::string name(e.name());
+        if (!wanted.empty() && wanted.count(asciiLower(name)) == 0) continue;
+        if (e.outside()) {
             ++outside;
             continue;
         }
-        std::string reason = img::nameProblem(e.name);
-        if (reason.empty()) reason = e.problem;
-        if (reason.empty() && taken.count(asciiLower(e.name)) != 0) {
-            reason = "a member of the same name was extracted before it";
+        if (e.empty()) {
+            ++empty;
+            continue;
         }
-        const std::string target = dir + "/" + e.name;
+        std::string reason = img::nameProblem(name);
+        if (reason.empty()) reason = index.problemText(e);
+        if (reason.empty() && taken.holds(i)) reason = "a member of the same name was extracted before it";
+        const std::string target = dir + "/" + name;
         if (reason.empty()) {
             reason = checkOutputTargets({target}, inputs);
             if (reason.rfind(target + ": ", 0) == 0) reason.erase(0, target.size() + 2);
         }
         if (!reason.empty()) {
-            err << "orvik: " << shown << ": " << printable(e.name) << ": " << printablePath(reason) << "\n";
+            err << "orvik: " << shown << ": " << printable(name) << ": " << printablePath(reason) << "\n";
             ++failed;
             continue;
         }
-        taken.insert(asciiLower(e.name));
-        plan.push_back({&e, target});
+        taken.add(i);
+        plan.push_back(static_cast<std::uint32_t>(i));
     }
     if (outside > 0) {
         err << "orvik: " << shown << ": " << plural(outside, "entry points", "entries point")
             << " outside the archive; passed over\n";
     }
+    if (empty > 0) {
+        err << "orvik: " << shown << ": " << plural(empty, "member is", "members are") << " empty; passed over\n";
+    }
     // Each member copied in bounded pieces and committed on its own: one
     // that cannot be read or written is passed over, the rest still extracted.
     std::size_t done = 0;
-    for (const Extraction& x : plan) {
+    for (const std::uint32_t i : plan) {
+        const img::Entry& e = entries[i];
         std::string readError;
-        OutputFile file{x.target, {}, [&](std::ostream& os) {
+        OutputFile file{dir + "/" + std::string(e.name()), {}, [&](std::ostream& os) {
                             const auto sink = [&os](const unsigned char* piece, std::size_t n) {
                                 os.write(reinterpret_cast<const char*>(piece), static_cast<std::streamsize>(n));
                                 return static_cast<bool>(os);
                             };
-                            if (!archive.copy(*x.entry, sink, readError) && !readError.empty()) {
+                            if (!archive.copy(e, sink, readError) && !readError.empty()) {
                                 throw std::runtime_error(readError);
                             }
                         }};
         std::string writeError;
         if (!commitOutputs({file}, writeError)) {
             const std::string reason = !readError.empty() ? readError : writeError;
-            err << "orvik: " << shown << ": " << printable(x.entry->name) << ": " << printablePath(reason) << "\n";
+            err << "orvik: " << shown << ": " << printable(std::string(e.name())) << ": " << printablePath(reason)
+                << "\n";
             ++failed;
             continue;
         }

@@ -6,7 +6,6 @@
 #include "format/Binary.h"
 #include "support/FileIo.h"
 #include "support/Paths.h"
-#include "support/Text.h"
 
 namespace orvik::img {
 namespace {
@@ -14,33 +13,25 @@ namespace {
 // A version 1 index larger than this is refused before it is read: two
 // million entries, far beyond any game's archive.
 constexpr std::uint64_t kMaxDirSize = 64ull << 20;
+// The index is read from its file in pieces of this many entries.
+constexpr std::size_t kEntriesPerPiece = 2048;
 
 // Checks one entry against the archive and, for version 2, the index the
 // archive starts with. An entry whose last sector is cut short by the end of
 // the archive (an unpadded last file) is shortened to the bytes there are.
 void checkBounds(Entry& e, std::uint64_t archiveSize, std::uint64_t indexEnd)
 {
-    e.outside = true;  // until the checks pass
     if (e.offset < indexEnd && e.size > 0) {
-        e.problem = "starts at byte " + std::to_string(e.offset) + ", inside the archive's index (" +
-                    std::to_string(indexEnd) + " bytes)";
-        return;
-    }
-    if (e.offset > archiveSize) {
-        e.problem = "starts at byte " + std::to_string(e.offset) + ", past the archive's end (" +
-                    std::to_string(archiveSize) + " bytes)";
-        return;
-    }
-    const std::uint64_t left = archiveSize - e.offset;
-    if (e.size > left) {
-        if (e.size - left >= kSectorSize) {
-            e.problem = "holds " + std::to_string(e.size) + " bytes from byte " + std::to_string(e.offset) +
-                        ", the archive has " + std::to_string(left) + " left there";
-            return;
+        e.problem = Problem::inIndex;
+    } else if (e.offset > archiveSize) {
+        e.problem = Problem::pastEnd;
+    } else if (e.size > archiveSize - e.offset) {
+        if (e.size - (archiveSize - e.offset) >= kSectorSize) {
+            e.problem = Problem::tooLong;
+        } else {
+            e.size = archiveSize - e.offset;
         }
-        e.size = left;
     }
-    e.outside = false;
 }
 
 // Passes over every entry whose bytes overlap those of an entry before it in
@@ -48,24 +39,26 @@ void checkBounds(Entry& e, std::uint64_t archiveSize, std::uint64_t indexEnd)
 // reaching furthest so far.
 void passOverOverlaps(std::vector<Entry>& entries)
 {
-    std::vector<std::size_t> order;
-    order.reserve(entries.size());
+    // Entry numbers fit 32 bits: a version 2 count is 32 bits, a version 1
+    // index is bounded by kMaxDirSize.
+    std::vector<std::uint32_t> order;
     for (std::size_t i = 0; i < entries.size(); ++i) {
-        if (entries[i].problem.empty() && entries[i].size > 0) order.push_back(i);
+        if (entries[i].readable() && entries[i].size > 0) order.push_back(static_cast<std::uint32_t>(i));
     }
-    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+    std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
         return entries[a].offset != entries[b].offset ? entries[a].offset < entries[b].offset : a < b;
     });
-    std::size_t reach = static_cast<std::size_t>(-1);  // the entry reaching furthest
-    for (const std::size_t i : order) {
-        if (reach == static_cast<std::size_t>(-1) || entries[i].offset >= entries[reach].offset + entries[reach].size) {
+    bool any = false;
+    std::uint32_t reach = 0;  // the entry reaching furthest
+    for (const std::uint32_t i : order) {
+        if (!any || entries[i].offset >= entries[reach].offset + entries[reach].size) {
+            any = true;
             reach = i;
             continue;
         }
-        const std::size_t later = std::max(i, reach);
-        const std::size_t earlier = std::min(i, reach);
-        entries[later].problem = "its bytes overlap those of " + entries[earlier].name + " (entry " +
-                                 std::to_string(earlier + 1) + "); passed over";
+        const std::uint32_t later = std::max(i, reach);
+        entries[later].problem = Problem::overlap;
+        entries[later].earlier = std::min(i, reach);
         if (later == reach) reach = i;  // the one reaching furthest was passed over
     }
 }
@@ -81,22 +74,60 @@ Entry readEntry(const unsigned char* p, Version version)
         const std::uint16_t stored = loadU16(p + 6);
         e.size = std::uint64_t{streaming != 0 ? streaming : stored} * kSectorSize;
     }
-    const auto* name = reinterpret_cast<const char*>(p + 8);
-    const void* nul = std::memchr(name, 0, kNameSize);
-    e.name.assign(name, nul != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nul) - name) : kNameSize);
+    std::memcpy(e.nameBytes.data(), p + 8, kNameSize);
+    const void* nul = std::memchr(e.nameBytes.data(), 0, kNameSize);
+    e.nameLength = static_cast<std::uint8_t>(nul != nullptr ? static_cast<const char*>(nul) - e.nameBytes.data()
+                                                            : static_cast<std::ptrdiff_t>(kNameSize));
     return e;
 }
 
+// Adds `count` entries stored at p, each checked against the archive.
+void addEntries(Index& index, const unsigned char* p, std::size_t count)
+{
+    for (std::size_t i = 0; i < count; ++i) {
+        Entry e = readEntry(p + i * kEntrySize, index.version);
+        checkBounds(e, index.archiveSize, index.indexEnd);
+        index.entries.push_back(e);
+    }
+}
+
+std::string trailingBytesNote(std::uint64_t left)
+{
+    return "the index ends with " + std::to_string(left) + " bytes that are no whole entry; they were passed over";
+}
+
 }  // namespace
+
+std::string Index::problemText(const Entry& e) const
+{
+    switch (e.problem) {
+    case Problem::none:
+        return {};
+    case Problem::inIndex:
+        return "starts at byte " + std::to_string(e.offset) + ", inside the archive's index (" +
+               std::to_string(indexEnd) + " bytes)";
+    case Problem::pastEnd:
+        return "starts at byte " + std::to_string(e.offset) + ", past the archive's end (" +
+               std::to_string(archiveSize) + " bytes)";
+    case Problem::tooLong:
+        return "holds " + std::to_string(e.size) + " bytes from byte " + std::to_string(e.offset) +
+               ", the archive has " + std::to_string(archiveSize - e.offset) + " left there";
+    case Problem::overlap:
+        return "its bytes overlap those of " +
+               (e.earlier < entries.size() ? std::string(entries[e.earlier].name()) : std::string("?")) +
+               " (entry " + std::to_string(std::uint64_t{e.earlier} + 1) + "); passed over";
+    }
+    return {};
+}
 
 bool parseIndex(const unsigned char* data, std::size_t size, Version version, std::uint64_t archiveSize,
                 Index& out, std::string& error)
 {
     out = Index{};
     out.version = version;
+    out.archiveSize = archiveSize;
     std::size_t first = 0;
     std::size_t count = 0;
-    std::uint64_t indexEnd = 0;
     if (version == Version::v2) {
         if (size < kVer2HeaderSize || std::memcmp(data, kVer2Magic, sizeof kVer2Magic) != 0) {
             error = "no VER2 header";
@@ -111,20 +142,13 @@ bool parseIndex(const unsigned char* data, std::size_t size, Version version, st
         }
         first = kVer2HeaderSize;
         count = claimed;
-        indexEnd = kVer2HeaderSize + std::uint64_t{claimed} * kEntrySize;
+        out.indexEnd = kVer2HeaderSize + std::uint64_t{claimed} * kEntrySize;
     } else {
         count = size / kEntrySize;
-        if (size % kEntrySize != 0) {
-            out.notes.push_back("the index ends with " + std::to_string(size % kEntrySize) +
-                                " bytes that are no whole entry; they were passed over");
-        }
+        if (size % kEntrySize != 0) out.notes.push_back(trailingBytesNote(size % kEntrySize));
     }
     out.entries.reserve(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        Entry e = readEntry(data + first + i * kEntrySize, version);
-        checkBounds(e, archiveSize, indexEnd);
-        out.entries.push_back(std::move(e));
-    }
+    addEntries(out, data + first, count);
     passOverOverlaps(out.entries);
     return true;
 }
@@ -143,7 +167,10 @@ std::string nameProblem(std::string_view name)
 
 bool sameName(std::string_view a, std::string_view b)
 {
-    return a.size() == b.size() && asciiLower(std::string(a)) == asciiLower(std::string(b));
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) {
+               return lower(x) == lower(y);
+           });
 }
 
 bool Archive::open(const std::string& path, std::string& error)
@@ -165,29 +192,31 @@ bool Archive::open(const std::string& path, std::string& error)
     unsigned char head[kVer2HeaderSize] = {};
     const bool ver2 = !isDir && imgSize >= kVer2HeaderSize && file.readAt(0, head, sizeof head, why) &&
                       std::memcmp(head, kVer2Magic, sizeof kVer2Magic) == 0;
-    std::vector<unsigned char> bytes;
+    idx.version = ver2 ? Version::v2 : Version::v1;
+    idx.archiveSize = imgSize;
+    // Where the entries are, in which file, and how many.
+    RegularFile dirFile;
+    const RegularFile* source = &file;
+    std::uint64_t first = 0;
+    std::uint64_t count = 0;
     if (ver2) {
         dirPath = imgPath;
         // The count is a claim: only as many entries as the archive can hold are read.
         const std::uint64_t room = (imgSize - kVer2HeaderSize) / kEntrySize;
-        const std::uint64_t claimed = loadU32(head + 4);
-        if (claimed > room) {
-            error = imgPath + ": the index claims " + std::to_string(claimed) + " entries, the archive holds room for " +
+        count = loadU32(head + 4);
+        if (count > room) {
+            error = imgPath + ": the index claims " + std::to_string(count) + " entries, the archive holds room for " +
                     std::to_string(room);
             return false;
         }
-        bytes.resize(kVer2HeaderSize + static_cast<std::size_t>(claimed) * kEntrySize);
-        if (!file.readAt(0, bytes.data(), bytes.size(), why)) {
-            error = imgPath + ": " + why;
-            return false;
-        }
+        first = kVer2HeaderSize;
+        idx.indexEnd = kVer2HeaderSize + count * kEntrySize;
     } else {
         dirPath = isDir ? path : siblingWithExtension(path, ".dir");
         if (dirPath.empty()) {
             error = path + ": no VER2 header and no .dir index of the same name beside it";
             return false;
         }
-        RegularFile dirFile;
         if (!dirFile.open(dirPath, Links::follow, why)) {
             error = dirPath + ": " + why;
             return false;
@@ -198,23 +227,31 @@ bool Archive::open(const std::string& path, std::string& error)
                     std::to_string(kMaxDirSize) + ")";
             return false;
         }
-        bytes.resize(static_cast<std::size_t>(dirSize));
-        if (!dirFile.readAt(0, bytes.data(), bytes.size(), why)) {
+        count = dirSize / kEntrySize;
+        if (dirSize % kEntrySize != 0) idx.notes.push_back(trailingBytesNote(dirSize % kEntrySize));
+        source = &dirFile;
+    }
+    // Read in pieces: the entries' records are all the index holds in memory.
+    idx.entries.reserve(static_cast<std::size_t>(count));
+    std::vector<unsigned char> piece(kEntriesPerPiece * kEntrySize);
+    for (std::uint64_t done = 0; done < count;) {
+        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(count - done, kEntriesPerPiece));
+        if (!source->readAt(first + done * kEntrySize, piece.data(), n * kEntrySize, why)) {
             error = dirPath + ": " + why;
+            idx = Index{};
             return false;
         }
+        addEntries(idx, piece.data(), n);
+        done += n;
     }
-    if (!parseIndex(bytes.data(), bytes.size(), ver2 ? Version::v2 : Version::v1, imgSize, idx, why)) {
-        error = dirPath + ": " + why;
-        return false;
-    }
+    passOverOverlaps(idx.entries);
     return true;
 }
 
 bool Archive::readable(const Entry& entry, std::string& error) const
 {
-    if (!entry.problem.empty()) {
-        error = entry.problem;
+    if (!entry.readable()) {
+        error = idx.problemText(entry);
         return false;
     }
     if (!file.isOpen()) {

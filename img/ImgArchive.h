@@ -16,10 +16,12 @@
 // The reader is standard library only and trusts nothing in the index: every
 // entry's offset and size is checked against the archive's size once, where
 // the index is read, and an entry that fails keeps its place in the listing
-// with the reason instead of its bytes. Names are data: `nameProblem` says
+// with the reason instead of its bytes. The index is read in pieces and kept
+// as records of fixed size, so its memory is a small constant per entry. Names are data: `nameProblem` says
 // why a name cannot be used as a file name.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -40,18 +42,37 @@ inline constexpr std::size_t kCopyPiece = std::size_t{1} << 20;
 
 enum class Version { v1 = 1, v2 = 2 };
 
+// Why an entry's bytes cannot be read. The first three: it points outside
+// the archive (or into its index).
+enum class Problem : std::uint8_t { none, inIndex, pastEnd, tooLong, overlap };
+
+// One index entry. An index may hold millions, so each is a small record of
+// fixed size: the name's bytes as stored and the problem as a code, its
+// message made only when it is shown (Index::problemText).
 struct Entry {
-    std::string name;          // as stored, up to 24 bytes of 8-bit text
     std::uint64_t offset = 0;  // bytes from the start of the .img
     std::uint64_t size = 0;    // bytes; sector-rounded as the index gives it
-    std::string problem;       // why the bytes cannot be read; "" when they can
-    bool outside = false;      // the problem: it points outside the archive (or into its index)
+    std::uint32_t earlier = 0;  // for Problem::overlap, the entry whose bytes it overlaps
+    Problem problem = Problem::none;
+    std::uint8_t nameLength = 0;
+    std::array<char, kNameSize> nameBytes{};  // as stored, 8-bit text
+
+    std::string_view name() const { return {nameBytes.data(), nameLength}; }
+    bool readable() const { return problem == Problem::none; }
+    bool outside() const { return problem != Problem::none && problem != Problem::overlap; }
+    // A readable member of no bytes: nothing to extract or convert.
+    bool empty() const { return readable() && size == 0; }
 };
 
 struct Index {
     Version version = Version::v1;
     std::vector<Entry> entries;      // in index order
     std::vector<std::string> notes;  // what was odd about the index as a whole
+    std::uint64_t archiveSize = 0;   // the .img's byte size
+    std::uint64_t indexEnd = 0;      // version 2: where the index in the .img ends
+
+    // Why the entry's bytes cannot be read, in words ("" when they can).
+    std::string problemText(const Entry& entry) const;
 };
 
 // Reads an index from bytes. For version 1, `data` is the whole .dir file;

@@ -11,11 +11,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -435,6 +437,88 @@ TEST_F(Batch, archivesNeverMultiplyTheirBytes)
     EXPECT_EQ(report["entriesOutside"], 301);
     EXPECT_EQ(report["converted"], 2);
     EXPECT_EQ(report["results"].size(), 402u);
+}
+
+// An index costs a small constant per entry, measured through the program:
+// a command's peak memory over the same command on the archive's one real
+// member alone stays within kBytesPerEntry per entry (an entry is 32 bytes
+// on disk), whether the entries point outside the archive or are empty.
+// What is passed over is one line per archive; empty members write no file,
+// make no model and fail nothing, and `img list` still lists them.
+TEST_F(Batch, bigIndexesCostASmallConstantPerEntry)
+{
+    ORVIK_REQUIRE_SAMPLES();
+    constexpr std::size_t kEntries = 250000;
+    constexpr long kBytesPerEntry = 100;
+#ifdef __SANITIZE_ADDRESS__
+    // Freed blocks held back by the sanitizer are no part of what orvik keeps.
+    const char* options = std::getenv("ASAN_OPTIONS");
+    ::setenv("ASAN_OPTIONS", ((options ? std::string(options) + ":" : "") + "quarantine_size_mb=1").c_str(), 1);
+#endif
+    std::vector<imgw::Member> outside = {sample("box-big.dff", "box.dff")};
+    std::vector<imgw::Member> empty = outside;
+    const auto one = imgw::writeV1(outside);
+    for (std::size_t i = 0; i < kEntries; ++i) {
+        outside.push_back({"o" + std::to_string(i) + ".dff", {}, static_cast<std::uint32_t>(100000 + i), 1u});
+        empty.push_back({"e" + std::to_string(i) + ".dff", {}});
+    }
+    const std::vector<std::pair<std::string, imgw::V1Archive>> archives = {
+        {"one", one}, {"outside", imgw::writeV1(outside)}, {"empty", imgw::writeV1(empty)}};
+    for (const auto& [name, archive] : archives) {
+        put(name + ".img", archive.img);
+        put(name + ".dir", archive.dir);
+    }
+    const std::string outsideLine = "outside.img: 250000 entries point outside the archive; passed over\n";
+    const std::string emptyLine = "empty.img: 250000 members are empty; passed over\n";
+    const struct {
+        std::string archive;
+        std::vector<std::string> args;  // ARCHIVE goes where "A" is
+        int status;
+        std::string err;                // all standard error says, after "orvik: "
+        std::vector<std::string> made;  // the files written below x/ or o/
+    } cases[] = {
+        {"outside", {"img", "list", "A"}, 0, "", {}},
+        {"empty", {"img", "list", "A"}, 0, "", {}},
+        {"outside", {"img", "extract", "A", "x"}, 4, outsideLine, {"x/box.dff"}},
+        {"empty", {"img", "extract", "A", "x"}, 0, emptyLine, {"x/box.dff"}},
+        {"empty", {"img", "extract", "A", "x", "E7.dff"}, 0, "empty.img: 1 member is empty; passed over\n", {}},
+        {"outside", {"convert", "A", "--out", "o", "-j", "1", "--report", "r.json"}, 4, outsideLine,
+         {"o/outside/box.glb"}},
+        {"empty", {"convert", "A", "--out", "o", "-j", "1", "--report", "r.json"}, 0,
+         "empty.img: 250000 .dff members are empty; passed over\n", {"o/empty/box.glb"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.archive + ": " + c.args[0] + " " + c.args[1]);
+        const auto runOn = [&](const std::string& archive) {
+            std::vector<std::string> args = c.args;
+            std::replace(args.begin(), args.end(), std::string("A"), archive + ".img");
+            fs::remove_all(dir / "x");
+            fs::remove_all(dir / "o");
+            args.insert(args.begin(), kOrvik);
+            return runMeasured(args, dir, dir);
+        };
+        const ProgramRun base = runOn("one");
+        const ProgramRun r = runOn(c.archive);
+        ASSERT_GT(base.peakKilobytes, 0) << "no peak measured";
+        EXPECT_EQ(r.status, c.status) << r.err.substr(0, 400);
+        EXPECT_EQ(r.err, c.err.empty() ? "" : "orvik: " + c.err);
+        EXPECT_LE((r.peakKilobytes - base.peakKilobytes) * 1024, kBytesPerEntry * long{kEntries})
+            << r.peakKilobytes << " KB at the peak, " << base.peakKilobytes << " KB for the one member";
+        std::vector<std::string> made;
+        for (const std::string& f : files()) {
+            if (f.rfind("x/", 0) == 0 || f.rfind("o/", 0) == 0) made.push_back(f);
+        }
+        EXPECT_EQ(made, c.made);
+        if (c.args[1] == "list") {
+            EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), long{kEntries} + 3);
+        }
+        if (c.args[0] == "convert") {
+            const auto report = json::parse(readFile(dir / "r.json"));
+            EXPECT_EQ(report["results"].size(), 1u);
+            EXPECT_EQ(report["entriesOutside"], c.archive == "outside" ? kEntries : 0);
+            EXPECT_EQ(report["emptyMembers"], c.archive == "empty" ? kEntries : 0);
+        }
+    }
 }
 
 // Paths and names are UTF-8 where they are valid UTF-8, once, in files, the

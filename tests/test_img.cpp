@@ -44,8 +44,8 @@ void expectSameMembers(const Archive& archive, const std::vector<imgw::Member>& 
     ASSERT_EQ(archive.index().entries.size(), members.size());
     for (std::size_t i = 0; i < members.size(); ++i) {
         const auto& e = archive.index().entries[i];
-        EXPECT_EQ(e.name, members[i].name);
-        EXPECT_EQ(e.problem, "");
+        EXPECT_EQ(e.name(), members[i].name);
+        EXPECT_TRUE(e.readable());
         EXPECT_EQ(e.offset % orvik::img::kSectorSize, 0u);
         std::vector<unsigned char> bytes;
         std::string error;
@@ -53,7 +53,7 @@ void expectSameMembers(const Archive& archive, const std::vector<imgw::Member>& 
         // The member comes back padded to whole sectors.
         ASSERT_GE(bytes.size(), members[i].bytes.size());
         EXPECT_LT(bytes.size() - members[i].bytes.size(), orvik::img::kSectorSize);
-        EXPECT_TRUE(std::equal(members[i].bytes.begin(), members[i].bytes.end(), bytes.begin())) << e.name;
+        EXPECT_TRUE(std::equal(members[i].bytes.begin(), members[i].bytes.end(), bytes.begin())) << e.name();
     }
 }
 
@@ -127,6 +127,7 @@ TEST_F(Img, damagedEntriesKeepTheirPlaceWithAReason)
             ASSERT_TRUE(a.open(path, error)) << error;
             const auto& entries = a.index().entries;
             ASSERT_EQ(entries.size(), 3u);
+            const auto problem = [&](std::size_t i) { return a.index().problemText(entries[i]); };
             std::vector<unsigned char> bytes;
             // In a version 2 archive offset 0 is the index itself; in
             // version 1 it is the first member's, and the later entry is
@@ -134,20 +135,20 @@ TEST_F(Img, damagedEntriesKeepTheirPlaceWithAReason)
             const bool atZero = std::string(c.what) == "at offset 0";
             const bool overlapsNext = std::string(c.what) == "overlapping the next";
             if (atZero && a.index().version == Version::v2) {
-                EXPECT_NE(entries[1].problem.find("inside the archive's index"), std::string::npos);
+                EXPECT_NE(problem(1).find("inside the archive's index"), std::string::npos);
             } else if (atZero) {
-                EXPECT_NE(entries[1].problem.find("its bytes overlap those of a.dff (entry 1)"), std::string::npos)
-                    << entries[1].problem;
+                EXPECT_NE(problem(1).find("its bytes overlap those of a.dff (entry 1)"), std::string::npos)
+                    << problem(1);
             } else if (*c.reason != 0) {
-                EXPECT_NE(entries[1].problem.find(c.reason), std::string::npos) << entries[1].problem;
+                EXPECT_NE(problem(1).find(c.reason), std::string::npos) << problem(1);
                 EXPECT_FALSE(a.read(entries[1], bytes, error));
             } else {
-                EXPECT_EQ(entries[1].problem, "");
+                EXPECT_EQ(problem(1), "");
                 ASSERT_TRUE(a.read(entries[1], bytes, error)) << error;
                 EXPECT_EQ(bytes.size(), c.size);
             }
             if (overlapsNext) {
-                EXPECT_NE(entries[2].problem.find("overlap those of over.dff"), std::string::npos) << entries[2].problem;
+                EXPECT_NE(problem(2).find("overlap those of over.dff"), std::string::npos) << problem(2);
                 continue;
             }
             ASSERT_TRUE(a.read(entries[2], bytes, error)) << error;
@@ -232,7 +233,7 @@ TEST(ImgNames, namesThatCannotNameAFile)
     orvik::img::Index index;
     std::string error;
     ASSERT_TRUE(orvik::img::parseIndex(bytes.data(), bytes.size(), Version::v2, bytes.size(), index, error));
-    EXPECT_EQ(index.entries[0].name, std::string(24, 'x'));
+    EXPECT_EQ(index.entries[0].name(), std::string(24, 'x'));
     EXPECT_TRUE(orvik::img::sameName("Car.DFF", "car.dff"));
     EXPECT_FALSE(orvik::img::sameName("car.dff", "car.dfx"));
 }

@@ -105,9 +105,10 @@ std::pair<std::size_t, std::size_t> checkIndex(const std::uint8_t* data, std::si
     std::pair<std::size_t, std::size_t> member{0, 0};
     if (!orvik::img::parseIndex(data, size, version, size, index, error)) return member;
     for (const orvik::img::Entry& e : index.entries) {
-        if (!e.problem.empty()) continue;
+        if (!e.readable()) continue;
         if (e.offset > size || e.size > size - e.offset) std::abort();
-        const bool dff = e.name.size() > 4 && orvik::img::sameName(e.name.substr(e.name.size() - 4), ".dff");
+        const std::string_view name = e.name();
+        const bool dff = name.size() > 4 && orvik::img::sameName(name.substr(name.size() - 4), ".dff");
         if (dff && member.second == 0 && e.size > 0) member = {e.offset, e.size};
     }
     return member;

@@ -69,6 +69,17 @@ ProgramRun runProgram(const std::vector<std::string>& argv, const fs::path& scra
     return r;
 }
 
+ProgramRun runMeasured(const std::vector<std::string>& argv, const fs::path& scratch, const fs::path& cwd)
+{
+    const std::string peakPath = (scratch / (".peak-" + std::to_string(::getpid()))).string();
+    std::vector<std::string> measured = {ORVIK_PEAK_OF, peakPath};
+    measured.insert(measured.end(), argv.begin(), argv.end());
+    ProgramRun r = runProgram(measured, scratch, cwd);
+    r.peakKilobytes = std::atol(readFile(peakPath).c_str());
+    fs::remove(peakPath);
+    return r;
+}
+
 void ScratchFolder::SetUp()
 {
     std::string pattern = (fs::temp_directory_path() / "orvik-test-XXXXXX").string();

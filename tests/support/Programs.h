@@ -17,6 +17,7 @@ struct ProgramRun {
     bool exited = false;
     int status = -1;  // exit status when exited
     int signal = 0;   // the signal that ended it, otherwise
+    long peakKilobytes = 0;  // runMeasured: its largest resident set, its own processes' included
     std::string out;
     std::string err;
 };
@@ -28,6 +29,10 @@ std::ostream& operator<<(std::ostream& os, const ProgramRun& r);
 // scratch, or standard output to a pipe nobody reads when closedStdout.
 ProgramRun runProgram(const std::vector<std::string>& argv, const std::filesystem::path& scratch,
                       const std::filesystem::path& cwd = {}, bool closedStdout = false);
+
+// runProgram through tests/peak_of, which gives the program's peak memory.
+ProgramRun runMeasured(const std::vector<std::string>& argv, const std::filesystem::path& scratch,
+                       const std::filesystem::path& cwd = {});
 
 // A test fixture with a folder of its own, `dir`, removed afterwards even
 // when a test took its permissions away.
