@@ -4,7 +4,9 @@
 #include "anim/IfpImport.h"
 
 #include <cctype>
+#include <filesystem>
 #include <fstream>
+#include <memory>
 #include <new>
 
 namespace {
@@ -14,21 +16,6 @@ constexpr const char* kLogTitle = "IFP import";
 constexpr std::uint64_t kMaxPackageBytes = std::uint64_t{256} << 20;
 // Missing bones named in the log line, at most.
 constexpr std::size_t kMissingNamed = 5;
-
-class Options : public IfpImportOptions {
-public:
-    void SetAnimationName(const MCHAR* name) override { animationName = name ? name : ""; }
-    const MCHAR* GetAnimationName() override { return animationName.c_str(); }
-
-private:
-    std::string animationName;
-};
-
-Options& options()
-{
-    static Options o;
-    return o;
-}
 
 bool sameText(const std::string& a, const std::string& b)
 {
@@ -65,6 +52,77 @@ bool readWholeFile(const MCHAR* name, std::vector<std::uint8_t>& bytes, std::str
         return false;
     }
     return true;
+}
+
+// What tells a file apart from the one read before: its size and
+// modification time.
+struct FileStamp {
+    std::uintmax_t size = 0;
+    std::filesystem::file_time_type modified{};
+    bool operator==(const FileStamp&) const = default;
+};
+
+bool stampOf(const std::string& path, FileStamp& stamp)
+{
+    std::error_code ec;
+    stamp.size = std::filesystem::file_size(path, ec);
+    if (ec) return false;
+    stamp.modified = std::filesystem::last_write_time(path, ec);
+    return !ec;
+}
+
+class Options : public IfpImportOptions {
+public:
+    void SetAnimationName(const MCHAR* name) override { animationName = name ? name : ""; }
+    const MCHAR* GetAnimationName() override { return animationName.c_str(); }
+    BOOL LoadPackage(const MCHAR* file) override
+    {
+        kept.reset();
+        message.clear();
+        try {
+            std::vector<std::uint8_t> bytes;
+            if (file == nullptr || !stampOf(file, keptStamp) || !readWholeFile(file, bytes, message)) {
+                if (message.empty()) message = "cannot be opened";
+                return FALSE;
+            }
+            kept = std::make_unique<ifp::Package>(ifp::readPackage(bytes.data(), bytes.size()));
+            keptFile = file;
+            message = kept->damage;
+            return TRUE;
+        } catch (const std::bad_alloc&) {
+            kept.reset();
+            message = "out of memory";
+        }
+        return FALSE;
+    }
+    int GetAnimationCount() override { return kept ? static_cast<int>(kept->animations.size()) : 0; }
+    const MCHAR* GetAnimationNameAt(int i) override
+    {
+        if (!kept || i < 0 || static_cast<std::size_t>(i) >= kept->animations.size()) return nullptr;
+        return kept->animations[static_cast<std::size_t>(i)].name.c_str();
+    }
+    const MCHAR* GetPackageMessage() override { return message.c_str(); }
+
+    // The package LoadPackage kept, when it is this file's and the file
+    // still has the size and modification time it had then; else null.
+    const ifp::Package* keptFor(const std::string& file) const
+    {
+        FileStamp stamp;
+        return kept && file == keptFile && stampOf(file, stamp) && stamp == keptStamp ? kept.get() : nullptr;
+    }
+
+private:
+    std::string animationName;
+    std::string message;
+    std::unique_ptr<ifp::Package> kept;
+    std::string keptFile;
+    FileStamp keptStamp;
+};
+
+Options& options()
+{
+    static Options o;
+    return o;
 }
 
 const ifp::Animation* chooseAnimation(const ifp::Package& package, const std::string& wanted)
@@ -111,18 +169,23 @@ int IfpImport::DoImport(const MCHAR* name, ImpInterface* ii, Interface* ip, BOOL
     if (ip == nullptr || name == nullptr) return 0;
     LogSys* log = ip->Log();
     try {
-        std::vector<std::uint8_t> bytes;
-        std::string why;
-        if (!readWholeFile(name, bytes, why)) {
-            log->LogEntry(SYSLOG_ERROR, FALSE, kLogTitle, "%s: %s", name, why.c_str());
-            return 0;
+        // The package LoadPackage kept, else the file read now.
+        ifp::Package readNow;
+        const ifp::Package* kept = options().keptFor(name);
+        if (kept == nullptr) {
+            std::vector<std::uint8_t> bytes;
+            std::string why;
+            if (!readWholeFile(name, bytes, why)) {
+                log->LogEntry(SYSLOG_ERROR, FALSE, kLogTitle, "%s: %s", name, why.c_str());
+                return 0;
+            }
+            readNow = ifp::readPackage(bytes.data(), bytes.size());
+            if (!readNow.damage.empty()) {
+                log->LogEntry(SYSLOG_WARN, FALSE, kLogTitle, "%s: %zu animations read, then %s", name,
+                              readNow.animations.size(), readNow.damage.c_str());
+            }
         }
-        const ifp::Package package = ifp::readPackage(bytes.data(), bytes.size());
-        std::vector<std::uint8_t>().swap(bytes);
-        if (!package.damage.empty()) {
-            log->LogEntry(SYSLOG_WARN, FALSE, kLogTitle, "%s: %zu animations read, then %s", name,
-                          package.animations.size(), package.damage.c_str());
-        }
+        const ifp::Package& package = kept != nullptr ? *kept : readNow;
         const std::string wanted = options().GetAnimationName();
         const ifp::Animation* animation = chooseAnimation(package, wanted);
         if (animation == nullptr) {

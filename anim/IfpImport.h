@@ -5,21 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "anim/IfpImportOptions.h"
 #include "host/max.h"
 #include "ifp/Package.h"
 
 #define IFP_IMPORT_CLASS_ID Class_ID(0x4F52272B, 0x2CDF01E6)
-// The options the descriptor publishes (IfpImportOptions).
-#define IFP_IMPORT_OPTIONS_ID Interface_ID(0x4F524946, 0x504F5054)
-
-// Which animation of the package the next imports take: by name, compared
-// case-insensitively; an empty name (the default) takes the first.
-class IfpImportOptions : public FPInterface {
-public:
-    Interface_ID GetID() override { return IFP_IMPORT_OPTIONS_ID; }
-    virtual void SetAnimationName(const MCHAR* name) = 0;
-    virtual const MCHAR* GetAnimationName() = 0;
-};
 
 class IfpImport : public SceneImport {
 public:

@@ -20,6 +20,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "cli/Animations.h"
 #include "cli/BatchFiles.h"
 #include "cli/ConvertPlan.h"
 #include "cli/ExitStatus.h"
@@ -54,6 +55,8 @@ struct Result {
     double texturesSeconds = 0;  // finding, decoding and PNG-encoding the textures' images
     double writeSeconds = 0;
     std::array<std::size_t, 5> gameView{};  // what --game-view did (gameViewCounts)
+    bool noSkeleton = false;                 // --ifp: the model has no skinned mesh
+    std::size_t animations = 0;              // --ifp: the animations exported with it
     TextureStats textures;       // decoding and encoding among the textures' time, and the cache's hits
 };
 
@@ -64,8 +67,9 @@ double secondsSince(Clock::time_point start)
 
 class Converter {
 public:
-    Converter(PluginLibrary& l, const ConvertOptions& o, std::ostream& outStream, std::ostream& errStream)
-        : lib(l), opt(o), out(outStream), err(errStream), plan(o)
+    Converter(PluginLibrary& l, const ConvertOptions& o, std::ostream& outStream, std::ostream& errStream,
+              AnimationPlugin* a)
+        : lib(l), animations(a), opt(o), out(outStream), err(errStream), plan(o)
     {
     }
 
@@ -82,6 +86,7 @@ private:
     void printTable(double seconds, unsigned workers);
 
     PluginLibrary& lib;
+    AnimationPlugin* animations;
     const ConvertOptions& opt;
     std::ostream& out;
     std::ostream& err;
@@ -117,6 +122,7 @@ std::string Converter::convertOne(std::size_t index)
                  r.textures.decodeSeconds, r.textures.encodeSeconds};
     j["textures"] = {r.textures.made, r.textures.read, r.textures.hits};
     j["gameView"] = r.gameView;
+    if (animations != nullptr) j["animations"] = {r.noSkeleton, r.animations};
     return j.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
@@ -162,6 +168,7 @@ Result Converter::convertModel(const Model& m)
     if (opt.json) job.dump = targets.back();
     job.printScriptErrors = false;
     if (wheels.scene) job.wheels = &wheels.wheel;
+    job.animations = animations;
     // The images as `orvik import --gltf` takes them: files inside the
     // model's folder or a --bitmap-path folder, then the --txd dictionaries,
     // then the model's own, found when the inputs were collected.
@@ -219,6 +226,8 @@ Result Converter::convertModel(const Model& m)
     r.warnings.insert(r.warnings.end(), outcome.report.notes.begin(), outcome.report.notes.end());
     r.outputs = outcome.outputs;
     r.gameView = gameViewCounts(outcome.report);
+    r.noSkeleton = outcome.noSkeleton;
+    r.animations = outcome.animationsApplied;
     r.ok = true;
     return r;
 }
@@ -272,6 +281,11 @@ void Converter::finished(std::size_t index, bool answered, const std::string& an
             r.missingTextures = j.value("missingTextures", std::vector<std::string>{});
             r.outputs = j.value("outputs", std::vector<std::string>{});
             r.gameView = j.value("gameView", r.gameView);
+            const Json a = j.value("animations", Json());
+            if (a.is_array() && a.size() == 2) {
+                r.noSkeleton = a[0].get<bool>();
+                r.animations = a[1].get<std::size_t>();
+            }
             const auto& t = j["time"];
             if (t.is_array() && t.size() == 6) {
                 r.importSeconds = t[0].get<double>();
@@ -341,6 +355,7 @@ Json Converter::reportJson(double seconds, unsigned workers, bool records) const
                         {"texturesEncode", r.textures.encodeSeconds},
                         {"write", r.writeSeconds}};
         m["textureImages"] = {{"made", r.textures.made}, {"read", r.textures.read}, {"fromCache", r.textures.hits}};
+        if (animations != nullptr) m["animations"] = r.ok && !r.noSkeleton ? Json(r.animations) : Json(nullptr);
         list.push_back(std::move(m));
     }
     j["models"] = models.size();
@@ -350,6 +365,11 @@ Json Converter::reportJson(double seconds, unsigned workers, bool records) const
     j["texturesMissing"] = missing;
     j["entriesOutside"] = plan.entriesOutside;
     j["emptyMembers"] = plan.emptyMembers;
+    if (animations != nullptr) {
+        std::size_t withoutSkeleton = 0;
+        for (const Result& r : results) withoutSkeleton += r.ok && r.noSkeleton ? 1 : 0;
+        j["withoutSkeleton"] = withoutSkeleton;
+    }
     j["notRead"] = collectionProblems;
     // The textures' time holds their decoding and encoding; the rest of it is
     // finding them, reading files and taking images from the cache.
@@ -370,6 +390,7 @@ void Converter::printTable(double seconds, unsigned workers)
     row("  with warnings", j["withWarnings"].get<std::size_t>());
     row("failed", j["failed"].get<std::size_t>());
     row("textures missing", j["texturesMissing"].get<std::size_t>());
+    if (animations != nullptr) row("without skeleton", j["withoutSkeleton"].get<std::size_t>());
     if (opt.shared.gameView) {
         std::array<std::size_t, 5> total{};  // one line for the whole run
         for (std::size_t k = 0; k < total.size(); ++k) for (const Result& r : results) total[k] += r.gameView[k];
@@ -498,9 +519,10 @@ CLI::App* addConvertCommand(CLI::App& app, ConvertOptions& conv)
     return convert;
 }
 
-int runConvert(PluginLibrary& lib, const ConvertOptions& options, std::ostream& out, std::ostream& err)
+int runConvert(PluginLibrary& lib, const ConvertOptions& options, std::ostream& out, std::ostream& err,
+               AnimationPlugin* animations)
 {
-    Converter c(lib, options, out, err);
+    Converter c(lib, options, out, err, animations);
     return c.run();
 }
 
@@ -514,8 +536,18 @@ int runConvertCommand(const Invocation& inv, ConvertOptions& options)
     runMatchingHost(inv, plugin);
     PluginLibrary lib;
     openLibrary(lib, plugin);
+    // The package is read here, once, before the workers start.
+    std::unique_ptr<AnimationPlugin> animations;
+    if (!options.shared.ifp.empty()) {
+        animations = std::make_unique<AnimationPlugin>(animationPluginFor(inv, plugin), options.shared);
+        if (!animations->damage().empty()) {
+            std::cerr << "orvik: " << printablePath(options.shared.ifp) << ": " << printable(animations->damage())
+                      << "\n";
+        }
+    }
     options.progress = drawsProgress(options.shared);
-    const int status = runConvert(lib, options, std::cout, std::cerr);
+    const int status = runConvert(lib, options, std::cout, std::cerr, animations.get());
+    animations.reset();
     lib.close();
     return status;
 }

@@ -19,6 +19,8 @@ class PluginLibrary;
 
 namespace orvik {
 
+class AnimationPlugin;
+
 struct ConvertOptions {
     std::vector<std::string> inputs;
     std::string outDir;
@@ -36,10 +38,12 @@ CLI::App* addConvertCommand(CLI::App& app, ConvertOptions& options);
 // Exit status: 0 when every model converted, 4 when some failed, 2 for a
 // usage error (an input that does not exist or cannot be read, no model
 // found, an output folder that cannot be made); one line on err then.
-int runConvert(PluginLibrary& lib, const ConvertOptions& options, std::ostream& out, std::ostream& err);
+// With animations, they go into the export of every model with a skeleton.
+int runConvert(PluginLibrary& lib, const ConvertOptions& options, std::ostream& out, std::ostream& err,
+               AnimationPlugin* animations = nullptr);
 
-// Loads the plug-in (as `import` does) and runs the conversion on the
-// standard streams.
+// Loads the plug-in (as `import` does), and the animation plug-in and the
+// package for --ifp, and runs the conversion on the standard streams.
 int runConvertCommand(const Invocation& inv, ConvertOptions& options);
 
 }  // namespace orvik

@@ -3,8 +3,10 @@
 #include <sys/stat.h>
 
 #include <iostream>
+#include <memory>
 #include <vector>
 
+#include "cli/Animations.h"
 #include "cli/ExitStatus.h"
 #include "cli/ModelJob.h"
 #include "cli/Summary.h"
@@ -47,7 +49,9 @@ std::vector<std::string> checkTargets(const ImportOptions& opt)
     } else if (!opt.bin.empty()) {
         fail(opt.bin, "--bin goes with --gltf FILE.gltf");
     }
-    const std::string problem = checkOutputTargets(targets, {{opt.model, "the model file"}});
+    std::vector<ProtectedFile> inputs = {{opt.model, "the model file"}};
+    if (!opt.shared.ifp.empty()) inputs.push_back({opt.shared.ifp, "the animation package"});
+    const std::string problem = checkOutputTargets(targets, inputs);
     if (!problem.empty()) {
         throw Failure{problem};
     }
@@ -137,6 +141,14 @@ int runImportCommand(const Invocation& inv, const ImportOptions& opt)
         throw Failure{error};
     }
     if (wheels.scene) job.wheels = &wheels.wheel;
+    std::unique_ptr<AnimationPlugin> animations;
+    if (!opt.shared.ifp.empty()) {
+        animations = std::make_unique<AnimationPlugin>(animationPluginFor(inv, plugin), opt.shared);
+        job.animations = animations.get();
+        if (!animations->damage().empty()) {
+            std::cerr << "orvik: " << printablePath(opt.shared.ifp) << ": " << printable(animations->damage()) << "\n";
+        }
+    }
     // Every file is made and committed together, before anything is printed,
     // so that a closed standard output cannot cost them.
     const ModelJobOutcome outcome = job.run(lib);
@@ -163,6 +175,9 @@ int runImportCommand(const Invocation& inv, const ImportOptions& opt)
         }
         checkStandardOutput();
     }
+    if (outcome.noSkeleton) {
+        std::cerr << "orvik: " << printablePath(opt.model) << ": no skinned mesh: the animations are not applied\n";
+    }
     if (!outcome.imageWarning.empty()) {
         std::cerr << "orvik: " << printable(outcome.imageWarning) << "\n";
     }
@@ -171,6 +186,7 @@ int runImportCommand(const Invocation& inv, const ImportOptions& opt)
     }
     resetScene();
     wheels.scene.reset();
+    animations.reset();
     lib.close();
     if (!built) {
         // The plug-in cannot tell a failed read from an empty file: a file

@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "cli/Animations.h"
 #include "host/dump.h"
 #include "host/loader.h"
 #include "host/log.h"
@@ -111,6 +112,7 @@ std::vector<ProtectedFile> ModelJob::inputs() const
     }
     for (const std::string& path : images.dictionaryPaths()) out.push_back({path, "a texture dictionary"});
     if (wheels != nullptr) out.push_back({wheels->file, "the --wheels model"});
+    if (!options.ifp.empty()) out.push_back({options.ifp, "the animation package"});
     return out;
 }
 
@@ -136,12 +138,21 @@ ModelJobOutcome ModelJob::run(PluginLibrary& lib)
     }
     r.imported = true;
     const Scene& scene = currentScene();
+    r.built = !scene.nodes.empty();
+    AppliedAnimations applied;
+    if (r.built && animations != nullptr) {
+        t0 = Clock::now();
+        r.noSkeleton = !sceneHasSkeleton();
+        if (!r.noSkeleton) applied = animations->apply();
+        r.animationsApplied = applied.animations.size();
+        r.animationsNotApplied = applied.notApplied;
+        r.importSeconds += secondsSince(t0);
+    }
     for (const LogRecord& entry : scene.log) {
         if (entry.type == SYSLOG_ERROR || entry.type == SYSLOG_WARN) {
             r.logged.push_back({entry.type == SYSLOG_ERROR, entry.text});
         }
     }
-    r.built = !scene.nodes.empty();
     // An import that built nothing replaces no file.
     if (!r.built || (dump.empty() && gltf.empty())) return r;
 
@@ -168,6 +179,7 @@ ModelJobOutcome ModelJob::run(PluginLibrary& lib)
         gltfOptions.gameView = options.gameView;
         gltfOptions.paint = paintColours(options);
         gltfOptions.wheels = wheels;
+        gltfOptions.animations = std::move(applied.animations);
         if (!exportGltf(scene, timed, gltfOptions, r.report, files, r.failure)) return r;
     }
     if (!dump.empty()) {

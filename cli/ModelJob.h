@@ -1,6 +1,7 @@
 // One model through the host, the same for `orvik import` and for each model
 // of `orvik convert`: its images gathered (image files, the --txd
-// dictionaries, then its own), imported into a fresh scene, the log scanned,
+// dictionaries, then its own), imported into a fresh scene, the --ifp
+// animations applied to its skeleton and read back, the log scanned,
 // exported to glTF and dumped in memory, and the outputs committed together
 // (none is replaced unless all can be written, and none may replace an
 // input: the model, a texture file or a dictionary).
@@ -22,6 +23,8 @@ class Scene;
 
 namespace orvik {
 
+class AnimationPlugin;
+
 struct LoggedProblem {
     bool error = false;  // an error, else a warning
     std::string text;    // as the plug-in logged it (8-bit text)
@@ -34,6 +37,9 @@ struct ModelJobOutcome {
     std::vector<LoggedProblem> logged;  // the log's warnings and errors, in order
     std::string imageWarning;           // the model's own dictionary could not be used
     GltfExportReport report;
+    bool noSkeleton = false;            // animations were asked for and the model has no skinned mesh
+    std::size_t animationsApplied = 0;  // animations exported with the model
+    std::size_t animationsNotApplied = 0;  // matching no bone of the model
     std::vector<std::string> outputs;  // the files committed, in order
     double importSeconds = 0;
     double exportSeconds = 0;    // the glTF document and buffers, images apart
@@ -78,6 +84,8 @@ public:
     bool printScriptErrors = true;
     // The game view's wheel for models that store none (null: generated).
     const BorrowedWheel* wheels = nullptr;
+    // The --ifp animations, applied to the model when it has a skeleton.
+    AnimationPlugin* animations = nullptr;
     // Adds the model's own dictionary (with a warning when it cannot be
     // used); called when the images are gathered for a glTF export.
     std::function<void(ModelImages&, std::string& warning)> ownDictionary;

@@ -40,7 +40,20 @@ void addModelOptions(CLI::App& command, ModelOptions& o, CLI::Option* gltf)
         ->type_name("FILE")
         ->needs(gameView)
         ->allow_extra_args(false);
-    if (gltf != nullptr) skip->needs(gltf), gameView->needs(gltf);
+    CLI::Option* ifp =
+        command
+            .add_option("--ifp", o.ifp,
+                        "An animation package (.ifp): its animations are applied to the skeleton of every skinned "
+                        "model and exported with it as glTF animations")
+            ->type_name("FILE")
+            ->allow_extra_args(false);
+    command
+        .add_option("--animation", o.animations,
+                    "An animation of the --ifp package to export (repeatable; default: every animation)")
+        ->type_name("NAME")
+        ->needs(ifp)
+        ->allow_extra_args(false);
+    if (gltf != nullptr) skip->needs(gltf), gameView->needs(gltf), ifp->needs(gltf);
     command.add_option("--bitmap-path", o.bitmapPaths, "A folder searched for texture files (repeatable)")
         ->type_name("DIR")
         ->allow_extra_args(false);

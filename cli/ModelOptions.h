@@ -1,6 +1,6 @@
 // The options `import` and `convert` share, added to both by one function:
-// the plug-in, the host's settings, where images come from and the parts
-// left out of the glTF export.
+// the plug-in, the host's settings, where images come from, the parts left
+// out of the glTF export and the animations put into it.
 #pragma once
 
 #include <array>
@@ -20,12 +20,14 @@ struct ModelOptions {
     std::vector<std::string> paint;         // --paint: #RRGGBB, primary first
     std::string wheels;                     // --wheels: the model the game view takes a wheel from
     std::string plugin;                     // --plugin ("" for the default)
+    std::string ifp;                        // --ifp: the animation package ("" for none)
+    std::vector<std::string> animations;    // --animation names (none: every animation of the package)
     bool noProgress = false;
     bool withoutGameMaterial = false;
 };
 
-// Adds the shared options to a command; --skip-parts and --game-view need
-// `gltf` when it is given (import's --gltf).
+// Adds the shared options to a command; --skip-parts, --game-view and --ifp
+// need `gltf` when it is given (import's --gltf).
 void addModelOptions(CLI::App& command, ModelOptions& options, CLI::Option* gltf);
 
 // The one-line reason when a --bitmap-path is not a folder ("DIR: --bitmap-path

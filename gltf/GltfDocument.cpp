@@ -78,11 +78,15 @@ void Builder::build()
     // Top-level members in a fixed order; empty lists are dropped at the end.
     doc["asset"] = {{"generator", "orvik (Orvik DFF import, stand-in host scene)"}, {"version", "2.0"}};
     for (const char* list : {"extensionsUsed", "scene", "scenes", "nodes", "meshes", "materials", "textures", "images",
-                             "samplers", "skins", "accessors", "bufferViews", "buffers", "extensions"}) {
+                             "samplers", "skins", "animations", "accessors", "bufferViews", "buffers", "extensions"}) {
         doc[list] = nullptr;
+    }
+    for (const SceneAnimation& a : options.animations) {
+        for (const NodeAnimation& n : a.nodes) animated.insert(n.node);
     }
     addNodes();
     if (options.gameView) placeWheels();
+    addAnimations();
     doc["scene"] = 0;
     Json sceneJson = {{"name", doc["nodes"][0]["name"]}, {"nodes", {0}}};
     sceneJson["extras"] = {{"import", {{"file", latin1ToUtf8(scene.import.file)}, {"result", scene.import.result}}}};
@@ -97,6 +101,7 @@ void Builder::build()
     report.materials = size("materials");
     report.textures = size("textures");
     report.skins = size("skins");
+    report.animations = size("animations");
     report.lights = doc["extensions"].is_object() ? doc["extensions"]["KHR_lights_punctual"]["lights"].size() : 0;
     for (auto it = doc.begin(); it != doc.end();) it = it->is_null() ? doc.erase(it) : std::next(it);
 }

@@ -2,7 +2,7 @@
 // one binary buffer) and the builder that fills it from the host scene, one
 // file per concern: GltfDocument.cpp the document and its buffer,
 // GltfNodes.cpp nodes, transforms and lights, GltfMesh.cpp meshes,
-// GltfSkin.cpp skins, GltfMaterials.cpp materials and textures,
+// GltfSkin.cpp skins, GltfAnimation.cpp animations, GltfMaterials.cpp materials and textures,
 // GltfGameView.cpp the vehicle as the game draws it; the
 // container and the summary are in GltfExport.cpp.
 #pragma once
@@ -10,6 +10,7 @@
 #include <array>
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -40,6 +41,18 @@ double determinant(const Matrix3& m);
 bool finite(const Matrix3& m);
 // A node's object-offset transform: scale, then rotation, then translation.
 Matrix3 objectOffset(const INode& node);
+
+// Translation, rotation (unit quaternion x y z w) and scale, composed the
+// way glTF does (T * R * S), in double precision.
+struct Trs {
+    std::array<double, 3> t{};
+    std::array<double, 4> r{0, 0, 0, 1};
+    std::array<double, 3> s{1, 1, 1};
+};
+Matrix3 compose(const Trs& t);
+// The nearest TRS: axis lengths as the scale (the first negated for a
+// mirror), the axes made orthonormal as the rotation; a shear is lost.
+Trs decompose(const Matrix3& m);
 
 // Builds ordered JSON through the scene dump writer's calls, so that the
 // descriptions of host/describe.h write the extras.
@@ -131,13 +144,19 @@ private:
     // GltfNodes.cpp
     int nodeIndex(const INode* node) const;
     void addNodes();
-    Matrix3 setTransform(Json& node, const Matrix3& local);
+    // asTrs: the node is animated, and glTF animates translation, rotation
+    // and scale only.
+    Matrix3 setTransform(Json& node, const Matrix3& local, bool asTrs = false);
     void addObject(INode* node, int gltfNode);
     void addLight(GenLight& light, int gltfNode);
 
     // GltfSkin.cpp
     const SkinExport* skinFor(SkinModifier& skin, INode& node);
     SkinJoints jointsOf(SkinModifier& skin, INode& node);
+
+    // GltfAnimation.cpp
+    void addAnimations();
+    int addTimes(const std::vector<float>& times);
 
     // GltfGameView.cpp
     void placeWheels();
@@ -167,6 +186,7 @@ private:
     const GltfOptions& options;
     GltfExportReport& report;
     std::map<const INode*, int> nodeIndices;
+    std::set<const INode*> animated;  // nodes some animation moves
     std::vector<Matrix3> exportedWorld;  // per glTF node: its world as exported, in host space
     std::vector<bool> skipped;           // per scene node: left out by --skip-parts
     std::map<std::pair<const Mtl*, bool>, int> materials;

@@ -138,7 +138,9 @@ void writeGltfSummary(const GltfExportReport& report, std::ostream& out)
         << plural(report.vertices, "vertex", "vertices") << ", " << plural(report.triangles, "triangle", "triangles")
         << "), " << plural(report.materials, "material", "materials") << ", "
         << plural(report.textures, "texture", "textures") << ", " << plural(report.skins, "skin", "skins") << ", "
-        << plural(report.lights, "light", "lights") << "\n";
+        << plural(report.lights, "light", "lights");
+    if (report.animations > 0) out << ", " << plural(report.animations, "animation", "animations");
+    out << "\n";
     if (report.nodesSkipped > 0 && !report.gameView) out << plural(report.nodesSkipped, "node", "nodes") << " left out by --skip-parts\n";
     // Each texture's image, a line per distinct name and account.
     std::set<std::pair<std::string, std::string>> listed;

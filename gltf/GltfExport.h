@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "gltf/ImageSource.h"
+#include "host/maxtypes.h"
 
 class INode;
 class Scene;
@@ -34,6 +35,23 @@ struct BorrowedWheel {
     const Scene* scene = nullptr;
     const INode* hub = nullptr;  // the wheel dummy it sits at; null: the model's origin
     std::vector<INode*> parts;  // the nodes holding the wheel's meshes
+};
+
+// One node's part of an animation, as the host held it: its transform
+// relative to its parent at each of its key times.
+struct NodeAnimation {
+    const INode* node = nullptr;
+    std::vector<float> times;      // seconds, increasing
+    std::vector<Matrix3> locals;   // per time
+    bool translation = false;      // the keys move the node off its place on its parent
+    bool scale = false;            // the keys carry a scale
+};
+
+// An animation applied to the scene and read back from it: one glTF
+// animation named as the package names it.
+struct SceneAnimation {
+    std::string name;
+    std::vector<NodeAnimation> nodes;
 };
 
 // What to export to and how.
@@ -56,6 +74,9 @@ struct GltfOptions {
     // The game view's wheel for models with wheel dummies that store no
     // wheel; null: a plain tyre and rim is generated.
     const BorrowedWheel* wheels = nullptr;
+    // Animations to export; their nodes carry translation, rotation and
+    // scale instead of a matrix.
+    std::vector<SceneAnimation> animations;
 };
 
 // A neutral pair that reads as a car: steel grey body, charcoal trim (the
@@ -85,6 +106,7 @@ struct GltfExportReport {
     std::size_t wheelsSupplied = 0;
     std::size_t materialsPainted = 0;
     std::size_t lampsUnlit = 0;
+    std::size_t animations = 0;
     // Skinned vertices whose weights were all unusable (zero, negative, not
     // numbers): spread evenly over the bones they name, or, naming none,
     // bound to the bone of their mesh's frame.

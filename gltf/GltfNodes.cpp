@@ -44,14 +44,6 @@ Json columnMajor(const Matrix3& m)
     return out;
 }
 
-// Translation, rotation (unit quaternion x y z w) and scale, composed the
-// way glTF does (T * R * S), in double precision.
-struct Trs {
-    std::array<double, 3> t{};
-    std::array<double, 4> r{0, 0, 0, 1};
-    std::array<double, 3> s{1, 1, 1};
-};
-
 using V3 = std::array<double, 3>;
 
 V3 row(const Matrix3& m, int i)
@@ -73,6 +65,8 @@ V3 unit(const V3& v, const V3& fallback)
     return len > 1e-12 ? scaled(v, 1.0 / len) : fallback;
 }
 
+}  // namespace
+
 Matrix3 compose(const Trs& t)
 {
     const double x = t.r[0], y = t.r[1], z = t.r[2], w = t.r[3];
@@ -90,9 +84,7 @@ Matrix3 compose(const Trs& t)
     return m;
 }
 
-// The nearest TRS: axis lengths as the scale (the first negated for a
-// mirror), the axes made orthonormal (Gram-Schmidt) as the rotation; a shear
-// is lost.
+// Gram-Schmidt makes the axes orthonormal.
 Trs decompose(const Matrix3& m)
 {
     Trs out;
@@ -127,6 +119,8 @@ Trs decompose(const Matrix3& m)
     out.r = q;
     return out;
 }
+
+namespace {
 
 bool offsetIsIdentity(const INode& node)
 {
@@ -223,12 +217,12 @@ void Builder::addNodes()
         const Matrix3 world = node->GetNodeTM(0);
         Matrix3 local = world;
         if (p > 0) local = determinant(exportedWorld[p]) != 0.0 ? world * Inverse(exportedWorld[p]) : node->LocalTM();
-        exportedWorld[n] = setTransform(nodes[n], local) * exportedWorld[p];
+        exportedWorld[n] = setTransform(nodes[n], local, animated.count(node) > 0) * exportedWorld[p];
     }
     for (INode* node : kept) addObject(node, nodeIndex(node));
 }
 
-Matrix3 Builder::setTransform(Json& node, const Matrix3& local)
+Matrix3 Builder::setTransform(Json& node, const Matrix3& local, bool asTrs)
 {
     if (local == Matrix3()) return local;
     if (!finite(local)) {
@@ -246,9 +240,16 @@ Matrix3 Builder::setTransform(Json& node, const Matrix3& local)
     }
     // Axes orthogonal to within 1e-4 (the file's rounding) count as a
     // rotation and scale.
-    if (determinant(local) != 0.0 && error <= 1e-4 * largest) {
+    const bool exact = determinant(local) != 0.0 && error <= 1e-4 * largest;
+    if (exact && !asTrs) {
         node["matrix"] = columnMajor(local);
         return local;
+    }
+    if (exact) {
+        node["translation"] = trs.t;
+        node["rotation"] = trs.r;
+        node["scale"] = trs.s;
+        return back;
     }
     // A shear, or an axis of length zero: the nearest TRS, and the exact
     // transform in the extras.

@@ -111,6 +111,14 @@ void INode::SetNodeTM(TimeValue t, Matrix3& tm)
     scaleKeys.clear();
 }
 
+void INode::DeleteKeys(DWORD flags)
+{
+    (void)flags;
+    positionKeys.clear();
+    rotationKeys.clear();
+    scaleKeys.clear();
+}
+
 Matrix3 INode::LocalTM(TimeValue t) const
 {
     if (!HasKeys()) return local;

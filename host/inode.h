@@ -15,6 +15,10 @@ constexpr int PIV_OBJECT_ONLY = 2;
 
 constexpr int BONE_OBJ_OFF = 0;
 
+// DeleteKeys flags.
+constexpr DWORD TRACK_DOSEL = 1 << 0;
+constexpr DWORD TRACK_DOALL = 1 << 1;
+
 class INode {
 public:
     INode(int sceneIndex, Object* obj) : index(sceneIndex), object(obj) {}
@@ -27,6 +31,9 @@ public:
     // all times and drops the keys. GetNodeTM interpolates between keys.
     void SetNodeTM(TimeValue t, Matrix3& tm);
     Matrix3 GetNodeTM(TimeValue t, Interval* valid = nullptr) const;
+    // Drops every transform key (the keys are all "selected" here, whatever
+    // the flags say): the node keeps the transform it had for all times.
+    void DeleteKeys(DWORD flags);
     // The object's world transform: the object offset (scale, rotation,
     // translation) followed by the node transform.
     Matrix3 GetObjectTM(TimeValue t, Interval* valid = nullptr) const;

@@ -4,7 +4,9 @@
 // first keys of a standing animation on a real ped.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 
 #include "anim/IfpImport.h"
@@ -187,6 +189,53 @@ TEST(IfpImport, RefusesWhatItCannotApply)
         EXPECT_TRUE(said);
         for (INode* n : currentScene().nodes) EXPECT_FALSE(n->HasKeys());
     }
+}
+
+// LoadPackage reads a package once: its names and damage line through the
+// published options, a file that cannot be read said; imports of that file
+// take it from memory while the file keeps its size and time, and read it
+// again when it changed.
+TEST(IfpImport, PackageKeptWhileTheFileStaysTheSame)
+{
+    auto* options = static_cast<IfpImportOptions*>(GetIfpImportDesc()->GetInterface(IFP_IMPORT_OPTIONS_ID));
+    const std::string path = ::testing::TempDir() + "orvik-kept.ifp";
+    const auto load = [&](const ifpw::Package& p, const std::vector<std::string>& names, bool damaged) {
+        const std::vector<std::uint8_t> bytes = ifpw::write(p);
+        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                     static_cast<std::streamsize>(bytes.size()));
+        ASSERT_TRUE(options->LoadPackage(path.c_str()));
+        std::vector<std::string> held;
+        for (int i = 0; i <= options->GetAnimationCount(); ++i) {
+            if (const char* name = options->GetAnimationNameAt(i)) held.emplace_back(name);
+        }
+        EXPECT_EQ(held, names);
+        EXPECT_EQ(std::string(options->GetPackageMessage()).empty(), !damaged) << options->GetPackageMessage();
+    };
+    ifpw::Package p;
+    p.animations = {ifpw::Animation{"Idle", {ifpw::Bone{"Hips", -1, ifp::KeyType::R, {turnKey(ifp::Layout::Anpk, 0, 10)}}}}};
+    p.animationCount = 2;  // claims one more than it holds
+    load(p, {"Idle"}, true);
+    p.animationCount.reset();
+    load(p, {"Idle"}, false);
+    EXPECT_FALSE(options->LoadPackage((path + ".missing").c_str()));
+    EXPECT_STREQ(options->GetPackageMessage(), "cannot be opened");
+    load(p, {"Idle"}, false);
+
+    // Other bytes of the same size and time are not read; a new time is.
+    const auto stamp = std::filesystem::last_write_time(path);
+    p.animations[0].name = "Walk";
+    const std::vector<std::uint8_t> bytes = ifpw::write(p);
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                 static_cast<std::streamsize>(bytes.size()));
+    std::filesystem::last_write_time(path, stamp);
+    options->SetAnimationName("Idle");
+    for (const int expected : {1, 0}) {
+        const Skeleton s = makeSkeleton();
+        EXPECT_EQ(runImport(*GetIfpImportDesc(), path).result, expected);
+        EXPECT_EQ(s.hips->HasKeys(), expected == 1);
+        std::filesystem::last_write_time(path, stamp + std::chrono::seconds(1));
+    }
+    options->SetAnimationName("");
 }
 
 Matrix3 matrixOf(const nlohmann::json& rows)

@@ -23,8 +23,11 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "support/Figure.h"
 #include "support/WorkerPool.h"
+#include "testkit/DffWriter.h"
 #include "testkit/ImgWriter.h"
+#include "testkit/IfpWriter.h"
 #include "support/ImportHarness.h"
 #include "support/Programs.h"
 
@@ -157,6 +160,30 @@ TEST_F(Batch, usageErrorsWriteNothing)
         EXPECT_NE(r.err.find(message), std::string::npos) << message << "\n" << r;
         EXPECT_FALSE(fs::exists(dir / "out"));
     }
+}
+
+// --ifp gives every skinned model of the batch the package's animations and
+// leaves the others untouched, counted; a name the package lacks ends the
+// command before any model.
+TEST_F(Batch, animationsGoToEverySkinnedModel)
+{
+    put("m/figure.dff", dffw::write(figure::model()));
+    put("m/box.dff", dffw::write(dffw::makeBox()));
+    put("figure.ifp", ifpw::write(figure::package(ifp::Layout::Anpk)));
+    ProgramRun r = run({"convert", "m", "--out", "out", "--ifp", "figure.ifp", "--animation", "wave", "--report", "r.json"});
+    ASSERT_EQ(r.status, 0) << r;
+    EXPECT_NE(r.out.find("without skeleton           1\n"), std::string::npos) << r.out;
+    const auto report = nlohmann::json::parse(readFile(dir / "r.json"));
+    EXPECT_EQ(report["withoutSkeleton"], 1);
+    for (const auto& m : report["results"]) EXPECT_EQ(m["animations"], m["input"] == "m/box.dff" ? json() : json(1));
+    const std::string glb = readFile(dir / "out/figure.glb");
+    EXPECT_NE(glb.find(R"("animations":[{"name":"Wave")"), std::string::npos);
+    EXPECT_EQ(readFile(dir / "out/box.glb").find("\"animations\""), std::string::npos);
+    fs::remove_all(dir / "out");
+    r = run({"convert", "m", "--out", "out", "--ifp", "figure.ifp", "--animation", "Run"});
+    EXPECT_EQ(r.status, 2) << r;
+    EXPECT_NE(r.err.find("figure.ifp: no animation named \"Run\""), std::string::npos) << r;
+    EXPECT_FALSE(fs::exists(dir / "out"));
 }
 
 // The scene dump of a model would replace the dictionary given with --txd

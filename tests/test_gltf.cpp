@@ -29,6 +29,7 @@
 #define TINYGLTF_IMPLEMENTATION
 #include <tiny_gltf.h>
 
+#include "anim/IfpImport.h"
 #include "gltf/GltfExport.h"
 #include "gltf/SkinInfluences.h"
 #include "images/FileImages.h"
@@ -38,6 +39,7 @@
 #include "host/scene.h"
 #include "testkit/DffWriter.h"
 #include "txd/Png.h"
+#include "support/Figure.h"
 #include "support/Fixtures.h"
 #include "support/Golden.h"
 #include "support/ImportHarness.h"
@@ -1177,6 +1179,166 @@ TEST(GltfCommand, ImportWritesTheExportBesideTheDump)
     EXPECT_EQ(orvik({kExample, "--gltf", glb, "--skip-parts", "dam,vlo"}).status, 0);
     ORVIK_REQUIRE_VALIDATOR();
     expectValid({glb});
+}
+
+// ---------------------------------------------------------------------------
+// Animations: `import --ifp` as a user runs it, the export sampled as glTF
+// viewers sample it and compared with the host's animated scene.
+
+// Every node's world transform at time t under an animation: its channels
+// sampled (linearly, rotations spherically), the node's own translation,
+// rotation and scale where no channel moves them.
+std::vector<Mat4> animatedWorlds(const tinygltf::Model& m, const tinygltf::Animation& a, double t)
+{
+    std::vector<tinygltf::Node> nodes = m.nodes;
+    for (const tinygltf::AnimationChannel& c : a.channels) {
+        tinygltf::Node& n = nodes[static_cast<std::size_t>(c.target_node)];
+        EXPECT_TRUE(n.matrix.empty()) << "an animated node has a matrix";
+        const tinygltf::AnimationSampler& s = a.samplers[static_cast<std::size_t>(c.sampler)];
+        EXPECT_EQ(s.interpolation, "LINEAR");
+        const std::vector<float> in = floatsOf(m, s.input), out = floatsOf(m, s.output);
+        const std::size_t width = out.size() / in.size();
+        std::size_t k = 0;
+        while (k + 1 < in.size() && t >= in[k + 1]) ++k;
+        const std::size_t k1 = std::min(k + 1, in.size() - 1);
+        const double u = k1 == k ? 0.0 : std::clamp((t - in[k]) / (in[k1] - in[k]), 0.0, 1.0);
+        double wa = 1 - u, wb = u, dot = 0;
+        for (std::size_t i = 0; width == 4 && i < 4; ++i) dot += double(out[k * 4 + i]) * out[k1 * 4 + i];
+        if (const double angle = std::acos(std::clamp(dot, -1.0, 1.0)); width == 4 && angle > 1e-9) {
+            wa = std::sin((1 - u) * angle) / std::sin(angle), wb = std::sin(u * angle) / std::sin(angle);
+        }
+        std::vector<double> v(width);
+        for (std::size_t i = 0; i < width; ++i) v[i] = wa * out[k * width + i] + wb * out[k1 * width + i];
+        (c.target_path == "rotation" ? n.rotation : c.target_path == "translation" ? n.translation : n.scale) = v;
+    }
+    tinygltf::Model posed = m;
+    posed.nodes = nodes;
+    return worldMatrices(posed);
+}
+
+// The writer's figure and its packages, as files.
+struct FigureFiles {
+    std::string model = outputPath("figure.dff"), anpk = outputPath("figure-anpk.ifp"), anp3 = outputPath("figure-anp3.ifp");
+};
+
+const FigureFiles& figureFiles()
+{
+    static const FigureFiles f = [] {
+        FigureFiles files;
+        dffw::saveFile(files.model, dffw::write(figure::model()));
+        dffw::saveFile(files.anpk, ifpw::write(figure::package(ifp::Layout::Anpk)));
+        dffw::saveFile(files.anp3, ifpw::write(figure::package(ifp::Layout::Anp3)));
+        return files;
+    }();
+    return f;
+}
+
+// The figure's whole animated document and its buffer, fixed, and valid.
+TEST(GltfCommand, AnimatedFigureExportsItsFixedDocument)
+{
+    const std::string gltf = outputPath("figure-walk.gltf");
+    const ProgramRun r = orvik({figureFiles().model, "--gltf", gltf, "--ifp", figureFiles().anpk});
+    ASSERT_TRUE(r.exited && r.status == 0) << r;
+    EXPECT_NE(r.out.find("1 skin, 0 lights, 2 animations\n"), std::string::npos) << r.out;
+    expectGolden("gltf/figure-walk.gltf", readFile(gltf), {{fs::path(gltf).parent_path().string(), "{out}"}});
+    expectGolden("gltf/figure-walk.bin", readFile(outputPath("figure-walk.bin")));
+    ORVIK_REQUIRE_VALIDATOR();
+    expectValid({gltf});
+}
+
+// Every animation chosen becomes one glTF animation of its name; at each key
+// time and between keys each node stands where the host's scene, animated
+// by the importer, puts it; translation is animated only where the keys
+// carry it, and times start at 0 s (an animation with earlier keys moved
+// whole).
+TEST(GltfAnimation, NodesFollowTheHostAtEveryTime)
+{
+    const FigureFiles& f = figureFiles();
+    struct Case {
+        std::string package;
+        std::vector<std::string> args;   // --animation choices
+        std::vector<std::string> names;  // the export's animations
+    };
+    const Case cases[] = {
+        {f.anpk, {}, {"Walk", "Wave"}},
+        {f.anp3, {"--animation", "wave", "--animation", "WALK", "--animation", "Wave"}, {"Wave", "Walk"}},
+        {f.anp3, {"--animation", "Early"}, {"Early"}},  // keys from -1/6 s
+    };
+    std::vector<std::string> exports;
+    for (const Case& c : cases) {
+        const std::string glb = outputPath("figure-" + std::to_string(exports.size()) + ".glb");
+        exports.push_back(glb);
+        std::vector<std::string> args = {f.model, "--gltf", glb, "--ifp", c.package};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        ASSERT_EQ(orvik(args).status, 0) << glb;
+        tinygltf::Model m;
+        std::string err, warn;
+        ASSERT_TRUE(tinygltf::TinyGLTF().LoadBinaryFromFile(&m, &err, &warn, glb)) << err;
+        std::vector<std::string> names;
+        for (const tinygltf::Animation& a : m.animations) names.push_back(a.name);
+        ASSERT_EQ(names, c.names) << glb;
+        for (const tinygltf::Animation& a : m.animations) {
+            SCOPED_TRACE(glb + " " + a.name);
+            const Scene& scene = importFile(f.model, quietHost());
+            auto* options = static_cast<IfpImportOptions*>(GetIfpImportDesc()->GetInterface(IFP_IMPORT_OPTIONS_ID));
+            options->SetAnimationName(a.name.c_str());
+            ASSERT_EQ(runImport(*GetIfpImportDesc(), c.package).result, 1);
+            options->SetAnimationName("");
+            std::set<int> translated;
+            for (const tinygltf::AnimationChannel& ch : a.channels) {
+                const int input = a.samplers.at(static_cast<std::size_t>(ch.sampler)).input;
+                const std::vector<float> times = floatsOf(m, input);
+                EXPECT_EQ(times.front(), 0.0f);
+                EXPECT_EQ(static_cast<float>(m.accessors.at(static_cast<std::size_t>(input)).maxValues.at(0)), times.back());
+                if (ch.target_path == "translation") translated.insert(ch.target_node);
+            }
+            EXPECT_EQ(translated, a.name == "Walk" ? std::set<int>{2} : std::set<int>{}) << "the top bone only";
+            const double start = std::min(0, GetCOREInterface()->GetAnimRange().Start()) / 4800.0;
+            for (double t = start; t <= 1.25; t += 0.125) {
+                const std::vector<Mat4> world = animatedWorlds(m, a, t - start);
+                for (std::size_t i = 0; i < scene.nodes.size(); ++i) {
+                    const Matrix3 host = scene.nodes[i]->GetNodeTM(static_cast<TimeValue>(std::lround(t * 4800)));
+                    for (const Point3 p : {Point3(0, 0, 0), Point3(1, 0, 0), Point3(0, 1, 0)}) {
+                        expectNear3(apply(world[i + 1], {p.x, p.y, p.z}), yUp(p * host), 1e-4,
+                                    std::string(scene.nodes[i]->GetName()) + " at " + std::to_string(t) + " s");
+                    }
+                }
+            }
+        }
+    }
+    ORVIK_REQUIRE_VALIDATOR();
+    expectValid(exports);
+}
+
+// Names the package lacks, --animation without --ifp, --ifp without --gltf,
+// a package that cannot be read: one line, exit status 2, nothing written.
+// A model without a skin exports without animations and says so.
+TEST(GltfCommand, AnimationOptionsRefusedInOneLine)
+{
+    const FigureFiles& f = figureFiles();
+    const std::string glb = outputPath("refused.glb");
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"--ifp", f.anpk, "--animation", "Walk", "--animation", "run"},
+         "figure-anpk.ifp: no animation named \"run\" (it holds 2: Walk, Wave)"},
+        {{"--animation", "Walk"}, "--animation"},
+        {{"--ifp", outputPath("missing.ifp")}, "missing.ifp: cannot be opened"},
+        {{"--ifp", f.model}, "figure.dff: an animation package's file name ends in .ifp"},
+    };
+    for (const auto& [args, says] : cases) {
+        fs::remove(glb);
+        std::vector<std::string> all = {f.model, "--gltf", glb};
+        all.insert(all.end(), args.begin(), args.end());
+        const ProgramRun r = orvik(all);
+        EXPECT_EQ(r.status, 2) << r;
+        EXPECT_NE(r.err.find(says), std::string::npos) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_FALSE(fs::exists(glb));
+    }
+    EXPECT_EQ(orvik({f.model, "--ifp", f.anpk}).status, 2) << "--ifp goes with --gltf";
+    const ProgramRun r = orvik({kExample, "--gltf", glb, "--ifp", f.anpk});
+    EXPECT_EQ(r.status, 0) << r;
+    EXPECT_NE(r.err.find("example.dff: no skinned mesh: the animations are not applied"), std::string::npos) << r.err;
+    EXPECT_EQ(readFile(glb).find("\"animations\""), std::string::npos);
 }
 
 // Imports each model, exports it, compares the export with the scene and
