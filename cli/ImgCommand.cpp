@@ -83,11 +83,11 @@ private:
         const std::vector<img::Entry>* entries;
         std::size_t operator()(std::uint32_t i) const
         {
-            std::size_t h = 14695981039346656037ull;
+            std::uint64_t h = 14695981039346656037ull;
             for (const char c : (*entries)[i].name()) {
                 h = (h ^ static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c)) * 1099511628211ull;
             }
-            return h;
+            return static_cast<std::size_t>(h ^ (h >> 32));
         }
     };
     struct Same {
