@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <unordered_map>
 
@@ -279,32 +280,57 @@ bool writeFullPath(const fs::path& found, MCHAR* out)
     return true;
 }
 
+// The folders a relative name is searched in, in order: the imported file's
+// folder, then the bitmap paths. Made again only when the imported file or
+// the bitmap paths change, not at every look-up.
+const std::vector<fs::path>& searchFolders(Scene& scene)
+{
+    Scene::BitmapSearch& search = scene.bitmapSearch;
+    if (search.made && search.importFile == scene.importFile && search.bitmapPaths == scene.options.bitmapPaths)
+        return search.folders;
+    search.importFile = scene.importFile;
+    search.bitmapPaths = scene.options.bitmapPaths;
+    search.folders.clear();
+    if (!scene.importFile.empty()) {
+        fs::path folder = fs::path(scene.importFile).parent_path();
+        search.folders.push_back(folder.empty() ? fs::path(".") : folder);
+    }
+    for (const std::string& p : scene.options.bitmapPaths)
+        if (!p.empty()) search.folders.emplace_back(p);
+    search.made = true;
+    return search.folders;
+}
+
+// True when the listing of folder tells that a name of one component (no
+// separator, not "." or "..") is not there in any spelling, without any path
+// being made: most candidate names of a texture are not there.
+bool listedAsAbsent(const fs::path& folder, const std::string& lowered)
+{
+    const Scene::FolderListing& listing = listingOf(folder);
+    return listing.listed && listing.names.find(lowered) == listing.names.end();
+}
+
 }  // namespace
 
 BOOL BMMGetFullFilename(const MCHAR* file, MCHAR* path)
 {
     if (!file || !path || file[0] == '\0') return FALSE;
-    const fs::path name(file);
-    const Scene& scene = currentScene();
+    Scene& scene = currentScene();
 
     // A full path is looked up as it stands and nowhere else. A relative name
     // is never resolved against the working folder of this process, which is
     // not the host's.
-    if (name.has_root_path()) {
-        const auto found = lookUpAsPath(name);
+    if (file[0] == '/') {
+        const auto found = lookUpAsPath(fs::path(file));
         return found && writeFullPath(*found, path) ? TRUE : FALSE;
     }
 
-    std::vector<fs::path> folders;
-    if (!scene.importFile.empty()) {
-        fs::path folder = fs::path(scene.importFile).parent_path();
-        folders.push_back(folder.empty() ? fs::path(".") : folder);
-    }
-    for (const std::string& p : scene.options.bitmapPaths)
-        if (!p.empty()) folders.emplace_back(p);
-
-    for (const fs::path& folder : folders) {
-        if (auto found = resolveIn(folder, name); found && writeFullPath(*found, path)) return TRUE;
+    const std::string_view text(file);
+    const bool oneComponent = text.find('/') == std::string_view::npos && text != "." && text != "..";
+    const std::string lowered = oneComponent ? asciiLowered(file) : std::string();
+    for (const fs::path& folder : searchFolders(scene)) {
+        if (oneComponent && listedAsAbsent(folder, lowered)) continue;
+        if (auto found = resolveIn(folder, fs::path(file)); found && writeFullPath(*found, path)) return TRUE;
     }
     return FALSE;
 }

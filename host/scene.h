@@ -3,6 +3,7 @@
 // the dump and the tests read it; the plug-in never includes this header.
 #pragma once
 
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <string>
@@ -76,6 +77,15 @@ public:
     };
     std::unordered_map<std::string, FolderListing> folderListings;
     Interval animRange{0, 100 * (TIME_TICKSPERSEC / kFrameRate)};  // frames 0 to 100
+    // The folders of the bitmap search, as made for this import file and
+    // these bitmap paths.
+    struct BitmapSearch {
+        bool made = false;
+        std::string importFile;
+        std::vector<std::string> bitmapPaths;
+        std::vector<std::filesystem::path> folders;
+    };
+    BitmapSearch bitmapSearch;
     bool animateMode = false;
     int animateSuspendDepth = 0;
     std::vector<bool> animateSaved;
