@@ -185,7 +185,7 @@ std::uint64_t unorderedKey(std::uint32_t a, std::uint32_t b, std::uint32_t c)
 
 // Triangle keys to split materials, the first material given for a key
 // kept: open addressing with linear probing over a power-of-two table kept at
-// most half full. The storage is the importer's, reused by every geometry of
+// most three quarters full. The storage is the importer's, reused by every geometry of
 // an import, so a geometry costs no allocation once an earlier one was as
 // large. Keys are at most 49 bits wide, so all ones marks a free slot.
 class TriangleMaterials {
@@ -194,13 +194,13 @@ public:
         : keys(keyStore), materials(materialStore)
     {
         std::size_t slots = 16;
-        while (slots < 2 * expected) slots *= 2;
+        while (3 * slots < 4 * expected) slots *= 2;
         reset(slots);
     }
 
     void insert(std::uint64_t key, MtlID material)
     {
-        if (2 * (count + 1) > capacity) grow();
+        if (4 * (count + 1) > 3 * capacity) grow();
         std::size_t i = slotOf(key);
         while (keys[i] != kFree) {
             if (keys[i] == key) return;
@@ -395,27 +395,39 @@ void Orvik::applyBinMeshMaterials(Mesh& mesh, ChunkView body)
     BinMeshHeader header;
     if (!readBinMeshHeader(body, header) || mesh.numFaces <= 0) return;
 
+    // The split triangles by winding first; the table of their unordered
+    // keys is made only when some face is not found by its winding.
     const std::uint32_t faceIndexLimit = std::min<std::uint32_t>(static_cast<std::uint32_t>(mesh.numVerts), 0x10000);
-    TriangleMaterials materialOf(
-        triangleKeys, triangleMaterials,
-        2 * static_cast<std::size_t>(std::min(header.totalIndices, static_cast<std::uint32_t>(mesh.numFaces))));
-    walkBinMesh(body, header,
-                [&](std::uint32_t a, std::uint32_t b, std::uint32_t c, MtlID material, bool odd) {
-                    if (a >= faceIndexLimit || b >= faceIndexLimit || c >= faceIndexLimit) return;
-                    if (odd) std::swap(a, b);
-                    materialOf.insert(orientedKey(a, b, c), material);
-                    materialOf.insert(unorderedKey(a, b, c), material);
-                });
-    if (materialOf.empty()) return;
-
-    // The faces came from triangle records: 16-bit corners the mesh has.
-    for (int f = 0; f < mesh.numFaces; ++f) {
+    const std::size_t expected = std::min(header.totalIndices, static_cast<std::uint32_t>(mesh.numFaces));
+    auto fill = [&](TriangleMaterials& table, auto key) {
+        walkBinMesh(body, header, [&](std::uint32_t a, std::uint32_t b, std::uint32_t c, MtlID material, bool odd) {
+            if (a >= faceIndexLimit || b >= faceIndexLimit || c >= faceIndexLimit) return;
+            if (odd) std::swap(a, b);
+            table.insert(key(a, b, c), material);
+        });
+    };
+    std::vector<int> notFound;
+    {
+        TriangleMaterials byWinding(triangleKeys, triangleMaterials, expected);
+        fill(byWinding, orientedKey);
+        if (byWinding.empty()) return;
+        // The faces came from triangle records: 16-bit corners the mesh has.
+        for (int f = 0; f < mesh.numFaces; ++f) {
+            Face& face = mesh.faces[f];
+            const DWORD* v = face.v;
+            assert(v[0] < faceIndexLimit && v[1] < faceIndexLimit && v[2] < faceIndexLimit);
+            if (const MtlID* found = byWinding.find(orientedKey(v[0], v[1], v[2])))
+                face.setMatID(*found);
+            else
+                notFound.push_back(f);
+        }
+    }
+    if (notFound.empty()) return;
+    TriangleMaterials anyOrder(triangleKeys, triangleMaterials, expected);
+    fill(anyOrder, unorderedKey);
+    for (const int f : notFound) {
         Face& face = mesh.faces[f];
-        const DWORD* v = face.v;
-        assert(v[0] < faceIndexLimit && v[1] < faceIndexLimit && v[2] < faceIndexLimit);
-        const MtlID* found = materialOf.find(orientedKey(v[0], v[1], v[2]));
-        if (found == nullptr) found = materialOf.find(unorderedKey(v[0], v[1], v[2]));
-        if (found != nullptr) face.setMatID(*found);
+        if (const MtlID* found = anyOrder.find(unorderedKey(face.v[0], face.v[1], face.v[2]))) face.setMatID(*found);
     }
 }
 
