@@ -112,29 +112,30 @@ Outcome bindCurrentObject(Scene& scene, const std::string& name)
 }
 
 // The Skin that a global names; null with the outcome set when it names none.
-SkinModifier* boundSkin(Scene& scene, const std::string& function, const std::string& name, Outcome& outcome)
+SkinModifier* boundSkin(Scene& scene, std::string_view function, const std::string& name, Outcome& outcome)
 {
     const auto found = scene.globals.find(name);
     if (found == scene.globals.end() || found->second == nullptr) {
-        outcome = failure("-- Runtime error: " + function + ": " + name + " is undefined");
+        outcome = failure("-- Runtime error: skinops." + std::string(function) + ": " + name + " is undefined");
         return nullptr;
     }
     return found->second;
 }
 
 // The 1-based bone number's envelope, or null with the outcome set.
-SkinModifier::Envelope* envelopeOf(SkinModifier& skin, const std::string& function, long bone, Outcome& outcome)
+SkinModifier::Envelope* envelopeOf(SkinModifier& skin, std::string_view function, long bone, Outcome& outcome)
 {
     const long count = static_cast<long>(skin.Bones().size());
     if (bone < 1 || bone > count) {
-        outcome = failure("-- Runtime error: " + function + ": bone " + std::to_string(bone) + " out of range (" +
+        outcome = failure("-- Runtime error: skinops." + std::string(function) + ": bone " + std::to_string(bone) +
+                          " out of range (" +
                           (count == 0 ? std::string("no bones") : "1 to " + std::to_string(count)) + ")");
         return nullptr;
     }
     return &skin.Bones()[static_cast<std::size_t>(bone - 1)].envelope;
 }
 
-Outcome setPoint(Scene& scene, StatementReader& in, const std::string& function, bool start)
+Outcome setPoint(Scene& scene, StatementReader& in, std::string_view function, bool start)
 {
     const std::optional<std::string> name = in.identifier();
     const std::optional<long> bone = name ? in.integer() : std::nullopt;
@@ -153,7 +154,7 @@ Outcome setPoint(Scene& scene, StatementReader& in, const std::string& function,
     return outcome;
 }
 
-Outcome setRadius(Scene& scene, StatementReader& in, const std::string& function, bool inner)
+Outcome setRadius(Scene& scene, StatementReader& in, std::string_view function, bool inner)
 {
     const std::optional<std::string> name = in.identifier();
     const std::optional<long> bone = name ? in.integer() : std::nullopt;
@@ -168,7 +169,8 @@ Outcome setRadius(Scene& scene, StatementReader& in, const std::string& function
     if (!envelope) return outcome;
     constexpr long kSections = 2;
     if (*section < 1 || *section > kSections) {
-        return failure("-- Runtime error: " + function + ": cross section " + std::to_string(*section) +
+        return failure("-- Runtime error: skinops." + std::string(function) + ": cross section " +
+                       std::to_string(*section) +
                        " out of range (1 to 2)");
     }
     SkinModifier::CrossSection& c = envelope->sections[*section - 1];
@@ -182,12 +184,12 @@ Outcome run(Scene& scene, const std::string& statement)
     if (in.literal("skinops.")) {
         const std::optional<std::string> function = in.identifier();
         if (!function) return failure(kSyntaxError);
-        const std::string qualified = "skinops." + *function;
-        if (*function == "SetStartPoint") return setPoint(scene, in, qualified, true);
-        if (*function == "SetEndPoint") return setPoint(scene, in, qualified, false);
-        if (*function == "SetInnerRadius") return setRadius(scene, in, qualified, true);
-        if (*function == "SetOuterRadius") return setRadius(scene, in, qualified, false);
-        return failure("-- Unknown function: " + qualified);
+        // Messages name the function qualified ("skinops.SetEndPoint").
+        if (*function == "SetStartPoint") return setPoint(scene, in, *function, true);
+        if (*function == "SetEndPoint") return setPoint(scene, in, *function, false);
+        if (*function == "SetInnerRadius") return setRadius(scene, in, *function, true);
+        if (*function == "SetOuterRadius") return setRadius(scene, in, *function, false);
+        return failure("-- Unknown function: skinops." + *function);
     }
     const std::optional<std::string> name = in.identifier();
     if (name && in.literal("=") && in.literal("modPanel.GetCurrentObject") && in.literal("(") && in.literal(")") &&
@@ -202,11 +204,13 @@ BOOL ExecuteMAXScriptScript(const MCHAR* s, BOOL noErrorMessage, void* fpv)
 {
     (void)fpv;  // no result value is handed back
     Scene& scene = currentScene();
-    const std::string statement = s ? s : "";
-    const Outcome outcome = run(scene, statement);
-    scene.script.push_back(ScriptRecord{statement, outcome.ok, outcome.ok ? std::string() : outcome.error});
+    std::string statement = s ? s : "";
+    Outcome outcome = run(scene, statement);
     if (!outcome.ok && !noErrorMessage && scene.options.printScriptErrors) {
         std::fprintf(stderr, "MAXScript: %s\n  in: %s\n", outcome.error.c_str(), statement.c_str());
     }
-    return outcome.ok ? TRUE : FALSE;
+    const bool ok = outcome.ok;
+    // The record takes the statement and the message over.
+    scene.script.push_back(ScriptRecord{std::move(statement), ok, ok ? std::string() : std::move(outcome.error)});
+    return ok ? TRUE : FALSE;
 }

@@ -2,9 +2,15 @@
 // the bitmap file search of the stand-in host.
 #include "host/mtl.h"
 
+#include <dirent.h>
+
+#include <algorithm>
+#include <cerrno>
+
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <unordered_map>
 
@@ -196,6 +202,16 @@ BitmapTex* NewDefaultBitmapTex()
 
 // ---- Bitmap file search ----
 
+std::string_view Scene::FolderListing::spellingOf(std::string_view lowered) const
+{
+    const std::string_view all(text);
+    const auto found = std::lower_bound(entries.begin(), entries.end(), lowered, [all](const Entry& e, std::string_view key) {
+        return all.substr(e.at, e.length) < key;
+    });
+    if (found == entries.end() || all.substr(found->at, found->length) != lowered) return {};
+    return all.substr(found->at + found->length, found->length);
+}
+
 namespace {
 
 // The names of folder by their lower-case form, each to its smallest
@@ -210,15 +226,41 @@ const Scene::FolderListing& listingOf(const fs::path& folder)
     auto [slot, fresh] = currentScene().folderListings.try_emplace(where.string());
     Scene::FolderListing& listing = slot->second;
     if (!fresh) return listing;
-    std::error_code ec;
-    fs::directory_iterator dir(where, ec);
-    for (; !ec && dir != fs::directory_iterator(); dir.increment(ec)) {
-        const std::string name = dir->path().filename().string();
-        auto [entry, added] = listing.names.try_emplace(asciiLowered(name), name);
-        if (!added && name < entry->second) entry->second = name;
+    // Listed with the system's directory calls: no path object per entry.
+    DIR* dir = opendir(where.c_str());
+    if (dir == nullptr) return listing;  // not listed: the exact spelling only
+    std::string& text = listing.text;
+    std::vector<Scene::FolderListing::Entry>& entries = listing.entries;
+    errno = 0;
+    while (const dirent* entry = readdir(dir)) {
+        const std::string_view name(entry->d_name);
+        if (name == "." || name == "..") continue;
+        const std::size_t at = text.size();
+        text.append(name);
+        for (std::size_t i = at; i < text.size(); ++i)
+            if (text[i] >= 'A' && text[i] <= 'Z') text[i] = static_cast<char>(text[i] - 'A' + 'a');
+        text.append(name);
+        entries.push_back({at, name.size()});
     }
-    listing.listed = !ec;  // not listed, or in part: the exact spelling only
-    if (ec) listing.names.clear();
+    const bool complete = errno == 0;
+    closedir(dir);
+    if (!complete) {  // listed in part: the exact spelling only
+        text.clear();
+        entries.clear();
+        return listing;
+    }
+    // By lower-case form, then spelling; the first of each form stays.
+    const std::string_view all(text);
+    auto lower = [all](const Scene::FolderListing::Entry& e) { return all.substr(e.at, e.length); };
+    auto spelling = [all](const Scene::FolderListing::Entry& e) { return all.substr(e.at + e.length, e.length); };
+    std::sort(entries.begin(), entries.end(), [&](const auto& a, const auto& b) {
+        const int byLower = lower(a).compare(lower(b));
+        return byLower != 0 ? byLower < 0 : spelling(a) < spelling(b);
+    });
+    entries.erase(std::unique(entries.begin(), entries.end(),
+                              [&](const auto& a, const auto& b) { return lower(a) == lower(b); }),
+                  entries.end());
+    listing.listed = true;
     return listing;
 }
 
@@ -236,10 +278,10 @@ std::optional<fs::path> entryIgnoringCase(const fs::path& folder, const std::str
         if (fs::exists(exact, ec)) return exact;
         return std::nullopt;
     }
-    const auto match = listing->names.find(asciiLowered(name));
-    if (match == listing->names.end()) return std::nullopt;
-    if (match->second == name || fs::exists(exact, ec)) return exact;
-    return folder / match->second;
+    const std::string_view match = listing->spellingOf(asciiLowered(name));
+    if (match.empty()) return std::nullopt;
+    if (match == name || fs::exists(exact, ec)) return exact;
+    return folder / match;
 }
 
 // The regular file that relative names below folder, each component matched
@@ -279,32 +321,57 @@ bool writeFullPath(const fs::path& found, MCHAR* out)
     return true;
 }
 
+// The folders a relative name is searched in, in order: the imported file's
+// folder, then the bitmap paths. Made again only when the imported file or
+// the bitmap paths change, not at every look-up.
+const std::vector<fs::path>& searchFolders(Scene& scene)
+{
+    Scene::BitmapSearch& search = scene.bitmapSearch;
+    if (search.made && search.importFile == scene.importFile && search.bitmapPaths == scene.options.bitmapPaths)
+        return search.folders;
+    search.importFile = scene.importFile;
+    search.bitmapPaths = scene.options.bitmapPaths;
+    search.folders.clear();
+    if (!scene.importFile.empty()) {
+        fs::path folder = fs::path(scene.importFile).parent_path();
+        search.folders.push_back(folder.empty() ? fs::path(".") : folder);
+    }
+    for (const std::string& p : scene.options.bitmapPaths)
+        if (!p.empty()) search.folders.emplace_back(p);
+    search.made = true;
+    return search.folders;
+}
+
+// True when the listing of folder tells that a name of one component (no
+// separator, not "." or "..") is not there in any spelling, without any path
+// being made: most candidate names of a texture are not there.
+bool listedAsAbsent(const fs::path& folder, const std::string& lowered)
+{
+    const Scene::FolderListing& listing = listingOf(folder);
+    return listing.listed && listing.spellingOf(lowered).empty();
+}
+
 }  // namespace
 
 BOOL BMMGetFullFilename(const MCHAR* file, MCHAR* path)
 {
     if (!file || !path || file[0] == '\0') return FALSE;
-    const fs::path name(file);
-    const Scene& scene = currentScene();
+    Scene& scene = currentScene();
 
     // A full path is looked up as it stands and nowhere else. A relative name
     // is never resolved against the working folder of this process, which is
     // not the host's.
-    if (name.has_root_path()) {
-        const auto found = lookUpAsPath(name);
+    if (file[0] == '/') {
+        const auto found = lookUpAsPath(fs::path(file));
         return found && writeFullPath(*found, path) ? TRUE : FALSE;
     }
 
-    std::vector<fs::path> folders;
-    if (!scene.importFile.empty()) {
-        fs::path folder = fs::path(scene.importFile).parent_path();
-        folders.push_back(folder.empty() ? fs::path(".") : folder);
-    }
-    for (const std::string& p : scene.options.bitmapPaths)
-        if (!p.empty()) folders.emplace_back(p);
-
-    for (const fs::path& folder : folders) {
-        if (auto found = resolveIn(folder, name); found && writeFullPath(*found, path)) return TRUE;
+    const std::string_view text(file);
+    const bool oneComponent = text.find('/') == std::string_view::npos && text != "." && text != "..";
+    const std::string lowered = oneComponent ? asciiLowered(file) : std::string();
+    for (const fs::path& folder : searchFolders(scene)) {
+        if (oneComponent && listedAsAbsent(folder, lowered)) continue;
+        if (auto found = resolveIn(folder, fs::path(file)); found && writeFullPath(*found, path)) return TRUE;
     }
     return FALSE;
 }

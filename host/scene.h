@@ -3,9 +3,11 @@
 // the dump and the tests read it; the plug-in never includes this header.
 #pragma once
 
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -72,10 +74,30 @@ public:
     // per folder its names, lower case to the smallest spelling.
     struct FolderListing {
         bool listed = false;  // false: the folder could not be listed
-        std::unordered_map<std::string, std::string> names;
+        // Each name's lower-case form followed by its spelling (of the same
+        // length), in one text; the entries sorted by lower-case form, one
+        // per form.
+        struct Entry {
+            std::size_t at = 0;
+            std::size_t length = 0;
+        };
+        std::string text;
+        std::vector<Entry> entries;
+        // The smallest spelling of the name whose lower-case form is lowered;
+        // empty when the folder holds none.
+        std::string_view spellingOf(std::string_view lowered) const;
     };
     std::unordered_map<std::string, FolderListing> folderListings;
     Interval animRange{0, 100 * (TIME_TICKSPERSEC / kFrameRate)};  // frames 0 to 100
+    // The folders of the bitmap search, as made for this import file and
+    // these bitmap paths.
+    struct BitmapSearch {
+        bool made = false;
+        std::string importFile;
+        std::vector<std::string> bitmapPaths;
+        std::vector<std::filesystem::path> folders;
+    };
+    BitmapSearch bitmapSearch;
     bool animateMode = false;
     int animateSuspendDepth = 0;
     std::vector<bool> animateSaved;

@@ -143,6 +143,8 @@ int Orvik::DoImport(const MCHAR* name, ImpInterface* ii, Interface* i, BOOL supp
     }
 
     releaseClumpTables();
+    std::vector<std::uint64_t>().swap(triangleKeys);
+    std::vector<MtlID>().swap(triangleMaterials);
     skinTable.clear();
     uvAnimations.clear();
     hAnimNodes = {};

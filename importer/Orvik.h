@@ -172,6 +172,11 @@ public:
     bool& readFailed = failure.failed;    // a read would have left its bounds
     bool binMeshFacesBuilt = false;    // the current geometry's faces came from its bin mesh
 
+    // Storage of the table of bin-mesh triangles to materials, reused by
+    // every geometry of an import.
+    std::vector<std::uint64_t> triangleKeys;
+    std::vector<MtlID> triangleMaterials;
+
     // What is logged after the import: the clumps met and built, a clump
     // that runs past the file, a stop at an unexpected chunk.
     std::uint32_t clumpsMet = 0;

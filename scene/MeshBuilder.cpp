@@ -11,7 +11,6 @@
 #include <array>
 #include <cassert>
 #include <climits>
-#include <unordered_map>
 
 #include "importer/Orvik.h"
 
@@ -184,6 +183,81 @@ std::uint64_t unorderedKey(std::uint32_t a, std::uint32_t b, std::uint32_t c)
     return kUnorderedTag | packTriple(a, b, c);
 }
 
+// Triangle keys to split materials, the first material given for a key
+// kept: open addressing with linear probing over a power-of-two table kept at
+// most three quarters full. The storage is the importer's, reused by every geometry of
+// an import, so a geometry costs no allocation once an earlier one was as
+// large. Keys are at most 49 bits wide, so all ones marks a free slot.
+class TriangleMaterials {
+public:
+    TriangleMaterials(std::vector<std::uint64_t>& keyStore, std::vector<MtlID>& materialStore, std::size_t expected)
+        : keys(keyStore), materials(materialStore)
+    {
+        std::size_t slots = 16;
+        while (3 * slots < 4 * expected) slots *= 2;
+        reset(slots);
+    }
+
+    void insert(std::uint64_t key, MtlID material)
+    {
+        if (4 * (count + 1) > 3 * capacity) grow();
+        std::size_t i = slotOf(key);
+        while (keys[i] != kFree) {
+            if (keys[i] == key) return;
+            i = (i + 1) & mask;
+        }
+        keys[i] = key;
+        materials[i] = material;
+        ++count;
+    }
+
+    const MtlID* find(std::uint64_t key) const
+    {
+        for (std::size_t i = slotOf(key); keys[i] != kFree; i = (i + 1) & mask)
+            if (keys[i] == key) return &materials[i];
+        return nullptr;
+    }
+
+    bool empty() const { return count == 0; }
+
+private:
+    static constexpr std::uint64_t kFree = ~std::uint64_t{0};
+
+    std::size_t slotOf(std::uint64_t key) const
+    {
+        return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> shift);
+    }
+
+    void reset(std::size_t newCapacity)
+    {
+        capacity = newCapacity;
+        mask = capacity - 1;
+        shift = 64;
+        for (std::size_t c = capacity; c > 1; c >>= 1) --shift;
+        if (keys.size() < capacity) keys.resize(capacity);
+        if (materials.size() < capacity) materials.resize(capacity);
+        std::fill(keys.begin(), keys.begin() + static_cast<std::ptrdiff_t>(capacity), kFree);
+        count = 0;
+    }
+
+    void grow()
+    {
+        const std::vector<std::uint64_t> oldKeys(keys.begin(), keys.begin() + static_cast<std::ptrdiff_t>(capacity));
+        const std::vector<MtlID> oldMaterials(materials.begin(),
+                                              materials.begin() + static_cast<std::ptrdiff_t>(capacity));
+        reset(2 * capacity);
+        for (std::size_t i = 0; i < oldKeys.size(); ++i)
+            if (oldKeys[i] != kFree) insert(oldKeys[i], oldMaterials[i]);
+    }
+
+    std::vector<std::uint64_t>& keys;
+    std::vector<MtlID>& materials;
+    std::size_t capacity = 0;
+    std::size_t mask = 0;
+    int shift = 64;
+    std::size_t count = 0;
+};
+
 // The file vertices that stay when the vertices no face uses are removed, in
 // order: mesh vertex k after the removal is file vertex result[k]. Empty when
 // every vertex is used. Faces name only vertices the mesh has.
@@ -321,26 +395,39 @@ void Orvik::applyBinMeshMaterials(Mesh& mesh, ChunkView body)
     BinMeshHeader header;
     if (!readBinMeshHeader(body, header) || mesh.numFaces <= 0) return;
 
+    // The split triangles by winding first; the table of their unordered
+    // keys is made only when some face is not found by its winding.
     const std::uint32_t faceIndexLimit = std::min<std::uint32_t>(static_cast<std::uint32_t>(mesh.numVerts), 0x10000);
-    std::unordered_map<std::uint64_t, MtlID> materialOf;
-    materialOf.reserve(2 * static_cast<std::size_t>(std::min(header.totalIndices, static_cast<std::uint32_t>(mesh.numFaces))));
-    walkBinMesh(body, header,
-                [&](std::uint32_t a, std::uint32_t b, std::uint32_t c, MtlID material, bool odd) {
-                    if (a >= faceIndexLimit || b >= faceIndexLimit || c >= faceIndexLimit) return;
-                    if (odd) std::swap(a, b);
-                    materialOf.emplace(orientedKey(a, b, c), material);
-                    materialOf.emplace(unorderedKey(a, b, c), material);
-                });
-    if (materialOf.empty()) return;
-
-    // The faces came from triangle records: 16-bit corners the mesh has.
-    for (int f = 0; f < mesh.numFaces; ++f) {
+    const std::size_t expected = std::min(header.totalIndices, static_cast<std::uint32_t>(mesh.numFaces));
+    auto fill = [&](TriangleMaterials& table, auto key) {
+        walkBinMesh(body, header, [&](std::uint32_t a, std::uint32_t b, std::uint32_t c, MtlID material, bool odd) {
+            if (a >= faceIndexLimit || b >= faceIndexLimit || c >= faceIndexLimit) return;
+            if (odd) std::swap(a, b);
+            table.insert(key(a, b, c), material);
+        });
+    };
+    std::vector<int> notFound;
+    {
+        TriangleMaterials byWinding(triangleKeys, triangleMaterials, expected);
+        fill(byWinding, orientedKey);
+        if (byWinding.empty()) return;
+        // The faces came from triangle records: 16-bit corners the mesh has.
+        for (int f = 0; f < mesh.numFaces; ++f) {
+            Face& face = mesh.faces[f];
+            const DWORD* v = face.v;
+            assert(v[0] < faceIndexLimit && v[1] < faceIndexLimit && v[2] < faceIndexLimit);
+            if (const MtlID* found = byWinding.find(orientedKey(v[0], v[1], v[2])))
+                face.setMatID(*found);
+            else
+                notFound.push_back(f);
+        }
+    }
+    if (notFound.empty()) return;
+    TriangleMaterials anyOrder(triangleKeys, triangleMaterials, expected);
+    fill(anyOrder, unorderedKey);
+    for (const int f : notFound) {
         Face& face = mesh.faces[f];
-        const DWORD* v = face.v;
-        assert(v[0] < faceIndexLimit && v[1] < faceIndexLimit && v[2] < faceIndexLimit);
-        auto found = materialOf.find(orientedKey(v[0], v[1], v[2]));
-        if (found == materialOf.end()) found = materialOf.find(unorderedKey(v[0], v[1], v[2]));
-        if (found != materialOf.end()) face.setMatID(found->second);
+        if (const MtlID* found = anyOrder.find(unorderedKey(face.v[0], face.v[1], face.v[2]))) face.setMatID(*found);
     }
 }
 

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cassert>
 #include <cmath>
-#include <sstream>
+#include <string>
 #include <vector>
 
 #include "importer/Orvik.h"
@@ -17,26 +17,24 @@ constexpr float kQuarterTurn = 1.5707964f;
 constexpr int kBoneOnly = 2;
 constexpr std::uint32_t kWeightsPerVertex = 4;
 
-void runScript(const std::ostringstream& statement)
+void runScript(const std::string& statement)
 {
     // Errors are shown by the host's scripting; the build goes on regardless.
-    ExecuteMAXScriptScript(statement.str().c_str(), FALSE, nullptr);
+    ExecuteMAXScriptScript(statement.c_str(), FALSE, nullptr);
 }
 
 // Flattens bone b's envelope (b counts from 1 in the modifier's bone list):
-// start and end at the origin, both cross sections of radius 0.
+// start and end at the origin, both cross sections of radius 0. The
+// statements are joined as text, without a stream per statement.
 void flattenEnvelope(int b)
 {
+    const std::string bone = std::to_string(b);
     for (int c = 1; c <= 2; ++c) {
-        std::ostringstream start, end, inner, outer;
-        start << "skinops.SetStartPoint leSkin " << b << " [0,0,0]";
-        runScript(start);
-        end << "skinops.SetEndPoint leSkin " << b << " [0,0,0]";
-        runScript(end);
-        inner << "skinops.SetInnerRadius leSkin " << b << " " << c << " 0";
-        runScript(inner);
-        outer << "skinops.SetOuterRadius leSkin " << b << " " << c << " 0";
-        runScript(outer);
+        const std::string section = std::to_string(c);
+        runScript("skinops.SetStartPoint leSkin " + bone + " [0,0,0]");
+        runScript("skinops.SetEndPoint leSkin " + bone + " [0,0,0]");
+        runScript("skinops.SetInnerRadius leSkin " + bone + " " + section + " 0");
+        runScript("skinops.SetOuterRadius leSkin " + bone + " " + section + " 0");
     }
 }
 

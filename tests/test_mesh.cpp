@@ -502,6 +502,21 @@ TEST(BinMeshMaterials, StripWindowsAtOddPositionsWindTheOtherWay)
     EXPECT_EQ(allFileCorners(*mesh), (std::vector<Corners>{{0, 1, 2}, {2, 1, 3}, {1, 2, 3}}));
 }
 
+TEST(BinMeshMaterials, FarMoreSplitTrianglesThanFacesStillMatch)
+{
+    // 216 split triangles for two faces: the tables sized from the face count
+    // grow; the faces are found after all of them, by winding and in any order.
+    Geometry g = recordGeometry(26, {Triangle::corners(0, 1, 2), Triangle::corners(5, 6, 7)});
+    std::vector<std::uint32_t> many;
+    for (std::uint32_t a = 8; a < 14; ++a)
+        for (std::uint32_t b = 14; b < 20; ++b)
+            for (std::uint32_t c = 20; c < 26; ++c) many.insert(many.end(), {a, b, c});
+    g.extension.items.push_back(lists({{1, many}, {2, {2, 1, 0}}, {3, {6, 7, 5}}}));
+    const Mesh* mesh = importMesh(std::move(g));
+    ASSERT_NE(mesh, nullptr);
+    EXPECT_EQ(materialIds(*mesh), (std::vector<int>{2, 3}));
+}
+
 TEST(BinMeshMaterials, DamagedBinMeshChangesNothingItCannotReach)
 {
     // A split past the chunk under a lying total: the splits before it still
