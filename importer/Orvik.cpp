@@ -97,6 +97,8 @@ int Orvik::DoImport(const MCHAR* name, ImpInterface* ii, Interface* i, BOOL supp
         skinBonesLeft = bytesInBuffer() / SkinLayout::MatrixSize;
         skinVerticesLeft = bytesInBuffer() / SkinLayout::VertexBytes;
         uvKeysLeft = bytesInBuffer() * 4 / UvKeyFrame::kSize;
+        collisionShapesLeft = bytesInBuffer() / kCollisionShapeBytes;
+        effectNodesLeft = bytesInBuffer() / 20;
 
         coreInterface->ProgressStart(kProgressTitle, TRUE, progressWorker, this);
         progressOpen = true;
@@ -253,6 +255,10 @@ void Orvik::logImportEnd()
            "rigid parts of skinned models linked to their frames");
     mended(mends.nonFiniteWeights, "weight that was not a number given as 0",
            "weights that were not numbers given as 0");
+    mended(mends.collisionShapesLeftOut, "collision sphere or box beyond what the file size allows left out",
+           "collision spheres and boxes beyond what the file size allows left out");
+    mended(mends.effectsLeftOut, "2d effect beyond what the file size allows left out",
+           "2d effects beyond what the file size allows left out");
     logSkippedChunks();
 
     const ReadFailure* end = nullptr;

@@ -216,6 +216,8 @@ public:
         std::uint32_t singularBindMatrices = 0;  // bones left bound at their frames
         std::uint32_t rigidParts = 0;            // unskinned meshes of skinned clumps linked to their frame
         std::uint32_t nonFiniteWeights = 0;      // weights given as 0
+        std::uint64_t collisionShapesLeftOut = 0;  // spheres and boxes past the import's budget
+        std::uint64_t effectsLeftOut = 0;          // 2d effects past the import's budget
     };
     Mends mends;
 
@@ -237,6 +239,12 @@ public:
     std::uint64_t skinBonesLeft = 0;
     std::uint64_t skinVerticesLeft = 0;
     std::uint64_t uvKeysLeft = 0;
+    // Likewise for what a model carries beyond its meshes: a sphere or box
+    // mesh per kCollisionShapeBytes of the file, a 2d effect node per 20
+    // bytes (an entry's least), however many frames show its geometry.
+    static constexpr std::uint64_t kCollisionShapeBytes = 64;
+    std::uint64_t collisionShapesLeft = 0;
+    std::uint64_t effectNodesLeft = 0;
 };
 
 template <class Visit>

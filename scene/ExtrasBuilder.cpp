@@ -4,6 +4,7 @@
 // the nodes of the frames that show their geometry, lights as omni lights and
 // the other kinds as dummies named after their kind. The values the host has
 // no place for are user properties.
+#include <algorithm>
 #include <cmath>
 #include <string>
 
@@ -16,7 +17,7 @@ namespace col = orvik::col;
 
 // Sphere meshes: rings from pole to pole, segments around.
 constexpr int kSphereSegments = 8;
-constexpr int kSphereRings = 6;
+constexpr int kSphereRings = 4;
 constexpr float kPi = 3.14159265f;
 
 Point3 toPoint(const col::Vec3& v) { return Point3(v.x, v.y, v.z); }
@@ -157,7 +158,10 @@ TriObject* boxMesh(Interface& ip, const Point3& half, int material)
     return object;
 }
 
-void buildCollision(Interface& ip, INode* root, const col::Model& model)
+// shapesLeft: the spheres and boxes the import may still build; the others
+// are counted in leftOut.
+void buildCollision(Interface& ip, INode* root, const col::Model& model, std::uint64_t& shapesLeft,
+                    std::uint64_t& leftOut)
 {
     INode* holder = placeNode(ip, newDummy(ip), root, Matrix3(), "collision", true);
     if (holder == nullptr) return;
@@ -172,7 +176,11 @@ void buildCollision(Interface& ip, INode* root, const col::Model& model)
     }
     if (!model.shadowFaces.empty())
         placeNode(ip, faceMesh(ip, model.shadowVertices, model.shadowFaces), holder, Matrix3(), "collision shadow", true);
-    for (std::size_t i = 0; i < model.spheres.size(); ++i) {
+    const std::size_t shapes = model.spheres.size() + model.boxes.size();
+    const std::size_t allowed = static_cast<std::size_t>(std::min<std::uint64_t>(shapesLeft, shapes));
+    shapesLeft -= allowed;
+    leftOut += shapes - allowed;
+    for (std::size_t i = 0; i < model.spheres.size() && i < allowed; ++i) {
         const col::Sphere& s = model.spheres[i];
         INode* node = placeNode(ip, sphereMesh(ip, s.radius, s.surface.material), holder, translation(toPoint(s.center)),
                                 "collision sphere " + std::to_string(i), true);
@@ -180,7 +188,7 @@ void buildCollision(Interface& ip, INode* root, const col::Model& model)
         setSurface(*node, s.surface);
         node->SetUserPropFloat("radius", s.radius);
     }
-    for (std::size_t i = 0; i < model.boxes.size(); ++i) {
+    for (std::size_t i = 0; i < model.boxes.size() && model.spheres.size() + i < allowed; ++i) {
         const col::Box& b = model.boxes[i];
         const Point3 lo = toPoint(b.min), hi = toPoint(b.max);
         const Point3 center((lo.x + hi.x) * 0.5f, (lo.y + hi.y) * 0.5f, (lo.z + hi.z) * 0.5f);
@@ -201,6 +209,7 @@ void buildEffect(Interface& ip, INode* parent, const col::Effect& effect)
             light->SetRGBColor(0, rgb);
             light->SetAtten(0, ATTEN_END, effect.range);
             light->Enable(1);
+            light->SetConeDisplay(0, 1);
             object = light;
         }
     }
@@ -228,7 +237,8 @@ void Orvik::buildModelExtras()
         INode* root = nullptr;
         for (std::uint32_t k = 0; k < count && root == nullptr; ++k)
             if (frameRecord(k).parent >= count) root = frameNodeTable[k].node;
-        for (const col::Model& model : clumpCollision) buildCollision(ip, root, model);
+        for (const col::Model& model : clumpCollision)
+            buildCollision(ip, root, model, collisionShapesLeft, mends.collisionShapesLeftOut);
     }
     if (!geometryEffects.empty()) {
         for (std::uint32_t k = 0; k < count; ++k) {
@@ -236,7 +246,14 @@ void Orvik::buildModelExtras()
             if (link < 0 || frameNodeTable[k].node == nullptr) continue;
             const auto found = geometryEffects.find(static_cast<std::uint32_t>(link));
             if (found == geometryEffects.end()) continue;
-            for (const col::Effect& effect : found->second) buildEffect(ip, frameNodeTable[k].node, effect);
+            for (const col::Effect& effect : found->second) {
+                if (effectNodesLeft == 0) {
+                    ++mends.effectsLeftOut;
+                    continue;
+                }
+                --effectNodesLeft;
+                buildEffect(ip, frameNodeTable[k].node, effect);
+            }
         }
     }
     clumpCollision.clear();
