@@ -30,6 +30,7 @@
 #include <tiny_gltf.h>
 
 #include "anim/IfpImport.h"
+#include "fuzz/CorpusModels.h"
 #include "gltf/GltfExport.h"
 #include "gltf/SkinInfluences.h"
 #include "images/FileImages.h"
@@ -1116,6 +1117,57 @@ TEST(GltfScene, SkipPartsLeavesOutDamagedAndLowDetailVariants)
         EXPECT_EQ(e.model.nodes[1].children.size(), c.names.size() - 1 - (c.parts.empty() ? 1 : 0));
         EXPECT_EQ(e.report.nodesSkipped, 6 - c.names.size());
     }
+}
+
+// A model's collision: its nodes under the one node "collision", each
+// surface kind a translucent material of its own, the shapes' values in the
+// extras; the 2d effects' lights point lights with their range. --game-view
+// leaves the collision out.
+TEST(GltfScene, CollisionTranslucentPerSurfaceAndEffectLightsWithRange)
+{
+    dffw::Clump clump = corpus::boxWithExtras("model");
+    const Scene& scene = importBytes(dffw::write(clump));
+    const Exported e = exportAndLoad(scene, "extras.glb");
+    ASSERT_TRUE(e.ok);
+    expectMatchesScene(scene, e.model, "extras");
+    int holder = -1;
+    for (std::size_t n = 0; n < e.model.nodes.size(); ++n)
+        if (e.model.nodes[n].name == "collision") holder = static_cast<int>(n);
+    ASSERT_GE(holder, 0);
+    std::vector<std::string> shapes;
+    std::set<std::string> surfaceMaterials;
+    for (int c : e.model.nodes[static_cast<std::size_t>(holder)].children) {
+        const tinygltf::Node& n = e.model.nodes.at(static_cast<std::size_t>(c));
+        shapes.push_back(n.name);
+        ASSERT_GE(n.mesh, 0) << n.name;
+        for (const tinygltf::Primitive& p : e.model.meshes.at(static_cast<std::size_t>(n.mesh)).primitives) {
+            const tinygltf::Material& m = e.model.materials.at(static_cast<std::size_t>(p.material));
+            EXPECT_EQ(m.alphaMode, "BLEND") << n.name;
+            EXPECT_LT(m.pbrMetallicRoughness.baseColorFactor[3], 1.0) << n.name;
+            surfaceMaterials.insert(m.name);
+        }
+    }
+    EXPECT_EQ(shapes, (std::vector<std::string>{"collision faces", "collision shadow", "collision sphere 0",
+                                                "collision box 0"}));
+    // Faces of surfaces 12 and 31, the shadow's 4, the sphere's 4, the box's 9.
+    EXPECT_EQ(surfaceMaterials, (std::set<std::string>{"collision surface 4", "collision surface 9",
+                                                       "collision surface 12", "collision surface 31"}));
+    const ojson sphere = extrasOf(e.path, "/nodes/" + std::to_string(e.model.nodes[static_cast<std::size_t>(holder)].children[2]));
+    EXPECT_EQ(sphere["userProps"]["piece"], 1);
+    EXPECT_EQ(sphere["renderable"], false);
+
+    ASSERT_EQ(e.model.lights.size(), 1u);
+    EXPECT_DOUBLE_EQ(e.model.lights[0].range, 18.0);
+
+    orvik::GltfOptions gameView;
+    gameView.gameView = true;
+    const Exported g = exportAndLoad(scene, "game.glb", {}, gameView);
+    ASSERT_TRUE(g.ok);
+    for (const tinygltf::Node& n : g.model.nodes) EXPECT_EQ(n.name.rfind("collision", 0), std::string::npos) << n.name;
+    EXPECT_EQ(g.report.nodesNotRendered, 5u);
+    EXPECT_EQ(g.model.nodes.size() + 5, e.model.nodes.size());
+    ORVIK_REQUIRE_VALIDATOR();
+    expectValid({e.path, g.path});
 }
 
 // A .gltf's buffer beside it is fixed by the example's golden document.

@@ -1,0 +1,189 @@
+// `orvik col list|export` and `convert` taking a model's collision from a
+// .col file beside it or in its archive. Run as the user runs them; judged
+// by exit status, the JSON listing and the files written.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "fuzz/CorpusModels.h"
+#include "support/ImportHarness.h"
+#include "support/Programs.h"
+#include "testkit/ColWriter.h"
+#include "testkit/DffWriter.h"
+#include "testkit/ImgWriter.h"
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+namespace {
+
+const std::string kOrvik = std::string(ORVIK_BIN_DIR) + "/orvik";
+
+class ColCommand : public ScratchFolder {
+protected:
+    ProgramRun run(std::vector<std::string> args)
+    {
+        args.insert(args.begin(), kOrvik);
+        return runProgram(args, dir, dir);
+    }
+    void putBytes(const std::string& name, const std::vector<std::uint8_t>& bytes)
+    {
+        put(name, std::string(bytes.begin(), bytes.end()));
+    }
+    // The JSON document of a .glb file.
+    json glbJson(const std::string& name)
+    {
+        const std::string bytes = readFile(dir / name);
+        if (bytes.size() < 20) return json();
+        const auto length = static_cast<unsigned char>(bytes[12]) | static_cast<unsigned char>(bytes[13]) << 8 |
+                            static_cast<unsigned char>(bytes[14]) << 16;
+        return json::parse(bytes.substr(20, static_cast<std::size_t>(length)));
+    }
+    static std::vector<std::string> nodeNames(const json& gltf)
+    {
+        std::vector<std::string> names;
+        for (const json& n : gltf["nodes"]) names.push_back(n["name"]);
+        return names;
+    }
+};
+
+TEST_F(ColCommand, ListGivesEveryEntryOfAFileAndAModel)
+{
+    putBytes("map.col", colw::writeFile({corpus::collisionEntry(1, "alpha"), corpus::collisionEntry(2, "beta"),
+                                         corpus::collisionEntry(4, "gamma")}));
+    putBytes("model.dff", dffw::write(corpus::boxWithExtras("model")));
+    struct Case {
+        const char* file;
+        std::vector<std::string> names;
+        std::vector<int> versions;
+    };
+    for (const Case& c : {Case{"map.col", {"alpha", "beta", "gamma"}, {1, 2, 4}}, Case{"model.dff", {"model_col"}, {3}}}) {
+        const ProgramRun r = run({"col", "list", c.file, "--json"});
+        ASSERT_EQ(r.status, 0) << r;
+        const json list = json::parse(r.out)["models"];
+        ASSERT_EQ(list.size(), c.names.size()) << c.file;
+        for (std::size_t i = 0; i < list.size(); ++i) {
+            EXPECT_EQ(list[i]["name"], c.names[i]);
+            EXPECT_EQ(list[i]["version"], c.versions[i]);
+            EXPECT_EQ(list[i]["spheres"], 1);
+            EXPECT_EQ(list[i]["boxes"], 1);
+            EXPECT_EQ(list[i]["vertices"], 8);
+            EXPECT_EQ(list[i]["faces"], 12);
+            EXPECT_EQ(list[i]["faceGroups"], c.versions[i] >= 2 ? 1 : 0);
+            EXPECT_EQ(list[i]["shadowFaces"], c.versions[i] >= 3 ? 1 : 0);
+            EXPECT_EQ(list[i]["bounds"]["radius"], 1.75);
+            EXPECT_EQ(list[i]["bounds"]["min"], json::parse("[-1,-1,-1]"));
+        }
+    }
+}
+
+TEST_F(ColCommand, DamagedEntryListsTheOnesBeforeAndFails)
+{
+    colw::Entry bad = corpus::collisionEntry(3, "bad");
+    bad.sphereCount = 0xFFFF;
+    putBytes("map.col", colw::writeFile({corpus::collisionEntry(2, "good"), bad}));
+    const ProgramRun r = run({"col", "list", "map.col", "--json"});
+    EXPECT_EQ(r.status, 4) << r;
+    EXPECT_EQ(json::parse(r.out)["models"].size(), 1u);
+    EXPECT_NE(r.err.find("orvik: map.col: entry 1 (\"bad\", COL3) at 0x"), std::string::npos) << r;
+    EXPECT_NE(r.err.find("declares 65,535 spheres"), std::string::npos) << r;
+    EXPECT_EQ(run({"col", "list", "missing.col"}).status, 2);
+}
+
+TEST_F(ColCommand, ExportWritesANodePerEntry)
+{
+    putBytes("map.col", colw::writeFile({corpus::collisionEntry(1, "alpha"), corpus::collisionEntry(3, "beta")}));
+    const ProgramRun r = run({"col", "export", "map.col", "--gltf", "map.glb"});
+    ASSERT_EQ(r.status, 0) << r;
+    const json gltf = glbJson("map.glb");
+    const std::vector<std::string> names = nodeNames(gltf);
+    ASSERT_GE(names.size(), 3u);
+    EXPECT_EQ(names[0], "map");
+    const std::vector<int> top = gltf["nodes"][0]["children"];
+    ASSERT_EQ(top.size(), 2u);
+    EXPECT_EQ(names[static_cast<std::size_t>(top[0])], "alpha");
+    EXPECT_EQ(names[static_cast<std::size_t>(top[1])], "beta");
+    EXPECT_EQ(gltf["nodes"][static_cast<std::size_t>(top[1])]["children"].size(), 4u);  // faces, shadow, sphere, box
+    EXPECT_EQ(run({"col", "export", "map.col", "--gltf", "map.txt"}).status, 2);
+}
+
+// A model holding no collision gets the entry of its name from a .col file
+// beside it, or from a .col member of its archive; one that holds its own
+// keeps it.
+TEST_F(ColCommand, ConvertAddsTheCollisionOfTheSameName)
+{
+    putBytes("models/crate.dff", dffw::write(dffw::makeBox("crate", 1.0f, "crate")));
+    putBytes("models/own.dff", dffw::write(corpus::boxWithExtras("own")));
+    putBytes("models/props.col", colw::writeFile({corpus::collisionEntry(2, "CRATE"), corpus::collisionEntry(2, "own")}));
+    putBytes("other/lone.dff", dffw::write(dffw::makeBox("lone", 1.0f, "lone")));
+    const std::vector<std::uint8_t> boxBytes = dffw::write(dffw::makeBox("barrel", 1.0f, "barrel"));
+    const std::vector<std::uint8_t> colBytes = colw::writeFile({corpus::collisionEntry(3, "barrel")});
+    put("pack.img", [&] {
+        const std::vector<unsigned char> img = imgw::writeV2(
+            {{"barrel.dff", std::vector<unsigned char>(boxBytes.begin(), boxBytes.end())},
+             {"barrel.col", std::vector<unsigned char>(colBytes.begin(), colBytes.end())}});
+        return std::string(img.begin(), img.end());
+    }());
+    const ProgramRun r = run({"convert", "models", "other", "pack.img", "--out", "out", "--json", "-j", "1"});
+    ASSERT_EQ(r.status, 0) << r;
+    auto versionOf = [&](const std::string& dump) -> std::string {
+        const json scene = json::parse(readFile(dir / dump));
+        for (const json& n : scene["nodes"])
+            if (n["name"] == "collision") return n["userProps"]["version"];
+        return "";
+    };
+    EXPECT_EQ(versionOf("out/crate.json"), "COL2");
+    EXPECT_EQ(versionOf("out/own.json"), "COL3");  // its own, not the file's
+    EXPECT_EQ(versionOf("out/lone.json"), "");
+    EXPECT_EQ(versionOf("out/pack/barrel.json"), "COL3");
+
+    const ProgramRun g = run({"convert", "models", "--out", "game", "--game-view", "-j", "1"});
+    ASSERT_EQ(g.status, 0) << g;
+    for (const std::string& name : nodeNames(glbJson("game/crate.glb"))) EXPECT_EQ(name.find("collision"), std::string::npos);
+}
+
+// Every sample collision file and vehicle: the counts and bounds the files
+// hold, as read independently of the reader.
+TEST_F(ColCommand, SamplesListTheirCounts)
+{
+    ORVIK_REQUIRE_SAMPLES();
+    struct Case {
+        const char* file;
+        const char* name;
+        int version, spheres, boxes, vertices, faces, faceGroups, shadowVertices, shadowFaces;
+    };
+    const Case cases[] = {
+        {"col1-vc-littlehabroad.col", "littlehabroad", 1, 0, 0, 278, 349, 0, 0, 0},
+        {"col2-vc-cdseabed02.col", "cdseabed02", 2, 0, 0, 66, 87, 3, 0, 0},
+        {"col3-vc-doontoon_top08.col", "doontoon_top08", 3, 0, 0, 395, 699, 24, 0, 0},
+        {"car1.dff", "admiral_col", 3, 19, 0, 16, 12, 0, 146, 272},
+    };
+    for (const Case& c : cases) {
+        const ProgramRun r = run({"col", "list", samplePath(c.file), "--json"});
+        ASSERT_EQ(r.status, 0) << r;
+        const json m = json::parse(r.out)["models"].at(0);
+        EXPECT_EQ(m["name"], c.name) << c.file;
+        EXPECT_EQ(m["version"], c.version) << c.file;
+        EXPECT_EQ(m["spheres"], c.spheres) << c.file;
+        EXPECT_EQ(m["boxes"], c.boxes) << c.file;
+        EXPECT_EQ(m["vertices"], c.vertices) << c.file;
+        EXPECT_EQ(m["faces"], c.faces) << c.file;
+        EXPECT_EQ(m["faceGroups"], c.faceGroups) << c.file;
+        EXPECT_EQ(m["shadowVertices"], c.shadowVertices) << c.file;
+        EXPECT_EQ(m["shadowFaces"], c.shadowFaces) << c.file;
+    }
+    // Every vehicle carries one entry.
+    for (const std::string& path : sampleDffFiles()) {
+        const std::string name = fs::path(path).filename().string();
+        if (name.rfind("car", 0) != 0 && name.rfind("bike", 0) != 0) continue;
+        const ProgramRun r = run({"col", "list", path, "--json"});
+        ASSERT_EQ(r.status, 0) << r;
+        EXPECT_EQ(json::parse(r.out)["models"].size(), 1u) << name;
+    }
+}
+
+}  // namespace
