@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -151,30 +152,23 @@ TEST_F(ColCommand, ConvertAddsTheCollisionOfTheSameName)
 TEST_F(ColCommand, SamplesListTheirCounts)
 {
     ORVIK_REQUIRE_SAMPLES();
-    struct Case {
-        const char* file;
-        const char* name;
-        int version, spheres, boxes, vertices, faces, faceGroups, shadowVertices, shadowFaces;
+    // name, then version, spheres, boxes, vertices, faces, face groups, shadow vertices, shadow faces.
+    const std::vector<std::tuple<const char*, const char*, std::vector<int>>> cases = {
+        {"col1-vc-littlehabroad.col", "littlehabroad", {1, 0, 0, 278, 349, 0, 0, 0}},
+        {"col2-vc-cdseabed02.col", "cdseabed02", {2, 0, 0, 66, 87, 3, 0, 0}},
+        {"col3-vc-doontoon_top08.col", "doontoon_top08", {3, 0, 0, 395, 699, 24, 0, 0}},
+        {"car1.dff", "admiral_col", {3, 19, 0, 16, 12, 0, 146, 272}},
     };
-    const Case cases[] = {
-        {"col1-vc-littlehabroad.col", "littlehabroad", 1, 0, 0, 278, 349, 0, 0, 0},
-        {"col2-vc-cdseabed02.col", "cdseabed02", 2, 0, 0, 66, 87, 3, 0, 0},
-        {"col3-vc-doontoon_top08.col", "doontoon_top08", 3, 0, 0, 395, 699, 24, 0, 0},
-        {"car1.dff", "admiral_col", 3, 19, 0, 16, 12, 0, 146, 272},
-    };
-    for (const Case& c : cases) {
-        const ProgramRun r = run({"col", "list", samplePath(c.file), "--json"});
+    for (const auto& [file, name, counts] : cases) {
+        const ProgramRun r = run({"col", "list", samplePath(file), "--json"});
         ASSERT_EQ(r.status, 0) << r;
         const json m = json::parse(r.out)["models"].at(0);
-        EXPECT_EQ(m["name"], c.name) << c.file;
-        EXPECT_EQ(m["version"], c.version) << c.file;
-        EXPECT_EQ(m["spheres"], c.spheres) << c.file;
-        EXPECT_EQ(m["boxes"], c.boxes) << c.file;
-        EXPECT_EQ(m["vertices"], c.vertices) << c.file;
-        EXPECT_EQ(m["faces"], c.faces) << c.file;
-        EXPECT_EQ(m["faceGroups"], c.faceGroups) << c.file;
-        EXPECT_EQ(m["shadowVertices"], c.shadowVertices) << c.file;
-        EXPECT_EQ(m["shadowFaces"], c.shadowFaces) << c.file;
+        EXPECT_EQ(m["name"], name) << file;
+        std::vector<int> got;
+        for (const char* key : {"version", "spheres", "boxes", "vertices", "faces", "faceGroups", "shadowVertices",
+                                "shadowFaces"})
+            got.push_back(m[key].get<int>());
+        EXPECT_EQ(got, counts) << file;
     }
     // Every vehicle carries one entry.
     for (const std::string& path : sampleDffFiles()) {
