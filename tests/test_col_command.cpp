@@ -68,16 +68,13 @@ TEST_F(ColCommand, ListGivesEveryEntryOfAFileAndAModel)
         const json list = json::parse(r.out)["models"];
         ASSERT_EQ(list.size(), c.names.size()) << c.file;
         for (std::size_t i = 0; i < list.size(); ++i) {
+            const int v = c.versions[i];
             EXPECT_EQ(list[i]["name"], c.names[i]);
-            EXPECT_EQ(list[i]["version"], c.versions[i]);
-            EXPECT_EQ(list[i]["spheres"], 1);
-            EXPECT_EQ(list[i]["boxes"], 1);
-            EXPECT_EQ(list[i]["vertices"], 8);
-            EXPECT_EQ(list[i]["faces"], 12);
-            EXPECT_EQ(list[i]["faceGroups"], c.versions[i] >= 2 ? 1 : 0);
-            EXPECT_EQ(list[i]["shadowFaces"], c.versions[i] >= 3 ? 1 : 0);
-            EXPECT_EQ(list[i]["bounds"]["radius"], 1.75);
-            EXPECT_EQ(list[i]["bounds"]["min"], json::parse("[-1,-1,-1]"));
+            std::vector<int> counts;
+            for (const char* key : {"version", "spheres", "boxes", "vertices", "faces", "faceGroups", "shadowFaces"})
+                counts.push_back(list[i][key].get<int>());
+            EXPECT_EQ(counts, (std::vector<int>{v, 1, 1, 8, 12, v >= 2 ? 1 : 0, v >= 3 ? 1 : 0})) << c.file;
+            EXPECT_EQ(list[i]["bounds"], json::parse(R"({"min":[-1,-1,-1],"max":[1,1,1],"center":[0,0,0],"radius":1.75})"));
         }
     }
 }

@@ -151,27 +151,6 @@ TEST(CollisionReader, PaddingAfterTheEntriesIsNoDamageButOtherBytesAre)
     EXPECT_NE(r.error.find("no collision tag"), std::string::npos) << r.error;
 }
 
-TEST(CollisionReader, EveryPrefixReadsWithinItsBytes)
-{
-    const Bytes whole = colw::writeFile({fullEntry(1, "a"), fullEntry(3, "b"), fullEntry(4, "c")});
-    std::vector<std::uint64_t> ends;
-    for (const col::Model& m : readBytes(whole).models) ends.push_back(m.offset + m.size);
-    ASSERT_EQ(ends.size(), 3u);
-    for (std::size_t n = 0; n < whole.size(); ++n) {
-        // An exact-size copy, so that the sanitizer sees any read past it.
-        const Bytes cut(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(n));
-        const col::ReadResult r = readBytes(cut);
-        std::size_t wholeEntries = 0;
-        bool atAnEnd = n == 0;
-        for (std::uint64_t end : ends) {
-            wholeEntries += end <= n ? 1 : 0;
-            atAnEnd = atAnEnd || end == n;
-        }
-        EXPECT_EQ(r.models.size(), wholeEntries) << n;
-        EXPECT_EQ(r.error.empty(), atAnEnd) << n << ": " << r.error;
-    }
-}
-
 // ---------------------------------------------------------------------------
 // 2d effects
 
