@@ -53,21 +53,6 @@ TEST(ModelExtras, BoxWithExtrasDumpsItsFixedScene)
     expectGolden("dump/extras.json", dumpText(scene), {{tempFolder(), "{temp}"}});
 }
 
-// Every version builds the same nodes under the root, the shadow from COL3 on.
-TEST(ModelCollision, EveryVersionBecomesAHiddenDummyUnderTheRoot)
-{
-    for (int version = 1; version <= 4; ++version) {
-        dffw::Clump c = dffw::makeBox("crate", 1.0f, "root");
-        c.extension.items.push_back(colw::collisionChunk(corpus::collisionEntry(version, "crate_col")));
-        const json dump = dumpJson(importBytes(dffw::write(c)));
-        const json& holder = node(dump, "collision");
-        std::vector<std::string> expected = {"collision faces", "collision shadow", "collision sphere 0", "collision box 0"};
-        if (version < 3) expected.erase(expected.begin() + 1);
-        EXPECT_EQ(childNames(dump, holder), expected) << version;
-        EXPECT_EQ(dump["nodes"][holder["parent"].get<std::size_t>()]["name"], "root") << version;
-    }
-}
-
 // The collision adds nodes after the model's own; these come out as without it.
 TEST(ModelCollision, MeshesAndNodesOfTheModelUnchanged)
 {
