@@ -26,7 +26,7 @@ public:
         std::memcpy(&bits, &f, 4);
         u32(bits);
     }
-    void vec(const Vec3& v) { f32(v[0]), f32(v[1]), f32(v[2]); }
+    void vec(const Vec3& v) { f32(v.x), f32(v.y), f32(v.z); }
     void text(const std::string& s, size_t width)
     {
         for (size_t i = 0; i < width; ++i) u8(i < s.size() ? static_cast<uint8_t>(s[i]) : 0);
@@ -99,7 +99,7 @@ void writeByOffsets(Out& o, const Entry& e)
     if (!e.boxes.empty() || e.boxesAt) place(offsets + 4, e.boxesAt);
     for (const Box& b : e.boxes) o.vec(b.min), o.vec(b.max), o.surface(b.surface);
     if (!e.vertices.empty() || e.verticesAt) place(offsets + 12, e.verticesAt);
-    for (const Vec3& v : e.vertices) o.i16(fixedPoint(v[0])), o.i16(fixedPoint(v[1])), o.i16(fixedPoint(v[2]));
+    for (const Vec3& v : e.vertices) o.i16(fixedPoint(v.x)), o.i16(fixedPoint(v.y)), o.i16(fixedPoint(v.z));
     o.pad4();
     for (const FaceGroup& g : e.faceGroups) o.vec(g.min), o.vec(g.max), o.u16(g.firstFace), o.u16(g.lastFace);
     if (!e.faceGroups.empty() || e.faceGroupCount)
@@ -110,7 +110,7 @@ void writeByOffsets(Out& o, const Entry& e)
             o.u8(f.material), o.u8(f.light);
     if (e.version >= 3) {
         if (!e.shadowVertices.empty() || e.shadowVerticesAt) place(shadowHead + 4, e.shadowVerticesAt);
-        for (const Vec3& v : e.shadowVertices) o.i16(fixedPoint(v[0])), o.i16(fixedPoint(v[1])), o.i16(fixedPoint(v[2]));
+        for (const Vec3& v : e.shadowVertices) o.i16(fixedPoint(v.x)), o.i16(fixedPoint(v.y)), o.i16(fixedPoint(v.z));
         o.pad4();
         if (!e.shadowFaces.empty() || e.shadowFacesAt) place(shadowHead + 8, e.shadowFacesAt);
         for (const Face& f : e.shadowFaces)
@@ -153,7 +153,7 @@ void addBoxMesh(Entry& entry, const Vec3& lo, const Vec3& hi, uint8_t material)
 {
     const auto first = static_cast<uint32_t>(entry.vertices.size());
     for (int i = 0; i < 8; ++i)
-        entry.vertices.push_back({(i & 1) ? hi[0] : lo[0], (i & 2) ? hi[1] : lo[1], (i & 4) ? hi[2] : lo[2]});
+        entry.vertices.push_back({(i & 1) ? hi.x : lo.x, (i & 2) ? hi.y : lo.y, (i & 4) ? hi.z : lo.z});
     static const uint32_t kSides[6][4] = {{0, 2, 3, 1}, {4, 5, 7, 6}, {0, 1, 5, 4},
                                           {2, 6, 7, 3}, {0, 4, 6, 2}, {1, 3, 7, 5}};
     for (const auto& q : kSides) {

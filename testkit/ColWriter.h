@@ -10,43 +10,18 @@
 #include <string>
 #include <vector>
 
+#include "col/Collision.h"
 #include "testkit/DffWriter.h"
 
 namespace colw {
 
-using Vec3 = std::array<float, 3>;
-
-struct Surface {
-    uint8_t material = 0;
-    uint8_t piece = 0;
-    uint8_t brightness = 0;
-    uint8_t light = 0;
-};
-
-struct Sphere {
-    Vec3 center{0, 0, 0};
-    float radius = 1.0f;
-    Surface surface{};
-};
-
-struct Box {
-    Vec3 min{-1, -1, -1};
-    Vec3 max{1, 1, 1};
-    Surface surface{};
-};
-
-struct Face {
-    uint32_t a = 0, b = 1, c = 2;
-    uint8_t material = 0;
-    uint8_t light = 0;
-};
-
-struct FaceGroup {
-    Vec3 min{-1, -1, -1};
-    Vec3 max{1, 1, 1};
-    uint16_t firstFace = 0;
-    uint16_t lastFace = 0;
-};
+// The records are the reader's plain types (col/Collision.h).
+using Vec3 = orvik::col::Vec3;
+using Surface = orvik::col::Surface;
+using Sphere = orvik::col::Sphere;
+using Box = orvik::col::Box;
+using Face = orvik::col::Face;
+using FaceGroup = orvik::col::FaceGroup;
 
 // One entry. Versions 2 to 4 store vertices as 16-bit fixed point (1/128):
 // positions are written rounded to that grid.
