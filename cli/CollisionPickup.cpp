@@ -54,7 +54,7 @@ const std::map<std::string, CollisionPickup::Place>& CollisionPickup::entriesBes
         const img::Archive& a = *archives[m.archive];
         const auto& entries = a.index().entries;
         for (std::size_t i = 0; i < entries.size(); ++i) {
-            if (!hasColExtension(entries[i].name) || !entries[i].problem.empty()) continue;
+            if (!hasColExtension(std::string(entries[i].name())) || !entries[i].readable()) continue;
             std::vector<unsigned char> bytes;
             std::string why;
             if (!a.read(entries[i], bytes, why)) continue;
@@ -67,7 +67,8 @@ const std::map<std::string, CollisionPickup::Place>& CollisionPickup::entriesBes
 bool CollisionPickup::find(const Model& m, col::Model& entry)
 {
     const auto& names = entriesBeside(m);
-    const std::string name = m.archive == kNone ? m.file : archives[m.archive]->index().entries[m.entry].name;
+    const std::string name =
+        m.archive == kNone ? m.file : std::string(archives[m.archive]->index().entries[m.entry].name());
     const auto found = names.find(asciiLower(stemOf(fs::path(name).filename().string())));
     if (found == names.end()) return false;
     const Place& place = found->second;
