@@ -22,6 +22,7 @@
 
 #include "cli/Animations.h"
 #include "cli/BatchFiles.h"
+#include "cli/CollisionPickup.h"
 #include "cli/ConvertPlan.h"
 #include "cli/ExitStatus.h"
 #include "cli/ModelJob.h"
@@ -54,7 +55,7 @@ struct Result {
     double exportSeconds = 0;    // the glTF document and buffers, textures apart
     double texturesSeconds = 0;  // finding, decoding and PNG-encoding the textures' images
     double writeSeconds = 0;
-    std::array<std::size_t, 5> gameView{};  // what --game-view did (gameViewCounts)
+    std::array<std::size_t, 6> gameView{};  // what --game-view did (gameViewCounts)
     bool noSkeleton = false;                 // --ifp: the model has no skinned mesh
     std::size_t animations = 0;              // --ifp: the animations exported with it
     TextureStats textures;       // decoding and encoding among the textures' time, and the cache's hits
@@ -100,6 +101,8 @@ private:
     TextureCache textureCache;
     // Read before the workers are forked, who share it.
     WheelModel wheels;
+    // The collision found beside the models, for those that hold none.
+    CollisionPickup collisionPickup{plan.archives};
     std::size_t done = 0;
     std::size_t failed = 0;
     Clock::time_point start;
@@ -195,6 +198,7 @@ Result Converter::convertModel(const Model& m)
     };
     // Folders are made only for models that import.
     job.beforeWrite = [this, &m](std::string& why) { return makeFoldersBelow(opt.outDir, m.relative, why); };
+    job.collisionIfNone = [this, &m](col::Model& entry) { return collisionPickup.find(m, entry); };
     job.useCache(&textureCache);
     const ModelJobOutcome outcome = job.run(lib);
     if (memoryFd >= 0) ::close(memoryFd);
@@ -392,7 +396,7 @@ void Converter::printTable(double seconds, unsigned workers)
     row("textures missing", j["texturesMissing"].get<std::size_t>());
     if (animations != nullptr) row("without skeleton", j["withoutSkeleton"].get<std::size_t>());
     if (opt.shared.gameView) {
-        std::array<std::size_t, 5> total{};  // one line for the whole run
+        std::array<std::size_t, 6> total{};  // one line for the whole run
         for (std::size_t k = 0; k < total.size(); ++k) for (const Result& r : results) total[k] += r.gameView[k];
         writeGameViewLine(total, opt.shared.wheels, out);
     }

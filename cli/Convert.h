@@ -3,7 +3,9 @@
 // IMG archive (its .dff members, read by offsets). Every model is imported
 // into a fresh scene by one of N worker processes and written under DIR with
 // its relative path kept (archive members under a folder named after the
-// archive) as glTF, with the scene dump beside it on request.
+// archive) as glTF, with the scene dump beside it on request. A model that
+// holds no collision gets the entry of its name from a .col file in its
+// folder or archive.
 #pragma once
 
 #include <ostream>

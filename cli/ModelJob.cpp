@@ -7,9 +7,11 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/Animations.h"
+#include "cli/ColCommand.h"
 #include "host/dump.h"
 #include "host/loader.h"
 #include "host/log.h"
+#include "host/max.h"
 #include "host/mtl.h"
 #include "host/scene.h"
 #include "support/FileIo.h"
@@ -156,6 +158,15 @@ ModelJobOutcome ModelJob::run(PluginLibrary& lib)
     // An import that built nothing replaces no file.
     if (!r.built || (dump.empty() && gltf.empty())) return r;
 
+    if (collisionIfNone && !sceneHasCollision(scene)) {
+        col::Model entry;
+        if (collisionIfNone(entry)) {
+            INode* root = nullptr;
+            for (INode* node : scene.nodes)
+                if (root == nullptr && node->GetParentNode() == nullptr) root = node;
+            addCollisionNodes(entry, root, "collision");
+        }
+    }
     if (beforeWrite && !beforeWrite(r.failure)) return r;
     std::vector<std::string> targets;
     if (!gltf.empty()) {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "cli/ModelOptions.h"
+#include "col/Collision.h"
 #include "gltf/GltfExport.h"
 #include "images/ModelImages.h"
 #include "support/Output.h"
@@ -89,6 +90,10 @@ public:
     // Adds the model's own dictionary (with a warning when it cannot be
     // used); called when the images are gathered for a glTF export.
     std::function<void(ModelImages&, std::string& warning)> ownDictionary;
+    // Gives a collision entry for a model whose import built none; it is
+    // built under the scene's first top-level node as the plug-in builds a
+    // model's own. False when there is none.
+    std::function<bool(col::Model& entry)> collisionIfNone;
     // Runs after a successful import, before the outputs are checked (the
     // folders they go to are made here); false with a reason fails the job.
     std::function<bool(std::string& why)> beforeWrite;

@@ -20,7 +20,7 @@ void addModelOptions(CLI::App& command, ModelOptions& o, CLI::Option* gltf)
     CLI::Option* gameView =
         command.add_flag("--game-view", o.gameView,
                          "Export a vehicle as the game draws it: its wheel at every wheel dummy, paint instead of "
-                         "placeholder colours, lamps unlit, the _dam and _vlo parts left out");
+                         "placeholder colours, lamps unlit, the _dam and _vlo parts and the collision left out");
     command
         .add_option("--paint", o.paint,
                     "The game view's paint colours, primary first (default: a grey pair)")

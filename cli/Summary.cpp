@@ -233,12 +233,13 @@ void writeSceneSummary(const Scene& scene, const std::string& file, std::ostream
     SummaryWriter(scene, out).write(file);
 }
 
-std::array<std::size_t, 5> gameViewCounts(const GltfExportReport& report)
+std::array<std::size_t, 6> gameViewCounts(const GltfExportReport& report)
 {
-    return {report.wheelsPlaced, report.wheelsSupplied, report.materialsPainted, report.lampsUnlit, report.nodesSkipped};
+    return {report.wheelsPlaced, report.wheelsSupplied, report.materialsPainted, report.lampsUnlit, report.nodesSkipped,
+            report.nodesNotRendered};
 }
 
-void writeGameViewLine(const std::array<std::size_t, 5>& counts, const std::string& wheelsFile, std::ostream& out)
+void writeGameViewLine(const std::array<std::size_t, 6>& counts, const std::string& wheelsFile, std::ostream& out)
 {
     out << "game view: " << plural(counts[0], "wheel", "wheels") << " placed";
     if (counts[1] > 0) {
@@ -247,7 +248,9 @@ void writeGameViewLine(const std::array<std::size_t, 5>& counts, const std::stri
         out << " (" << (counts[1] == counts[0] ? how : std::to_string(counts[1]) + " " + how) << ")";
     }
     out << ", " << plural(counts[2], "material", "materials") << " painted, " << plural(counts[3], "lamp", "lamps")
-        << " unlit, " << plural(counts[4], "node", "nodes") << " left out (_dam, _vlo)\n";
+        << " unlit, " << plural(counts[4], "node", "nodes") << " left out (_dam, _vlo)";
+    if (counts[5] > 0) out << ", " << plural(counts[5], "collision node", "collision nodes") << " left out";
+    out << "\n";
 }
 
 }  // namespace orvik

@@ -1,7 +1,7 @@
 // orvik: the command-line host. Loads an Orvik plug-in library through its
 // exports the way the host application does. This file only parses the
 // command line and hands it to the command named: info, import, convert, txd,
-// img or ifp (each in a file of its own).
+// img, ifp or col (each in a file of its own).
 //
 // Exit status: 0 success; 2 usage error, unusable file or plug-in; 3 the
 // input held nothing that could be read; 4 some items of a batch failed.
@@ -13,6 +13,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "cli/ColCommand.h"
 #include "cli/Convert.h"
 #include "cli/ExitStatus.h"
 #include "cli/IfpCommand.h"
@@ -41,6 +42,8 @@ int run(int argc, char** argv)
     const orvik::ImgCommand img = orvik::addImgCommand(app, imgOptions);
     orvik::IfpOptions ifpOptions;
     const orvik::IfpCommand ifp = orvik::addIfpCommand(app, ifpOptions);
+    orvik::ColOptions colOptions;
+    const orvik::ColCommand col = orvik::addColCommand(app, colOptions);
     orvik::ConvertOptions convertOptions;
     CLI::App* convert = orvik::addConvertCommand(app, convertOptions);
 
@@ -63,6 +66,7 @@ int run(int argc, char** argv)
     if (convert->parsed()) return orvik::runConvertCommand(inv, convertOptions);
     if (img.img->parsed()) return orvik::runImgCommand(img, imgOptions);
     if (ifp.ifp->parsed()) return orvik::runIfpCommand(ifp, ifpOptions);
+    if (col.col->parsed()) return orvik::runColCommand(col, colOptions);
     return orvik::runImportCommand(inv, import);
 }
 

@@ -64,6 +64,7 @@ std::optional<std::uint32_t> Orvik::readClump()
             }
         }
     }
+    readClumpExtension(std::uint64_t{h0} + kChunkHeaderSize + h.size);
     if (readFailed) return at;
 
     // The clump's own size decides where the next unit starts; a size that

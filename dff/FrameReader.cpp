@@ -52,6 +52,8 @@ void Orvik::readFrameExtension(std::uint32_t frameIndex)
         } else if (sub.type == ChunkType::FrameName) {
             frameNames[frameIndex] = body.textWithin(0, body.size());
             named = true;
+        } else {
+            noteSkipped(sub.type, body.size());
         }
     });
     if (!named) frameNames[frameIndex] = "NoName";

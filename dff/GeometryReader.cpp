@@ -127,7 +127,7 @@ void Orvik::readGeometryExtension(Mesh* mesh, const GeometryStruct& counts, std:
     const std::uint32_t format = counts.format;
     const std::uint32_t triangleCount = counts.triangleCount;
 
-    // Unknown sub-chunks are passed over.
+    // Other sub-chunks are passed over and counted.
     walkExtension(end, [&](const ChunkHeader& sub, ChunkView body) {
         switch (sub.type) {
         case ChunkType::SkinPlugin:
@@ -146,7 +146,11 @@ void Orvik::readGeometryExtension(Mesh* mesh, const GeometryStruct& counts, std:
         case ChunkType::ExtraVertexColour:
             if (mesh) applyExtraVertexColours(*mesh, body);
             break;
+        case ChunkType::TwoDEffect:
+            readEffectsChunk(geometryIndex, body);
+            break;
         default:
+            noteSkipped(sub.type, body.size());
             break;
         }
     });

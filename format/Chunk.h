@@ -46,6 +46,7 @@ constexpr std::uint32_t NativeDataPlugin = 0x510;
 constexpr std::uint32_t SpecularMaterial = 0x253F2F6;
 constexpr std::uint32_t TwoDEffect = 0x253F2F8;
 constexpr std::uint32_t ExtraVertexColour = 0x253F2F9;
+constexpr std::uint32_t Collision = 0x253F2FA;
 constexpr std::uint32_t ReflectionMaterial = 0x253F2FC;
 constexpr std::uint32_t Breakable = 0x253F2FD;
 constexpr std::uint32_t FrameName = 0x253F2FE;

@@ -30,6 +30,9 @@ constexpr bool countFits(std::uint64_t count, std::uint64_t elementSize, std::ui
     return elementSize == 0 || count <= bytesLeft / elementSize;
 }
 
+// Whether a buffer of that many bytes can be viewed whole (offsets are 32-bit).
+constexpr bool viewable(std::uint64_t bufferSize) { return bufferSize <= 0xFFFFFFFFu; }
+
 // Bytes [begin, end) of the buffer, named for messages ("geometry", 3). All
 // offsets are relative to begin. A read outside the view records the failure
 // in the reading's ReadFailure and gives zero (or an empty run or text), and

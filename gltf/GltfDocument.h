@@ -171,6 +171,8 @@ private:
     // texture coordinates); place names it when neither it nor its main
     // texture has a name.
     int materialFor(Mtl* mtl, bool withTexture, const std::string& place);
+    // The translucent material of a surface kind of a collision mesh.
+    int collisionMaterial(MtlID id);
     int textureFor(BitmapTex& tex, bool& hasAlpha);
     int samplerFor(BitmapTex& tex);
 
@@ -190,6 +192,7 @@ private:
     std::vector<Matrix3> exportedWorld;  // per glTF node: its world as exported, in host space
     std::vector<bool> skipped;           // per scene node: left out by --skip-parts
     std::map<std::pair<const Mtl*, bool>, int> materials;
+    std::map<MtlID, int> collisionMaterials;
     std::map<const Texmap*, std::pair<int, bool>> textures;  // texture, image has alpha
     std::map<std::string, int> images;                       // image origin -> glTF image
     std::map<std::array<int, 4>, int> samplers;

@@ -3,8 +3,10 @@
 // never the model file: nodes with their local transforms under one root that
 // turns the host's Z-up into glTF's Y-up, meshes split per material id,
 // game materials with their main textures, Skin modifiers as skins, omni
-// lights as KHR_lights_punctual lights, and everything else the host holds in
-// `extras`, described as in the scene dump.
+// lights as KHR_lights_punctual lights (with the far attenuation's end as
+// their range), the meshes of nodes kept hidden and out of renders (a model's
+// collision) with one translucent material per material id, and everything
+// else the host holds in `extras`, described as in the scene dump.
 //
 // The export is built in memory, in one pass, as one ordered JSON document
 // and one buffer; it opens no output file (the caller writes the bytes).
@@ -66,7 +68,8 @@ struct GltfOptions {
     std::vector<std::string> skipParts;
     // The model as the game draws it: the wheel at every wheel dummy, paint
     // and unlit lamps instead of placeholder colours, the damaged and
-    // low-detail parts left out. The default is the file as it stands.
+    // low-detail parts and the nodes kept out of renders (a model's
+    // collision) left out. The default is the file as it stands.
     bool gameView = false;
     // The paint of the game view, primary first (0..255 per channel); the
     // colours not given take kDefaultPaint's.
@@ -89,6 +92,7 @@ struct GltfExportReport {
     std::string binPath;   // the .bin beside a .gltf; "" for a .glb or when there is none
     std::size_t nodes = 0;  // glTF nodes, the root included
     std::size_t nodesSkipped = 0;  // scene nodes left out by skipParts
+    std::size_t nodesNotRendered = 0;  // scene nodes kept out of renders, left out by gameView
     std::size_t meshes = 0;
     std::size_t primitives = 0;
     std::size_t vertices = 0;   // over all primitives, after splitting

@@ -67,6 +67,26 @@ void Builder::controller(JsonBuilder& w, Control* c)
     describe::controller(w, *f);
 }
 
+int Builder::collisionMaterial(MtlID id)
+{
+    if (const auto found = collisionMaterials.find(id); found != collisionMaterials.end()) return found->second;
+    // A colour per surface kind, spread around the hue circle, half see-through.
+    const float hue = std::fmod(static_cast<float>(id) * 0.618034f, 1.0f) * 6.0f;
+    const float x = 1.0f - std::fabs(std::fmod(hue, 2.0f) - 1.0f);
+    const float rgb[6][3] = {{1, x, 0}, {x, 1, 0}, {0, 1, x}, {0, x, 1}, {x, 0, 1}, {1, 0, x}};
+    const float* c = rgb[static_cast<int>(hue) % 6];
+    Json base = {tidy(0.2f + 0.8f * c[0]), tidy(0.2f + 0.8f * c[1]), tidy(0.2f + 0.8f * c[2]), 0.4};
+    Json out = {{"name", "collision surface " + std::to_string(id)},
+                {"pbrMetallicRoughness", {{"baseColorFactor", base}, {"metallicFactor", 0.0}, {"roughnessFactor", 1.0}}},
+                {"alphaMode", "BLEND"},
+                {"doubleSided", true},
+                {"extras", {{"surface", id}}}};
+    int index = 0;
+    add("materials", std::move(out), index);
+    collisionMaterials.emplace(id, index);
+    return index;
+}
+
 int Builder::materialFor(Mtl* mtl, bool withTexture, const std::string& place)
 {
     if (mtl == nullptr) return -1;

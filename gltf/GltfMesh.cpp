@@ -325,7 +325,12 @@ int Builder::meshFor(INode& node, TriObject& object, const SkinExport* skin)
         }
         int slot = 0;
         Mtl* mtl = materialOfId(nodeMaterial, id, slot);
-        const int material = materialFor(mtl, hasUv, "material " + std::to_string(slot) + " of geometry " + std::to_string(geometry));
+        // A collision mesh (hidden and kept out of renders) without a
+        // material of its own shows its surface kinds.
+        const bool collision = nodeMaterial == nullptr && node.IsHidden() && !node.Renderable();
+        const int material = collision ? collisionMaterial(id)
+                                       : materialFor(mtl, hasUv, "material " + std::to_string(slot) + " of geometry " +
+                                                                     std::to_string(geometry));
         if (material >= 0) prim["material"] = material;
         prim["mode"] = 4;  // triangles
         // Smoothing groups and edge visibility per triangle, where they differ.

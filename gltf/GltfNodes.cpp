@@ -177,13 +177,18 @@ void Builder::addNodes()
     for (const std::string& part : parts) suffixes.push_back(asciiLower(std::string(1, '_').append(part)));
     std::vector<INode*> kept;
     for (INode* node : scene.nodes) {
-        bool skip = false;
+        bool skip = false, notRendered = false;
         for (const INode* n = node; n != nullptr && !skip; n = n->GetParentNode()) {
             const std::string name = asciiLower(n->GetName());
             for (const std::string& suffix : suffixes) skip = skip || name.ends_with(suffix);
+            notRendered = notRendered || (options.gameView && n->Renderable() == 0);
         }
         if (skip) {
             ++report.nodesSkipped;
+            continue;
+        }
+        if (notRendered) {
+            ++report.nodesNotRendered;
             continue;
         }
         nodeIndices.emplace(node, static_cast<int>(kept.size() + 1));
@@ -308,6 +313,8 @@ void Builder::addObject(INode* node, int gltfNode)
     if (!offsetIsIdentity(*node)) w.key("objectOffset"), describe::objectOffset(w, *node);
     if (node->HasBoneDisplay()) w.key("boneDisplay"), w.integer(node->BoneDisplay());
     if (!node->UserProps().empty()) w.key("userProps"), describe::userProps(w, *node);
+    if (node->IsHidden()) w.key("hidden"), w.boolean(true);
+    if (!node->Renderable()) w.key("renderable"), w.boolean(false);
     if (skin) w.key("skin"), w.integer(skin->skin);
     w.endObject();
     Json& extras = doc["nodes"][static_cast<std::size_t>(gltfNode)]["extras"];
@@ -341,6 +348,9 @@ void Builder::addLight(GenLight& light, int gltfNode)
                       {"type", "point"},
                       {"color", colour},
                       {"intensity", 1.0}});
+    // The far attenuation's end, where the import puts a light's range.
+    const float range = light.GetAtten(0, ATTEN_END);
+    if (std::isfinite(range) && range > 0.0f) lights.back()["range"] = tidy(range);
     doc["nodes"][static_cast<std::size_t>(gltfNode)]["extensions"] = {
         {"KHR_lights_punctual", {{"light", lights.size() - 1}}}};
 }

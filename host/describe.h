@@ -69,6 +69,8 @@ void userProps(W& w, const INode& node)
         w.key(p.key);
         if (p.isInt) {
             w.integer(p.intValue);
+        } else if (p.isFloat) {
+            w.number(p.floatValue);
         } else {
             w.string(p.text);
         }

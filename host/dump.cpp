@@ -352,6 +352,8 @@ void writeNodes(JsonWriter& w, const Scene& scene)
             w.null();
         }
         w.key("userProps"), describe::userProps(w, *node);
+        w.key("hidden"), w.boolean(node->IsHidden() != 0);
+        w.key("renderable"), w.boolean(node->Renderable() != 0);
         w.key("keys"), writeKeys(w, *node);
         w.key("modifiers");
         w.beginArray();

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 
 #include "host/control.h"
@@ -191,7 +192,7 @@ INode::UserProp& INode::prop(const std::string& key)
     for (UserProp& p : userProps) {
         if (p.key == key) return p;
     }
-    userProps.push_back(UserProp{key, false, 0, {}});
+    userProps.push_back(UserProp{key, false, 0, false, 0.0f, {}});
     return userProps.back();
 }
 
@@ -200,6 +201,17 @@ void INode::SetUserPropInt(const MSTR& key, int val)
     UserProp& p = prop(key.str_());
     p.isInt = true;
     p.intValue = val;
+    p.isFloat = false;
+    p.text.clear();
+}
+
+void INode::SetUserPropFloat(const MSTR& key, float val)
+{
+    UserProp& p = prop(key.str_());
+    p.isInt = false;
+    p.intValue = 0;
+    p.isFloat = true;
+    p.floatValue = val;
     p.text.clear();
 }
 
@@ -208,6 +220,7 @@ void INode::SetUserPropString(const MSTR& key, const MSTR& string)
     UserProp& p = prop(key.str_());
     p.isInt = false;
     p.intValue = 0;
+    p.isFloat = false;
     p.text = string.str_();
 }
 
@@ -219,6 +232,7 @@ BOOL INode::GetUserPropInt(const MSTR& key, int& val) const
             val = p.intValue;
             return TRUE;
         }
+        if (p.isFloat) return FALSE;
         // A text value counts when it reads whole as an integer, as the host
         // parses its property buffer.
         const char* s = p.text.c_str();
@@ -236,7 +250,13 @@ BOOL INode::GetUserPropString(const MSTR& key, MSTR& string) const
 {
     for (const UserProp& p : userProps) {
         if (p.key != key.str_()) continue;
-        string = p.isInt ? MSTR(std::to_string(p.intValue)) : MSTR(p.text);
+        if (p.isFloat) {
+            char text[32];
+            std::snprintf(text, sizeof text, "%.9g", static_cast<double>(p.floatValue));
+            string = MSTR(text);
+        } else {
+            string = p.isInt ? MSTR(std::to_string(p.intValue)) : MSTR(p.text);
+        }
         return TRUE;
     }
     return FALSE;

@@ -57,6 +57,7 @@ public:
     ObjectState EvalWorldState(TimeValue time, BOOL evalHidden = TRUE);
 
     void SetUserPropInt(const MSTR& key, int val);
+    void SetUserPropFloat(const MSTR& key, float val);
     void SetUserPropString(const MSTR& key, const MSTR& string);
     BOOL GetUserPropInt(const MSTR& key, int& val) const;
     BOOL GetUserPropString(const MSTR& key, MSTR& string) const;
@@ -74,11 +75,23 @@ public:
     // Bone display: 0 off, 1 bone and object, 2 bone only.
     void ShowBone(int boneVis) { boneDisplay = boneVis; }
 
+    // Hidden in the viewports; kept out of renders.
+    void Hide(BOOL onOff) { hidden = onOff != 0; }
+    int IsHidden(DWORD hflags = 0, BOOL forRenderer = FALSE) const
+    {
+        (void)hflags, (void)forRenderer;
+        return hidden ? 1 : 0;
+    }
+    void SetRenderable(BOOL onOff) { renderable = onOff != 0; }
+    int Renderable() const { return renderable ? 1 : 0; }
+
     // Stand-in state, read by the scene dump.
     struct UserProp {
         std::string key;
         bool isInt = false;
         int intValue = 0;
+        bool isFloat = false;
+        float floatValue = 0.0f;
         std::string text;
     };
     int SceneIndex() const { return index; }
@@ -124,4 +137,6 @@ private:
     Quat offsetRot;
     ScaleValue offsetScale;
     int boneDisplay = -1;  // -1: never set
+    bool hidden = false;
+    bool renderable = true;
 };

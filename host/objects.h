@@ -14,6 +14,12 @@ public:
 
 class LightObject : public Object {};
 
+// Attenuation settings of a light: near start and end, far start and end.
+constexpr int ATTEN1_START = 0;
+constexpr int ATTEN1_END = 1;
+constexpr int ATTEN_START = 2;
+constexpr int ATTEN_END = 3;
+
 // The host's standard light; the stand-in knows the omni light only.
 class GenLight : public LightObject {
 public:

@@ -81,6 +81,7 @@ int Orvik::DoImport(const MCHAR* name, ImpInterface* ii, Interface* i, BOOL supp
     clumpsMet = 0;
     clumpsBuilt = 0;
     mends = Mends{};
+    skippedChunks.clear();
     hAnimNodes = {};
     importInterface = ii;
     coreInterface = i;
@@ -96,6 +97,8 @@ int Orvik::DoImport(const MCHAR* name, ImpInterface* ii, Interface* i, BOOL supp
         skinBonesLeft = bytesInBuffer() / SkinLayout::MatrixSize;
         skinVerticesLeft = bytesInBuffer() / SkinLayout::VertexBytes;
         uvKeysLeft = bytesInBuffer() * 4 / UvKeyFrame::kSize;
+        collisionShapesLeft = bytesInBuffer() / kCollisionShapeBytes;
+        effectNodesLeft = bytesInBuffer() / 20;
 
         coreInterface->ProgressStart(kProgressTitle, TRUE, progressWorker, this);
         progressOpen = true;
@@ -108,6 +111,8 @@ int Orvik::DoImport(const MCHAR* name, ImpInterface* ii, Interface* i, BOOL supp
             clumpAt.reset();
             frameNodeTable.clear();
             frameListAt.reset();
+            clumpCollision.clear();
+            geometryEffects.clear();
 
             const std::optional<std::uint32_t> unit = readClump();
             if (readFailed) moreChunks = false;
@@ -145,6 +150,8 @@ int Orvik::DoImport(const MCHAR* name, ImpInterface* ii, Interface* i, BOOL supp
     releaseClumpTables();
     std::vector<std::uint64_t>().swap(triangleKeys);
     std::vector<MtlID>().swap(triangleMaterials);
+    clumpCollision.clear();
+    geometryEffects.clear();
     skinTable.clear();
     uvAnimations.clear();
     hAnimNodes = {};
@@ -248,6 +255,11 @@ void Orvik::logImportEnd()
            "rigid parts of skinned models linked to their frames");
     mended(mends.nonFiniteWeights, "weight that was not a number given as 0",
            "weights that were not numbers given as 0");
+    mended(mends.collisionShapesLeftOut, "collision sphere or box beyond what the file size allows left out",
+           "collision spheres and boxes beyond what the file size allows left out");
+    mended(mends.effectsLeftOut, "2d effect beyond what the file size allows left out",
+           "2d effects beyond what the file size allows left out");
+    logSkippedChunks();
 
     const ReadFailure* end = nullptr;
     if (readFailed)
@@ -315,7 +327,10 @@ bool Orvik::skipTrailingExtension()
     const ChunkHeader e = view.header(0);
     if (e.type != ChunkType::Extension || !isAcceptedStamp(e.stamp)) return true;
     cursor += kChunkHeaderSize;
-    return skipChunk(e);
+    const std::uint32_t end = bodyEnd(e, nullptr, ChunkView::kNoNumber);
+    if (readFailed) return false;
+    walkExtension(end, [&](const ChunkHeader& sub, ChunkView body) { noteSkipped(sub.type, body.size()); });
+    return !readFailed;
 }
 
 void Orvik::setFrameLink(std::uint32_t frameIndex, std::int32_t link)

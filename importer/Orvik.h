@@ -13,6 +13,8 @@
 
 #include "dff/Chunk.h"
 #include "format/ChunkView.h"
+#include "col/Collision.h"
+#include "col/Effects.h"
 #include "dff/Records.h"
 #include "host/max.h"
 
@@ -53,6 +55,17 @@ public:
     // At the skin chunk's body; reads only within it.
     void readSkin(std::uint32_t geometryIndex, std::uint32_t vertexCount, ChunkView body);
     void readAtomic(std::uint32_t atomicIndex);
+    // What a model carries beyond its meshes: the clump's extension (its
+    // collision) at the cursor, up to the clump's end; the collision and 2d
+    // effect chunks (at their bodies). A damaged entry keeps the entries
+    // before it and logs one warning; the import goes on.
+    void readClumpExtension(std::uint64_t clumpEnd);
+    void readCollisionChunk(ChunkView body);
+    void readEffectsChunk(std::uint32_t geometryIndex, ChunkView body);
+    // An extension sub-chunk the import does not build, counted for the log.
+    void noteSkipped(std::uint32_t type, std::uint32_t bodySize);
+    // One information entry per kind of sub-chunk passed over.
+    void logSkippedChunks();
 
     // Mesh construction (scene/). The blocks given to these hold a record for
     // every vertex (or triangle) of the geometry the mesh was sized from.
@@ -87,6 +100,10 @@ public:
     // Scene builds (scene/).
     void buildPlainScene();
     void buildSkinnedScene();
+    // The clump's collision under its root's node and each geometry's 2d
+    // effects under the nodes of its frames; called by both builds before
+    // they release the clump's tables.
+    void buildModelExtras();
     void setUpSkin(INode* meshNode, std::uint32_t geometryIndex);
     // Binds bone k of the skin at the file's bind pose, relative to the mesh at meshTm.
     void bindBone(ISkinImportData& importData, INode& bone, const SkinRecord& skin, std::uint32_t k,
@@ -133,9 +150,9 @@ public:
     // over. Stops once the reading has failed.
     template <class Visit>
     void walkExtension(std::uint32_t end, Visit&& visit);
-    // An extension chunk (accepted stamp) at the cursor is passed over whole;
-    // anything else is left for the next reader. False once the reading has
-    // failed.
+    // An extension chunk (accepted stamp) at the cursor is passed over whole,
+    // its sub-chunks counted as not built; anything else is left for the
+    // next reader. False once the reading has failed.
     bool skipTrailingExtension();
     // Counts of the current clump's tables.
     std::uint32_t frameCount() const { return static_cast<std::uint32_t>(frameNodeTable.size()); }
@@ -199,8 +216,20 @@ public:
         std::uint32_t singularBindMatrices = 0;  // bones left bound at their frames
         std::uint32_t rigidParts = 0;            // unskinned meshes of skinned clumps linked to their frame
         std::uint32_t nonFiniteWeights = 0;      // weights given as 0
+        std::uint64_t collisionShapesLeftOut = 0;  // spheres and boxes past the import's budget
+        std::uint64_t effectsLeftOut = 0;          // 2d effects past the import's budget
     };
     Mends mends;
+
+    // Extension sub-chunks passed over, per chunk type: how many and their bytes.
+    struct Skipped {
+        std::uint64_t count = 0;
+        std::uint64_t bytes = 0;
+    };
+    std::map<std::uint32_t, Skipped> skippedChunks;
+    // What the current clump carries beyond its meshes, built with it.
+    std::vector<orvik::col::Model> clumpCollision;
+    std::map<std::uint32_t, std::vector<orvik::col::Effect>> geometryEffects;  // by geometry index
 
     // What one import's Skins and UV animations may still take, so that data
     // many atomics or materials share cannot make the host hold more than the
@@ -210,6 +239,12 @@ public:
     std::uint64_t skinBonesLeft = 0;
     std::uint64_t skinVerticesLeft = 0;
     std::uint64_t uvKeysLeft = 0;
+    // Likewise for what a model carries beyond its meshes: a sphere or box
+    // mesh per kCollisionShapeBytes of the file, a 2d effect node per 20
+    // bytes (an entry's least), however many frames show its geometry.
+    static constexpr std::uint64_t kCollisionShapeBytes = 64;
+    std::uint64_t collisionShapesLeft = 0;
+    std::uint64_t effectNodesLeft = 0;
 };
 
 template <class Visit>

@@ -103,6 +103,7 @@ void Orvik::readMaterialExtension(Mtl* material)
             break;
         }
         default:
+            noteSkipped(sub.type, body.size());
             break;
         }
     });

@@ -59,5 +59,6 @@ void Orvik::buildPlainScene()
     std::vector<std::string>().swap(frameNames);
 
     frame_nodes::linkFrames(*this);
+    buildModelExtras();
     releaseClumpTables();
 }

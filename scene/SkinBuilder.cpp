@@ -126,6 +126,7 @@ void Orvik::buildSkinnedScene()
         }
     }
 
+    buildModelExtras();
     // Skin records are keyed by the clump's own geometry indices: the next
     // clump must not meet them.
     releaseClumpTables();

@@ -558,7 +558,8 @@ TEST_F(Cli, GameViewIsAskedOfAGltfExportWithUpToFourPaintColours)
     const ProgramRun r = run({"import", "--no-progress", (fs::path(samplesFolder()) / "car1.dff").string(), "--gltf", glb,
                               "--game-view", "--paint", "#8B1E2D,#FFFFFF"});
     ASSERT_TRUE(r.exited && r.status == 0) << r;
-    EXPECT_NE(r.out.find("\ngame view: 3 wheels placed, 21 materials painted, 4 lamps unlit, 10 nodes left out (_dam, _vlo)\n"),
+    EXPECT_NE(r.out.find("\ngame view: 3 wheels placed, 21 materials painted, 4 lamps unlit, 10 nodes left out (_dam, _vlo), 22 "
+                         "collision nodes left out\n"),
               std::string::npos)
         << r;
     EXPECT_EQ(r.out.find("left out by --skip-parts"), std::string::npos) << r;

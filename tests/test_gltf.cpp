@@ -30,6 +30,7 @@
 #include <tiny_gltf.h>
 
 #include "anim/IfpImport.h"
+#include "fuzz/CorpusModels.h"
 #include "gltf/GltfExport.h"
 #include "gltf/SkinInfluences.h"
 #include "images/FileImages.h"
@@ -1116,6 +1117,27 @@ TEST(GltfScene, SkipPartsLeavesOutDamagedAndLowDetailVariants)
         EXPECT_EQ(e.model.nodes[1].children.size(), c.names.size() - 1 - (c.parts.empty() ? 1 : 0));
         EXPECT_EQ(e.report.nodesSkipped, 6 - c.names.size());
     }
+}
+
+// A model's collision: its nodes under the one node "collision", each
+// surface kind a translucent material of its own, the shapes' values in the
+// extras; the 2d effects' lights point lights with their range (a fixed
+// document). --game-view leaves the collision out.
+TEST(GltfScene, CollisionTranslucentPerSurfaceAndEffectLightsWithRange)
+{
+    const Scene& scene = importBytes(dffw::write(corpus::boxWithExtras("model")));
+    const Exported e = exportAndLoad(scene, "extras.gltf");
+    ASSERT_TRUE(e.ok);
+    expectGolden("gltf/extras.gltf", readFile(e.path), {{tempFolder(), "{temp}"}});
+    orvik::GltfOptions gameView;
+    gameView.gameView = true;
+    const Exported g = exportAndLoad(scene, "game.glb", {}, gameView);
+    ASSERT_TRUE(g.ok);
+    for (const tinygltf::Node& n : g.model.nodes) EXPECT_EQ(n.name.rfind("collision", 0), std::string::npos) << n.name;
+    EXPECT_EQ(g.report.nodesNotRendered, 5u);
+    EXPECT_EQ(g.model.nodes.size() + 5, e.model.nodes.size());
+    ORVIK_REQUIRE_VALIDATOR();
+    expectValid({e.path, g.path});
 }
 
 // A .gltf's buffer beside it is fixed by the example's golden document.

@@ -306,6 +306,35 @@ TEST(ResourceBounds, UvAnimationSharedByManyMaterials)
     EXPECT_EQ(scene.controllers[0]->Keys().size(), 4000u);
 }
 
+// Many collision spheres and boxes (each a mesh in the host), and 2d effects
+// on a geometry that many atomics show: the host gets at most what the file
+// size allows, the rest is left out with an information entry.
+TEST(ResourceBounds, CollisionShapesAndSharedEffects)
+{
+    dffw::Clump shapes = dffw::makeBox("crate", 1.0f, "shapes");
+    colw::Entry entry;
+    entry.spheres.assign(4000, colw::Sphere{});
+    entry.boxes.assign(4000, colw::Box{});
+    shapes.extension.items.push_back(colw::collisionChunk(entry));
+    const Bytes shapeBytes = dffw::write(shapes);
+    expectBounded(shapeBytes, "8000 collision spheres and boxes");
+    EXPECT_LE(static_cast<std::size_t>(meshNodeCount(currentScene())), 1 + shapeBytes.size() / Orvik::kCollisionShapeBytes);
+    bool noted = false;
+    for (const LogRecord& e : currentScene().log) noted = noted || e.text.find("spheres and boxes beyond") != std::string::npos;
+    EXPECT_TRUE(noted);
+
+    // One quad with 2000 effects, shown on each of 2000 frames.
+    dffw::Clump shared;
+    shared.frames.assign(2000, dffw::Frame{});
+    dffw::Geometry quad = dffw::makeQuad();
+    quad.extension.items.push_back(colw::effectsChunk(std::vector<colw::Effect>(2000, colw::rawEffect({0, 0, 0}, 4))));
+    shared.geometries.push_back(std::move(quad));
+    for (std::uint32_t f = 0; f < 2000; ++f) shared.atomics.push_back(dffw::Atomic{.frameIndex = f, .geometryIndex = 0});
+    const Bytes sharedBytes = dffw::write(shared);
+    expectBounded(sharedBytes, "2000 effects on a geometry of 2000 atomics");
+    EXPECT_LE(currentScene().nodes.size(), 2000 + sharedBytes.size() / 20);
+}
+
 // ---------------------------------------------------------------------------
 // Count and size mutants
 

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "testkit/ColWriter.h"
 #include "testkit/DffWriter.h"
 
 namespace corpus {
@@ -251,6 +252,43 @@ inline dffw::File sharedAnimation(int keys, int materials)
     return file;
 }
 
+// A collision entry of the version with every part the version has: a
+// sphere, a box, a closed box mesh of two surfaces, face groups and a shadow
+// mesh.
+inline colw::Entry collisionEntry(int version, const std::string& name)
+{
+    colw::Entry e;
+    e.version = version;
+    e.name = name;
+    e.spheres.push_back({{0, 1, 0.5f}, 0.75f, {4, 1, 128, 0x40}});
+    e.boxes.push_back({{-1, -1, 0}, {1, 2, 1}, {9, 2, 128, 0x41}});
+    colw::addBoxMesh(e, {-1, -2, -0.5f}, {1, 2, 0.5f}, 12);
+    e.faces[4].material = 31;
+    if (version >= 2) e.faceGroups.push_back({{-1, -2, -0.5f}, {1, 2, 0.5f}, 0, 11});
+    if (version >= 3) {
+        e.shadowVertices = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}};
+        e.shadowFaces = {{0, 1, 2, 4, 0x80}};
+    }
+    return e;
+}
+
+// A box that carries what models carry beyond their meshes: its collision
+// in the clump's extension, 2d effects of three kinds and chunks the import
+// passes over in its geometry's and atomic's extensions.
+inline dffw::Clump boxWithExtras(const std::string& name)
+{
+    dffw::Clump c = dffw::makeBox("crate", 1.0f, name);
+    c.extension.items.push_back(colw::collisionChunk(collisionEntry(3, name + "_col")));
+    colw::LightEffect lamp;
+    lamp.position = {0, 0, 1};
+    lamp.look = std::array<std::int8_t, 3>{0, 0, -127};
+    c.geometries[0].extension.items.push_back(colw::effectsChunk(
+        {colw::lightEffect(lamp), colw::particleEffect({1, 0, 0}, "prt_smoke"), colw::rawEffect({0, 1, 0}, 4)}));
+    c.geometries[0].extension.items.push_back(dffw::rawChunk(dffw::ChunkType::Breakable, {0, 0, 0, 0}));
+    c.atomics[0].extension.items.push_back(dffw::rawChunk(0x1F, std::vector<std::uint8_t>(8, 0)));
+    return c;
+}
+
 // Small forms of the inputs that once made the host hold far more than the
 // file size (map channels from a lying format word, bones and weights
 // repeated by many Skins, key frames repeated by many materials), for the
@@ -274,6 +312,7 @@ inline std::vector<Model> models()
     out.push_back({"early", dffw::write(sceneClump("early", dffw::Stamp::V310)), 1});
     out.push_back({"skinned", dffw::write(skinnedClump(4, "ped")), 1});
     out.push_back({"animated", dffw::write(animatedFile()), 1});
+    out.push_back({"extras", dffw::write(boxWithExtras("extras")), 1});
 
     dffw::File multi;
     multi.units.push_back(dffw::makeBox("first", 1.0f, "clump_a"));

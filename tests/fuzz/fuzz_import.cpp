@@ -2,7 +2,8 @@
 // host, the way the host runs an importer (DoImport on a fresh scene, then
 // ZoomExtents), followed by the scene dump written to a null stream; or, for
 // an input that starts with a texture dictionary chunk, the dictionary read
-// and every texture decoded.
+// and every texture decoded; for one that starts with a collision tag, the
+// entries read and every face checked against its vertices.
 //
 // The bytes are handed over in memory: they are written into a memfd and the
 // importer opens it as /proc/self/fd/N. About one input in five is imported
@@ -30,6 +31,7 @@
 #include <streambuf>
 #include <string>
 
+#include "col/Collision.h"
 #include "host/dump.h"
 #include "host/scene.h"
 #include "img/ImgArchive.h"
@@ -176,6 +178,32 @@ int applyPackage(const std::uint8_t* data, std::size_t size)
     return 0;
 }
 
+// A collision file: the entries read under the same heap bound; every face
+// the reader gives names a vertex of its mesh, every entry lies in the input.
+int readCollisionFile(const std::uint8_t* data, std::size_t size)
+{
+    const std::int64_t before = heapLive.load();
+    heapPeak.store(before);
+    {
+        const orvik::col::ReadResult read = orvik::col::readCollision({data, size});
+        for (const orvik::col::Model& m : read.models) {
+            if (m.offset > size || m.size > size - m.offset) std::abort();
+            for (const orvik::col::Face& f : m.faces)
+                if (f.a >= m.vertices.size() || f.b >= m.vertices.size() || f.c >= m.vertices.size()) std::abort();
+            for (const orvik::col::Face& f : m.shadowFaces)
+                if (f.a >= m.shadowVertices.size() || f.b >= m.shadowVertices.size() || f.c >= m.shadowVertices.size())
+                    std::abort();
+        }
+    }
+    const std::int64_t peak = heapPeak.load() - before;
+    if (peak > bytesPerFileByte * static_cast<std::int64_t>(size) + kFixedBytes) {
+        std::fprintf(stderr, "orvik_fuzz: the collision file of %zu bytes held %lld bytes of heap at its peak\n", size,
+                     static_cast<long long>(peak));
+        std::abort();
+    }
+    return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     if (ifp::isPackage(data, size)) return applyPackage(data, size);
@@ -188,6 +216,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size >= 4 && data[0] == txd::ChunkId::TextureDictionary && data[1] == 0 && data[2] == 0 && data[3] == 0) {
         return readDictionary(data, size);
     }
+    if (orvik::col::looksLikeCollision({data, size})) return readCollisionFile(data, size);
     const int fd = memoryFile();
     if (!fill(fd, data, size)) std::abort();
     const std::string path = "/proc/self/fd/" + std::to_string(fd);

@@ -1,8 +1,9 @@
 // Writes the fuzz seed corpus:
 //   orvik_fuzz_corpus OUT_DIR EXAMPLE.dff [DIR...]
 // OUT_DIR gets the writer's models (writer-*.dff), a version 2 IMG archive of
-// the first few (writer-archive.img), the example and a copy of
-// every .dff and .txd file of each DIR (the crash fixtures, the real samples); a DIR
+// the first few (writer-archive.img), a collision file of every version
+// (writer-collision.col), the example, animation packages of both layouts
+// (writer-*.ifp) and a copy of every .dff, .txd, .ifp and .col file of each DIR (the crash fixtures, the real samples); a DIR
 // that does not exist is passed over. Files are read where they are and the
 // copies go only into OUT_DIR, which is emptied first.
 #include <algorithm>
@@ -34,7 +35,7 @@ bool isSeedFile(const fs::path& path)
 {
     std::string ext = path.extension().string();
     std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return ext == ".dff" || ext == ".txd" || ext == ".ifp";
+    return ext == ".dff" || ext == ".txd" || ext == ".ifp" || ext == ".col";
 }
 
 bool copyInto(const fs::path& from, const fs::path& to)
@@ -75,6 +76,12 @@ int main(int argc, char** argv)
     std::vector<imgw::Member> members;
     for (std::size_t i = 0; i < models.size() && i < 3; ++i) members.push_back({models[i].name + ".dff", models[i].bytes});
     ok = imgw::writeFile((out / "writer-archive.img").string(), imgw::writeV2(members)) && ok;
+    ++written;
+    // A collision file of every version.
+    std::vector<colw::Entry> entries;
+    for (int version = 1; version <= 4; ++version)
+        entries.push_back(corpus::collisionEntry(version, "seed" + std::to_string(version)));
+    ok = dffw::saveFile((out / "writer-collision.col").string(), colw::writeFile(entries)) && ok;
     ++written;
     ok = copyInto(argv[2], out / "example.dff") && ok;
     // Animation packages of both layouts, every key type.
