@@ -34,7 +34,10 @@ std::vector<INode*> nodesInOrder(INode* root)
     return out;
 }
 
-bool isTopLevel(const INode* n) { return n == nullptr || n->IsRootNode(); }
+bool isTopLevel(const INode* n)
+{
+    return n == nullptr || n->IsRootNode();
+}
 
 // Seconds to ticks at the host's frame rate; times beyond what the host can
 // count are held at its ends, a time that is no number is 0.
@@ -50,9 +53,9 @@ TimeValue ticksOf(float seconds)
 struct Target {
     INode* node;
     const ifp::Bone* bone;
-    Matrix3 rest;        // the node's transform relative to its parent before the animation
-    bool placed;         // keys relative to where the skeleton stands, not to the parent
-    Matrix3 placement;   // that place: the parent's position, the scene's axes
+    Matrix3 rest;       // the node's transform relative to its parent before the animation
+    bool placed;        // keys relative to where the skeleton stands, not to the parent
+    Matrix3 placement;  // that place: the parent's position, the scene's axes
 };
 
 Matrix3 keyTransform(const ifp::Bone& bone, const ifp::Key& key, const Matrix3& rest)
@@ -63,9 +66,8 @@ Matrix3 keyTransform(const ifp::Bone& bone, const ifp::Key& key, const Matrix3& 
         for (int i = 0; i < 3; ++i) tm.SetRow(i, tm.GetRow(i) * key.scale[i]);
     }
     // Rotation-only keys leave the bone where it is on its parent.
-    tm.SetTrans(bone.keyType == ifp::KeyType::R
-                    ? rest.GetTrans()
-                    : Point3(key.translation[0], key.translation[1], key.translation[2]));
+    tm.SetTrans(bone.keyType == ifp::KeyType::R ? rest.GetTrans()
+                                                : Point3(key.translation[0], key.translation[1], key.translation[2]));
     return tm;
 }
 

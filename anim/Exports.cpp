@@ -21,15 +21,33 @@ BOOL WINAPI DllMain(HINSTANCE hinstDLL, ULONG fdwReason, LPVOID lpvReserved)
 #endif
 
 extern "C" {
-const TCHAR* LibDescription() { return "Orvik: importer for GTA 3 series IFP animation packages"; }
-int LibNumberClasses() { return 1; }
+const TCHAR* LibDescription()
+{
+    return "Orvik: importer for GTA 3 series IFP animation packages";
+}
+int LibNumberClasses()
+{
+    return 1;
+}
 ClassDesc* LibClassDesc(int i)
 {
     (void)i;
     return GetIfpImportDesc();
 }
-ULONG LibVersion() { return ORVIK_HOST_RELEASE == 2010 ? MAX_VERSION_2010 : MAX_VERSION_2012; }
-ULONG CanAutoDefer() { return 1; }
-int LibInitialize() { return 1; }
-int LibShutdown() { return 1; }
+ULONG LibVersion()
+{
+    return ORVIK_HOST_RELEASE == 2010 ? MAX_VERSION_2010 : MAX_VERSION_2012;
+}
+ULONG CanAutoDefer()
+{
+    return 1;
+}
+int LibInitialize()
+{
+    return 1;
+}
+int LibShutdown()
+{
+    return 1;
+}
 }

@@ -146,22 +146,52 @@ std::string missingList(const std::vector<std::string>& names)
 
 }  // namespace
 
-int IfpImport::ExtCount() { return 1; }
+int IfpImport::ExtCount()
+{
+    return 1;
+}
 const MCHAR* IfpImport::Ext(int n)
 {
     (void)n;
     return "ifp";
 }
-const MCHAR* IfpImport::LongDesc() { return "GTA 3 series IFP animation packages"; }
-const MCHAR* IfpImport::ShortDesc() { return "Grand Theft Auto IFP"; }
-const MCHAR* IfpImport::AuthorName() { return "The Orvik developers"; }
-const MCHAR* IfpImport::CopyrightMessage() { return "Copyright (c) The Orvik developers"; }
-const MCHAR* IfpImport::OtherMessage1() { return ""; }
-const MCHAR* IfpImport::OtherMessage2() { return ""; }
-unsigned int IfpImport::Version() { return 100; }
-void IfpImport::ShowAbout(void* hWnd) { (void)hWnd; }
+const MCHAR* IfpImport::LongDesc()
+{
+    return "GTA 3 series IFP animation packages";
+}
+const MCHAR* IfpImport::ShortDesc()
+{
+    return "Grand Theft Auto IFP";
+}
+const MCHAR* IfpImport::AuthorName()
+{
+    return "The Orvik developers";
+}
+const MCHAR* IfpImport::CopyrightMessage()
+{
+    return "Copyright (c) The Orvik developers";
+}
+const MCHAR* IfpImport::OtherMessage1()
+{
+    return "";
+}
+const MCHAR* IfpImport::OtherMessage2()
+{
+    return "";
+}
+unsigned int IfpImport::Version()
+{
+    return 100;
+}
+void IfpImport::ShowAbout(void* hWnd)
+{
+    (void)hWnd;
+}
 // The animation moves what is there: the views stay where they are.
-BOOL IfpImport::ZoomExtents() { return 0; }
+BOOL IfpImport::ZoomExtents()
+{
+    return 0;
+}
 
 int IfpImport::DoImport(const MCHAR* name, ImpInterface* ii, Interface* ip, BOOL suppressPrompts)
 {
@@ -192,16 +222,15 @@ int IfpImport::DoImport(const MCHAR* name, ImpInterface* ii, Interface* ip, BOOL
             if (wanted.empty()) {
                 log->LogEntry(SYSLOG_ERROR, FALSE, kLogTitle, "%s: no animation to import", name);
             } else {
-                log->LogEntry(SYSLOG_ERROR, FALSE, kLogTitle, "%s: no animation named \"%s\"", name,
-                              wanted.c_str());
+                log->LogEntry(SYSLOG_ERROR, FALSE, kLogTitle, "%s: no animation named \"%s\"", name, wanted.c_str());
             }
             return 0;
         }
         const anim::Applied applied = anim::applyAnimation(*ip, *animation);
         if (!applied.missing.empty()) {
-            log->LogEntry(SYSLOG_WARN, FALSE, kLogTitle, "animation \"%s\": %zu of its %zu bones are not in the scene: %s",
-                          animation->name.c_str(), applied.missing.size(), animation->bones.size(),
-                          missingList(applied.missing).c_str());
+            log->LogEntry(SYSLOG_WARN, FALSE, kLogTitle,
+                          "animation \"%s\": %zu of its %zu bones are not in the scene: %s", animation->name.c_str(),
+                          applied.missing.size(), animation->bones.size(), missingList(applied.missing).c_str());
         }
         log->LogEntry(SYSLOG_INFO, FALSE, kLogTitle, "animation \"%s\": %zu bones keyed, %zu keys, ticks %d to %d",
                       animation->name.c_str(), applied.bonesMatched, applied.keysSet, applied.range.Start(),
@@ -224,17 +253,35 @@ ClassDesc2* GetIfpImportDesc()
     return &desc;
 }
 
-int IfpImportClassDesc::IsPublic() { return 1; }
+int IfpImportClassDesc::IsPublic()
+{
+    return 1;
+}
 void* IfpImportClassDesc::Create(BOOL loading)
 {
     (void)loading;
     return new (std::nothrow) IfpImport();
 }
-const MCHAR* IfpImportClassDesc::ClassName() { return "Orvik IFP animation"; }
-SClass_ID IfpImportClassDesc::SuperClassID() { return SCENE_IMPORT_CLASS_ID; }
-Class_ID IfpImportClassDesc::ClassID() { return IFP_IMPORT_CLASS_ID; }
-const MCHAR* IfpImportClassDesc::Category() { return "Game animation importer"; }
-HINSTANCE IfpImportClassDesc::HInstance() { return ifpModuleHandle; }
+const MCHAR* IfpImportClassDesc::ClassName()
+{
+    return "Orvik IFP animation";
+}
+SClass_ID IfpImportClassDesc::SuperClassID()
+{
+    return SCENE_IMPORT_CLASS_ID;
+}
+Class_ID IfpImportClassDesc::ClassID()
+{
+    return IFP_IMPORT_CLASS_ID;
+}
+const MCHAR* IfpImportClassDesc::Category()
+{
+    return "Game animation importer";
+}
+HINSTANCE IfpImportClassDesc::HInstance()
+{
+    return ifpModuleHandle;
+}
 FPInterface* IfpImportClassDesc::GetInterface(Interface_ID id)
 {
     return id == IFP_IMPORT_OPTIONS_ID ? &options() : nullptr;

@@ -99,11 +99,17 @@ void registerAnimationBenchmarks(const std::string& samplesFolder)
     std::ifstream in(package, std::ios::binary);
     const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     benchmark::RegisterBenchmark("ifp/read/anpk-iii-ped", readBenchmark, bytes)
-        ->UseManualTime()->MinTime(1.0)->Unit(benchmark::kMillisecond);
+        ->UseManualTime()
+        ->MinTime(1.0)
+        ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("ifp/apply/ped-c02", applyBenchmark, ped, package, false)
-        ->UseManualTime()->MinTime(1.0)->Unit(benchmark::kMicrosecond);
+        ->UseManualTime()
+        ->MinTime(1.0)
+        ->Unit(benchmark::kMicrosecond);
     benchmark::RegisterBenchmark("ifp/import/ped-c02", applyBenchmark, ped, package, true)
-        ->UseManualTime()->MinTime(1.0)->Unit(benchmark::kMillisecond);
+        ->UseManualTime()
+        ->MinTime(1.0)
+        ->Unit(benchmark::kMillisecond);
 }
 
 }  // namespace bench

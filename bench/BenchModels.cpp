@@ -16,7 +16,10 @@ std::uint32_t vertexAt(const GridModel& m, int row, int column)
     return static_cast<std::uint32_t>(row) * static_cast<std::uint32_t>(m.columns) + static_cast<std::uint32_t>(column);
 }
 
-int bandOfRow(const GridModel& m, int row) { return row * m.materials / (m.rows - 1); }
+int bandOfRow(const GridModel& m, int row)
+{
+    return row * m.materials / (m.rows - 1);
+}
 
 dffw::Material plainMaterial(int i)
 {
@@ -33,7 +36,8 @@ dffw::BinMesh gridBinMesh(const GridModel& m)
     dffw::BinMesh bin;
     bin.mode = m.strips ? dffw::BinMesh::Strip : dffw::BinMesh::List;
     bin.splits.resize(static_cast<std::size_t>(m.materials));
-    for (int band = 0; band < m.materials; ++band) bin.splits[static_cast<std::size_t>(band)].material = static_cast<std::uint32_t>(band);
+    for (int band = 0; band < m.materials; ++band)
+        bin.splits[static_cast<std::size_t>(band)].material = static_cast<std::uint32_t>(band);
     for (int r = 0; r + 1 < m.rows; ++r) {
         std::vector<std::uint32_t>& indices = bin.splits[static_cast<std::size_t>(bandOfRow(m, r))].indices;
         if (m.strips) {
@@ -90,8 +94,10 @@ dffw::Geometry gridGeometry(const GridModel& m)
     for (int r = 0; r + 1 < m.rows; ++r) {
         const auto band = static_cast<std::uint16_t>(bandOfRow(m, r));
         for (int c = 0; c + 1 < m.columns; ++c) {
-            const auto a = static_cast<std::uint16_t>(vertexAt(m, r, c)), b = static_cast<std::uint16_t>(vertexAt(m, r, c + 1));
-            const auto d = static_cast<std::uint16_t>(vertexAt(m, r + 1, c + 1)), e = static_cast<std::uint16_t>(vertexAt(m, r + 1, c));
+            const auto a = static_cast<std::uint16_t>(vertexAt(m, r, c)),
+                       b = static_cast<std::uint16_t>(vertexAt(m, r, c + 1));
+            const auto d = static_cast<std::uint16_t>(vertexAt(m, r + 1, c + 1)),
+                       e = static_cast<std::uint16_t>(vertexAt(m, r + 1, c));
             g.triangles.push_back(dffw::Triangle::corners(a, b, d, band));
             g.triangles.push_back(dffw::Triangle::corners(a, d, e, band));
         }
@@ -143,7 +149,8 @@ std::vector<std::uint8_t> skinnedModel(int boneCount, int vertexCount)
         const int row = static_cast<int>(k / static_cast<std::size_t>(grid.columns));
         const int first = row * boneCount / grid.rows;
         std::array<std::uint8_t, 4> bones{};
-        for (int j = 0; j < 4; ++j) bones[static_cast<std::size_t>(j)] = static_cast<std::uint8_t>((first + j) % boneCount);
+        for (int j = 0; j < 4; ++j)
+            bones[static_cast<std::size_t>(j)] = static_cast<std::uint8_t>((first + j) % boneCount);
         skin.boneIndices.push_back(bones);
         skin.weights.push_back({0.4f, 0.3f, 0.2f, 0.1f});
     }
@@ -161,7 +168,8 @@ std::vector<std::uint8_t> clumpModel(int frameCount)
         char name[16];
         std::snprintf(name, sizeof name, "part%03d", i);
         const std::uint32_t parent = i == 0 ? 0xFFFFFFFF : static_cast<std::uint32_t>((i - 1) / 4);
-        clump.frames.push_back(dffw::namedFrame(name, parent, {static_cast<float>(i % 10), static_cast<float>(i / 10), 0}));
+        clump.frames.push_back(
+            dffw::namedFrame(name, parent, {static_cast<float>(i % 10), static_cast<float>(i / 10), 0}));
 
         dffw::Geometry g = dffw::makeCube(1.0f + static_cast<float>(i % 7));
         g.materials.clear();

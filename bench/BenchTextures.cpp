@@ -40,7 +40,10 @@ std::vector<txd::Image>& images()
     return i;
 }
 
-double seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
+double seconds(Clock::time_point since)
+{
+    return std::chrono::duration<double>(Clock::now() - since).count();
+}
 
 // Reads and decodes every texture of every sample dictionary: MB of RGBA made per second.
 void decodeBenchmark(benchmark::State& state)
@@ -130,10 +133,15 @@ void registerTextureBenchmarks(const std::string& samples, const std::string& sc
         }
     }
     benchmark::RegisterBenchmark("txd/decode/all-samples", decodeBenchmark)
-        ->UseManualTime()->MinTime(1.0)->Unit(benchmark::kMillisecond);
+        ->UseManualTime()
+        ->MinTime(1.0)
+        ->Unit(benchmark::kMillisecond);
     for (const int level : {1, 2, 6}) {
         benchmark::RegisterBenchmark("txd/png/level", pngBenchmark)
-            ->Arg(level)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+            ->Arg(level)
+            ->UseManualTime()
+            ->Iterations(3)
+            ->Unit(benchmark::kMillisecond);
     }
 
     // The largest sample model with a dictionary beside it; "without" runs a
@@ -152,7 +160,9 @@ void registerTextureBenchmarks(const std::string& samples, const std::string& sc
     const char* named = std::getenv("ORVIK_BENCH_ORVIK");
     const std::string orvik = named && *named ? named : std::string(ORVIK_BIN_DIR) + "/orvik";
     if (::access(orvik.c_str(), X_OK) != 0) {
-        std::fprintf(stderr, "orvik_bench: %s is not built: no glTF export benchmarks (build the orvik target or set ORVIK_BENCH_ORVIK)\n",
+        std::fprintf(stderr,
+                     "orvik_bench: %s is not built: no glTF export benchmarks (build the orvik target or set "
+                     "ORVIK_BENCH_ORVIK)\n",
                      orvik.c_str());
         return;
     }
@@ -160,11 +170,17 @@ void registerTextureBenchmarks(const std::string& samples, const std::string& sc
     const std::string name = model.stem().string();
     const std::string quiet = " --no-progress >/dev/null 2>&1";
     benchmark::RegisterBenchmark(("gltf/" + name + "/without-dictionary").c_str(), exportBenchmark,
-                                 "'" + orvik + "' import '" + (alone / model.filename()).string() + "' --gltf '" + out + "'" + quiet, out)
-        ->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
+                                 "'" + orvik + "' import '" + (alone / model.filename()).string() + "' --gltf '" + out +
+                                     "'" + quiet,
+                                 out)
+        ->UseManualTime()
+        ->Iterations(5)
+        ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark(("gltf/" + name + "/with-dictionary").c_str(), exportBenchmark,
                                  "'" + orvik + "' import '" + model.string() + "' --gltf '" + out + "'" + quiet, out)
-        ->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
+        ->UseManualTime()
+        ->Iterations(5)
+        ->Unit(benchmark::kMillisecond);
 }
 
 }  // namespace bench

@@ -61,7 +61,8 @@ std::size_t sceneBytes(const Scene& scene)
         bytes += sizeof(BitmapTex) + sizeof(StdUVGen) + t->GetName().size();
         if (const MCHAR* name = t->GetMapName()) bytes += std::strlen(name);
     }
-    for (const FloatController* c : scene.controllers) bytes += sizeof(FloatController) + c->Keys().size() * sizeof(c->Keys()[0]);
+    for (const FloatController* c : scene.controllers)
+        bytes += sizeof(FloatController) + c->Keys().size() * sizeof(c->Keys()[0]);
     bytes += scene.otherObjects.size() * sizeof(GenLight);
     for (const ScriptRecord& r : scene.script) bytes += sizeof(r) + r.text.size() + r.error.size();
     return bytes;

@@ -51,7 +51,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+double secondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
 
 constexpr double kMB = 1024.0 * 1024.0;
 
@@ -111,7 +114,10 @@ private:
 // earlier runs goes back to the system, so that imports and floors of every
 // size take their memory fresh from the system, not from pages the allocator
 // kept warm (which only small runs would find).
-void returnFreeMemory() { malloc_trim(0); }
+void returnFreeMemory()
+{
+    malloc_trim(0);
+}
 
 // A fresh, empty scene; then DoImport through the host, timed.
 Timing timedImport(const std::string& path)
@@ -121,7 +127,8 @@ Timing timedImport(const std::string& path)
     const Stopwatch watch;
     const ImportOutcome outcome = runImport(*GetOrvikDesc(), path);
     const Timing t = watch.elapsed();
-    if (!outcome.ran) std::fprintf(stderr, "orvik_bench: %s was not imported: %s\n", path.c_str(), outcome.error.c_str());
+    if (!outcome.ran)
+        std::fprintf(stderr, "orvik_bench: %s was not imported: %s\n", path.c_str(), outcome.error.c_str());
     return t;
 }
 
@@ -239,7 +246,9 @@ bool reportSamples()
     for (const auto& [key, importMs] : f) {
         if (key.rfind("importMs/sample/", 0) != 0) continue;
         const std::string name = key.substr(9);
-        if (!any) std::printf("\nSamples against their floors (CPU ms, medians):\n  %-24s %9s %9s %9s %9s\n", "model", "KB", "import", "floor", "above");
+        if (!any)
+            std::printf("\nSamples against their floors (CPU ms, medians):\n  %-24s %9s %9s %9s %9s\n", "model", "KB",
+                        "import", "floor", "above");
         any = true;
         const double floorMs = f.at("floorMs/" + name);
         const double kb = f.at("fileBytes/" + name) / 1000.0;
@@ -286,7 +295,8 @@ void linearityBenchmark(benchmark::State& state, const std::string& name, const 
     state.counters["beyond_floor_ratio"] = median(beyondFloorRatios);
     figures()["linearityFloor/" + name] = median(floorRatios);
     figures()["linearityBeyondFloor/" + name] = median(beyondFloorRatios);
-    state.counters["size_ratio"] = static_cast<double>(fileBytes(large)) / static_cast<double>(std::max<std::size_t>(fileBytes(small), 1));
+    state.counters["size_ratio"] =
+        static_cast<double>(fileBytes(large)) / static_cast<double>(std::max<std::size_t>(fileBytes(small), 1));
     resetScene(quietHost());
     const double ratio = median(ratios);
     state.counters["small_cpu_ms"] = 1e3 * median(smalls);
@@ -343,7 +353,8 @@ void peakMemoryBenchmark(benchmark::State& state, const std::string& name, const
 }
 
 // The scene dump of one import, into a discarding stream or into a file.
-void dumpBenchmark(benchmark::State& state, const std::string& name, const std::string& path, const std::string& outFile)
+void dumpBenchmark(benchmark::State& state, const std::string& name, const std::string& path,
+                   const std::string& outFile)
 {
     timedImport(path);
     const Scene& scene = currentScene();
@@ -388,7 +399,8 @@ double statusMB(const char* field)
     std::string line;
     const std::size_t n = std::strlen(field);
     while (std::getline(status, line)) {
-        if (line.compare(0, n, field) == 0 && line.size() > n && line[n] == ':') return std::atof(line.c_str() + n + 1) / 1024.0;
+        if (line.compare(0, n, field) == 0 && line.size() > n && line[n] == ':')
+            return std::atof(line.c_str() + n + 1) / 1024.0;
     }
     return -1.0;
 }
@@ -463,8 +475,8 @@ std::vector<Model> generateModels(const fs::path& folder)
             std::fprintf(stderr, "orvik_bench: cannot write %s\n", path.c_str());
             std::exit(1);
         }
-        std::fprintf(stderr, "generated %s: %.1f MB in %.1f s\n", name.c_str(), static_cast<double>(fileBytes(path)) / kMB,
-                     secondsSince(start));
+        std::fprintf(stderr, "generated %s: %.1f MB in %.1f s\n", name.c_str(),
+                     static_cast<double>(fileBytes(path)) / kMB, secondsSince(start));
         models.push_back(Model{name, path});
     };
     bench::GridModel big;
@@ -511,8 +523,10 @@ std::vector<Model> sampleModels()
     std::error_code ec;
     for (fs::directory_iterator it(samplesFolder(), ec), end; !ec && it != end; it.increment(ec)) {
         std::string ext = it->path().extension().string();
-        std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-        if (it->is_regular_file() && ext == ".dff") models.push_back(Model{it->path().stem().string(), it->path().string()});
+        std::transform(ext.begin(), ext.end(), ext.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        if (it->is_regular_file() && ext == ".dff")
+            models.push_back(Model{it->path().stem().string(), it->path().string()});
     }
     std::sort(models.begin(), models.end(), [](const Model& a, const Model& b) { return a.name < b.name; });
     return models;
@@ -569,11 +583,12 @@ bool reportTargets()
         const auto floorGrowth = f.find(std::string("linearityFloor/") + pair);
         const auto beyond = f.find(std::string("linearityBeyondFloor/") + pair);
         if (floorGrowth == f.end() || beyond == f.end()) continue;
-        std::printf("  the same pair (%s): the floor alone grows %.2fx, the import's time beyond its floor %.2fx\n", pair,
-                    floorGrowth->second, beyond->second);
+        std::printf("  the same pair (%s): the floor alone grows %.2fx, the import's time beyond its floor %.2fx\n",
+                    pair, floorGrowth->second, beyond->second);
     }
     for (const auto& [name, value] : f) {
-        if (name.rfind("dumpExtra/", 0) == 0) std::printf("  extra memory of the dump of %s: %.1f MB\n", name.c_str() + 10, value);
+        if (name.rfind("dumpExtra/", 0) == 0)
+            std::printf("  extra memory of the dump of %s: %.1f MB\n", name.c_str() + 10, value);
     }
     return allMet;
 }
@@ -584,7 +599,8 @@ int main(int argc, char** argv)
 {
     if (argc == 3 && std::strcmp(argv[1], "--peak-memory") == 0) return peakMemoryChild(argv[2]);
     if (argc == 4 && std::strcmp(argv[1], "--import") == 0) return importRepeatedly(argv[2], std::atoi(argv[3]));
-    if (argc == 5 && std::strcmp(argv[1], "--interleave") == 0) return importInTurn(argv[2], argv[3], std::atoi(argv[4]));
+    if (argc == 5 && std::strcmp(argv[1], "--interleave") == 0)
+        return importInTurn(argv[2], argv[3], std::atoi(argv[4]));
 
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 2;
@@ -607,7 +623,9 @@ int main(int argc, char** argv)
 
     for (const Model& m : samples) {
         benchmark::RegisterBenchmark(("import/sample/" + m.name).c_str(), importBenchmark, "sample/" + m.name, m.path)
-            ->UseManualTime()->MinTime(0.5)->Unit(benchmark::kMillisecond);
+            ->UseManualTime()
+            ->MinTime(0.5)
+            ->Unit(benchmark::kMillisecond);
     }
     for (const Model& m : generated) {
         if (m.name == "mesh-200k" || m.name == "mesh-2M") continue;  // for the linearity only
@@ -622,26 +640,36 @@ int main(int argc, char** argv)
     const Model* small = findModel(generated, "mesh-100k");
     const Model* large = findModel(generated, "mesh-1M");
     benchmark::RegisterBenchmark("linearity/mesh-100k_vs_mesh-1M", linearityBenchmark, "1M", small->path, large->path)
-        ->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
+        ->UseManualTime()
+        ->Iterations(5)
+        ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("linearity/mesh-200k_vs_mesh-2M", linearityBenchmark, "2M",
                                  findModel(generated, "mesh-200k")->path, findModel(generated, "mesh-2M")->path)
-        ->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
+        ->UseManualTime()
+        ->Iterations(5)
+        ->Unit(benchmark::kMillisecond);
     for (const Model& m : generated) {
         if (m.name == "mesh-200k" || m.name == "mesh-2M") continue;  // for the linearity only
         benchmark::RegisterBenchmark(("peak_memory/" + m.name).c_str(), peakMemoryBenchmark, m.name, m.path)
-            ->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+            ->UseManualTime()
+            ->Iterations(1)
+            ->Unit(benchmark::kMillisecond);
     }
     for (const char* name : {"mesh-1M", "mesh-100k", "skinned-200k", "clump-500"}) {
         const Model* m = findModel(generated, name);
         benchmark::RegisterBenchmark((std::string("dump/discarded/") + name).c_str(), dumpBenchmark, m->name, m->path,
                                      std::string())
-            ->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+            ->UseManualTime()
+            ->Iterations(3)
+            ->Unit(benchmark::kMillisecond);
     }
     {
         const Model* m = findModel(generated, "mesh-100k");
         benchmark::RegisterBenchmark("dump/file/mesh-100k", dumpBenchmark, m->name, m->path,
                                      (folder / "dump.json").string())
-            ->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+            ->UseManualTime()
+            ->Iterations(3)
+            ->Unit(benchmark::kMillisecond);
     }
 
     bench::registerTextureBenchmarks(samplesFolder(), folder.string());

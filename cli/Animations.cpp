@@ -37,8 +37,8 @@ NodeAnimation readBack(const INode& node, const Matrix3& rest)
     const float tolerance = 1e-5f * (1.0f + std::fabs(place.x) + std::fabs(place.y) + std::fabs(place.z));
     for (const auto& k : node.PositionKeys()) {
         const Point3 d = k.value - place;
-        out.translation = out.translation || !(std::fabs(d.x) <= tolerance && std::fabs(d.y) <= tolerance &&
-                                               std::fabs(d.z) <= tolerance);
+        out.translation = out.translation ||
+                          !(std::fabs(d.x) <= tolerance && std::fabs(d.y) <= tolerance && std::fabs(d.z) <= tolerance);
     }
     out.scale = !node.ScaleKeys().empty();
     for (const TimeValue t : keyTimes(node)) {
@@ -86,8 +86,8 @@ AnimationPlugin::AnimationPlugin(const std::string& library, const ModelOptions&
             std::string list;
             for (std::size_t i = 0; i < held.size() && i < kNamesListed; ++i) list += (i ? ", " : "") + held[i];
             if (held.size() > kNamesListed) list += ", ...";
-            fail(package, "no animation named \"" + name + "\" (it holds " + std::to_string(held.size()) +
-                              ": " + list + ")");
+            fail(package,
+                 "no animation named \"" + name + "\" (it holds " + std::to_string(held.size()) + ": " + list + ")");
         }
         // The importer takes the first of a name: later ones of the same
         // name cannot be chosen apart from it.

@@ -37,9 +37,15 @@ void eachChunk(const ChunkView& view, Visit&& visit)
     }
 }
 
-double number(float f) { return static_cast<double>(f); }
+double number(float f)
+{
+    return static_cast<double>(f);
+}
 
-Json point(const col::Vec3& v) { return Json::array({number(v.x), number(v.y), number(v.z)}); }
+Json point(const col::Vec3& v)
+{
+    return Json::array({number(v.x), number(v.y), number(v.z)});
+}
 
 std::string pointText(const col::Vec3& v)
 {
@@ -122,7 +128,8 @@ std::vector<col::Model> collisionEntries(std::span<const std::uint8_t> data, std
                     m.offset += body.begin();
                     models.push_back(std::move(m));
                 }
-                if (!read.error.empty()) problem = joinText("the collision at ", hexOffset(body.begin()), ": ", read.error);
+                if (!read.error.empty())
+                    problem = joinText("the collision at ", hexOffset(body.begin()), ": ", read.error);
             });
         });
     });
@@ -155,8 +162,8 @@ int listCollision(const std::string& file, bool json, std::ostream& out, std::os
         }
         out << Json{{"models", list}}.dump(2) << "\n";
     } else {
-        out << printablePath(file) << ": " << models.size() << (models.size() == 1 ? " collision entry" : " collision entries")
-            << "\n";
+        out << printablePath(file) << ": " << models.size()
+            << (models.size() == 1 ? " collision entry" : " collision entries") << "\n";
         for (const col::Model& m : models) {
             out << "  \"" << printable(m.name) << "\": " << col::versionTag(m.version) << ", model id " << m.modelId
                 << ", bounds " << pointText(m.bounds.min) << " to " << pointText(m.bounds.max) << ", centre "

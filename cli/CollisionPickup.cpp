@@ -16,14 +16,17 @@ namespace {
 // A .col file is read whole: one larger than this is passed over.
 constexpr std::uint64_t kMaxCollisionFile = std::uint64_t{1} << 30;
 
-bool hasColExtension(const std::string& name) { return asciiLower(fs::path(name).extension().string()) == ".col"; }
+bool hasColExtension(const std::string& name)
+{
+    return asciiLower(fs::path(name).extension().string()) == ".col";
+}
 
 }  // namespace
 
 const std::map<std::string, CollisionPickup::Place>& CollisionPickup::entriesBeside(const Model& m)
 {
-    const std::string key =
-        m.archive == kNone ? "folder " + fs::path(m.file).parent_path().string() : "archive " + std::to_string(m.archive);
+    const std::string key = m.archive == kNone ? "folder " + fs::path(m.file).parent_path().string()
+                                               : "archive " + std::to_string(m.archive);
     const auto [found, fresh] = places.try_emplace(key);
     std::map<std::string, Place>& names = found->second;
     if (!fresh) return names;
@@ -84,7 +87,8 @@ bool CollisionPickup::find(const Model& m, col::Model& entry)
         std::vector<unsigned char> member;
         std::string why;
         const img::Archive& a = *archives[m.archive];
-        if (!a.read(a.index().entries[place.entry], member, why) || place.offset + place.size > member.size()) return false;
+        if (!a.read(a.index().entries[place.entry], member, why) || place.offset + place.size > member.size())
+            return false;
         bytes.assign(member.begin() + static_cast<std::ptrdiff_t>(place.offset),
                      member.begin() + static_cast<std::ptrdiff_t>(place.offset + place.size));
     }

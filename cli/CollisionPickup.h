@@ -19,7 +19,9 @@ namespace orvik {
 
 class CollisionPickup {
 public:
-    explicit CollisionPickup(const std::vector<std::unique_ptr<img::Archive>>& inputArchives) : archives(inputArchives) {}
+    explicit CollisionPickup(const std::vector<std::unique_ptr<img::Archive>>& inputArchives) : archives(inputArchives)
+    {
+    }
 
     // The entry named after the model (its file's stem, any case) from the
     // .col files beside it; false when there is none.

@@ -56,9 +56,9 @@ struct Result {
     double texturesSeconds = 0;  // finding, decoding and PNG-encoding the textures' images
     double writeSeconds = 0;
     std::array<std::size_t, 6> gameView{};  // what --game-view did (gameViewCounts)
-    bool noSkeleton = false;                 // --ifp: the model has no skinned mesh
-    std::size_t animations = 0;              // --ifp: the animations exported with it
-    TextureStats textures;       // decoding and encoding among the textures' time, and the cache's hits
+    bool noSkeleton = false;                // --ifp: the model has no skinned mesh
+    std::size_t animations = 0;             // --ifp: the animations exported with it
+    TextureStats textures;                  // decoding and encoding among the textures' time, and the cache's hits
 };
 
 double secondsSince(Clock::time_point start)
@@ -121,8 +121,8 @@ std::string Converter::convertOne(std::size_t index)
     Json outputs = Json::array();
     for (const std::string& o : r.outputs) outputs.push_back(pathAsUtf8(o));
     j["outputs"] = outputs;
-    j["time"] = {r.importSeconds, r.exportSeconds, r.texturesSeconds, r.writeSeconds,
-                 r.textures.decodeSeconds, r.textures.encodeSeconds};
+    j["time"] = {r.importSeconds, r.exportSeconds,          r.texturesSeconds,
+                 r.writeSeconds,  r.textures.decodeSeconds, r.textures.encodeSeconds};
     j["textures"] = {r.textures.made, r.textures.read, r.textures.hits};
     j["gameView"] = r.gameView;
     if (animations != nullptr) j["animations"] = {r.noSkeleton, r.animations};
@@ -377,7 +377,7 @@ Json Converter::reportJson(double seconds, unsigned workers, bool records) const
     j["notRead"] = collectionProblems;
     // The textures' time holds their decoding and encoding; the rest of it is
     // finding them, reading files and taking images from the cache.
-    j["workerSeconds"] = {{"import", importS},         {"export", exportS},          {"textures", texturesS},
+    j["workerSeconds"] = {{"import", importS},         {"export", exportS},         {"textures", texturesS},
                           {"texturesDecode", decodeS}, {"texturesEncode", encodeS}, {"write", writeS}};
     j["textureImages"] = {{"made", made}, {"read", read}, {"fromCache", hits}};
     j["results"] = std::move(list);
@@ -397,7 +397,8 @@ void Converter::printTable(double seconds, unsigned workers)
     if (animations != nullptr) row("without skeleton", j["withoutSkeleton"].get<std::size_t>());
     if (opt.shared.gameView) {
         std::array<std::size_t, 6> total{};  // one line for the whole run
-        for (std::size_t k = 0; k < total.size(); ++k) for (const Result& r : results) total[k] += r.gameView[k];
+        for (std::size_t k = 0; k < total.size(); ++k)
+            for (const Result& r : results) total[k] += r.gameView[k];
         writeGameViewLine(total, opt.shared.wheels, out);
     }
     const auto& ws = j["workerSeconds"];
@@ -406,8 +407,8 @@ void Converter::printTable(double seconds, unsigned workers)
         << (workers == 1 ? " worker" : " workers") << "; worker time: import " << ws["import"].get<double>()
         << " s, export " << ws["export"].get<double>() << " s, textures " << ws["textures"].get<double>()
         << " s (decoding " << ws["texturesDecode"].get<double>() << " s, PNG writing "
-        << ws["texturesEncode"].get<double>() << " s; " << j["textureImages"]["made"].get<std::size_t>()
-        << " made, " << j["textureImages"]["read"].get<std::size_t>() << " files read, "
+        << ws["texturesEncode"].get<double>() << " s; " << j["textureImages"]["made"].get<std::size_t>() << " made, "
+        << j["textureImages"]["read"].get<std::size_t>() << " files read, "
         << j["textureImages"]["fromCache"].get<std::size_t>() << " from the cache), writing "
         << ws["write"].get<double>() << " s\n";
     out.flush();

@@ -188,8 +188,8 @@ void ConvertPlan::settleOutputs()
 {
     // Outputs and the folders they need, below DIR, in lower case.
     const auto extensions = [this] {
-        std::vector<std::string> e = opt.gltfText ? std::vector<std::string>{".gltf", ".bin"}
-                                                  : std::vector<std::string>{".glb"};
+        std::vector<std::string> e =
+            opt.gltfText ? std::vector<std::string>{".gltf", ".bin"} : std::vector<std::string>{".glb"};
         if (opt.json) e.push_back(".json");
         return e;
     }();
@@ -217,11 +217,10 @@ void ConvertPlan::settleOutputs()
             if (clash == folderOwner.end() || !models[clash->second].problem.empty()) continue;
             const std::size_t later = std::max(i, clash->second);
             const std::size_t earlier = std::min(i, clash->second);
-            models[later].problem = later == i
-                                        ? "its output " + models[i].relative + ext + " would be a folder of " +
-                                              models[earlier].shown + "'s outputs"
-                                        : "its outputs' folder would be the output " + models[earlier].relative +
-                                              ext + " of " + models[earlier].shown;
+            models[later].problem = later == i ? "its output " + models[i].relative + ext + " would be a folder of " +
+                                                     models[earlier].shown + "'s outputs"
+                                               : "its outputs' folder would be the output " + models[earlier].relative +
+                                                     ext + " of " + models[earlier].shown;
         }
     }
     for (Model& m : models) {

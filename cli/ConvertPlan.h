@@ -21,14 +21,14 @@ namespace orvik {
 inline constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
 struct Model {
-    std::string shown;      // how messages and the report name it
-    std::string file;       // the model file; for a member, the archive's .img
-    std::size_t archive = kNone;  // index into the archives, or kNone
-    std::size_t entry = 0;  // the member's index entry
-    std::string relative;   // its outputs below DIR, without extension
-    std::string dictionaryFile;          // the dictionary of the same name beside it
+    std::string shown;                    // how messages and the report name it
+    std::string file;                     // the model file; for a member, the archive's .img
+    std::size_t archive = kNone;          // index into the archives, or kNone
+    std::size_t entry = 0;                // the member's index entry
+    std::string relative;                 // its outputs below DIR, without extension
+    std::string dictionaryFile;           // the dictionary of the same name beside it
     std::size_t dictionaryEntry = kNone;  // the dictionary of the same name in its archive
-    std::string problem;    // why it cannot be converted, known before any import
+    std::string problem;                  // why it cannot be converted, known before any import
 };
 
 // Files the outputs must never replace, by identity.

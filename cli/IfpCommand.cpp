@@ -30,7 +30,10 @@ int complain(const std::string& message, int status)
 
 // From the earlier of 0 and the first key to the last key, as the import
 // sets the scene's range.
-float durationOf(const ifp::Animation& a) { return a.endTime() - std::min(0.0f, a.startTime()); }
+float durationOf(const ifp::Animation& a)
+{
+    return a.endTime() - std::min(0.0f, a.startTime());
+}
 
 // The float as its shortest decimal spelling, so that 1/60 s steps read as
 // the file's values rather than as their double widening.
@@ -69,8 +72,8 @@ nlohmann::ordered_json describe(const ifp::Package& package)
 // entry of the whole package, so that every animation lines up.
 void writeTable(const std::string& path, const ifp::Package& package, std::ostream& out)
 {
-    out << printablePath(path) << ": " << ifp::layoutName(package.layout) << " package \""
-        << printable(package.name) << "\", " << plural(package.animations.size(), "animation", "animations") << "\n";
+    out << printablePath(path) << ": " << ifp::layoutName(package.layout) << " package \"" << printable(package.name)
+        << "\", " << plural(package.animations.size(), "animation", "animations") << "\n";
     using Row = std::vector<std::string>;
     const Row header{"bone", "id", "type", "keys"};
     std::vector<std::size_t> widths;
@@ -117,7 +120,8 @@ int listPackage(const IfpOptions& opt)
     }
     std::vector<std::uint8_t> bytes;
     if (!file.readAll(bytes, why)) return complain(opt.file + ": " + why, kExitUsage);
-    if (!ifp::isPackage(bytes.data(), bytes.size())) return complain(opt.file + ": not an animation package", kExitUsage);
+    if (!ifp::isPackage(bytes.data(), bytes.size()))
+        return complain(opt.file + ": not an animation package", kExitUsage);
     const ifp::Package package = ifp::readPackage(bytes.data(), bytes.size());
 
     if (!opt.json.empty()) {

@@ -52,7 +52,9 @@ int listImg(const std::string& archivePath, std::ostream& out, std::ostream& err
     out << "\n";
     // Offsets reach 13 digits (2^32 sectors of 2048 bytes): the columns keep
     // a space between them whatever the width.
-    out << std::setw(14) << "offset" << " " << std::setw(12) << "size" << "  name\n";
+    out << std::setw(14) << "offset"
+        << " " << std::setw(12) << "size"
+        << "  name\n";
     for (const img::Entry& e : index.entries) {
         const std::string name(e.name());
         out << std::setw(14) << e.offset << " " << std::setw(12) << e.size << "  " << printable(name);
@@ -71,10 +73,7 @@ namespace {
 // names stay in the index's records.
 class NameSet {
 public:
-    explicit NameSet(const std::vector<img::Entry>& e)
-        : set(0, Hash{&e}, Same{&e})
-    {
-    }
+    explicit NameSet(const std::vector<img::Entry>& e) : set(0, Hash{&e}, Same{&e}) {}
     bool holds(std::size_t i) const { return set.count(static_cast<std::uint32_t>(i)) != 0; }
     void add(std::size_t i) { set.insert(static_cast<std::uint32_t>(i)); }
 
@@ -138,7 +137,8 @@ int extractImg(const std::string& archivePath, const std::string& dir, const std
     // line each, entries pointing outside the archive and empty members in
     // one line for each kind. The plan holds entry numbers only.
     const std::string shown = printablePath(archive.dataPath());
-    const std::vector<ProtectedFile> inputs = {{archive.dataPath(), "the archive"}, {archive.indexPath(), "the archive's index"}};
+    const std::vector<ProtectedFile> inputs = {{archive.dataPath(), "the archive"},
+                                               {archive.indexPath(), "the archive's index"}};
     NameSet taken(entries);
     std::vector<std::uint32_t> plan;
     std::size_t failed = 0;

@@ -11,8 +11,8 @@ namespace orvik {
 
 struct ImgOptions {
     std::string archive;
-    std::string folder;               // extract: where to
-    std::vector<std::string> names;   // extract: which members (all when none)
+    std::string folder;              // extract: where to
+    std::vector<std::string> names;  // extract: which members (all when none)
 };
 
 struct ImgCommand {

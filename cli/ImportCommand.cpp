@@ -88,8 +88,9 @@ CLI::App* addImportCommand(CLI::App& app, ImportOptions& opt)
     CLI::Option* gltf =
         import->add_option("--gltf", opt.gltf, "Also write the scene as glTF 2.0: FILE.glb, or FILE.gltf with FILE.bin")
             ->type_name("FILE");
-    import->add_option("--bin", opt.bin,
-                       "With --gltf FILE.gltf: write its buffer to this file instead of FILE.bin (it may be replaced)")
+    import
+        ->add_option("--bin", opt.bin,
+                     "With --gltf FILE.gltf: write its buffer to this file instead of FILE.bin (it may be replaced)")
         ->type_name("FILE");
     addModelOptions(*import, opt.shared, gltf);
     return import;
@@ -171,7 +172,8 @@ int runImportCommand(const Invocation& inv, const ImportOptions& opt)
     if (built && !opt.gltf.empty()) {
         writeGltfSummary(outcome.report, opt.json == "-" ? std::cerr : std::cout);
         if (outcome.report.gameView) {
-            writeGameViewLine(gameViewCounts(outcome.report), opt.shared.wheels, opt.json == "-" ? std::cerr : std::cout);
+            writeGameViewLine(gameViewCounts(outcome.report), opt.shared.wheels,
+                              opt.json == "-" ? std::cerr : std::cout);
         }
         checkStandardOutput();
     }

@@ -32,21 +32,21 @@ struct LoggedProblem {
 };
 
 struct ModelJobOutcome {
-    bool imported = false;   // the plug-in ran the import
-    bool built = false;      // and the scene holds nodes
-    std::string failure;     // why the model's outputs were not made; "" when they were (or none was asked for)
+    bool imported = false;  // the plug-in ran the import
+    bool built = false;     // and the scene holds nodes
+    std::string failure;    // why the model's outputs were not made; "" when they were (or none was asked for)
     std::vector<LoggedProblem> logged;  // the log's warnings and errors, in order
     std::string imageWarning;           // the model's own dictionary could not be used
     GltfExportReport report;
-    bool noSkeleton = false;            // animations were asked for and the model has no skinned mesh
-    std::size_t animationsApplied = 0;  // animations exported with the model
+    bool noSkeleton = false;               // animations were asked for and the model has no skinned mesh
+    std::size_t animationsApplied = 0;     // animations exported with the model
     std::size_t animationsNotApplied = 0;  // matching no bone of the model
-    std::vector<std::string> outputs;  // the files committed, in order
+    std::vector<std::string> outputs;      // the files committed, in order
     double importSeconds = 0;
     double exportSeconds = 0;    // the glTF document and buffers, images apart
     double texturesSeconds = 0;  // reading dictionaries, finding, decoding and encoding images
     double writeSeconds = 0;
-    TextureStats textures;       // decoding and encoding among the textures' time, and the cache's hits
+    TextureStats textures;  // decoding and encoding among the textures' time, and the cache's hits
 
     // Why an import that built nothing built nothing, as the plug-in logged
     // it: its first warning or error, "" when it logged none.

@@ -21,9 +21,7 @@ void addModelOptions(CLI::App& command, ModelOptions& o, CLI::Option* gltf)
         command.add_flag("--game-view", o.gameView,
                          "Export a vehicle as the game draws it: its wheel at every wheel dummy, paint instead of "
                          "placeholder colours, lamps unlit, the _dam and _vlo parts and the collision left out");
-    command
-        .add_option("--paint", o.paint,
-                    "The game view's paint colours, primary first (default: a grey pair)")
+    command.add_option("--paint", o.paint, "The game view's paint colours, primary first (default: a grey pair)")
         ->type_name("#RRGGBB[,#RRGGBB...]")
         ->delimiter(',')
         ->check([](const std::string& colour) -> std::string {
@@ -63,7 +61,8 @@ void addModelOptions(CLI::App& command, ModelOptions& o, CLI::Option* gltf)
         ->type_name("FILE")
         ->allow_extra_args(false);
     command.add_flag("--no-progress", o.noProgress, "Draw no progress bar");
-    command.add_flag("--without-game-material", o.withoutGameMaterial, "Run the host without the game material plug-in");
+    command.add_flag("--without-game-material", o.withoutGameMaterial,
+                     "Run the host without the game material plug-in");
     command.add_option("--plugin", o.plugin, "Plug-in library (default: " ORVIK_DEFAULT_PLUGIN " beside orvik)");
 }
 
@@ -92,6 +91,9 @@ std::vector<std::array<std::uint8_t, 3>> paintColours(const ModelOptions& o)
     return colours;
 }
 
-bool drawsProgress(const ModelOptions& o) { return !o.noProgress && ::isatty(STDERR_FILENO) == 1; }
+bool drawsProgress(const ModelOptions& o)
+{
+    return !o.noProgress && ::isatty(STDERR_FILENO) == 1;
+}
 
 }  // namespace orvik

@@ -31,7 +31,10 @@ Invocation invocationOf(int argc, char** argv)
     return inv;
 }
 
-void fail(const std::string& subject, const std::string& reason) { throw Failure{subject + ": " + reason}; }
+void fail(const std::string& subject, const std::string& reason)
+{
+    throw Failure{subject + ": " + reason};
+}
 
 std::string pluginToLoad(const Invocation& inv, const std::string& named)
 {

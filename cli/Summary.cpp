@@ -80,8 +80,8 @@ private:
             const Mesh& mesh = tri->mesh;
             totals.vertices += static_cast<std::size_t>(std::max(mesh.getNumVerts(), 0));
             totals.faces += static_cast<std::size_t>(std::max(mesh.getNumFaces(), 0));
-            std::string s = "mesh, " + plural(static_cast<std::size_t>(std::max(mesh.getNumVerts(), 0)), "vertex",
-                                              "vertices") +
+            std::string s = "mesh, " +
+                            plural(static_cast<std::size_t>(std::max(mesh.getNumVerts(), 0)), "vertex", "vertices") +
                             ", " + plural(static_cast<std::size_t>(std::max(mesh.getNumFaces(), 0)), "face", "faces");
             std::vector<int> channels;
             for (int ch = -2; ch < mesh.getNumMaps(); ++ch) {
@@ -140,8 +140,8 @@ private:
         if (auto* tri = dynamic_cast<TriObject*>(node->GetObjectRef())) {
             vertexCount = static_cast<std::size_t>(std::max(tri->mesh.getNumVerts(), 0));
         }
-        out << std::string(static_cast<std::size_t>(depth) * 2, ' ') << "skin: "
-            << plural(skin.Bones().size(), "bone", "bones") << ", " << weighted << " of "
+        out << std::string(static_cast<std::size_t>(depth) * 2, ' ')
+            << "skin: " << plural(skin.Bones().size(), "bone", "bones") << ", " << weighted << " of "
             << plural(vertexCount, "vertex", "vertices") << " weighted\n";
     }
 
@@ -202,10 +202,10 @@ private:
             out << ", " << totals.other << " other";
         }
         out << "), " << plural(totals.vertices, "vertex", "vertices") << ", " << plural(totals.faces, "face", "faces")
-            << ", " << plural(scene.materials.size(), "material", "materials") << " (" << multi
-            << " multi/sub-object, " << game << " game), "
-            << plural(scene.textures.size(), "texture", "textures") << " (" << texturesFound << " found, "
-            << texturesMissing << " missing), " << plural(totals.skinned, "skinned mesh", "skinned meshes") << "\n";
+            << ", " << plural(scene.materials.size(), "material", "materials") << " (" << multi << " multi/sub-object, "
+            << game << " game), " << plural(scene.textures.size(), "texture", "textures") << " (" << texturesFound
+            << " found, " << texturesMissing << " missing), "
+            << plural(totals.skinned, "skinned mesh", "skinned meshes") << "\n";
     }
 
     // The plug-in's information entries (what it mended in the file), one line each.
@@ -235,8 +235,8 @@ void writeSceneSummary(const Scene& scene, const std::string& file, std::ostream
 
 std::array<std::size_t, 6> gameViewCounts(const GltfExportReport& report)
 {
-    return {report.wheelsPlaced, report.wheelsSupplied, report.materialsPainted, report.lampsUnlit, report.nodesSkipped,
-            report.nodesNotRendered};
+    return {report.wheelsPlaced, report.wheelsSupplied, report.materialsPainted,
+            report.lampsUnlit,   report.nodesSkipped,   report.nodesNotRendered};
 }
 
 void writeGameViewLine(const std::array<std::size_t, 6>& counts, const std::string& wheelsFile, std::ostream& out)

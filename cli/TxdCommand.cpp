@@ -25,11 +25,16 @@ namespace {
 std::string platformName(std::uint32_t platform)
 {
     switch (platform) {
-    case txd::Platform::D3D8: return "Direct3D 8";
-    case txd::Platform::D3D9: return "Direct3D 9";
-    case txd::Platform::PS2: return "PlayStation 2";
-    case txd::Platform::Xbox: return "Xbox";
-    default: return "platform " + hex32(platform);
+    case txd::Platform::D3D8:
+        return "Direct3D 8";
+    case txd::Platform::D3D9:
+        return "Direct3D 9";
+    case txd::Platform::PS2:
+        return "PlayStation 2";
+    case txd::Platform::Xbox:
+        return "Xbox";
+    default:
+        return "platform " + hex32(platform);
     }
 }
 
@@ -98,11 +103,11 @@ void writeTable(const LoadedDictionary& d, std::ostream& out)
         << (dict.declaredCount == 1 ? " texture" : " textures") << ", library " << hex32(dict.stamp) << "\n";
     std::vector<std::vector<std::string>> rows{{"name", "mask", "size", "format", "levels", "alpha"}};
     for (const txd::Texture& t : dict.textures) {
-        rows.push_back({printable(t.name), t.maskName.empty() ? "-" : printable(t.maskName),
-                        std::to_string(t.width) + "x" + std::to_string(t.height),
-                        t.unsupported.empty() || t.encoding != txd::Encoding::None ? txd::formatName(t)
-                                                                                 : platformName(t.platform),
-                        std::to_string(t.levels.size()), t.alphaFlag ? "yes" : "no"});
+        rows.push_back(
+            {printable(t.name), t.maskName.empty() ? "-" : printable(t.maskName),
+             std::to_string(t.width) + "x" + std::to_string(t.height),
+             t.unsupported.empty() || t.encoding != txd::Encoding::None ? txd::formatName(t) : platformName(t.platform),
+             std::to_string(t.levels.size()), t.alphaFlag ? "yes" : "no"});
     }
     std::vector<std::size_t> widths(rows[0].size(), 0);
     for (const auto& row : rows) {
@@ -169,8 +174,8 @@ int runExtract(const LoadedDictionary& d, const TxdOptions& opt)
         }
         const std::string file = pngFileName(t.name, taken);
         outputs.push_back(OutputFile{opt.folder + "/" + file, std::string(png.begin(), png.end()), {}});
-        lines.push_back(printable(t.name) + " -> " + printablePath(file) + " (" + std::to_string(t.width) +
-                        "x" + std::to_string(t.height) + ", " + txd::formatName(t) + ")");
+        lines.push_back(printable(t.name) + " -> " + printablePath(file) + " (" + std::to_string(t.width) + "x" +
+                        std::to_string(t.height) + ", " + txd::formatName(t) + ")");
     }
     if (!outputs.empty()) {
         // Checked as every output is: no target may be the dictionary itself,

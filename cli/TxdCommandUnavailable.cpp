@@ -6,8 +6,14 @@
 
 namespace orvik {
 
-TxdCommand addTxdCommand(CLI::App&, TxdOptions&) { return {}; }
+TxdCommand addTxdCommand(CLI::App&, TxdOptions&)
+{
+    return {};
+}
 
-int runTxdCommand(const TxdCommand&, const TxdOptions&) { return kExitUsage; }
+int runTxdCommand(const TxdCommand&, const TxdOptions&)
+{
+    return kExitUsage;
+}
 
 }  // namespace orvik

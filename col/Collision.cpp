@@ -53,19 +53,33 @@ int versionOfTag(std::span<const std::uint8_t> p)
     if (p.size() < 4) return 0;
     if (p[0] != 'C' || p[1] != 'O' || p[2] != 'L') return 0;
     switch (p[3]) {
-    case 'L': return 1;
-    case '2': return 2;
-    case '3': return 3;
-    case '4': return 4;
-    default: return 0;
+    case 'L':
+        return 1;
+    case '2':
+        return 2;
+    case '3':
+        return 3;
+    case '4':
+        return 4;
+    default:
+        return 0;
     }
 }
 
-float i16(ChunkView& b, std::uint64_t at) { return static_cast<std::int16_t>(b.u16(at)); }
+float i16(ChunkView& b, std::uint64_t at)
+{
+    return static_cast<std::int16_t>(b.u16(at));
+}
 
-Vec3 vec3(ChunkView& b, std::uint64_t at) { return Vec3{b.f32(at), b.f32(at + 4), b.f32(at + 8)}; }
+Vec3 vec3(ChunkView& b, std::uint64_t at)
+{
+    return Vec3{b.f32(at), b.f32(at + 4), b.f32(at + 8)};
+}
 
-Surface surface(ChunkView& b, std::uint64_t at) { return Surface{b.u8(at), b.u8(at + 1), b.u8(at + 2), b.u8(at + 3)}; }
+Surface surface(ChunkView& b, std::uint64_t at)
+{
+    return Surface{b.u8(at), b.u8(at + 1), b.u8(at + 2), b.u8(at + 3)};
+}
 
 Vec3 fixedVec3(ChunkView& b, std::uint64_t at)
 {
@@ -174,8 +188,8 @@ private:
     // Faces of 8 bytes at the entry offset given by the word at offsetWord,
     // and their vertices at the one given by verticesWord: as many as the
     // largest index the faces name.
-    bool readMesh(std::uint64_t faceCount, std::uint64_t facesWord, std::uint64_t verticesWord, std::vector<Face>& faces,
-                  std::vector<Vec3>& vertices, const char* faceItems, const char* vertexItems)
+    bool readMesh(std::uint64_t faceCount, std::uint64_t facesWord, std::uint64_t verticesWord,
+                  std::vector<Face>& faces, std::vector<Vec3>& vertices, const char* faceItems, const char* vertexItems)
     {
         if (faceCount == 0) return true;
         const std::uint64_t fp = e.u32(facesWord) + kSizeWord;
@@ -264,15 +278,23 @@ private:
 const char* versionTag(int version)
 {
     switch (version) {
-    case 1: return "COLL";
-    case 2: return "COL2";
-    case 3: return "COL3";
-    case 4: return "COL4";
-    default: return "COL?";
+    case 1:
+        return "COLL";
+    case 2:
+        return "COL2";
+    case 3:
+        return "COL3";
+    case 4:
+        return "COL4";
+    default:
+        return "COL?";
     }
 }
 
-bool looksLikeCollision(std::span<const std::uint8_t> data) { return versionOfTag(data) != 0; }
+bool looksLikeCollision(std::span<const std::uint8_t> data)
+{
+    return versionOfTag(data) != 0;
+}
 
 ReadResult readCollision(std::span<const std::uint8_t> data)
 {
@@ -304,9 +326,9 @@ ReadResult readCollision(std::span<const std::uint8_t> data)
         model.offset = at;
         if (!countFits(body, 1, all.left(at + kHeadSize))) {
             model.name = all.textWithin(at + kName, kNameSize);
-            result.error = declaresText(joinText(entry, " (\"", model.name, "\", ", versionTag(version), ") at ",
-                                                 hexOffset(at)),
-                                        body, "bytes", all.left(at + kHeadSize));
+            result.error =
+                declaresText(joinText(entry, " (\"", model.name, "\", ", versionTag(version), ") at ", hexOffset(at)),
+                             body, "bytes", all.left(at + kHeadSize));
             break;
         }
         model.size = kHeadSize + body;

@@ -60,13 +60,13 @@ constexpr FieldLayout kRoadSignFields[] = {
     {"line4", 70, Field::Text16},
 };
 constexpr FieldLayout kTriggerFields[] = {{"index", 0, Field::I32}};
-constexpr FieldLayout kCoverFields[] = {
-    {"directionX", 0, Field::F32}, {"directionY", 4, Field::F32}, {"coverType", 8, Field::U8}};
+constexpr FieldLayout kCoverFields[] = {{"directionX", 0, Field::F32},
+                                        {"directionY", 4, Field::F32},
+                                        {"coverType", 8, Field::U8}};
 constexpr FieldLayout kEscalatorFields[] = {
-    {"bottomX", 0, Field::F32}, {"bottomY", 4, Field::F32}, {"bottomZ", 8, Field::F32},
-    {"topX", 12, Field::F32},   {"topY", 16, Field::F32},   {"topZ", 20, Field::F32},
-    {"endX", 24, Field::F32},   {"endY", 28, Field::F32},   {"endZ", 32, Field::F32},
-    {"direction", 36, Field::U8},
+    {"bottomX", 0, Field::F32}, {"bottomY", 4, Field::F32},   {"bottomZ", 8, Field::F32}, {"topX", 12, Field::F32},
+    {"topY", 16, Field::F32},   {"topZ", 20, Field::F32},     {"endX", 24, Field::F32},   {"endY", 28, Field::F32},
+    {"endZ", 32, Field::F32},   {"direction", 36, Field::U8},
 };
 
 struct KindLayout {
@@ -105,14 +105,20 @@ std::uint64_t fieldSize(Field f)
 {
     switch (f) {
     case Field::U8:
-    case Field::I8: return 1;
+    case Field::I8:
+        return 1;
     case Field::U16:
-    case Field::I16: return 2;
+    case Field::I16:
+        return 2;
     case Field::I32:
-    case Field::F32: return 4;
-    case Field::Text8: return 8;
-    case Field::Text16: return 16;
-    case Field::Text24: return 24;
+    case Field::F32:
+        return 4;
+    case Field::Text8:
+        return 8;
+    case Field::Text16:
+        return 16;
+    case Field::Text24:
+        return 24;
     }
     return 0;
 }
@@ -122,11 +128,21 @@ EffectValue valueOf(ChunkView& data, const FieldLayout& f)
     EffectValue v;
     v.key = f.key;
     switch (f.type) {
-    case Field::U8: v.intValue = data.u8(f.offset); break;
-    case Field::I8: v.intValue = static_cast<std::int8_t>(data.u8(f.offset)); break;
-    case Field::U16: v.intValue = data.u16(f.offset); break;
-    case Field::I16: v.intValue = static_cast<std::int16_t>(data.u16(f.offset)); break;
-    case Field::I32: v.intValue = data.i32(f.offset); break;
+    case Field::U8:
+        v.intValue = data.u8(f.offset);
+        break;
+    case Field::I8:
+        v.intValue = static_cast<std::int8_t>(data.u8(f.offset));
+        break;
+    case Field::U16:
+        v.intValue = data.u16(f.offset);
+        break;
+    case Field::I16:
+        v.intValue = static_cast<std::int16_t>(data.u16(f.offset));
+        break;
+    case Field::I32:
+        v.intValue = data.i32(f.offset);
+        break;
     case Field::F32:
         v.kind = EffectValue::Kind::Float;
         v.floatValue = data.f32(f.offset);

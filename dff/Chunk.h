@@ -20,8 +20,8 @@ constexpr std::uint32_t Rw1803FFFF = 0x1803FFFF;
 constexpr bool isAcceptedStamp(std::uint32_t stamp)
 {
     using namespace LibraryStamp;
-    return stamp == Rw310 || stamp == Rw3FFFF || stamp == Rw800FFFF || stamp == RwC02FFFF ||
-           stamp == Rw1003FFFF || stamp == Rw1803FFFF;
+    return stamp == Rw310 || stamp == Rw3FFFF || stamp == Rw800FFFF || stamp == RwC02FFFF || stamp == Rw1003FFFF ||
+           stamp == Rw1803FFFF;
 }
 
 // Early stamps: 4-byte clump struct (no lights or cameras).

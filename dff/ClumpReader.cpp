@@ -36,8 +36,7 @@ std::optional<std::uint32_t> Orvik::readClump()
     // A clump that runs past the file is read as far as it goes; when that
     // ends the import, its size is the reason given.
     if (h.size > clump.left(kChunkHeaderSize)) {
-        shortClump =
-            ReadFailure{true, h0, declaresText("the clump", h.size, "bytes", clump.left(kChunkHeaderSize))};
+        shortClump = ReadFailure{true, h0, declaresText("the clump", h.size, "bytes", clump.left(kChunkHeaderSize))};
     }
     const std::uint32_t structEnd = isEarlyStamp(h.stamp) ? ClumpLayout::EarlyStructEnd : ClumpLayout::StructEnd;
     // The struct chunk's header and its counts must be there before anything is read.

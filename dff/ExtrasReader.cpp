@@ -9,14 +9,22 @@ namespace {
 const char* skippedChunkName(std::uint32_t type)
 {
     switch (type) {
-    case 0x1F: return "right-to-render";
-    case ChunkType::MorphPlugin: return "morph";
-    case 0x110: return "sky mipmap";
-    case ChunkType::MaterialEffectsPlugin: return "material effects";
-    case ChunkType::NativeDataPlugin: return "native data";
-    case 0x253F2F3: return "pipeline set";
-    case ChunkType::Breakable: return "breakable";
-    default: return nullptr;
+    case 0x1F:
+        return "right-to-render";
+    case ChunkType::MorphPlugin:
+        return "morph";
+    case 0x110:
+        return "sky mipmap";
+    case ChunkType::MaterialEffectsPlugin:
+        return "material effects";
+    case ChunkType::NativeDataPlugin:
+        return "native data";
+    case 0x253F2F3:
+        return "pipeline set";
+    case ChunkType::Breakable:
+        return "breakable";
+    default:
+        return nullptr;
     }
 }
 
@@ -43,9 +51,10 @@ void Orvik::readCollisionChunk(ChunkView body)
 {
     orvik::col::ReadResult read = orvik::col::readCollision(body.span(0, body.size()));
     if (!read.error.empty()) {
-        writeLog(SYSLOG_WARN, joinText("the collision at ", hexOffset(body.begin()), ": ", read.error, "; ",
-                                       std::to_string(read.models.size()),
-                                       read.models.size() == 1 ? " entry before it imported" : " entries before it imported"));
+        writeLog(SYSLOG_WARN,
+                 joinText("the collision at ", hexOffset(body.begin()), ": ", read.error, "; ",
+                          std::to_string(read.models.size()),
+                          read.models.size() == 1 ? " entry before it imported" : " entries before it imported"));
     }
     for (orvik::col::Model& model : read.models) clumpCollision.push_back(std::move(model));
 }
@@ -54,10 +63,10 @@ void Orvik::readEffectsChunk(std::uint32_t geometryIndex, ChunkView body)
 {
     orvik::col::EffectsResult read = orvik::col::readEffects(body.span(0, body.size()));
     if (!read.error.empty()) {
-        writeLog(SYSLOG_WARN, joinText("the 2d effects of geometry ", std::to_string(geometryIndex), " at ",
-                                       hexOffset(body.begin()), ": ", read.error, "; ",
-                                       std::to_string(read.effects.size()), " of ", groupedNumber(read.declared),
-                                       " entries imported"));
+        writeLog(SYSLOG_WARN,
+                 joinText("the 2d effects of geometry ", std::to_string(geometryIndex), " at ", hexOffset(body.begin()),
+                          ": ", read.error, "; ", std::to_string(read.effects.size()), " of ",
+                          groupedNumber(read.declared), " entries imported"));
     }
     std::vector<orvik::col::Effect>& effects = geometryEffects[geometryIndex];
     for (orvik::col::Effect& effect : read.effects) effects.push_back(std::move(effect));
@@ -75,8 +84,8 @@ void Orvik::logSkippedChunks()
     for (const auto& [type, kind] : skippedChunks) {
         const char* name = skippedChunkName(type);
         const std::string what = name != nullptr ? joinText(name, " chunk") : std::string("chunk");
-        writeLog(SYSLOG_INFO, joinText(groupedNumber(kind.count), " ", what, kind.count == 1 ? "" : "s", " (type ",
-                                       hexOffset(type), ", ", groupedNumber(kind.bytes),
-                                       kind.bytes == 1 ? " byte" : " bytes", ") not imported"));
+        writeLog(SYSLOG_INFO,
+                 joinText(groupedNumber(kind.count), " ", what, kind.count == 1 ? "" : "s", " (type ", hexOffset(type),
+                          ", ", groupedNumber(kind.bytes), kind.bytes == 1 ? " byte" : " bytes", ") not imported"));
     }
 }

@@ -10,8 +10,8 @@ void Orvik::readFrameList()
     if (!at) return;
     if (h.type != ChunkType::FrameList || !isAcceptedStamp(h.stamp)) {
         clumpOk = false;
-        noteStop(*at, joinText("clump ", std::to_string(clumpsMet - 1), " has no frame list: chunk ",
-                                        hexOffset(h.type), " with stamp ", hexOffset(h.stamp), " stands in its place"));
+        noteStop(*at, joinText("clump ", std::to_string(clumpsMet - 1), " has no frame list: chunk ", hexOffset(h.type),
+                               " with stamp ", hexOffset(h.stamp), " stands in its place"));
         return;
     }
     ChunkView list = viewToEnd(*at, "the frame list");
@@ -20,7 +20,8 @@ void Orvik::readFrameList()
     if (!list.needCount(FrameListLayout::Records, count, FrameRecord::kSize, "frames")) return;
     frameListAt = *at;
     frameRecords = list.records<FrameRecord>(FrameListLayout::Records, count, nullptr);
-    cursor = static_cast<std::uint32_t>(list.begin() + FrameListLayout::Records + std::uint64_t{FrameRecord::kSize} * count);
+    cursor =
+        static_cast<std::uint32_t>(list.begin() + FrameListLayout::Records + std::uint64_t{FrameRecord::kSize} * count);
 
     frameNodeTable.assign(count, FrameNodeSlot{});
     frameNames.assign(count, std::string());

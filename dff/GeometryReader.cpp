@@ -58,8 +58,8 @@ void Orvik::readGeometry(std::uint32_t geometryIndex)
     // map channel with one map face per face, far more than the file backs.
     if (setCount > kMaxTextureSets) {
         fail(g, joinText("geometry ", std::to_string(geometryIndex), " at ", hexOffset(g), " declares ",
-                         std::to_string(setCount), " texture-coordinate sets, at most ", std::to_string(kMaxTextureSets),
-                         " are possible"));
+                         std::to_string(setCount), " texture-coordinate sets, at most ",
+                         std::to_string(kMaxTextureSets), " are possible"));
         return;
     }
 
@@ -165,7 +165,8 @@ void Orvik::readSkin(std::uint32_t geometryIndex, std::uint32_t vertexCount, Chu
     const std::uint32_t maxWeights = body.u8(MaxWeights);
     // The per-vertex data must lie in the skin chunk; a skin that does not
     // hold it is left out.
-    const std::uint64_t perVertexEnd = HeadSize + std::uint64_t{usedBoneCount} + VertexBytes * std::uint64_t{vertexCount};
+    const std::uint64_t perVertexEnd =
+        HeadSize + std::uint64_t{usedBoneCount} + VertexBytes * std::uint64_t{vertexCount};
     if (!body.holds(0, perVertexEnd)) {
         ++mends.skinsLeftOut;
         return;

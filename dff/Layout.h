@@ -101,14 +101,14 @@ constexpr std::uint32_t VertexCount = 32;
 constexpr std::uint32_t Blocks = 40;
 constexpr std::uint32_t SurfacePropertiesSize = 12;
 constexpr std::uint32_t MorphTargetHeadSize = 24;
-constexpr std::uint32_t ColourSize = 4;       // R, G, B, A (u8 each)
-constexpr std::uint32_t CoordinateSize = 8;   // u, v (f32 each)
-constexpr std::uint32_t TriangleSize = 8;     // four u16
-constexpr std::uint32_t VectorSize = 12;      // x, y, z (f32 each)
+constexpr std::uint32_t ColourSize = 4;      // R, G, B, A (u8 each)
+constexpr std::uint32_t CoordinateSize = 8;  // u, v (f32 each)
+constexpr std::uint32_t TriangleSize = 8;    // four u16
+constexpr std::uint32_t VectorSize = 12;     // x, y, z (f32 each)
 // The smallest geometry chunk: up to the blocks, and the morph target head.
 constexpr std::uint32_t MinSize = Blocks + MorphTargetHeadSize;
 // Format word bits.
-constexpr std::uint32_t TexturedBit = 0x04;   // one texture-coordinate set
+constexpr std::uint32_t TexturedBit = 0x04;  // one texture-coordinate set
 constexpr std::uint32_t PrelitBit = 0x08;
 constexpr std::uint32_t NormalsBit = 0x10;
 constexpr std::uint32_t Textured2Bit = 0x80;  // two texture-coordinate sets
@@ -145,11 +145,11 @@ constexpr std::uint32_t MaxWeights = 2;  // 0 in the older layout (below)
 constexpr std::uint32_t HeadSize = 4;
 constexpr std::uint32_t VertexBytes = 20;  // four indices, four weights
 constexpr std::uint32_t IndicesPerVertex = 4;
-constexpr std::uint32_t MatrixSize = 64;   // 16 f32
+constexpr std::uint32_t MatrixSize = 64;  // 16 f32
 // Libraries before 3.7 that left the maximum weight count 0 put a 4-byte
 // marker before each inverse matrix.
 constexpr std::uint32_t MatrixMarkerSize = 4;
-constexpr std::uint32_t LateTailSize = 12; // after the matrices under 0x1803FFFF
+constexpr std::uint32_t LateTailSize = 12;  // after the matrices under 0x1803FFFF
 }  // namespace SkinLayout
 
 // Bin mesh plug-in body: mode, split count, total index count; each split:

@@ -26,7 +26,7 @@ struct GeometryBlocks {
     Records<UvPair> coordinates;  // the texture-coordinate sets one after another, one pair per vertex each
     Records<Triangle> triangles;
     Records<Vector> positions;
-    Records<Vector> normals;      // one per vertex
+    Records<Vector> normals;  // one per vertex
 };
 
 // The blocks of one geometry and the host objects made for it; the host

@@ -16,7 +16,10 @@ inline std::uint32_t loadU32(const std::uint8_t* p)
     return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
            (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
-inline std::int32_t loadI32(const std::uint8_t* p) { return static_cast<std::int32_t>(loadU32(p)); }
+inline std::int32_t loadI32(const std::uint8_t* p)
+{
+    return static_cast<std::int32_t>(loadU32(p));
+}
 inline float loadF32(const std::uint8_t* p)
 {
     const std::uint32_t bits = loadU32(p);

@@ -31,7 +31,10 @@ constexpr bool countFits(std::uint64_t count, std::uint64_t elementSize, std::ui
 }
 
 // Whether a buffer of that many bytes can be viewed whole (offsets are 32-bit).
-constexpr bool viewable(std::uint64_t bufferSize) { return bufferSize <= 0xFFFFFFFFu; }
+constexpr bool viewable(std::uint64_t bufferSize)
+{
+    return bufferSize <= 0xFFFFFFFFu;
+}
 
 // Bytes [begin, end) of the buffer, named for messages ("geometry", 3). All
 // offsets are relative to begin. A read outside the view records the failure
@@ -164,8 +167,8 @@ inline std::string declaresText(const std::string& subject, std::uint64_t count,
                     inBytes ? " are left" : " bytes are left");
 }
 
-inline ChunkView::ChunkView(const std::uint8_t* buffer, std::uint64_t bufferSize, std::uint64_t begin, std::uint64_t end,
-                     ReadFailure& failure, const char* what, std::uint32_t number)
+inline ChunkView::ChunkView(const std::uint8_t* buffer, std::uint64_t bufferSize, std::uint64_t begin,
+                            std::uint64_t end, ReadFailure& failure, const char* what, std::uint32_t number)
     : buffer_(buffer), bufferSize_(bufferSize), failure_(&failure), what_(what), number_(number)
 {
     const std::uint64_t first = std::min(begin, bufferSize);
@@ -182,7 +185,8 @@ inline bool ChunkView::need(std::uint64_t offset, std::uint64_t length, const ch
     return false;
 }
 
-inline bool ChunkView::needCount(std::uint64_t offset, std::uint64_t count, std::uint32_t elementSize, const char* items)
+inline bool ChunkView::needCount(std::uint64_t offset, std::uint64_t count, std::uint32_t elementSize,
+                                 const char* items)
 {
     if (!failure_->failed && offset <= size_ && countFits(count, elementSize, size_ - offset)) return true;
     if (failure_->failed) return false;
@@ -204,10 +208,12 @@ inline std::string ChunkView::textWithin(std::uint64_t offset, std::uint64_t len
     if (available == 0) return std::string();
     const auto* first = reinterpret_cast<const char*>(base_ + offset);
     const auto* nul = static_cast<const char*>(std::memchr(first, 0, static_cast<std::size_t>(available)));
-    return std::string(first, nul != nullptr ? static_cast<std::size_t>(nul - first) : static_cast<std::size_t>(available));
+    return std::string(first,
+                       nul != nullptr ? static_cast<std::size_t>(nul - first) : static_cast<std::size_t>(available));
 }
 
-inline ChunkView ChunkView::part(std::uint64_t offset, std::uint64_t length, const char* what, std::uint32_t number) const
+inline ChunkView ChunkView::part(std::uint64_t offset, std::uint64_t length, const char* what,
+                                 std::uint32_t number) const
 {
     const std::uint64_t first = std::uint64_t{begin_} + std::min<std::uint64_t>(offset, size_);
     const std::uint64_t last = first + std::min<std::uint64_t>(length, left(offset));

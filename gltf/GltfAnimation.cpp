@@ -27,7 +27,8 @@ bool channelsOf(const NodeAnimation& track, float shift, Channels& out)
         if (!std::isfinite(t) || !finite(track.locals[k])) return false;
         if (!out.times.empty() && !(t > out.times.back())) continue;
         Trs trs = decompose(track.locals[k]);
-        const double side = trs.r[0] * previous[0] + trs.r[1] * previous[1] + trs.r[2] * previous[2] + trs.r[3] * previous[3];
+        const double side =
+            trs.r[0] * previous[0] + trs.r[1] * previous[1] + trs.r[2] * previous[2] + trs.r[3] * previous[3];
         if (!out.times.empty() && side < 0.0) {
             for (double& c : trs.r) c = -c;
         }
@@ -44,7 +45,8 @@ bool channelsOf(const NodeAnimation& track, float shift, Channels& out)
 
 int Builder::addTimes(const std::vector<float>& times)
 {
-    const int accessor = addAccessor(times.data(), times.size() * sizeof(float), kNoTarget, kFloat, "SCALAR", times.size());
+    const int accessor =
+        addAccessor(times.data(), times.size() * sizeof(float), kNoTarget, kFloat, "SCALAR", times.size());
     Json& a = doc["accessors"][static_cast<std::size_t>(accessor)];
     a["min"] = Json::array({tidy(times.front())});
     a["max"] = Json::array({tidy(times.back())});
@@ -58,7 +60,8 @@ void Builder::addAnimations()
         // to start there, whole.
         float earliest = 0.0f;
         for (const NodeAnimation& track : animation.nodes) {
-            if (!track.times.empty() && std::isfinite(track.times.front())) earliest = std::min(earliest, track.times.front());
+            if (!track.times.empty() && std::isfinite(track.times.front()))
+                earliest = std::min(earliest, track.times.front());
         }
         if (earliest < 0.0f) {
             note("an animation has keys before 0 s: its keys were moved to start at 0 s");
@@ -66,7 +69,8 @@ void Builder::addAnimations()
         Json samplerList = Json::array(), channels = Json::array();
         auto channel = [&](int node, const char* path, int input, const std::vector<float>& values, const char* type,
                            std::size_t count) {
-            const int output = addAccessor(values.data(), values.size() * sizeof(float), kNoTarget, kFloat, type, count);
+            const int output =
+                addAccessor(values.data(), values.size() * sizeof(float), kNoTarget, kFloat, type, count);
             channels.push_back({{"sampler", samplerList.size()}, {"target", {{"node", node}, {"path", path}}}});
             samplerList.push_back({{"input", input}, {"interpolation", "LINEAR"}, {"output", output}});
         };
@@ -87,7 +91,9 @@ void Builder::addAnimations()
         if (channels.empty()) continue;  // a glTF animation has at least one channel
         int index = 0;
         add("animations",
-            {{"name", latin1ToUtf8(animation.name)}, {"channels", std::move(channels)}, {"samplers", std::move(samplerList)}},
+            {{"name", latin1ToUtf8(animation.name)},
+             {"channels", std::move(channels)},
+             {"samplers", std::move(samplerList)}},
             index);
     }
 }

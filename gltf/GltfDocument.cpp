@@ -19,9 +19,15 @@ double tidy(float f)
     return std::strtod(text, nullptr);
 }
 
-Json jsonPoint(const Point3& p) { return Json::array({tidy(p.x), tidy(p.y), tidy(p.z)}); }
+Json jsonPoint(const Point3& p)
+{
+    return Json::array({tidy(p.x), tidy(p.y), tidy(p.z)});
+}
 
-void JsonBuilder::string(const std::string& s) { put(latin1ToUtf8(s)); }
+void JsonBuilder::string(const std::string& s)
+{
+    put(latin1ToUtf8(s));
+}
 
 Json& JsonBuilder::put(Json v)
 {

@@ -67,7 +67,10 @@ public:
     void boolean(bool b) { put(b); }
     void number(float f) { put(tidy(f)); }
     template <class Int>
-    void integer(Int v) { put(v); }
+    void integer(Int v)
+    {
+        put(v);
+    }
     void index(int i) { put(i < 0 ? Json() : Json(i)); }
     void string(const std::string& s);
     void point(const Point3& p) { put(jsonPoint(p)); }
@@ -94,8 +97,8 @@ struct MeshFlags {
 
 // The joints of a Skin modifier's bones.
 struct SkinJoints {
-    std::vector<int> jointOfBone;    // per bone: its joint, -1 for none
-    std::vector<int> nodes;          // per joint: its glTF node
+    std::vector<int> jointOfBone;     // per bone: its joint, -1 for none
+    std::vector<int> nodes;           // per joint: its glTF node
     std::vector<float> inverseBinds;  // per joint: its inverse bind matrix, column-major
 };
 
@@ -125,7 +128,8 @@ public:
     void mesh(JsonBuilder& w, const Object* obj);
     void material(JsonBuilder& w, Mtl* m)
     {
-        w.index(materialFor(m, true, "material " + std::to_string(nextSlot++) + " of geometry " + std::to_string(slotGeometry)));
+        w.index(materialFor(m, true,
+                            "material " + std::to_string(nextSlot++) + " of geometry " + std::to_string(slotGeometry)));
     }
     void texture(JsonBuilder& w, Texmap* t);
     void controller(JsonBuilder& w, Control* c);
@@ -188,7 +192,7 @@ private:
     const GltfOptions& options;
     GltfExportReport& report;
     std::map<const INode*, int> nodeIndices;
-    std::set<const INode*> animated;  // nodes some animation moves
+    std::set<const INode*> animated;     // nodes some animation moves
     std::vector<Matrix3> exportedWorld;  // per glTF node: its world as exported, in host space
     std::vector<bool> skipped;           // per scene node: left out by --skip-parts
     std::map<std::pair<const Mtl*, bool>, int> materials;
@@ -198,7 +202,7 @@ private:
     std::map<std::array<int, 4>, int> samplers;
     std::map<const SkinModifier*, SkinExport> skins;
     std::map<std::tuple<const TriObject*, const Mtl*, const SkinExport*>, int> meshes;
-    int slotGeometry = 0, nextSlot = 0;  // the multi-material slot being described
+    int slotGeometry = 0, nextSlot = 0;         // the multi-material slot being described
     std::map<const Object*, int> meshOfObject;  // for the nodes' extras
     std::map<const INode*, int> meshHolders;    // scene node -> the glTF node holding its mesh
     std::map<std::string, std::size_t> noteCounts;

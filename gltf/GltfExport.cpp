@@ -71,7 +71,8 @@ std::string gltfBinUri(const std::string& path, const std::string& binPath)
     const std::string gltfKey = outputKey(path);
     const std::string binKey = outputKey(binPath);
     if (gltfKey.empty() || binKey.empty()) return uriOf(fileNameOf(binPath));
-    const auto relative = std::filesystem::path(binKey).lexically_relative(std::filesystem::path(gltfKey).parent_path());
+    const auto relative =
+        std::filesystem::path(binKey).lexically_relative(std::filesystem::path(gltfKey).parent_path());
     return uriOf(relative.empty() ? fileNameOf(binPath) : relative.generic_string());
 }
 
@@ -141,7 +142,8 @@ void writeGltfSummary(const GltfExportReport& report, std::ostream& out)
         << plural(report.lights, "light", "lights");
     if (report.animations > 0) out << ", " << plural(report.animations, "animation", "animations");
     out << "\n";
-    if (report.nodesSkipped > 0 && !report.gameView) out << plural(report.nodesSkipped, "node", "nodes") << " left out by --skip-parts\n";
+    if (report.nodesSkipped > 0 && !report.gameView)
+        out << plural(report.nodesSkipped, "node", "nodes") << " left out by --skip-parts\n";
     // Each texture's image, a line per distinct name and account.
     std::set<std::pair<std::string, std::string>> listed;
     for (const GltfExportReport::TextureLine& t : report.textureImages) {

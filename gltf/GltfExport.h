@@ -33,20 +33,20 @@ struct OutputFile;
 // none (--wheels): that model's scene, kept for the run, and the nodes of
 // its wheel. findWheel fills it.
 struct BorrowedWheel {
-    std::string file;           // the model it was taken from, as named
+    std::string file;  // the model it was taken from, as named
     const Scene* scene = nullptr;
     const INode* hub = nullptr;  // the wheel dummy it sits at; null: the model's origin
-    std::vector<INode*> parts;  // the nodes holding the wheel's meshes
+    std::vector<INode*> parts;   // the nodes holding the wheel's meshes
 };
 
 // One node's part of an animation, as the host held it: its transform
 // relative to its parent at each of its key times.
 struct NodeAnimation {
     const INode* node = nullptr;
-    std::vector<float> times;      // seconds, increasing
-    std::vector<Matrix3> locals;   // per time
-    bool translation = false;      // the keys move the node off its place on its parent
-    bool scale = false;            // the keys carry a scale
+    std::vector<float> times;     // seconds, increasing
+    std::vector<Matrix3> locals;  // per time
+    bool translation = false;     // the keys move the node off its place on its parent
+    bool scale = false;           // the keys carry a scale
 };
 
 // An animation applied to the scene and read back from it: one glTF
@@ -58,7 +58,7 @@ struct SceneAnimation {
 
 // What to export to and how.
 struct GltfOptions {
-    std::string path;     // the .glb or .gltf to make
+    std::string path;  // the .glb or .gltf to make
     // Where a .gltf's buffer file goes ("" for gltfBinPath); the .gltf refers
     // to it by its path relative to the .gltf's folder.
     std::string binPath;
@@ -88,17 +88,17 @@ inline constexpr std::array<std::array<std::uint8_t, 3>, 4> kDefaultPaint{
     {{138, 145, 153}, {43, 46, 51}, {138, 145, 153}, {43, 46, 51}}};
 
 struct GltfExportReport {
-    std::string path;      // the .glb or .gltf
-    std::string binPath;   // the .bin beside a .gltf; "" for a .glb or when there is none
-    std::size_t nodes = 0;  // glTF nodes, the root included
-    std::size_t nodesSkipped = 0;  // scene nodes left out by skipParts
+    std::string path;                  // the .glb or .gltf
+    std::string binPath;               // the .bin beside a .gltf; "" for a .glb or when there is none
+    std::size_t nodes = 0;             // glTF nodes, the root included
+    std::size_t nodesSkipped = 0;      // scene nodes left out by skipParts
     std::size_t nodesNotRendered = 0;  // scene nodes kept out of renders, left out by gameView
     std::size_t meshes = 0;
     std::size_t primitives = 0;
-    std::size_t vertices = 0;   // over all primitives, after splitting
+    std::size_t vertices = 0;  // over all primitives, after splitting
     std::size_t triangles = 0;
     std::size_t materials = 0;
-    std::size_t textures = 0;   // glTF textures (embedded images)
+    std::size_t textures = 0;  // glTF textures (embedded images)
     std::size_t skins = 0;
     std::size_t lights = 0;
     // What the game view did (gameView set): wheel nodes added (those not

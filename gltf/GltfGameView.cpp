@@ -38,8 +38,10 @@ bool below(const INode* node, const INode* ancestor)
 
 // The placeholder colours the games replace: the paint colours in order,
 // then the lamps.
-constexpr std::array<std::array<int, 3>, 4> kPaintPlaceholders{{{60, 255, 0}, {255, 0, 175}, {0, 255, 255}, {255, 0, 255}}};
-constexpr std::array<std::array<int, 3>, 4> kLampPlaceholders{{{255, 175, 0}, {0, 255, 200}, {185, 255, 0}, {255, 60, 0}}};
+constexpr std::array<std::array<int, 3>, 4> kPaintPlaceholders{
+    {{60, 255, 0}, {255, 0, 175}, {0, 255, 255}, {255, 0, 255}}};
+constexpr std::array<std::array<int, 3>, 4> kLampPlaceholders{
+    {{255, 175, 0}, {0, 255, 200}, {185, 255, 0}, {255, 60, 0}}};
 
 // Whether a colour (0..1 per channel) is exactly the placeholder (0..255).
 bool isColour(const Point3& rgb, const std::array<int, 3>& placeholder)
@@ -123,7 +125,8 @@ struct Sweep {
         }
         for (int i = 0; i < kSteps; ++i) {
             const auto a0 = static_cast<std::uint16_t>(first + 2 * i), b0 = static_cast<std::uint16_t>(a0 + 1);
-            const auto a1 = static_cast<std::uint16_t>(first + 2 * ((i + 1) % kSteps)), b1 = static_cast<std::uint16_t>(a1 + 1);
+            const auto a1 = static_cast<std::uint16_t>(first + 2 * ((i + 1) % kSteps)),
+                       b1 = static_cast<std::uint16_t>(a1 + 1);
             // Counter-clockwise seen from outside; none where a ring is the axle.
             if (ra > 0) indices.insert(indices.end(), {a0, a1, b0});
             if (rb > 0) indices.insert(indices.end(), {b0, a1, b1});
@@ -131,7 +134,8 @@ struct Sweep {
     }
     void profile(std::initializer_list<std::pair<float, float>> points)
     {
-        for (auto p = points.begin(); std::next(p) != points.end(); ++p) band(p->first, p->second, std::next(p)->first, std::next(p)->second);
+        for (auto p = points.begin(); std::next(p) != points.end(); ++p)
+            band(p->first, p->second, std::next(p)->first, std::next(p)->second);
     }
 };
 
@@ -145,9 +149,16 @@ int Builder::generatedWheel()
     const float radius = kGeneratedWheelDiameter / 2, half = kGeneratedWheelWidth / 2, shoulder = 0.035f;
     const float rim = radius * 0.65f, inset = 0.03f, hub = 0.07f, hubOut = 0.02f;
     Sweep tyre, wheelRim;
-    tyre.profile({{-half, rim}, {-half, radius - shoulder}, {-half + shoulder, radius}, {half - shoulder, radius},
-                  {half, radius - shoulder}, {half, rim}});
-    wheelRim.profile({{half, rim}, {half - inset, rim}, {half - inset, hub}, {half - inset + hubOut, hub},
+    tyre.profile({{-half, rim},
+                  {-half, radius - shoulder},
+                  {-half + shoulder, radius},
+                  {half - shoulder, radius},
+                  {half, radius - shoulder},
+                  {half, rim}});
+    wheelRim.profile({{half, rim},
+                      {half - inset, rim},
+                      {half - inset, hub},
+                      {half - inset + hubOut, hub},
                       {half - inset + hubOut, 0}});
     wheelRim.profile({{-half + inset, 0}, {-half + inset, rim}, {-half, rim}});
 
@@ -162,7 +173,8 @@ int Builder::generatedWheel()
         const Sweep& sw = part.sweep;
         const std::size_t count = sw.positions.size() / 3;
         Json attributes = Json::object();
-        attributes["POSITION"] = addAccessor(sw.positions.data(), sw.positions.size() * sizeof(float), kArrayBuffer, kFloat, "VEC3", count);
+        attributes["POSITION"] =
+            addAccessor(sw.positions.data(), sw.positions.size() * sizeof(float), kArrayBuffer, kFloat, "VEC3", count);
         std::array<float, 3> lo{}, hi{};
         lo.fill(std::numeric_limits<float>::max()), hi.fill(std::numeric_limits<float>::lowest());
         for (std::size_t i = 0; i < sw.positions.size(); ++i) {
@@ -171,11 +183,14 @@ int Builder::generatedWheel()
         Json& accessor = doc["accessors"][attributes["POSITION"].get<std::size_t>()];
         accessor["min"] = {tidy(lo[0]), tidy(lo[1]), tidy(lo[2])};
         accessor["max"] = {tidy(hi[0]), tidy(hi[1]), tidy(hi[2])};
-        attributes["NORMAL"] = addAccessor(sw.normals.data(), sw.normals.size() * sizeof(float), kArrayBuffer, kFloat, "VEC3", count);
-        const int indices = addAccessor(sw.indices.data(), sw.indices.size() * 2, kElementArrayBuffer, kUnsignedShort, "SCALAR",
-                                        sw.indices.size());
+        attributes["NORMAL"] =
+            addAccessor(sw.normals.data(), sw.normals.size() * sizeof(float), kArrayBuffer, kFloat, "VEC3", count);
+        const int indices = addAccessor(sw.indices.data(), sw.indices.size() * 2, kElementArrayBuffer, kUnsignedShort,
+                                        "SCALAR", sw.indices.size());
         const double grey = tidy(part.grey);
-        Json pbr = {{"baseColorFactor", {grey, grey, grey, 1.0}}, {"metallicFactor", 0.0}, {"roughnessFactor", tidy(part.roughness)}};
+        Json pbr = {{"baseColorFactor", {grey, grey, grey, 1.0}},
+                    {"metallicFactor", 0.0},
+                    {"roughnessFactor", tidy(part.roughness)}};
         int material = 0;
         add("materials",
             {{"name", std::string("generated wheel ") + part.name},
@@ -242,7 +257,9 @@ void Builder::placeWheels()
         for (INode* part : from.parts) {
             auto* tri = dynamic_cast<TriObject*>(part->GetObjectRef());
             const int mesh = tri != nullptr ? meshFor(*part, *tri, nullptr) : -1;
-            if (mesh >= 0) wheel.push_back({latin1ToUtf8(part->GetName()), mesh, objectOffset(*part) * part->GetNodeTM(0) * toHub});
+            if (mesh >= 0)
+                wheel.push_back(
+                    {latin1ToUtf8(part->GetName()), mesh, objectOffset(*part) * part->GetNodeTM(0) * toHub});
         }
         origin = "the wheel of " + pathAsUtf8(fileNameOf(from.file));
     } else {

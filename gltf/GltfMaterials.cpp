@@ -30,7 +30,10 @@ std::string mimeType(const std::string& bytes, const std::string& name, std::str
     return "";
 }
 
-int wrapMode(bool wrap, bool mirror) { return mirror ? 33648 : wrap ? 10497 : 33071; }
+int wrapMode(bool wrap, bool mirror)
+{
+    return mirror ? 33648 : wrap ? 10497 : 33071;
+}
 
 // Game material parameters the glTF material itself carries.
 constexpr ParamID kColour = 3;
@@ -49,7 +52,10 @@ const IParamBlock2::Param* findParam(const IParamBlock2* block, ParamID id)
 
 }  // namespace
 
-bool Builder::keepParam(ParamID id) const { return id != kColour && id != kAlpha; }
+bool Builder::keepParam(ParamID id) const
+{
+    return id != kColour && id != kAlpha;
+}
 
 void Builder::texture(JsonBuilder& w, Texmap* t)
 {
@@ -77,7 +83,8 @@ int Builder::collisionMaterial(MtlID id)
     const float* c = rgb[static_cast<int>(hue) % 6];
     Json base = {tidy(0.2f + 0.8f * c[0]), tidy(0.2f + 0.8f * c[1]), tidy(0.2f + 0.8f * c[2]), 0.4};
     Json out = {{"name", "collision surface " + std::to_string(id)},
-                {"pbrMetallicRoughness", {{"baseColorFactor", base}, {"metallicFactor", 0.0}, {"roughnessFactor", 1.0}}},
+                {"pbrMetallicRoughness",
+                 {{"baseColorFactor", base}, {"metallicFactor", 0.0}, {"roughnessFactor", 1.0}}},
                 {"alphaMode", "BLEND"},
                 {"doubleSided", true},
                 {"extras", {{"surface", id}}}};
@@ -110,7 +117,8 @@ int Builder::materialFor(Mtl* mtl, bool withTexture, const std::string& place)
     GameColour game = GameColour::None;
     std::array<float, 3> gameRgb{};
     if (const IParamBlock2::Param* c = findParam(block, kColour); c && c->type == ParamType::Color) {
-        for (int i = 0; i < 3; ++i) base[static_cast<std::size_t>(i)] = std::isfinite(c->c[i]) ? tidy(std::clamp(c->c[i], 0.0f, 1.0f)) : 1.0;
+        for (int i = 0; i < 3; ++i)
+            base[static_cast<std::size_t>(i)] = std::isfinite(c->c[i]) ? tidy(std::clamp(c->c[i], 0.0f, 1.0f)) : 1.0;
         if (options.gameView) game = gameColour(c->c, gameRgb);
         for (std::size_t i = 0; game != GameColour::None && i < 3; ++i) base[i] = tidy(gameRgb[i]);
     }

@@ -47,7 +47,8 @@ public:
         std::uint64_t h = 1469598103934665603u;
         for (std::size_t i = 0; i < width; ++i) h = (h ^ static_cast<std::uint64_t>(key[i])) * 1099511628211u;
         h ^= h >> 29;
-        for (std::size_t slot = static_cast<std::size_t>(h) & (table.size() - 1);; slot = (slot + 1) & (table.size() - 1)) {
+        for (std::size_t slot = static_cast<std::size_t>(h) & (table.size() - 1);;
+             slot = (slot + 1) & (table.size() - 1)) {
             const std::uint32_t v = table[slot];
             if (v == kEmpty) {
                 table[slot] = static_cast<std::uint32_t>(count());
@@ -212,7 +213,9 @@ Json Builder::writeAttributes(const MeshParts& parts, const std::vector<int>& fa
                 const UVVert t = mesh.Map(0).tv[static_cast<std::size_t>(corners.key(i)[2 + colour])];
                 data[i * 4] = clamped(t.x), data[i * 4 + 1] = clamped(t.y), data[i * 4 + 2] = clamped(t.z);
             }
-            if (alpha >= 0) data[i * 4 + 3] = clamped(mesh.Map(MAP_ALPHA).tv[static_cast<std::size_t>(corners.key(i)[2 + alpha])].x);
+            if (alpha >= 0)
+                data[i * 4 + 3] =
+                    clamped(mesh.Map(MAP_ALPHA).tv[static_cast<std::size_t>(corners.key(i)[2 + alpha])].x);
         }
         put("COLOR_0", "VEC4");
     }
@@ -231,9 +234,9 @@ Json Builder::writeAttributes(const MeshParts& parts, const std::vector<int>& fa
                 data[i * 4 + c] = vs.weights[c];
             }
         }
-        attributes["JOINTS_0"] = small ? addAccessor(joints8.data(), joints8.size(), kArrayBuffer, kUnsignedByte, "VEC4", count)
-                                       : addAccessor(joints16.data(), joints16.size() * 2, kArrayBuffer, kUnsignedShort,
-                                                     "VEC4", count);
+        attributes["JOINTS_0"] =
+            small ? addAccessor(joints8.data(), joints8.size(), kArrayBuffer, kUnsignedByte, "VEC4", count)
+                  : addAccessor(joints16.data(), joints16.size() * 2, kArrayBuffer, kUnsignedShort, "VEC4", count);
         put("WEIGHTS_0", "VEC4");
     }
     return attributes;
@@ -243,8 +246,8 @@ int Builder::meshFor(INode& node, TriObject& object, const SkinExport* skin)
 {
     Mtl* nodeMaterial = node.GetMtl();
     // Nodes that show the same mesh with the same material and skin share it.
-    const auto cacheKey = std::make_tuple(static_cast<const TriObject*>(&object), static_cast<const Mtl*>(nodeMaterial),
-                                          skin);
+    const auto cacheKey =
+        std::make_tuple(static_cast<const TriObject*>(&object), static_cast<const Mtl*>(nodeMaterial), skin);
     if (const auto found = meshes.find(cacheKey); found != meshes.end()) return found->second;
     const Mesh& mesh = object.mesh;
     const int numVerts = mesh.getNumVerts(), numFaces = mesh.getNumFaces();
@@ -285,8 +288,8 @@ int Builder::meshFor(INode& node, TriObject& object, const SkinExport* skin)
                                                                  : "_MAP_" + std::to_string(ch);
         parts.channels.push_back({ch, attribute});
     }
-    const bool hasUv = mesh.mapSupport(1) &&
-                       std::any_of(parts.channels.begin(), parts.channels.end(), [](const Channel& c) { return c.number == 1; });
+    const bool hasUv = mesh.mapSupport(1) && std::any_of(parts.channels.begin(), parts.channels.end(),
+                                                         [](const Channel& c) { return c.number == 1; });
     const MeshNormalSpec* spec = mesh.GetSpecifiedNormals();
     if (spec && spec->GetNumNormals() > 0) {
         parts.normals = spec;
@@ -304,7 +307,8 @@ int Builder::meshFor(INode& node, TriObject& object, const SkinExport* skin)
         sameSmoothing = sameSmoothing && mesh.faces[f].smGroup == first.smGroup;
         sameEdges = sameEdges && (mesh.faces[f].flags & EDGE_ALL) == (first.flags & EDGE_ALL);
     }
-    const int geometry = static_cast<int>(std::find(scene.meshes.begin(), scene.meshes.end(), &object) - scene.meshes.begin());
+    const int geometry =
+        static_cast<int>(std::find(scene.meshes.begin(), scene.meshes.end(), &object) - scene.meshes.begin());
     Json primitives = Json::array();
     MeshFlags flags;
     std::vector<std::uint32_t> indices;
@@ -315,22 +319,26 @@ int Builder::meshFor(INode& node, TriObject& object, const SkinExport* skin)
         Json prim = {{"attributes", writeAttributes(parts, faces, corners, skin, flags)}};
         const int type = indexType(corners.count());
         if (type == kUnsignedInt) {
-            prim["indices"] = addAccessor(indices.data(), indices.size() * 4, kElementArrayBuffer, type, "SCALAR", indices.size());
+            prim["indices"] =
+                addAccessor(indices.data(), indices.size() * 4, kElementArrayBuffer, type, "SCALAR", indices.size());
         } else if (type == kUnsignedShort) {
             const std::vector<std::uint16_t> small(indices.begin(), indices.end());
-            prim["indices"] = addAccessor(small.data(), small.size() * 2, kElementArrayBuffer, type, "SCALAR", small.size());
+            prim["indices"] =
+                addAccessor(small.data(), small.size() * 2, kElementArrayBuffer, type, "SCALAR", small.size());
         } else {
             const std::vector<std::uint8_t> small(indices.begin(), indices.end());
-            prim["indices"] = addAccessor(small.data(), small.size(), kElementArrayBuffer, type, "SCALAR", small.size());
+            prim["indices"] =
+                addAccessor(small.data(), small.size(), kElementArrayBuffer, type, "SCALAR", small.size());
         }
         int slot = 0;
         Mtl* mtl = materialOfId(nodeMaterial, id, slot);
         // A collision mesh (hidden and kept out of renders) without a
         // material of its own shows its surface kinds.
         const bool collision = nodeMaterial == nullptr && node.IsHidden() && !node.Renderable();
-        const int material = collision ? collisionMaterial(id)
-                                       : materialFor(mtl, hasUv, "material " + std::to_string(slot) + " of geometry " +
-                                                                     std::to_string(geometry));
+        const int material =
+            collision ? collisionMaterial(id)
+                      : materialFor(mtl, hasUv,
+                                    "material " + std::to_string(slot) + " of geometry " + std::to_string(geometry));
         if (material >= 0) prim["material"] = material;
         prim["mode"] = 4;  // triangles
         // Smoothing groups and edge visibility per triangle, where they differ.
@@ -342,7 +350,9 @@ int Builder::meshFor(INode& node, TriObject& object, const SkinExport* skin)
         }
         if (!sameEdges) {
             Json edges = Json::array();
-            for (int f : faces) edges.push_back({mesh.faces[f].getEdgeVis(0), mesh.faces[f].getEdgeVis(1), mesh.faces[f].getEdgeVis(2)});
+            for (int f : faces)
+                edges.push_back(
+                    {mesh.faces[f].getEdgeVis(0), mesh.faces[f].getEdgeVis(1), mesh.faces[f].getEdgeVis(2)});
             prim["extras"]["edgeVis"] = edges;
         }
         primitives.push_back(std::move(prim));
@@ -368,7 +378,9 @@ int Builder::meshFor(INode& node, TriObject& object, const SkinExport* skin)
     if (sameEdges) extras["edgeVis"] = {first.getEdgeVis(0), first.getEdgeVis(1), first.getEdgeVis(2)};
     Json maps = Json::object();
     for (const Channel& c : parts.channels) {
-        maps[std::to_string(c.number)] = c.number == 0 ? "COLOR_0 (rgb)" : c.number == MAP_ALPHA ? "COLOR_0 (alpha)" : c.attribute;
+        maps[std::to_string(c.number)] = c.number == 0           ? "COLOR_0 (rgb)"
+                                         : c.number == MAP_ALPHA ? "COLOR_0 (alpha)"
+                                                                 : c.attribute;
     }
     extras["maps"] = maps;
     int index = 0;

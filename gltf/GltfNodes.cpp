@@ -16,7 +16,8 @@ namespace orvik::gltf {
 double determinant(const Matrix3& m)
 {
     const Point3 a = m.GetRow(0), b = m.GetRow(1), c = m.GetRow(2);
-    return double(a.x) * (double(b.y) * c.z - double(b.z) * c.y) - double(a.y) * (double(b.x) * c.z - double(b.z) * c.x) +
+    return double(a.x) * (double(b.y) * c.z - double(b.z) * c.y) -
+           double(a.y) * (double(b.x) * c.z - double(b.z) * c.x) +
            double(a.z) * (double(b.x) * c.y - double(b.y) * c.x);
 }
 
@@ -51,13 +52,22 @@ V3 row(const Matrix3& m, int i)
     const Point3 p = m.GetRow(i);
     return {p.x, p.y, p.z};
 }
-double dot(const V3& a, const V3& b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
+double dot(const V3& a, const V3& b)
+{
+    return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
+}
 V3 cross(const V3& a, const V3& b)
 {
     return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
 }
-V3 scaled(const V3& v, double f) { return {v[0] * f, v[1] * f, v[2] * f}; }
-V3 minus(const V3& a, const V3& b) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
+V3 scaled(const V3& v, double f)
+{
+    return {v[0] * f, v[1] * f, v[2] * f};
+}
+V3 minus(const V3& a, const V3& b)
+{
+    return {a[0] - b[0], a[1] - b[1], a[2] - b[2]};
+}
 // v made unit, or fallback when it has no length.
 V3 unit(const V3& v, const V3& fallback)
 {
@@ -125,8 +135,8 @@ namespace {
 bool offsetIsIdentity(const INode& node)
 {
     const Quat q = node.GetObjOffsetRot();
-    return node.GetObjOffsetPos() == Point3(0, 0, 0) && node.GetObjOffsetScale().s == Point3(1, 1, 1) &&
-           q.x == 0.0f && q.y == 0.0f && q.z == 0.0f && q.w == 1.0f;
+    return node.GetObjOffsetPos() == Point3(0, 0, 0) && node.GetObjOffsetScale().s == Point3(1, 1, 1) && q.x == 0.0f &&
+           q.y == 0.0f && q.z == 0.0f && q.w == 1.0f;
 }
 
 std::string fileStem(const std::string& path)
@@ -264,8 +274,9 @@ Matrix3 Builder::setTransform(Json& node, const Matrix3& local, bool asTrs)
     Json rows = Json::array();
     for (int r = 0; r < 4; ++r) rows.push_back(jsonPoint(local.GetRow(r)));
     node["extras"]["localMatrix"] = rows;
-    note("a node transform is not made of translation, rotation and scale: it is exported as the nearest such "
-         "transform, with the exact one in the node's extras as \"localMatrix\"");
+    note(
+        "a node transform is not made of translation, rotation and scale: it is exported as the nearest such "
+        "transform, with the exact one in the node's extras as \"localMatrix\"");
     return back;
 }
 

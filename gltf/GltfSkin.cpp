@@ -16,8 +16,9 @@ VertexInfluences vertexInfluences(const std::vector<std::pair<int, float>>& pair
     std::vector<int> named;                      // the joints named, in order
     bool altered = false;
     for (const auto& [bone, weight] : pairs) {
-        const int joint =
-            bone >= 0 && static_cast<std::size_t>(bone) < jointOfBone.size() ? jointOfBone[static_cast<std::size_t>(bone)] : -1;
+        const int joint = bone >= 0 && static_cast<std::size_t>(bone) < jointOfBone.size()
+                              ? jointOfBone[static_cast<std::size_t>(bone)]
+                              : -1;
         if (joint < 0) {
             altered = true;
             continue;
@@ -174,13 +175,15 @@ const SkinExport* Builder::skinFor(SkinModifier& skin, INode& node)
     report.spreadVertices += tally.spread;
     report.unweightedVertices += tally.unweighted;
     if (!tally.changed.empty()) {
-        note("skin weights were normalised, merged or cut to four per vertex: the originals are in the skin's "
-             "extras as \"weights\"");
+        note(
+            "skin weights were normalised, merged or cut to four per vertex: the originals are in the skin's "
+            "extras as \"weights\"");
     }
 
     Json gltfSkin = {{"name", latin1ToUtf8(node.GetName())}, {"joints", joints.nodes}};
-    gltfSkin["inverseBindMatrices"] = addAccessor(joints.inverseBinds.data(), joints.inverseBinds.size() * sizeof(float),
-                                                  kNoTarget, kFloat, "MAT4", joints.nodes.size());
+    gltfSkin["inverseBindMatrices"] =
+        addAccessor(joints.inverseBinds.data(), joints.inverseBinds.size() * sizeof(float), kNoTarget, kFloat, "MAT4",
+                    joints.nodes.size());
     JsonBuilder w;
     w.beginObject();
     w.key("class"), w.string("skin");

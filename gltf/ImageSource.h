@@ -19,11 +19,11 @@ inline constexpr std::uint64_t kMaxImageBytes = 64u << 20;
 
 // What a source gives for one texture.
 struct TextureImage {
-    std::string bytes;       // the image file's bytes; empty when there is no image
-    std::string name;        // the glTF image's name (the file name)
-    std::string origin;      // where the bytes came from, for the summary (a full path, "x.txd", ...)
-    std::string problem;     // why there are no bytes ("no image file found", ...); "" when there are
-    bool hasAlpha = false;   // the source knows the image has transparent texels: the material blends
+    std::string bytes;      // the image file's bytes; empty when there is no image
+    std::string name;       // the glTF image's name (the file name)
+    std::string origin;     // where the bytes came from, for the summary (a full path, "x.txd", ...)
+    std::string problem;    // why there are no bytes ("no image file found", ...); "" when there are
+    bool hasAlpha = false;  // the source knows the image has transparent texels: the material blends
 };
 
 class ImageSource {

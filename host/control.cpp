@@ -41,8 +41,9 @@ void FloatController::GetValue(TimeValue t, void* val, Interval& valid, GetSetMe
         v = keys.back().second;
         valid.Set(keys.back().first, TIME_PosInfinity);
     } else {
-        auto next = std::lower_bound(keys.begin(), keys.end(), t,
-                                     [](const std::pair<TimeValue, float>& k, TimeValue time) { return k.first < time; });
+        auto next =
+            std::lower_bound(keys.begin(), keys.end(), t,
+                             [](const std::pair<TimeValue, float>& k, TimeValue time) { return k.first < time; });
         if (next->first == t) {
             v = next->second;
         } else {
@@ -81,8 +82,17 @@ void ResumeAnimate()
     scene.animateSuspendDepth = static_cast<int>(scene.animateSaved.size());
 }
 
-void AnimateOn() { currentScene().animateMode = true; }
+void AnimateOn()
+{
+    currentScene().animateMode = true;
+}
 
-void AnimateOff() { currentScene().animateMode = false; }
+void AnimateOff()
+{
+    currentScene().animateMode = false;
+}
 
-BOOL Animating() { return currentScene().animateMode ? TRUE : FALSE; }
+BOOL Animating()
+{
+    return currentScene().animateMode ? TRUE : FALSE;
+}

@@ -102,10 +102,18 @@ void material(W& w, Mtl* m, Refs& refs)
                 w.key(std::to_string(p.id));
                 w.beginObject();
                 switch (p.type) {
-                case ParamType::Float: w.key("float"), w.number(p.f); break;
-                case ParamType::Int: w.key("int"), w.integer(p.i); break;
-                case ParamType::Color: w.key("color"), w.point(p.c); break;
-                case ParamType::Texmap: w.key("texture"), refs.texture(w, p.tex); break;
+                case ParamType::Float:
+                    w.key("float"), w.number(p.f);
+                    break;
+                case ParamType::Int:
+                    w.key("int"), w.integer(p.i);
+                    break;
+                case ParamType::Color:
+                    w.key("color"), w.point(p.c);
+                    break;
+                case ParamType::Texmap:
+                    w.key("texture"), refs.texture(w, p.tex);
+                    break;
                 }
                 w.endObject();
             }

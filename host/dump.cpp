@@ -210,11 +210,21 @@ private:
             } else if (b < 0x20) {
                 buf[len++] = '\\';
                 switch (b) {
-                case '\n': buf[len++] = 'n'; break;
-                case '\r': buf[len++] = 'r'; break;
-                case '\t': buf[len++] = 't'; break;
-                case '\b': buf[len++] = 'b'; break;
-                case '\f': buf[len++] = 'f'; break;
+                case '\n':
+                    buf[len++] = 'n';
+                    break;
+                case '\r':
+                    buf[len++] = 'r';
+                    break;
+                case '\t':
+                    buf[len++] = 't';
+                    break;
+                case '\b':
+                    buf[len++] = 'b';
+                    break;
+                case '\f':
+                    buf[len++] = 'f';
+                    break;
                 default:
                     buf[len++] = 'u', buf[len++] = '0', buf[len++] = '0';
                     buf[len++] = hex[b >> 4], buf[len++] = hex[b & 0xF];
@@ -502,23 +512,34 @@ void writeModifiers(JsonWriter& w, const Scene& scene)
 const char* logTypeName(DWORD type)
 {
     switch (type) {
-    case SYSLOG_ERROR: return "error";
-    case SYSLOG_WARN: return "warning";
-    case SYSLOG_INFO: return "info";
-    default: return "debug";
+    case SYSLOG_ERROR:
+        return "error";
+    case SYSLOG_WARN:
+        return "warning";
+    case SYSLOG_INFO:
+        return "info";
+    default:
+        return "debug";
     }
 }
 
 const char* panelName(int mode)
 {
     switch (mode) {
-    case TASK_MODE_CREATE: return "create";
-    case TASK_MODE_MODIFY: return "modify";
-    case TASK_MODE_HIERARCHY: return "hierarchy";
-    case TASK_MODE_MOTION: return "motion";
-    case TASK_MODE_DISPLAY: return "display";
-    case TASK_MODE_UTILITY: return "utility";
-    default: return "create";
+    case TASK_MODE_CREATE:
+        return "create";
+    case TASK_MODE_MODIFY:
+        return "modify";
+    case TASK_MODE_HIERARCHY:
+        return "hierarchy";
+    case TASK_MODE_MOTION:
+        return "motion";
+    case TASK_MODE_DISPLAY:
+        return "display";
+    case TASK_MODE_UTILITY:
+        return "utility";
+    default:
+        return "create";
     }
 }
 

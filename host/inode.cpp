@@ -69,8 +69,14 @@ void putKey(std::vector<INode::Key<V>>& keys, TimeValue t, const V& value)
     }
 }
 
-Point3 lerp(const Point3& a, const Point3& b, float u) { return a + (b - a) * u; }
-Quat lerp(const Quat& a, const Quat& b, float u) { return Slerp(a, b, u); }
+Point3 lerp(const Point3& a, const Point3& b, float u)
+{
+    return a + (b - a) * u;
+}
+Quat lerp(const Quat& a, const Quat& b, float u)
+{
+    return Slerp(a, b, u);
+}
 
 // The value at t: held before the first key and after the last, between
 // keys interpolated; `fallback` where there is no key.
@@ -147,8 +153,7 @@ Matrix3 INode::GetObjectTM(TimeValue t, Interval* valid) const
 {
     const Point3 s = offsetScale.s;
     const Quat q = offsetRot;
-    const double len =
-        std::sqrt(double(q.x) * q.x + double(q.y) * q.y + double(q.z) * q.z + double(q.w) * q.w);
+    const double len = std::sqrt(double(q.x) * q.x + double(q.y) * q.y + double(q.z) * q.z + double(q.w) * q.w);
     double x = 0, y = 0, z = 0, w = 1;
     if (len > 0.0 && std::isfinite(len)) x = q.x / len, y = q.y / len, z = q.z / len, w = q.w / len;
     // Rows of the rotation for row vectors, each scaled by its axis.
@@ -285,8 +290,8 @@ struct KeepChildren {
 
 }  // namespace
 
-void INode::Move(TimeValue t, const Matrix3& tmAxis, const Point3& val, BOOL localOrigin, BOOL affectKids,
-                 int pivMode, BOOL ignoreLocks)
+void INode::Move(TimeValue t, const Matrix3& tmAxis, const Point3& val, BOOL localOrigin, BOOL affectKids, int pivMode,
+                 BOOL ignoreLocks)
 {
     (void)t, (void)localOrigin, (void)ignoreLocks;
     const Point3 d = axisVector(tmAxis, val);
@@ -309,8 +314,8 @@ void INode::Move(TimeValue t, const Matrix3& tmAxis, const Point3& val, BOOL loc
     if (!affectKids || pivMode == PIV_PIVOT_ONLY) kids.restore();
 }
 
-void INode::Scale(TimeValue t, const Matrix3& tmAxis, const Point3& val, BOOL localOrigin, BOOL affectKids,
-                  int pivMode, BOOL ignoreLocks)
+void INode::Scale(TimeValue t, const Matrix3& tmAxis, const Point3& val, BOOL localOrigin, BOOL affectKids, int pivMode,
+                  BOOL ignoreLocks)
 {
     (void)t, (void)ignoreLocks;
     if (pivMode == PIV_OBJECT_ONLY) {

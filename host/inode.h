@@ -64,10 +64,10 @@ public:
 
     // Object-offset operations; with pivot mode PIV_OBJECT_ONLY only the
     // object-offset transform changes.
-    void Move(TimeValue t, const Matrix3& tmAxis, const Point3& val, BOOL localOrigin = FALSE,
-              BOOL affectKids = TRUE, int pivMode = PIV_NONE, BOOL ignoreLocks = FALSE);
-    void Scale(TimeValue t, const Matrix3& tmAxis, const Point3& val, BOOL localOrigin = FALSE,
-               BOOL affectKids = TRUE, int pivMode = PIV_NONE, BOOL ignoreLocks = FALSE);
+    void Move(TimeValue t, const Matrix3& tmAxis, const Point3& val, BOOL localOrigin = FALSE, BOOL affectKids = TRUE,
+              int pivMode = PIV_NONE, BOOL ignoreLocks = FALSE);
+    void Scale(TimeValue t, const Matrix3& tmAxis, const Point3& val, BOOL localOrigin = FALSE, BOOL affectKids = TRUE,
+               int pivMode = PIV_NONE, BOOL ignoreLocks = FALSE);
     Point3 GetObjOffsetPos() const { return offsetPos; }
     Quat GetObjOffsetRot() const { return offsetRot; }
     ScaleValue GetObjOffsetScale() const { return offsetScale; }

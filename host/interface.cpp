@@ -81,7 +81,10 @@ void* Interface::CreateInstance(SClass_ID superID, Class_ID classID)
     return handle;
 }
 
-INode* Interface::CreateObjectNode(Object* obj) { return currentScene().newNode(obj); }
+INode* Interface::CreateObjectNode(Object* obj)
+{
+    return currentScene().newNode(obj);
+}
 
 BOOL Interface::ProgressStart(const MCHAR* title, BOOL dispBar, LPTHREAD_START_ROUTINE fn, LPVOID arg)
 {
@@ -138,7 +141,10 @@ void Interface::ClearNodeSelection(BOOL redraw)
     currentScene().selection.clear();
 }
 
-int Interface::GetSelNodeCount() { return static_cast<int>(currentScene().selection.size()); }
+int Interface::GetSelNodeCount()
+{
+    return static_cast<int>(currentScene().selection.size());
+}
 
 INode* Interface::GetSelNode(int i)
 {
@@ -157,13 +163,25 @@ void Interface::SetAnimRange(Interval range)
     if (range.End() > range.Start()) currentScene().animRange = range;
 }
 
-Interval Interface::GetAnimRange() { return currentScene().animRange; }
+Interval Interface::GetAnimRange()
+{
+    return currentScene().animRange;
+}
 
-INode* Interface::GetRootNode() { return currentScene().rootNode(); }
+INode* Interface::GetRootNode()
+{
+    return currentScene().rootNode();
+}
 
-int GetFrameRate() { return kFrameRate; }
+int GetFrameRate()
+{
+    return kFrameRate;
+}
 
-int GetTicksPerFrame() { return TIME_TICKSPERSEC / kFrameRate; }
+int GetTicksPerFrame()
+{
+    return TIME_TICKSPERSEC / kFrameRate;
+}
 
 LogSys* Interface::Log()
 {
@@ -171,7 +189,10 @@ LogSys* Interface::Log()
     return &log;
 }
 
-int Interface::GetCommandPanelTaskMode() { return currentScene().commandPanelMode; }
+int Interface::GetCommandPanelTaskMode()
+{
+    return currentScene().commandPanelMode;
+}
 
 void Interface12::AddModifier(INode& node, Modifier& mod, int modPos)
 {
@@ -180,11 +201,20 @@ void Interface12::AddModifier(INode& node, Modifier& mod, int modPos)
     if (auto* skin = dynamic_cast<SkinModifier*>(&mod)) skin->SetNode(&node);
 }
 
-Interface* GetCOREInterface() { return &hostInterface(); }
+Interface* GetCOREInterface()
+{
+    return &hostInterface();
+}
 
-Interface12* GetCOREInterface12() { return &hostInterface(); }
+Interface12* GetCOREInterface12()
+{
+    return &hostInterface();
+}
 
-void Hold::Begin() { ++holding; }
+void Hold::Begin()
+{
+    ++holding;
+}
 
 void Hold::Accept(const MCHAR* name)
 {

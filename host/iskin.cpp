@@ -111,8 +111,7 @@ BOOL SkinModifier::AddWeights(INode* skinNode, int vertexID, Tab<INode*>& boneNo
     for (int i = 0; i < boneNodeList.Count(); ++i) {
         INode* bone = boneNodeList[i];
         if (!bone) return FALSE;
-        const auto found =
-            std::find_if(bones.begin(), bones.end(), [bone](const Bone& b) { return b.node == bone; });
+        const auto found = std::find_if(bones.begin(), bones.end(), [bone](const Bone& b) { return b.node == bone; });
         if (found == bones.end()) return FALSE;
         pairs.emplace_back(static_cast<int>(found - bones.begin()), vertexWeights[i]);
     }

@@ -61,7 +61,10 @@ bool takesExtension(SceneImport& imp, const std::string& ext)
     return false;
 }
 
-SceneImport* createImporter(ClassDesc& desc) { return static_cast<SceneImport*>(desc.Create(FALSE)); }
+SceneImport* createImporter(ClassDesc& desc)
+{
+    return static_cast<SceneImport*>(desc.Create(FALSE));
+}
 
 // DoImport on the current scene, then ZoomExtents; the importer is deleted.
 void runImporter(SceneImport* imp, const std::string& file, const std::string& knownAs, ImportOutcome& outcome)
@@ -80,7 +83,10 @@ void runImporter(SceneImport* imp, const std::string& file, const std::string& k
 
 }  // namespace
 
-PluginLibrary::~PluginLibrary() { close(); }
+PluginLibrary::~PluginLibrary()
+{
+    close();
+}
 
 bool PluginLibrary::open(const std::string& path, std::string& error)
 {
@@ -100,11 +106,11 @@ bool PluginLibrary::open(const std::string& path, std::string& error)
     auto autoDefer = symbol<CanAutoDeferFn>(h, "CanAutoDefer");
     auto initialize = symbol<LibInitializeFn>(h, "LibInitialize");
     auto libShutdown = symbol<LibShutdownFn>(h, "LibShutdown");
-    const char* missing = !description ? "LibDescription"
+    const char* missing = !description     ? "LibDescription"
                           : !numberClasses ? "LibNumberClasses"
-                          : !classDesc   ? "LibClassDesc"
-                          : !version     ? "LibVersion"
-                                         : nullptr;
+                          : !classDesc     ? "LibClassDesc"
+                          : !version       ? "LibVersion"
+                                           : nullptr;
     if (missing) {
         error = path + ": export " + missing + " missing";
         dlclose(h);

@@ -40,9 +40,9 @@ private:
 };
 
 struct ImportOutcome {
-    bool ran = false;        // an importer took the file and DoImport ran
-    int result = 0;          // DoImport's result
-    std::string error;       // why it did not run
+    bool ran = false;   // an importer took the file and DoImport ran
+    int result = 0;     // DoImport's result
+    std::string error;  // why it did not run
 };
 
 // Creates the importer whose Ext(i) matches the file's extension

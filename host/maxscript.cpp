@@ -94,7 +94,10 @@ struct Outcome {
     std::string error;
 };
 
-Outcome failure(std::string message) { return Outcome{false, std::move(message)}; }
+Outcome failure(std::string message)
+{
+    return Outcome{false, std::move(message)};
+}
 
 constexpr const char* kSyntaxError = "-- Syntax error: not a statement this host understands";
 
@@ -127,9 +130,9 @@ SkinModifier::Envelope* envelopeOf(SkinModifier& skin, std::string_view function
 {
     const long count = static_cast<long>(skin.Bones().size());
     if (bone < 1 || bone > count) {
-        outcome = failure("-- Runtime error: skinops." + std::string(function) + ": bone " + std::to_string(bone) +
-                          " out of range (" +
-                          (count == 0 ? std::string("no bones") : "1 to " + std::to_string(count)) + ")");
+        outcome =
+            failure("-- Runtime error: skinops." + std::string(function) + ": bone " + std::to_string(bone) +
+                    " out of range (" + (count == 0 ? std::string("no bones") : "1 to " + std::to_string(count)) + ")");
         return nullptr;
     }
     return &skin.Bones()[static_cast<std::size_t>(bone - 1)].envelope;
@@ -170,8 +173,7 @@ Outcome setRadius(Scene& scene, StatementReader& in, std::string_view function, 
     constexpr long kSections = 2;
     if (*section < 1 || *section > kSections) {
         return failure("-- Runtime error: skinops." + std::string(function) + ": cross section " +
-                       std::to_string(*section) +
-                       " out of range (1 to 2)");
+                       std::to_string(*section) + " out of range (1 to 2)");
     }
     SkinModifier::CrossSection& c = envelope->sections[*section - 1];
     (inner ? c.inner : c.outer) = *radius;

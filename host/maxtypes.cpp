@@ -63,7 +63,10 @@ Matrix3 Matrix3::Inverse() const
     return out;
 }
 
-Matrix3 Inverse(const Matrix3& m) { return m.Inverse(); }
+Matrix3 Inverse(const Matrix3& m)
+{
+    return m.Inverse();
+}
 
 void Quat::Normalize()
 {
@@ -129,8 +132,7 @@ Quat Slerp(const Quat& p, const Quat& q, float u)
         b = std::sin(u * angle) / s;
     }
     b *= sign;
-    Quat out(float(a * p.x + b * q.x), float(a * p.y + b * q.y), float(a * p.z + b * q.z),
-             float(a * p.w + b * q.w));
+    Quat out(float(a * p.x + b * q.x), float(a * p.y + b * q.y), float(a * p.z + b * q.z), float(a * p.w + b * q.w));
     out.Normalize();
     return out;
 }

@@ -92,7 +92,10 @@ inline Point3 CrossProd(const Point3& a, const Point3& b)
 {
     return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
 }
-inline float DotProd(const Point3& a, const Point3& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+inline float DotProd(const Point3& a, const Point3& b)
+{
+    return a.x * b.x + a.y * b.y + a.z * b.z;
+}
 inline Point3 Normalize(const Point3& p)
 {
     const float len = std::sqrt(DotProd(p, p));
@@ -162,7 +165,10 @@ public:
 private:
     Point3 rows[4];
 };
-inline Point3 operator*(const Point3& p, const Matrix3& m) { return m.PointTransform(p); }
+inline Point3 operator*(const Point3& p, const Matrix3& m)
+{
+    return m.PointTransform(p);
+}
 Matrix3 Inverse(const Matrix3& m);
 
 class Interval {

@@ -115,7 +115,10 @@ void Mesh::setMapSupport(int mp, BOOL support)
     }
 }
 
-BOOL Mesh::mapSupport(int mp) const { return Map(mp).support ? TRUE : FALSE; }
+BOOL Mesh::mapSupport(int mp) const
+{
+    return Map(mp).support ? TRUE : FALSE;
+}
 
 void Mesh::setNumMapVerts(int mp, int ct, BOOL keep)
 {
@@ -123,7 +126,10 @@ void Mesh::setNumMapVerts(int mp, int ct, BOOL keep)
     resizeStore(Map(mp).tv, ct, keep);
 }
 
-int Mesh::getNumMapVerts(int mp) const { return Map(mp).getNumVerts(); }
+int Mesh::getNumMapVerts(int mp) const
+{
+    return Map(mp).getNumVerts();
+}
 
 UVVert* Mesh::mapVerts(int mp)
 {
@@ -249,7 +255,10 @@ void MeshNormalSpec::SetNumNormals(int n)
     explicitFlags.resize(count, 0);
 }
 
-void MeshNormalSpec::SetNumFaces(int n) { faces.resize(static_cast<std::size_t>(std::max(n, 0))); }
+void MeshNormalSpec::SetNumFaces(int n)
+{
+    faces.resize(static_cast<std::size_t>(std::max(n, 0)));
+}
 
 void MeshNormalSpec::MakeNormalsExplicit(bool useSelection, void* normalSelection, bool value)
 {

@@ -157,7 +157,7 @@ private:
     void syncPointers();
     std::vector<Point3> vertStore;
     std::vector<Face> faceStore;
-    std::vector<MeshMap> maps;   // channels 0 .. getNumMaps()-1
+    std::vector<MeshMap> maps;           // channels 0 .. getNumMaps()-1
     MeshMap hiddenMaps[NUM_HIDDENMAPS];  // channel -1 at [0], -2 at [1]
     std::unique_ptr<MeshNormalSpec> normalSpec;
     int numEdges = 0;

@@ -113,7 +113,10 @@ BOOL IParamBlock2::GetValue(ParamID id, TimeValue t, Texmap*& v, Interval& ivali
 
 // ---- Multi/sub-object material ----
 
-void MultiMtl::SetNumSubMtls(int n) { subs.resize(n < 0 ? 0 : static_cast<std::size_t>(n), nullptr); }
+void MultiMtl::SetNumSubMtls(int n)
+{
+    subs.resize(n < 0 ? 0 : static_cast<std::size_t>(n), nullptr);
+}
 
 Mtl* MultiMtl::GetSubMtl(int i)
 {
@@ -135,9 +138,8 @@ std::vector<IParamBlock2::Param> gameMaterialParams()
 {
     using K = ParamType;
     static constexpr K kinds[22] = {
-        K::Float, K::Float, K::Float, K::Color,  K::Texmap, K::Int,   K::Int,   K::Texmap,
-        K::Int,   K::Float, K::Texmap, K::Int,   K::Color,  K::Texmap, K::Int,  K::Int,
-        K::Float, K::Float, K::Int,   K::Int,    K::Int,    K::Int,
+        K::Float, K::Float, K::Float,  K::Color, K::Texmap, K::Int,   K::Int,   K::Texmap, K::Int, K::Float, K::Texmap,
+        K::Int,   K::Color, K::Texmap, K::Int,   K::Int,    K::Float, K::Float, K::Int,    K::Int, K::Int,   K::Int,
     };
     std::vector<IParamBlock2::Param> defs;
     defs.reserve(22);
@@ -156,7 +158,10 @@ GameMtl::GameMtl() : pblock(gameMaterialParams()) {}
 
 // ---- Coordinate generator parameters ----
 
-Animatable* UVGenParams::SubAnim(int i) { return (i >= 0 && i < 4) ? controllers[i] : nullptr; }
+Animatable* UVGenParams::SubAnim(int i)
+{
+    return (i >= 0 && i < 4) ? controllers[i] : nullptr;
+}
 
 BOOL UVGenParams::AssignController(Animatable* control, int subAnim)
 {
@@ -205,9 +210,9 @@ BitmapTex* NewDefaultBitmapTex()
 std::string_view Scene::FolderListing::spellingOf(std::string_view lowered) const
 {
     const std::string_view all(text);
-    const auto found = std::lower_bound(entries.begin(), entries.end(), lowered, [all](const Entry& e, std::string_view key) {
-        return all.substr(e.at, e.length) < key;
-    });
+    const auto found =
+        std::lower_bound(entries.begin(), entries.end(), lowered,
+                         [all](const Entry& e, std::string_view key) { return all.substr(e.at, e.length) < key; });
     if (found == entries.end() || all.substr(found->at, found->length) != lowered) return {};
     return all.substr(found->at + found->length, found->length);
 }

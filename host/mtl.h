@@ -66,9 +66,17 @@ private:
 class Mtl : public MtlBase {
 public:
     SClass_ID SuperClassID() override { return MATERIAL_CLASS_ID; }
-    virtual IParamBlock2* GetParamBlock(int i) { (void)i; return nullptr; }
+    virtual IParamBlock2* GetParamBlock(int i)
+    {
+        (void)i;
+        return nullptr;
+    }
     virtual int NumSubMtls() { return 0; }
-    virtual Mtl* GetSubMtl(int i) { (void)i; return nullptr; }
+    virtual Mtl* GetSubMtl(int i)
+    {
+        (void)i;
+        return nullptr;
+    }
     virtual void SetSubMtl(int i, Mtl* m) { (void)i, (void)m; }
 };
 

@@ -26,12 +26,28 @@ public:
     virtual void SetAtten(TimeValue t, int which, float f);
     virtual float GetAtten(TimeValue t, int which) const;
     virtual void SetRGBColor(TimeValue t, Point3& rgb);
-    virtual Point3 GetRGBColor(TimeValue t) const { (void)t; return color; }
-    virtual void SetFallsize(TimeValue t, float f) { (void)t; fallsize = f; }
-    virtual float GetFallsize(TimeValue t) const { (void)t; return fallsize; }
+    virtual Point3 GetRGBColor(TimeValue t) const
+    {
+        (void)t;
+        return color;
+    }
+    virtual void SetFallsize(TimeValue t, float f)
+    {
+        (void)t;
+        fallsize = f;
+    }
+    virtual float GetFallsize(TimeValue t) const
+    {
+        (void)t;
+        return fallsize;
+    }
     virtual void Enable(int enab) { enabled = enab != 0; }
     virtual int GetUseLight() const { return enabled ? 1 : 0; }
-    virtual void SetConeDisplay(int s, int notify = TRUE) { (void)notify; coneDisplay = s != 0; }
+    virtual void SetConeDisplay(int s, int notify = TRUE)
+    {
+        (void)notify;
+        coneDisplay = s != 0;
+    }
     virtual BOOL GetConeDisplay() const { return coneDisplay ? TRUE : FALSE; }
     SClass_ID SuperClassID() override { return LIGHT_CLASS_ID; }
     Class_ID ClassID() override { return Class_ID(OMNI_LIGHT_CLASS_ID, 0); }

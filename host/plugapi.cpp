@@ -11,11 +11,17 @@ void* MaxHeapOperators::operator new(std::size_t size)
     return p;
 }
 
-void MaxHeapOperators::operator delete(void* ptr) noexcept { std::free(ptr); }
+void MaxHeapOperators::operator delete(void* ptr) noexcept
+{
+    std::free(ptr);
+}
 
 void* MaxHeapOperators::operator new(std::size_t size, const std::nothrow_t&) noexcept
 {
     return std::malloc(size ? size : 1);
 }
 
-void MaxHeapOperators::operator delete(void* ptr, const std::nothrow_t&) noexcept { std::free(ptr); }
+void MaxHeapOperators::operator delete(void* ptr, const std::nothrow_t&) noexcept
+{
+    std::free(ptr);
+}

@@ -49,13 +49,21 @@ public:
     virtual SClass_ID SuperClassID() = 0;
     virtual Class_ID ClassID() = 0;
     virtual const MCHAR* Category() = 0;
-    virtual BOOL OkToCreate(Interface* i) { (void)i; return TRUE; }
+    virtual BOOL OkToCreate(Interface* i)
+    {
+        (void)i;
+        return TRUE;
+    }
     virtual BOOL HasClassParams() { return FALSE; }
     virtual int NumActionTables() { return 0; }
     virtual const MCHAR* InternalName() { return nullptr; }
     virtual HINSTANCE HInstance() { return nullptr; }
     // A published interface of the class, or null.
-    virtual FPInterface* GetInterface(Interface_ID id) { (void)id; return nullptr; }
+    virtual FPInterface* GetInterface(Interface_ID id)
+    {
+        (void)id;
+        return nullptr;
+    }
 };
 
 class ClassDesc2 : public ClassDesc {

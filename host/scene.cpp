@@ -68,9 +68,15 @@ INode* Scene::rootNode()
     return root.get();
 }
 
-int Scene::indexOfNode(const INode* n) const { return n ? checkedIndex(nodes, n, n->SceneIndex()) : -1; }
+int Scene::indexOfNode(const INode* n) const
+{
+    return n ? checkedIndex(nodes, n, n->SceneIndex()) : -1;
+}
 
-int Scene::indexOfMaterial(const Mtl* m) const { return m ? checkedIndex(materials, m, m->SceneIndex()) : -1; }
+int Scene::indexOfMaterial(const Mtl* m) const
+{
+    return m ? checkedIndex(materials, m, m->SceneIndex()) : -1;
+}
 
 int Scene::indexOfTexture(const Texmap* t) const
 {

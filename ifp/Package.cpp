@@ -169,7 +169,10 @@ bool countFits(Cursor& c, std::uint64_t count, std::size_t minSize, const std::s
     return true;
 }
 
-std::string quotedName(const std::string& name) { return "\"" + name + "\""; }
+std::string quotedName(const std::string& name)
+{
+    return "\"" + name + "\"";
+}
 
 bool readAnpkKeys(Cursor& cpan, Bone& bone, std::uint32_t keyCount, const std::string& where)
 {
@@ -245,8 +248,7 @@ void readAnpk(Cursor& file, Package& package)
         Cursor dgan = file.section("DGAN", named.c_str());
         Cursor animInfo = dgan.section("INFO", named.c_str());
         const std::uint32_t boneCount = animInfo.u32("bone count");
-        if (!countFits(dgan, boneCount, kAnpkMinBoneSize, named, "bones"))
-            return;
+        if (!countFits(dgan, boneCount, kAnpkMinBoneSize, named, "bones")) return;
         anim.bones.resize(boneCount);
         for (std::uint32_t b = 0; b < boneCount; ++b) {
             if (!readAnpkBone(dgan, anim.bones[b], named, b)) return;
@@ -296,8 +298,7 @@ void readAnp3(Cursor& file, Package& package)
         const std::uint32_t boneCount = file.u32("bone count");
         file.skip(8, "animation header");
         const std::string where = "animation " + std::to_string(a) + " " + quotedName(anim.name);
-        if (!countFits(file, boneCount, kAnp3BoneHeaderSize, where, "bones"))
-            return;
+        if (!countFits(file, boneCount, kAnp3BoneHeaderSize, where, "bones")) return;
         anim.bones.resize(boneCount);
         for (std::uint32_t b = 0; b < boneCount; ++b) {
             if (!readAnp3Bone(file, anim.bones[b], where, b)) return;
@@ -357,7 +358,10 @@ Package readPackage(const std::uint8_t* data, std::size_t size)
     return package;
 }
 
-const char* layoutName(Layout layout) { return layout == Layout::Anp3 ? "ANP3" : "ANPK"; }
+const char* layoutName(Layout layout)
+{
+    return layout == Layout::Anp3 ? "ANP3" : "ANPK";
+}
 
 const char* keyTypeName(KeyType type)
 {

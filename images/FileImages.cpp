@@ -61,8 +61,9 @@ TextureImage FileImageSource::imageFor(const BitmapTex& texture)
     bool allowed = false;
     for (const std::string& root : roots) allowed = allowed || inside(real, root);
     struct stat st {};
-    const std::string cacheKey =
-        allowed && cache != nullptr && ::stat(key.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? "image " + fileIdentity(st) : "";
+    const std::string cacheKey = allowed && cache != nullptr && ::stat(key.c_str(), &st) == 0 && S_ISREG(st.st_mode)
+                                     ? "image " + fileIdentity(st)
+                                     : "";
     std::shared_ptr<const CachedImage> kept = cacheKey.empty() ? nullptr : cache->find(cacheKey);
     if (!allowed) {
         image.problem = "found outside the model's folders";

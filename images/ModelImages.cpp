@@ -18,7 +18,10 @@ ModelImages::ModelImages(const std::string& model, const std::vector<std::string
     };
 }
 
-bool ModelImages::readsDictionaries() { return true; }
+bool ModelImages::readsDictionaries()
+{
+    return true;
+}
 
 bool ModelImages::addDictionary(const std::string& path, std::string& error)
 {
@@ -39,10 +42,14 @@ void ModelImages::addModelDictionary(const std::string& name, std::vector<std::u
                                      const std::string& identity)
 {
     std::string error;
-    if (!dictionaries->add(dictionaryFromBytes(name, std::move(bytes), identity), error)) warning = error + ", not used";
+    if (!dictionaries->add(dictionaryFromBytes(name, std::move(bytes), identity), error))
+        warning = error + ", not used";
 }
 
-std::vector<std::string> ModelImages::dictionaryPaths() const { return dictionaries->paths(); }
+std::vector<std::string> ModelImages::dictionaryPaths() const
+{
+    return dictionaries->paths();
+}
 
 void ModelImages::useCache(TextureCache* cache)
 {

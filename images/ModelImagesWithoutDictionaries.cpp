@@ -12,7 +12,10 @@ ModelImages::ModelImages(const std::string& model, const std::vector<std::string
 {
 }
 
-bool ModelImages::readsDictionaries() { return false; }
+bool ModelImages::readsDictionaries()
+{
+    return false;
+}
 
 bool ModelImages::addDictionary(const std::string& path, std::string& error)
 {
@@ -26,9 +29,15 @@ void ModelImages::addModelDictionaryFile(const std::string&, std::string&) {}
 
 void ModelImages::addModelDictionary(const std::string&, std::vector<std::uint8_t>, std::string&, const std::string&) {}
 
-std::vector<std::string> ModelImages::dictionaryPaths() const { return {}; }
+std::vector<std::string> ModelImages::dictionaryPaths() const
+{
+    return {};
+}
 
-void ModelImages::useCache(TextureCache* cache) { files.cache = cache; }
+void ModelImages::useCache(TextureCache* cache)
+{
+    files.cache = cache;
+}
 
 TextureStats ModelImages::textureStats() const
 {

@@ -19,7 +19,7 @@ inline constexpr std::size_t kTextureCacheBytes = std::size_t{64} << 20;
 
 // An image as made from its source, before it is named for one model.
 struct CachedImage {
-    std::string bytes;    // PNG or the image file's bytes; empty when it could not be made
+    std::string bytes;  // PNG or the image file's bytes; empty when it could not be made
     bool hasAlpha = false;
     std::string problem;  // why it could not be made (decoding or encoding), without the source's name
 };

@@ -1,6 +1,5 @@
 #include "images/Textures.h"
 
-
 #include <cerrno>
 
 #include "support/FileIo.h"

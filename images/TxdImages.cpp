@@ -38,7 +38,10 @@ std::vector<std::string> DictionaryImages::paths() const
     return out;
 }
 
-std::string dictionaryBesideModel(const std::string& model) { return siblingWithExtension(model, ".txd"); }
+std::string dictionaryBesideModel(const std::string& model)
+{
+    return siblingWithExtension(model, ".txd");
+}
 
 std::string DictionaryImages::addBesideModel(const std::string& model, std::string& warning)
 {
@@ -60,7 +63,7 @@ std::string DictionaryImages::addModelDictionary(const std::string& path, std::s
 }
 
 std::shared_ptr<const CachedImage> DictionaryImages::make(const LoadedDictionary& d, const txd::Texture& t,
-                                                         const std::string& key)
+                                                          const std::string& key)
 {
     // The dictionary's identity and the name as the lookup compared it.
     const std::string cacheKey = d.identity.empty() || cache == nullptr ? "" : d.identity + "\n" + key;

@@ -114,14 +114,14 @@ std::string Index::problemText(const Entry& e) const
                ", the archive has " + std::to_string(archiveSize - e.offset) + " left there";
     case Problem::overlap:
         return "its bytes overlap those of " +
-               (e.earlier < entries.size() ? std::string(entries[e.earlier].name()) : std::string("?")) +
-               " (entry " + std::to_string(std::uint64_t{e.earlier} + 1) + "); passed over";
+               (e.earlier < entries.size() ? std::string(entries[e.earlier].name()) : std::string("?")) + " (entry " +
+               std::to_string(std::uint64_t{e.earlier} + 1) + "); passed over";
     }
     return {};
 }
 
-bool parseIndex(const unsigned char* data, std::size_t size, Version version, std::uint64_t archiveSize,
-                Index& out, std::string& error)
+bool parseIndex(const unsigned char* data, std::size_t size, Version version, std::uint64_t archiveSize, Index& out,
+                std::string& error)
 {
     out = Index{};
     out.version = version;
@@ -168,9 +168,8 @@ std::string nameProblem(std::string_view name)
 bool sameName(std::string_view a, std::string_view b)
 {
     const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) {
-               return lower(x) == lower(y);
-           });
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
 }
 
 bool Archive::open(const std::string& path, std::string& error)

@@ -50,8 +50,8 @@ enum class Problem : std::uint8_t { none, inIndex, pastEnd, tooLong, overlap };
 // fixed size: the name's bytes as stored and the problem as a code, its
 // message made only when it is shown (Index::problemText).
 struct Entry {
-    std::uint64_t offset = 0;  // bytes from the start of the .img
-    std::uint64_t size = 0;    // bytes; sector-rounded as the index gives it
+    std::uint64_t offset = 0;   // bytes from the start of the .img
+    std::uint64_t size = 0;     // bytes; sector-rounded as the index gives it
     std::uint32_t earlier = 0;  // for Problem::overlap, the entry whose bytes it overlaps
     Problem problem = Problem::none;
     std::uint8_t nameLength = 0;
@@ -83,8 +83,8 @@ struct Index {
 // entry whose bytes overlap those of an entry before it is passed over with
 // a problem naming that entry, so that no byte of the archive is read for
 // two members.
-bool parseIndex(const unsigned char* data, std::size_t size, Version version, std::uint64_t archiveSize,
-                Index& out, std::string& error);
+bool parseIndex(const unsigned char* data, std::size_t size, Version version, std::uint64_t archiveSize, Index& out,
+                std::string& error);
 
 // Why a stored name cannot name a file ("" when it can): empty, "." or "..",
 // a path separator ('/' or '\\') or a control character.
@@ -107,8 +107,8 @@ public:
     bool open(const std::string& path, std::string& error);
 
     const Index& index() const { return idx; }
-    const std::string& dataPath() const { return imgPath; }    // the .img
-    const std::string& indexPath() const { return dirPath; }   // the .dir; the .img for version 2
+    const std::string& dataPath() const { return imgPath; }   // the .img
+    const std::string& indexPath() const { return dirPath; }  // the .dir; the .img for version 2
     std::uint64_t dataSize() const { return imgSize; }
 
     // Reads one entry's bytes. Gives false with a reason for an entry with a

@@ -30,14 +30,32 @@ ClassDesc2* GetOrvikDesc()
     return std::launder(reinterpret_cast<OrvikClassDesc*>(descStorage));
 }
 
-int OrvikClassDesc::IsPublic() { return 1; }
+int OrvikClassDesc::IsPublic()
+{
+    return 1;
+}
 void* OrvikClassDesc::Create(BOOL loading)
 {
     (void)loading;
     return new (std::nothrow) Orvik();
 }
-const MCHAR* OrvikClassDesc::ClassName() { return "Orvik plugin"; }
-SClass_ID OrvikClassDesc::SuperClassID() { return SCENE_IMPORT_CLASS_ID; }
-Class_ID OrvikClassDesc::ClassID() { return ORVIK_CLASS_ID; }
-const MCHAR* OrvikClassDesc::Category() { return "Game model file importer"; }
-HINSTANCE OrvikClassDesc::HInstance() { return orvikModuleHandle; }
+const MCHAR* OrvikClassDesc::ClassName()
+{
+    return "Orvik plugin";
+}
+SClass_ID OrvikClassDesc::SuperClassID()
+{
+    return SCENE_IMPORT_CLASS_ID;
+}
+Class_ID OrvikClassDesc::ClassID()
+{
+    return ORVIK_CLASS_ID;
+}
+const MCHAR* OrvikClassDesc::Category()
+{
+    return "Game model file importer";
+}
+HINSTANCE OrvikClassDesc::HInstance()
+{
+    return orvikModuleHandle;
+}

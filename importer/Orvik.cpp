@@ -10,27 +10,57 @@
 namespace {
 constexpr const char* kProgressTitle = "Importing DFF";
 constexpr const char* kLogTitle = "DFF import";
-}
+}  // namespace
 
 Orvik::Orvik() = default;
 
 Orvik::~Orvik() = default;
 
-int Orvik::ExtCount() { return 1; }
+int Orvik::ExtCount()
+{
+    return 1;
+}
 const MCHAR* Orvik::Ext(int n)
 {
     (void)n;
     return "dff";
 }
-const MCHAR* Orvik::LongDesc() { return "GTA 3 series DFF files"; }
-const MCHAR* Orvik::ShortDesc() { return "Grand Theft Auto DFF"; }
-const MCHAR* Orvik::AuthorName() { return "The Orvik developers"; }
-const MCHAR* Orvik::CopyrightMessage() { return "Copyright (c) The Orvik developers"; }
-const MCHAR* Orvik::OtherMessage1() { return ""; }
-const MCHAR* Orvik::OtherMessage2() { return ""; }
-unsigned int Orvik::Version() { return 100; }
-void Orvik::ShowAbout(void* hWnd) { (void)hWnd; }
-BOOL Orvik::ZoomExtents() { return 1; }
+const MCHAR* Orvik::LongDesc()
+{
+    return "GTA 3 series DFF files";
+}
+const MCHAR* Orvik::ShortDesc()
+{
+    return "Grand Theft Auto DFF";
+}
+const MCHAR* Orvik::AuthorName()
+{
+    return "The Orvik developers";
+}
+const MCHAR* Orvik::CopyrightMessage()
+{
+    return "Copyright (c) The Orvik developers";
+}
+const MCHAR* Orvik::OtherMessage1()
+{
+    return "";
+}
+const MCHAR* Orvik::OtherMessage2()
+{
+    return "";
+}
+unsigned int Orvik::Version()
+{
+    return 100;
+}
+void Orvik::ShowAbout(void* hWnd)
+{
+    (void)hWnd;
+}
+BOOL Orvik::ZoomExtents()
+{
+    return 1;
+}
 
 namespace {
 // Reads the file into a new buffer. The first chunk header is looked at
@@ -61,7 +91,8 @@ bool loadWholeFile(const char* path, std::unique_ptr<std::uint8_t[]>& out, std::
     }
     std::copy(first, first + kChunkHeaderSize, out.get());
     const std::int64_t rest = size - static_cast<std::int64_t>(kChunkHeaderSize);
-    return rest == 0 || in.read(reinterpret_cast<char*>(out.get()) + kChunkHeaderSize, static_cast<std::streamsize>(rest));
+    return rest == 0 ||
+           in.read(reinterpret_cast<char*>(out.get()) + kChunkHeaderSize, static_cast<std::streamsize>(rest));
 }
 }  // namespace
 
@@ -129,8 +160,9 @@ int Orvik::DoImport(const MCHAR* name, ImpInterface* ii, Interface* i, BOOL supp
             if (!clumpAt || !frameListAt) {
                 const ChunkHeader next =
                     viewOf(cursor, std::uint64_t{cursor} + kChunkHeaderSize, "a top-level chunk").header(0);
-                noteStop(cursor, joinText("no clump follows the UV animation dictionary at ", hexOffset(at), ": chunk ",
-                                          hexOffset(next.type), " with stamp ", hexOffset(next.stamp), " stands there"));
+                noteStop(cursor,
+                         joinText("no clump follows the UV animation dictionary at ", hexOffset(at), ": chunk ",
+                                  hexOffset(next.type), " with stamp ", hexOffset(next.stamp), " stands there"));
                 break;
             }
             if (skinned)
@@ -273,7 +305,8 @@ void Orvik::logImportEnd()
     // intends: padding with zeros is no news, anything else is noted.
     if (end == &stop && stopAtTopLevel && clumpsBuilt > 0) {
         if (allZero(buffer.get() + stop.offset, bytesInBuffer() - stop.offset)) return;
-        writeLog(SYSLOG_INFO, joinText("the rest of the file from ", hexOffset(stop.offset), " is not read: ", stop.reason));
+        writeLog(SYSLOG_INFO,
+                 joinText("the rest of the file from ", hexOffset(stop.offset), " is not read: ", stop.reason));
         return;
     }
     writeLog(SYSLOG_WARN, joinText("the import ended at ", hexOffset(end->offset), ": ", end->reason, "; ",

@@ -166,7 +166,7 @@ public:
     // Import state, in declaration order.
     std::optional<std::uint32_t> clumpAt;      // offset of the current clump's header, once its struct was checked
     std::optional<std::uint32_t> frameListAt;  // offset of its frame list's header, once its records were checked
-    Records<HAnimNode> hAnimNodes;  // the HAnim node array of the clump's last frame that has one
+    Records<HAnimNode> hAnimNodes;             // the HAnim node array of the clump's last frame that has one
     std::unique_ptr<std::uint8_t[]> buffer;
     std::uint32_t cursor = 0;
     std::int64_t fileSize = 0;
@@ -185,9 +185,9 @@ public:
     std::vector<FrameNodeSlot> frameNodeTable;
 
     // Bookkeeping of the bounds checks.
-    ReadFailure failure;                  // why the reading ended early
-    bool& readFailed = failure.failed;    // a read would have left its bounds
-    bool binMeshFacesBuilt = false;    // the current geometry's faces came from its bin mesh
+    ReadFailure failure;                // why the reading ended early
+    bool& readFailed = failure.failed;  // a read would have left its bounds
+    bool binMeshFacesBuilt = false;     // the current geometry's faces came from its bin mesh
 
     // Storage of the table of bin-mesh triangles to materials, reused by
     // every geometry of an import.
@@ -211,11 +211,11 @@ public:
         std::uint32_t skinsLeftOut = 0;         // skins whose chunk cannot hold their vertices
         std::uint32_t extraColoursLeftOut = 0;  // extra vertex colours that cannot cover the vertices
         // and what real files hold that the host would show wrongly:
-        std::uint32_t derivedTextureSets = 0;    // geometries whose set count came from the flags
-        std::uint32_t posedBones = 0;            // bones bound at the bind pose, away from their frames
-        std::uint32_t singularBindMatrices = 0;  // bones left bound at their frames
-        std::uint32_t rigidParts = 0;            // unskinned meshes of skinned clumps linked to their frame
-        std::uint32_t nonFiniteWeights = 0;      // weights given as 0
+        std::uint32_t derivedTextureSets = 0;      // geometries whose set count came from the flags
+        std::uint32_t posedBones = 0;              // bones bound at the bind pose, away from their frames
+        std::uint32_t singularBindMatrices = 0;    // bones left bound at their frames
+        std::uint32_t rigidParts = 0;              // unskinned meshes of skinned clumps linked to their frame
+        std::uint32_t nonFiniteWeights = 0;        // weights given as 0
         std::uint64_t collisionShapesLeftOut = 0;  // spheres and boxes past the import's budget
         std::uint64_t effectsLeftOut = 0;          // 2d effects past the import's budget
     };

@@ -18,7 +18,10 @@ constexpr int kSphereSegments = 8;
 constexpr int kSphereRings = 4;
 constexpr float kPi = 3.14159265f;
 
-Point3 toPoint(const col::Vec3& v) { return Point3(v.x, v.y, v.z); }
+Point3 toPoint(const col::Vec3& v)
+{
+    return Point3(v.x, v.y, v.z);
+}
 
 TriObject* newMesh(Interface& ip)
 {
@@ -85,8 +88,8 @@ TriObject* sphereMesh(Interface& ip, float radius, int material)
         for (int s = 0; s < kSphereSegments; ++s) {
             const float around = 2.0f * kPi * static_cast<float>(s) / kSphereSegments;
             mesh.setVert(2 + r * kSphereSegments + s,
-                         Point3(radius * std::sin(polar) * std::cos(around), radius * std::sin(polar) * std::sin(around),
-                                radius * std::cos(polar)));
+                         Point3(radius * std::sin(polar) * std::cos(around),
+                                radius * std::sin(polar) * std::sin(around), radius * std::cos(polar)));
         }
     }
     auto at = [](int ring, int segment) { return 2 + ring * kSphereSegments + segment % kSphereSegments; };
@@ -114,7 +117,8 @@ TriObject* boxMesh(Interface& ip, const Point3& half, int material)
     for (int i = 0; i < 8; ++i)
         mesh.setVert(i, Point3((i & 1) ? half.x : -half.x, (i & 2) ? half.y : -half.y, (i & 4) ? half.z : -half.z));
     // Two faces per side, outward.
-    static const int kSides[6][4] = {{0, 2, 3, 1}, {4, 5, 7, 6}, {0, 1, 5, 4}, {2, 6, 7, 3}, {0, 4, 6, 2}, {1, 3, 7, 5}};
+    static const int kSides[6][4] = {{0, 2, 3, 1}, {4, 5, 7, 6}, {0, 1, 5, 4},
+                                     {2, 6, 7, 3}, {0, 4, 6, 2}, {1, 3, 7, 5}};
     mesh.setNumFaces(12);
     for (int s = 0; s < 6; ++s) {
         const int* q = kSides[s];
@@ -140,19 +144,21 @@ INode* build(Interface& ip, INode* parent, const col::Model& model, const std::s
     holder->SetUserPropFloat("radius", model.bounds.radius);
 
     if (!model.faces.empty()) {
-        INode* faces = placeNode(ip, faceMesh(ip, model.vertices, model.faces), holder, Matrix3(), "collision faces", true);
+        INode* faces =
+            placeNode(ip, faceMesh(ip, model.vertices, model.faces), holder, Matrix3(), "collision faces", true);
         if (faces != nullptr) faces->SetUserPropInt("faceGroups", static_cast<int>(model.faceGroups.size()));
     }
     if (!model.shadowFaces.empty())
-        placeNode(ip, faceMesh(ip, model.shadowVertices, model.shadowFaces), holder, Matrix3(), "collision shadow", true);
+        placeNode(ip, faceMesh(ip, model.shadowVertices, model.shadowFaces), holder, Matrix3(), "collision shadow",
+                  true);
     const std::size_t shapes = model.spheres.size() + model.boxes.size();
     const std::size_t allowed = static_cast<std::size_t>(std::min<std::uint64_t>(shapesLeft, shapes));
     shapesLeft -= allowed;
     leftOut += shapes - allowed;
     for (std::size_t i = 0; i < model.spheres.size() && i < allowed; ++i) {
         const col::Sphere& s = model.spheres[i];
-        INode* node = placeNode(ip, sphereMesh(ip, s.radius, s.surface.material), holder, translation(toPoint(s.center)),
-                                "collision sphere " + std::to_string(i), true);
+        INode* node = placeNode(ip, sphereMesh(ip, s.radius, s.surface.material), holder,
+                                translation(toPoint(s.center)), "collision sphere " + std::to_string(i), true);
         if (node == nullptr) continue;
         setSurface(*node, s.surface);
         node->SetUserPropFloat("radius", s.radius);

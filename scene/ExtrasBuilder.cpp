@@ -17,7 +17,10 @@ using collision_nodes::newDummy;
 using collision_nodes::placeNode;
 using collision_nodes::translation;
 
-Point3 toPoint(const col::Vec3& v) { return Point3(v.x, v.y, v.z); }
+Point3 toPoint(const col::Vec3& v)
+{
+    return Point3(v.x, v.y, v.z);
+}
 
 void buildEffect(Interface& ip, INode* parent, const col::Effect& effect)
 {
@@ -39,9 +42,15 @@ void buildEffect(Interface& ip, INode* parent, const col::Effect& effect)
     node->SetUserPropInt("effect", static_cast<int>(effect.type));
     for (const col::EffectValue& v : effect.values) {
         switch (v.kind) {
-        case col::EffectValue::Kind::Int: node->SetUserPropInt(v.key.c_str(), v.intValue); break;
-        case col::EffectValue::Kind::Float: node->SetUserPropFloat(v.key.c_str(), v.floatValue); break;
-        case col::EffectValue::Kind::Text: node->SetUserPropString(v.key.c_str(), v.text.c_str()); break;
+        case col::EffectValue::Kind::Int:
+            node->SetUserPropInt(v.key.c_str(), v.intValue);
+            break;
+        case col::EffectValue::Kind::Float:
+            node->SetUserPropFloat(v.key.c_str(), v.floatValue);
+            break;
+        case col::EffectValue::Kind::Text:
+            node->SetUserPropString(v.key.c_str(), v.text.c_str());
+            break;
         }
     }
 }

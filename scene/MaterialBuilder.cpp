@@ -57,7 +57,8 @@ void Orvik::readMaterialList(std::uint32_t geometryIndex)
     ChunkView view = viewToEnd(list, "the material list of geometry", geometryIndex);
     const std::uint32_t count = view.u32(MaterialListLayout::MaterialCount);
     if (!view.needCount(MaterialListLayout::MaterialWords, count, MaterialListLayout::WordSize, "materials")) return;
-    const std::uint64_t materials = MaterialListLayout::MaterialWords + std::uint64_t{MaterialListLayout::WordSize} * count;
+    const std::uint64_t materials =
+        MaterialListLayout::MaterialWords + std::uint64_t{MaterialListLayout::WordSize} * count;
     // A count the rest of the file cannot hold is refused before the host sizes anything from it.
     if (!view.needCount(materials, count, MaterialLayout::MinSize, "materials")) return;
     cursor = static_cast<std::uint32_t>(list + materials);

@@ -98,8 +98,7 @@ void Orvik::readMaterialExtension(Mtl* material)
             }
             if (body.holds(Alpha, 4))
                 pb->SetValue(GameMtlParam::ReflectionAlpha, 0, truncateToInt(body.f32(Alpha) * 255.0f), 0);
-            if (body.holds(Intensity, 4))
-                pb->SetValue(GameMtlParam::ReflectionIntensity, 0, body.f32(Intensity), 0);
+            if (body.holds(Intensity, 4)) pb->SetValue(GameMtlParam::ReflectionIntensity, 0, body.f32(Intensity), 0);
             break;
         }
         default:

@@ -26,7 +26,10 @@ std::uint32_t textureChannelCount(std::uint32_t format)
     return std::min(textureSetCount(format), kLastTextureChannel);
 }
 
-float byteToUnit(std::uint8_t value) { return static_cast<float>(value) / 255.0f; }
+float byteToUnit(std::uint8_t value)
+{
+    return static_cast<float>(value) / 255.0f;
+}
 
 // The alpha channels carry A/255 and, in the other two components, whether
 // the alpha is full.
@@ -36,9 +39,15 @@ Point3 alphaEntry(std::uint8_t alpha)
     return Point3(byteToUnit(alpha), full, full);
 }
 
-Point3 colourEntry(const Rgba& c) { return Point3(byteToUnit(c.r), byteToUnit(c.g), byteToUnit(c.b)); }
+Point3 colourEntry(const Rgba& c)
+{
+    return Point3(byteToUnit(c.r), byteToUnit(c.g), byteToUnit(c.b));
+}
 
-Point3 toPoint(const Vector& v) { return Point3(v.x, v.y, v.z); }
+Point3 toPoint(const Vector& v)
+{
+    return Point3(v.x, v.y, v.z);
+}
 
 void initFace(Face& face, DWORD a, DWORD b, DWORD c, MtlID material)
 {
@@ -285,8 +294,8 @@ TriObject* Orvik::createGeometryMesh(std::uint32_t geometryIndex, std::uint32_t 
     assert(geometryIndex < geometryCount());
     if (coreInterface == nullptr) return nullptr;
     if (vertexCount > INT_MAX || triangleCount > INT_MAX) return nullptr;
-    auto* object = static_cast<TriObject*>(
-        coreInterface->CreateInstance(GEOMOBJECT_CLASS_ID, Class_ID(EDITTRIOBJ_CLASS_ID, 0)));
+    auto* object =
+        static_cast<TriObject*>(coreInterface->CreateInstance(GEOMOBJECT_CLASS_ID, Class_ID(EDITTRIOBJ_CLASS_ID, 0)));
     geometryTable[geometryIndex].object = object;
     if (object == nullptr) return nullptr;
     Mesh& mesh = object->GetMesh();
@@ -361,24 +370,22 @@ void Orvik::buildBinMeshFaces(Mesh& mesh, ChunkView body, std::uint32_t format)
     if (!readBinMeshHeader(body, header)) return;
 
     const std::uint32_t total = header.totalIndices;
-    const std::uint32_t reserve =
-        header.mode != BinMeshLayout::ListMode ? (total >= 2 ? total - 2 : 0) : total / 3;
+    const std::uint32_t reserve = header.mode != BinMeshLayout::ListMode ? (total >= 2 ? total - 2 : 0) : total / 3;
     mesh.setNumFaces(static_cast<int>(reserve), FALSE, TRUE);
     const int capacity = mesh.numFaces;
     const auto vertexCount = static_cast<std::uint32_t>(mesh.numVerts);
     const MapFaceTargets channels = MapFaceTargets::forFormat(mesh, format);
     int made = 0;
-    walkBinMesh(body, header,
-                [&](std::uint32_t a, std::uint32_t b, std::uint32_t c, MtlID material, bool) {
-                    if (made >= capacity) return;
-                    if (a >= vertexCount || b >= vertexCount || c >= vertexCount) {
-                        ++mends.facesLeftOut;
-                        return;
-                    }
-                    initFace(mesh.faces[made], a, b, c, material);
-                    channels.copy(mesh.faces[made], made);
-                    ++made;
-                });
+    walkBinMesh(body, header, [&](std::uint32_t a, std::uint32_t b, std::uint32_t c, MtlID material, bool) {
+        if (made >= capacity) return;
+        if (a >= vertexCount || b >= vertexCount || c >= vertexCount) {
+            ++mends.facesLeftOut;
+            return;
+        }
+        initFace(mesh.faces[made], a, b, c, material);
+        channels.copy(mesh.faces[made], made);
+        ++made;
+    });
     mesh.setNumFaces(made, TRUE, TRUE);
 }
 

@@ -11,7 +11,10 @@
 
 namespace orvik {
 
-RegularFile::~RegularFile() { close(); }
+RegularFile::~RegularFile()
+{
+    close();
+}
 
 RegularFile::RegularFile(RegularFile&& other) noexcept
     : descriptor(std::exchange(other.descriptor, -1)), bytes(other.bytes)
@@ -171,6 +174,9 @@ FileId fileIdOf(const std::string& path)
     return {true, st.st_dev, st.st_ino};
 }
 
-bool sameFile(const std::string& a, const std::string& b) { return fileIdOf(a) == fileIdOf(b); }
+bool sameFile(const std::string& a, const std::string& b)
+{
+    return fileIdOf(a) == fileIdOf(b);
+}
 
 }  // namespace orvik

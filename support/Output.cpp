@@ -125,8 +125,8 @@ int createTemp(int dirFd, const std::string& name, std::size_t maxLength, std::s
 {
     for (int attempt = 0; attempt < kTempAttempts; ++attempt) {
         temp = tempNameFor(name, maxLength);
-        const int fd = ::openat(dirFd, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY,
-                                0666);
+        const int fd =
+            ::openat(dirFd, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0666);
         if (fd >= 0) return fd;
         if (errno != EEXIST) break;
     }
@@ -141,9 +141,9 @@ struct Pending {
     std::string path;
     std::string name;
     int dirFd = -1;
-    std::string temp;     // "" once renamed or removed
-    std::string backup;   // link to the replaced file, "" when none
-    bool existed = false; // a file was under the name before the rename
+    std::string temp;      // "" once renamed or removed
+    std::string backup;    // link to the replaced file, "" when none
+    bool existed = false;  // a file was under the name before the rename
     bool replaced = false;
 };
 

@@ -75,9 +75,15 @@ std::string hexNumber(std::uint64_t value)
     return "0x" + hexDigits(value, count, true);
 }
 
-std::string hex32(std::uint32_t value) { return "0x" + hexDigits(value, 8, true); }
+std::string hex32(std::uint32_t value)
+{
+    return "0x" + hexDigits(value, 8, true);
+}
 
 // The host's own: one ASCII lower-casing for the host and every command.
-std::string asciiLower(std::string text) { return asciiLowered(std::move(text)); }
+std::string asciiLower(std::string text)
+{
+    return asciiLowered(std::move(text));
+}
 
 }  // namespace orvik

@@ -10,7 +10,10 @@ namespace orvik {
 // Texts from the plug-in and the file are 8-bit: each byte is taken as the
 // ISO-8859-1 character of the same code, so the result is always valid UTF-8.
 std::string latin1ToUtf8(const char* text);
-inline std::string latin1ToUtf8(const std::string& text) { return latin1ToUtf8(text.c_str()); }
+inline std::string latin1ToUtf8(const std::string& text)
+{
+    return latin1ToUtf8(text.c_str());
+}
 
 // The same, with control characters shown as '?', for a terminal.
 std::string printable(const std::string& text);

@@ -42,7 +42,10 @@ public:
     }
 };
 
-int16_t fixedPoint(float v) { return static_cast<int16_t>(std::lround(v * 128.0f)); }
+int16_t fixedPoint(float v)
+{
+    return static_cast<int16_t>(std::lround(v * 128.0f));
+}
 
 void writeHead(Out& o, const Entry& e)
 {
@@ -87,7 +90,8 @@ void writeByOffsets(Out& o, const Entry& e)
     const size_t offsets = o.size();
     for (int i = 0; i < 6; ++i) o.u32(0);
     const size_t shadowHead = o.size();
-    if (e.version >= 3) o.u32(e.shadowFaceCount.value_or(static_cast<uint32_t>(e.shadowFaces.size()))), o.u32(0), o.u32(0);
+    if (e.version >= 3)
+        o.u32(e.shadowFaceCount.value_or(static_cast<uint32_t>(e.shadowFaces.size()))), o.u32(0), o.u32(0);
     if (e.version == 4) o.u32(0);
 
     // Offsets count from the size word, 4 bytes into the entry.

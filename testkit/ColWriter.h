@@ -42,8 +42,8 @@ struct Entry {
     // Lies, each written instead of what the data gives.
     std::optional<std::string> tag{};  // four characters
     std::optional<uint32_t> size{};    // the size word (bytes after it)
-    std::optional<uint32_t> sphereCount{}, boxCount{}, vertexCount{}, faceCount{}, faceGroupCount{},
-        shadowFaceCount{}, lineCount{};
+    std::optional<uint32_t> sphereCount{}, boxCount{}, vertexCount{}, faceCount{}, faceGroupCount{}, shadowFaceCount{},
+        lineCount{};
     std::optional<uint32_t> flags{};
     std::optional<uint32_t> spheresAt{}, boxesAt{}, verticesAt{}, facesAt{}, shadowVerticesAt{}, shadowFacesAt{};
 };

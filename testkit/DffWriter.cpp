@@ -16,7 +16,8 @@ namespace dffw {
 
 Chunk::Chunk(uint32_t chunkType, uint32_t chunkStamp) : type(chunkType), stamp(chunkStamp) {}
 
-std::vector<uint8_t>& Chunk::tail() {
+std::vector<uint8_t>& Chunk::tail()
+{
     if (parts_.empty() || !parts_.back().isRun_) {
         Chunk run;
         run.isRun_ = true;
@@ -25,56 +26,71 @@ std::vector<uint8_t>& Chunk::tail() {
     return parts_.back().run_;
 }
 
-Chunk& Chunk::raw(const void* data, size_t count) {
+Chunk& Chunk::raw(const void* data, size_t count)
+{
     auto& out = tail();
     const auto* p = static_cast<const uint8_t*>(data);
     out.insert(out.end(), p, p + count);
     return *this;
 }
 
-Chunk& Chunk::raw(const std::vector<uint8_t>& data) { return raw(data.data(), data.size()); }
+Chunk& Chunk::raw(const std::vector<uint8_t>& data)
+{
+    return raw(data.data(), data.size());
+}
 
-Chunk& Chunk::u8(uint8_t v) { return raw(&v, 1); }
+Chunk& Chunk::u8(uint8_t v)
+{
+    return raw(&v, 1);
+}
 
-Chunk& Chunk::u16(uint16_t v) {
+Chunk& Chunk::u16(uint16_t v)
+{
     const uint8_t b[2] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)};
     return raw(b, 2);
 }
 
-Chunk& Chunk::u32(uint32_t v) {
-    const uint8_t b[4] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8),
-                          static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 24)};
+Chunk& Chunk::u32(uint32_t v)
+{
+    const uint8_t b[4] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),
+                          static_cast<uint8_t>(v >> 24)};
     return raw(b, 4);
 }
 
-Chunk& Chunk::i32(int32_t v) { return u32(static_cast<uint32_t>(v)); }
+Chunk& Chunk::i32(int32_t v)
+{
+    return u32(static_cast<uint32_t>(v));
+}
 
-Chunk& Chunk::f32(float v) {
+Chunk& Chunk::f32(float v)
+{
     uint32_t bits = 0;
     std::memcpy(&bits, &v, 4);
     return u32(bits);
 }
 
-Chunk& Chunk::fixedString(std::string_view text, size_t width) {
+Chunk& Chunk::fixedString(std::string_view text, size_t width)
+{
     std::vector<uint8_t> field(width, 0);
     std::memcpy(field.data(), text.data(), std::min(width, text.size()));
     return raw(field);
 }
 
-Chunk& Chunk::add(Chunk child) {
+Chunk& Chunk::add(Chunk child)
+{
     parts_.push_back(std::move(child));
     return *this;
 }
 
-uint32_t Chunk::bodySize() const {
+uint32_t Chunk::bodySize() const
+{
     size_t total = 0;
-    for (const Chunk& part : parts_)
-        total += part.isRun_ ? part.run_.size() : kHeaderSize + part.bodySize();
+    for (const Chunk& part : parts_) total += part.isRun_ ? part.run_.size() : kHeaderSize + part.bodySize();
     return static_cast<uint32_t>(total);
 }
 
-void Chunk::appendTo(std::vector<uint8_t>& out, std::vector<ChunkOffset>* offsets,
-                     uint32_t depth) const {
+void Chunk::appendTo(std::vector<uint8_t>& out, std::vector<ChunkOffset>* offsets, uint32_t depth) const
+{
     if (isRun_) {
         out.insert(out.end(), run_.begin(), run_.end());
         return;
@@ -86,21 +102,27 @@ void Chunk::appendTo(std::vector<uint8_t>& out, std::vector<ChunkOffset>* offset
     for (const Chunk& part : parts_) part.appendTo(out, offsets, depth + 1);
 }
 
-std::vector<uint8_t> Chunk::bytes(std::vector<ChunkOffset>* offsets) const {
+std::vector<uint8_t> Chunk::bytes(std::vector<ChunkOffset>* offsets) const
+{
     std::vector<uint8_t> out;
     appendTo(out, offsets);
     return out;
 }
 
-const Chunk& Chunk::child(size_t index) const {
+const Chunk& Chunk::child(size_t index) const
+{
     for (const Chunk& part : parts_)
         if (!part.isRun_ && index-- == 0) return part;
     throw std::out_of_range("dffw::Chunk::child");
 }
 
-Chunk& Chunk::child(size_t index) { return const_cast<Chunk&>(std::as_const(*this).child(index)); }
+Chunk& Chunk::child(size_t index)
+{
+    return const_cast<Chunk&>(std::as_const(*this).child(index));
+}
 
-Chunk* Chunk::find(uint32_t childType, size_t nth) {
+Chunk* Chunk::find(uint32_t childType, size_t nth)
+{
     for (Chunk& part : parts_)
         if (!part.isRun_ && part.type == childType && nth-- == 0) return &part;
     return nullptr;
@@ -111,33 +133,41 @@ Chunk* Chunk::find(uint32_t childType, size_t nth) {
 
 namespace {
 
-void apply(Chunk& c, const Head& head) {
+void apply(Chunk& c, const Head& head)
+{
     c.type = head.type.value_or(c.type);
     c.stamp = head.stamp.value_or(c.stamp);
     if (head.size) c.sizeOverride = head.size;
 }
 
-Chunk make(uint32_t type, uint32_t stamp, const Head& head) {
+Chunk make(uint32_t type, uint32_t stamp, const Head& head)
+{
     Chunk c(type, stamp);
     apply(c, head);
     return c;
 }
 
-uint32_t count(size_t n) { return static_cast<uint32_t>(n); }
+uint32_t count(size_t n)
+{
+    return static_cast<uint32_t>(n);
+}
 
-void vec3(Chunk& c, const Vec3& v) {
+void vec3(Chunk& c, const Vec3& v)
+{
     for (float f : v) c.f32(f);
 }
 
 template <class Item, class AddItem>
-void addExtension(Chunk& parent, const Extension<Item>& ext, uint32_t stamp, AddItem addItem) {
+void addExtension(Chunk& parent, const Extension<Item>& ext, uint32_t stamp, AddItem addItem)
+{
     if (!ext.present) return;
     Chunk e = make(ChunkType::Extension, stamp, ext.head);
     for (const Item& item : ext.items) addItem(e, item);
     parent.add(std::move(e));
 }
 
-void addPlainExtension(Chunk& parent, const Extension<Chunk>& ext, uint32_t stamp) {
+void addPlainExtension(Chunk& parent, const Extension<Chunk>& ext, uint32_t stamp)
+{
     addExtension(parent, ext, stamp, [](Chunk& e, const Chunk& item) { e.add(item); });
 }
 
@@ -150,7 +180,8 @@ Overloaded(F...) -> Overloaded<F...>;
 
 }  // namespace
 
-Chunk stringChunk(std::string_view text, NameStyle style, uint32_t stamp) {
+Chunk stringChunk(std::string_view text, NameStyle style, uint32_t stamp)
+{
     Chunk c(ChunkType::String, stamp);
     c.raw(text.data(), text.size());
     if (style == NameStyle::Exact) return c;
@@ -160,13 +191,15 @@ Chunk stringChunk(std::string_view text, NameStyle style, uint32_t stamp) {
     return c;
 }
 
-Chunk frameNameChunk(std::string_view text, uint32_t stamp) {
+Chunk frameNameChunk(std::string_view text, uint32_t stamp)
+{
     Chunk c(ChunkType::FrameName, stamp);
     c.raw(text.data(), text.size());
     return c;
 }
 
-Chunk rawChunk(uint32_t type, std::vector<uint8_t> body, uint32_t stamp) {
+Chunk rawChunk(uint32_t type, std::vector<uint8_t> body, uint32_t stamp)
+{
     Chunk c(type, stamp);
     c.raw(body);
     return c;
@@ -177,7 +210,8 @@ Chunk rawChunk(uint32_t type, std::vector<uint8_t> body, uint32_t stamp) {
 
 namespace {
 
-Chunk buildHAnim(const HAnim& h, uint32_t stamp) {
+Chunk buildHAnim(const HAnim& h, uint32_t stamp)
+{
     Chunk c = make(ChunkType::HAnim, stamp, h.head);
     const uint32_t nodeCount = h.nodeCountOverride.value_or(count(h.nodes.size()));
     c.u32(h.version).i32(h.boneId).u32(nodeCount);
@@ -186,7 +220,8 @@ Chunk buildHAnim(const HAnim& h, uint32_t stamp) {
     return c;
 }
 
-void addFrameList(Chunk& clump, const Clump& m) {
+void addFrameList(Chunk& clump, const Clump& m)
+{
     const uint32_t stamp = m.stamp;
     Chunk list = make(ChunkType::FrameList, stamp, m.frameListHead);
     Chunk s = make(ChunkType::Struct, stamp, m.frameListStructHead);
@@ -222,7 +257,8 @@ void addFrameList(Chunk& clump, const Clump& m) {
 // ---------------------------------------------------------------------------
 // Textures and materials
 
-Chunk buildTexture(const Texture& t, uint32_t stamp) {
+Chunk buildTexture(const Texture& t, uint32_t stamp)
+{
     Chunk c = make(ChunkType::Texture, stamp, t.head);
     Chunk s = make(ChunkType::Struct, stamp, t.structHead);
     s.u8(t.filter).u8(t.addressing).u16(t.unused);
@@ -239,53 +275,54 @@ Chunk buildTexture(const Texture& t, uint32_t stamp) {
 
 namespace {
 
-void addMaterialExtItem(Chunk& ext, const MaterialExtItem& item, uint32_t stamp) {
-    std::visit(
-        Overloaded{
-            [&](const MaterialEffects& fx) {
-                Chunk c = make(ChunkType::MaterialEffects, stamp, fx.head);
-                if (fx.rawBody) {
-                    c.raw(*fx.rawBody);
-                } else {
-                    c.u32(fx.effectType).u32(fx.firstEffect);
-                    if (fx.firstEffect == 2) {
-                        c.f32(fx.coefficient).u32(fx.frameBufferAlpha);
-                        c.u32(fx.textureFlag.value_or(fx.envTexture ? 1u : 0u));
-                        if (fx.envTexture) c.add(buildTexture(*fx.envTexture, stamp));
-                    }
-                    c.raw(fx.trailing);
-                }
-                ext.add(std::move(c));
-            },
-            [&](const UvAnimationRef& uv) {
-                Chunk c = make(ChunkType::UvAnimation, stamp, uv.head);
-                Chunk s = make(ChunkType::Struct, stamp, uv.structHead);
-                const size_t names = 1 + uv.moreNames.size();
-                s.u32(uv.channelMask.value_or(static_cast<uint32_t>((1ull << names) - 1)));
-                s.fixedString(uv.name, 32);
-                for (const std::string& n : uv.moreNames) s.fixedString(n, 32);
-                c.add(std::move(s));
-                ext.add(std::move(c));
-            },
-            [&](const SpecularMaterial& sp) {
-                Chunk c = make(ChunkType::SpecularMaterial, stamp, sp.head);
-                c.f32(sp.level).fixedString(sp.texture, sp.shortForm ? 16 : 24);
-                ext.add(std::move(c));
-            },
-            [&](const ReflectionMaterial& r) {
-                Chunk c = make(ChunkType::ReflectionMaterial, stamp, r.head);
-                for (float f : r.colour) c.f32(f);
-                c.f32(r.intensity).u32(r.unused);
-                ext.add(std::move(c));
-            },
-            [&](const Chunk& raw) { ext.add(raw); },
-        },
-        item);
+void addMaterialExtItem(Chunk& ext, const MaterialExtItem& item, uint32_t stamp)
+{
+    std::visit(Overloaded{
+                   [&](const MaterialEffects& fx) {
+                       Chunk c = make(ChunkType::MaterialEffects, stamp, fx.head);
+                       if (fx.rawBody) {
+                           c.raw(*fx.rawBody);
+                       } else {
+                           c.u32(fx.effectType).u32(fx.firstEffect);
+                           if (fx.firstEffect == 2) {
+                               c.f32(fx.coefficient).u32(fx.frameBufferAlpha);
+                               c.u32(fx.textureFlag.value_or(fx.envTexture ? 1u : 0u));
+                               if (fx.envTexture) c.add(buildTexture(*fx.envTexture, stamp));
+                           }
+                           c.raw(fx.trailing);
+                       }
+                       ext.add(std::move(c));
+                   },
+                   [&](const UvAnimationRef& uv) {
+                       Chunk c = make(ChunkType::UvAnimation, stamp, uv.head);
+                       Chunk s = make(ChunkType::Struct, stamp, uv.structHead);
+                       const size_t names = 1 + uv.moreNames.size();
+                       s.u32(uv.channelMask.value_or(static_cast<uint32_t>((1ull << names) - 1)));
+                       s.fixedString(uv.name, 32);
+                       for (const std::string& n : uv.moreNames) s.fixedString(n, 32);
+                       c.add(std::move(s));
+                       ext.add(std::move(c));
+                   },
+                   [&](const SpecularMaterial& sp) {
+                       Chunk c = make(ChunkType::SpecularMaterial, stamp, sp.head);
+                       c.f32(sp.level).fixedString(sp.texture, sp.shortForm ? 16 : 24);
+                       ext.add(std::move(c));
+                   },
+                   [&](const ReflectionMaterial& r) {
+                       Chunk c = make(ChunkType::ReflectionMaterial, stamp, r.head);
+                       for (float f : r.colour) c.f32(f);
+                       c.f32(r.intensity).u32(r.unused);
+                       ext.add(std::move(c));
+                   },
+                   [&](const Chunk& raw) { ext.add(raw); },
+               },
+               item);
 }
 
 }  // namespace
 
-Chunk buildMaterial(const Material& m, uint32_t stamp) {
+Chunk buildMaterial(const Material& m, uint32_t stamp)
+{
     Chunk c = make(ChunkType::Material, stamp, m.head);
     Chunk s = make(ChunkType::Struct, stamp, m.structHead);
     s.u32(m.flags);
@@ -302,7 +339,8 @@ Chunk buildMaterial(const Material& m, uint32_t stamp) {
 // ---------------------------------------------------------------------------
 // Geometry
 
-uint32_t Geometry::format() const {
+uint32_t Geometry::format() const
+{
     if (formatOverride) return *formatOverride;
     uint32_t f = formatExtraBits;
     if (!positions.empty()) f |= 0x02;
@@ -316,7 +354,8 @@ uint32_t Geometry::format() const {
 
 namespace {
 
-std::array<float, 4> boundingSphere(const std::vector<Vec3>& positions) {
+std::array<float, 4> boundingSphere(const std::vector<Vec3>& positions)
+{
     if (positions.empty()) return {0, 0, 0, 0};
     Vec3 lo = positions[0], hi = positions[0];
     for (const Vec3& p : positions)
@@ -333,7 +372,8 @@ std::array<float, 4> boundingSphere(const std::vector<Vec3>& positions) {
     return {centre[0], centre[1], centre[2], radius};
 }
 
-Chunk buildSkin(const Skin& sk, uint32_t stamp, uint32_t structStamp) {
+Chunk buildSkin(const Skin& sk, uint32_t stamp, uint32_t structStamp)
+{
     Chunk c = make(ChunkType::Skin, stamp, sk.head);
     c.u8(sk.boneCountOverride.value_or(static_cast<uint8_t>(sk.inverseMatrices.size())));
     c.u8(sk.usedBoneCountOverride.value_or(static_cast<uint8_t>(sk.usedBones.size())));
@@ -350,7 +390,8 @@ Chunk buildSkin(const Skin& sk, uint32_t stamp, uint32_t structStamp) {
     return c;
 }
 
-Chunk buildBinMesh(const BinMesh& b, uint32_t stamp) {
+Chunk buildBinMesh(const BinMesh& b, uint32_t stamp)
+{
     Chunk c = make(ChunkType::BinMesh, stamp, b.head);
     uint32_t total = 0;
     for (const BinMeshSplit& s : b.splits) total += count(s.indices.size());
@@ -366,7 +407,8 @@ Chunk buildBinMesh(const BinMesh& b, uint32_t stamp) {
 
 }  // namespace
 
-Chunk buildGeometry(const Geometry& g, uint32_t stamp) {
+Chunk buildGeometry(const Geometry& g, uint32_t stamp)
+{
     Chunk c = make(ChunkType::Geometry, stamp, g.head);
     Chunk s = make(ChunkType::Struct, stamp, g.structHead);
     const uint32_t structStamp = s.stamp;
@@ -418,7 +460,8 @@ Chunk buildGeometry(const Geometry& g, uint32_t stamp) {
 // ---------------------------------------------------------------------------
 // Atomics, lights, cameras, clumps
 
-Chunk buildAtomic(const Atomic& a, uint32_t stamp) {
+Chunk buildAtomic(const Atomic& a, uint32_t stamp)
+{
     Chunk c = make(ChunkType::Atomic, stamp, a.head);
     Chunk s = make(ChunkType::Struct, stamp, a.structHead);
     s.u32(a.frameIndex).u32(a.geometryIndex).u32(a.flags).u32(a.unused);
@@ -429,7 +472,8 @@ Chunk buildAtomic(const Atomic& a, uint32_t stamp) {
 
 namespace {
 
-void addLight(Chunk& clump, const Light& l, uint32_t stamp) {
+void addLight(Chunk& clump, const Light& l, uint32_t stamp)
+{
     Chunk index = make(ChunkType::Struct, stamp, l.structHead);
     index.u32(l.frameIndex);
     clump.add(std::move(index));
@@ -443,7 +487,8 @@ void addLight(Chunk& clump, const Light& l, uint32_t stamp) {
     clump.add(std::move(c));
 }
 
-void addCamera(Chunk& clump, const Camera& cam, uint32_t stamp) {
+void addCamera(Chunk& clump, const Camera& cam, uint32_t stamp)
+{
     Chunk index = make(ChunkType::Struct, stamp, cam.structHead);
     index.u32(cam.frameIndex);
     clump.add(std::move(index));
@@ -458,7 +503,8 @@ void addCamera(Chunk& clump, const Camera& cam, uint32_t stamp) {
 
 }  // namespace
 
-Chunk buildClump(const Clump& m) {
+Chunk buildClump(const Clump& m)
+{
     const uint32_t stamp = m.stamp;
     Chunk c = make(ChunkType::Clump, stamp, m.head);
     Chunk s = make(ChunkType::Struct, stamp, m.structHead);
@@ -485,7 +531,8 @@ Chunk buildClump(const Clump& m) {
     return c;
 }
 
-Chunk buildUvAnimDictionary(const UvAnimDictionary& d) {
+Chunk buildUvAnimDictionary(const UvAnimDictionary& d)
+{
     const uint32_t stamp = d.stamp;
     Chunk c = make(ChunkType::UvAnimDictionary, stamp, d.head);
     Chunk s = make(ChunkType::Struct, stamp, d.structHead);
@@ -516,7 +563,8 @@ Chunk buildUvAnimDictionary(const UvAnimDictionary& d) {
 // ---------------------------------------------------------------------------
 // Files
 
-std::vector<uint8_t> write(const File& file, std::vector<ChunkOffset>* offsets) {
+std::vector<uint8_t> write(const File& file, std::vector<ChunkOffset>* offsets)
+{
     std::vector<uint8_t> out;
     for (const Unit& unit : file.units)
         std::visit(Overloaded{
@@ -529,11 +577,13 @@ std::vector<uint8_t> write(const File& file, std::vector<ChunkOffset>* offsets) 
     return out;
 }
 
-std::vector<uint8_t> write(const Clump& clump, std::vector<ChunkOffset>* offsets) {
+std::vector<uint8_t> write(const Clump& clump, std::vector<ChunkOffset>* offsets)
+{
     return buildClump(clump).bytes(offsets);
 }
 
-bool saveFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+bool saveFile(const std::string& path, const std::vector<uint8_t>& bytes)
+{
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     return static_cast<bool>(out);
@@ -545,7 +595,8 @@ bool saveFile(const std::string& path, const std::vector<uint8_t>& bytes) {
 namespace {
 
 // One square side: centre c, in-plane axes u and v with u x v = outward normal.
-void addSide(Geometry& g, const Vec3& c, const Vec3& u, const Vec3& v, const Vec3& normal) {
+void addSide(Geometry& g, const Vec3& c, const Vec3& u, const Vec3& v, const Vec3& normal)
+{
     const auto base = static_cast<uint16_t>(g.positions.size());
     const float su[4] = {-1, 1, 1, -1}, sv[4] = {-1, -1, 1, 1};
     for (int k = 0; k < 4; ++k) {
@@ -554,15 +605,14 @@ void addSide(Geometry& g, const Vec3& c, const Vec3& u, const Vec3& v, const Vec
         g.normals.push_back(normal);
         g.texCoords[0].push_back({(su[k] + 1) / 2, (1 - sv[k]) / 2});
     }
-    g.triangles.push_back(Triangle::corners(base, static_cast<uint16_t>(base + 1),
-                                            static_cast<uint16_t>(base + 2)));
-    g.triangles.push_back(Triangle::corners(base, static_cast<uint16_t>(base + 2),
-                                            static_cast<uint16_t>(base + 3)));
+    g.triangles.push_back(Triangle::corners(base, static_cast<uint16_t>(base + 1), static_cast<uint16_t>(base + 2)));
+    g.triangles.push_back(Triangle::corners(base, static_cast<uint16_t>(base + 2), static_cast<uint16_t>(base + 3)));
 }
 
 }  // namespace
 
-Geometry makeQuad(float size) {
+Geometry makeQuad(float size)
+{
     Geometry g;
     g.texCoords.resize(1);
     const float h = size / 2;
@@ -571,7 +621,8 @@ Geometry makeQuad(float size) {
     return g;
 }
 
-Geometry makeCube(float size) {
+Geometry makeCube(float size)
+{
     Geometry g;
     g.texCoords.resize(1);
     const float h = size / 2;
@@ -585,7 +636,8 @@ Geometry makeCube(float size) {
     return g;
 }
 
-BinMesh binMeshFromTriangles(const std::vector<Triangle>& triangles) {
+BinMesh binMeshFromTriangles(const std::vector<Triangle>& triangles)
+{
     std::map<uint16_t, std::vector<uint32_t>> byMaterial;
     for (const Triangle& t : triangles) {
         auto& indices = byMaterial[t.matId];
@@ -596,7 +648,8 @@ BinMesh binMeshFromTriangles(const std::vector<Triangle>& triangles) {
     return b;
 }
 
-Frame namedFrame(const std::string& name, uint32_t parent, Vec3 position) {
+Frame namedFrame(const std::string& name, uint32_t parent, Vec3 position)
+{
     Frame f;
     f.name = name;
     f.parent = parent;
@@ -604,14 +657,16 @@ Frame namedFrame(const std::string& name, uint32_t parent, Vec3 position) {
     return f;
 }
 
-Atomic atomic(uint32_t frameIndex, uint32_t geometryIndex) {
+Atomic atomic(uint32_t frameIndex, uint32_t geometryIndex)
+{
     Atomic a;
     a.frameIndex = frameIndex;
     a.geometryIndex = geometryIndex;
     return a;
 }
 
-Texture namedTexture(const std::string& name, const std::string& mask, uint8_t addressing, uint8_t filter) {
+Texture namedTexture(const std::string& name, const std::string& mask, uint8_t addressing, uint8_t filter)
+{
     Texture t;
     t.name = name;
     t.maskName = mask;
@@ -620,7 +675,8 @@ Texture namedTexture(const std::string& name, const std::string& mask, uint8_t a
     return t;
 }
 
-Clump makeBox(const std::string& textureName, float size, const std::string& name) {
+Clump makeBox(const std::string& textureName, float size, const std::string& name)
+{
     Clump c;
     c.frames.push_back(namedFrame(name));
     Geometry g = makeCube(size);

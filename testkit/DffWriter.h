@@ -35,7 +35,8 @@ struct Stamp {
 inline constexpr uint32_t kDefaultStamp = Stamp::V1803FFFF;
 
 // The early stamps: clump struct of 4 bytes, surface properties in geometries.
-constexpr bool isEarly(uint32_t stamp) {
+constexpr bool isEarly(uint32_t stamp)
+{
     return stamp == Stamp::V310 || stamp == Stamp::V3FFFF || stamp == Stamp::V800FFFF;
 }
 
@@ -109,8 +110,7 @@ public:
     // Header + body. When `offsets` is given, every chunk written is appended
     // to it in write order (parents before their children).
     std::vector<uint8_t> bytes(std::vector<ChunkOffset>* offsets = nullptr) const;
-    void appendTo(std::vector<uint8_t>& out, std::vector<ChunkOffset>* offsets = nullptr,
-                  uint32_t depth = 0) const;
+    void appendTo(std::vector<uint8_t>& out, std::vector<ChunkOffset>* offsets = nullptr, uint32_t depth = 0) const;
 
     // Direct child chunks (raw byte runs not counted).
     Chunk& child(size_t index);
@@ -119,9 +119,9 @@ public:
     Chunk* find(uint32_t childType, size_t nth = 0);
 
 private:
-    bool isRun_ = false;         // a run of body bytes without a header
-    std::vector<uint8_t> run_;   // the run's bytes
-    std::vector<Chunk> parts_;   // body in order: runs and child chunks
+    bool isRun_ = false;        // a run of body bytes without a header
+    std::vector<uint8_t> run_;  // the run's bytes
+    std::vector<Chunk> parts_;  // body in order: runs and child chunks
     std::vector<uint8_t>& tail();
 };
 
@@ -151,8 +151,7 @@ enum class NameStyle {
 };
 
 // String chunk (type 2) holding `text` in the given style.
-Chunk stringChunk(std::string_view text, NameStyle style = NameStyle::Padded,
-                  uint32_t stamp = kDefaultStamp);
+Chunk stringChunk(std::string_view text, NameStyle style = NameStyle::Padded, uint32_t stamp = kDefaultStamp);
 // Frame name chunk: the text's bytes exactly, no NUL.
 Chunk frameNameChunk(std::string_view text, uint32_t stamp = kDefaultStamp);
 // Any chunk with a raw body (morph, native data, 2d effect, breakable, ...).
@@ -198,15 +197,13 @@ struct Triangle {
     uint16_t matId = 0;
     uint16_t v2 = 0;
     // A face given by its corners in face order.
-    static Triangle corners(uint16_t a, uint16_t b, uint16_t c, uint16_t mat = 0) {
-        return Triangle{b, a, mat, c};
-    }
+    static Triangle corners(uint16_t a, uint16_t b, uint16_t c, uint16_t mat = 0) { return Triangle{b, a, mat, c}; }
 };
 
 struct MorphTarget {
     std::optional<std::array<float, 4>> boundingSphere{};  // default: around the positions
-    std::optional<uint32_t> hasPositions{};  // default 1
-    std::optional<uint32_t> hasNormals{};  // default: normals present
+    std::optional<uint32_t> hasPositions{};                // default 1
+    std::optional<uint32_t> hasNormals{};                  // default: normals present
 };
 
 struct Texture {
@@ -228,7 +225,7 @@ struct MaterialEffects {
     uint32_t frameBufferAlpha = 0;
     std::optional<uint32_t> textureFlag{};  // default: 1 when envTexture is set, else 0
     std::optional<Texture> envTexture{};
-    std::vector<uint8_t> trailing{0, 0, 0, 0};  // second effect kind: none
+    std::vector<uint8_t> trailing{0, 0, 0, 0};      // second effect kind: none
     std::optional<std::vector<uint8_t>> rawBody{};  // replaces the whole body
     Head head{};
 };
@@ -254,8 +251,7 @@ struct ReflectionMaterial {
     Head head{};
 };
 
-using MaterialExtItem =
-    std::variant<MaterialEffects, UvAnimationRef, SpecularMaterial, ReflectionMaterial, Chunk>;
+using MaterialExtItem = std::variant<MaterialEffects, UvAnimationRef, SpecularMaterial, ReflectionMaterial, Chunk>;
 
 struct Material {
     uint32_t flags = 0;
@@ -293,10 +289,10 @@ struct Skin {
     uint8_t maxWeights = 4;
     uint8_t padding = 0;
     std::vector<std::array<uint8_t, 4>> boneIndices{};  // one per vertex
-    std::vector<std::array<float, 4>> weights{};  // one per vertex
+    std::vector<std::array<float, 4>> weights{};        // one per vertex
     std::vector<std::array<float, 16>> inverseMatrices{};
     std::optional<uint32_t> matrixMarker{};  // written before each matrix when set
-    std::optional<bool> tail{};  // default: geometry struct stamped 0x1803FFFF
+    std::optional<bool> tail{};              // default: geometry struct stamped 0x1803FFFF
     std::array<uint8_t, 12> tailBytes{};
     Head head{};
 };
@@ -317,7 +313,7 @@ struct Geometry {
     std::optional<uint32_t> vertexCountOverride{};  // default: positions.size()
     uint32_t morphTargetCount = 1;
     std::optional<bool> surfaceProperties{};  // default: by struct stamp
-    std::array<float, 3> surface{1, 1, 1};  // ambient, specular, diffuse
+    std::array<float, 3> surface{1, 1, 1};    // ambient, specular, diffuse
     std::vector<Rgba> prelit{};
     std::vector<std::vector<std::array<float, 2>>> texCoords{};  // sets of (u, v)
     std::vector<Triangle> triangles{};
@@ -352,9 +348,9 @@ struct Light {
     float radius = 10.0f;
     Vec3 colour{1, 1, 1};
     float minusCosAngle = 1.0f;
-    uint32_t typeAndFlags = 0x00800003;  // point light, scene and world flags
+    uint32_t typeAndFlags = 0x00800003;     // point light, scene and world flags
     Head structHead{}, head{}, dataHead{};  // frame index struct, light chunk, light struct
-    Extension<Chunk> extension{};  // inside the light chunk, after its struct
+    Extension<Chunk> extension{};           // inside the light chunk, after its struct
 };
 
 struct Camera {
@@ -450,7 +446,6 @@ Atomic atomic(uint32_t frameIndex, uint32_t geometryIndex);
 Texture namedTexture(const std::string& name, const std::string& mask = {}, uint8_t addressing = 0x11,
                      uint8_t filter = 6);
 // One frame named `name`, one textured cube with a bin mesh, one atomic.
-Clump makeBox(const std::string& textureName = "box", float size = 1.0f,
-              const std::string& name = "box");
+Clump makeBox(const std::string& textureName = "box", float size = 1.0f, const std::string& name = "box");
 
 }  // namespace dffw

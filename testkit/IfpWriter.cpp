@@ -43,7 +43,10 @@ void section(Bytes& out, const std::string& tag, const Bytes& body)
     append(out, body);
 }
 // A zero-terminated name padded to 4 bytes, as ANPK stores it.
-void paddedName(Bytes& out, const std::string& s) { field(out, s, (s.size() + 4) / 4 * 4); }
+void paddedName(Bytes& out, const std::string& s)
+{
+    field(out, s, (s.size() + 4) / 4 * 4);
+}
 
 std::uint32_t countOf(std::optional<std::uint32_t> lie, std::size_t real)
 {
@@ -114,7 +117,8 @@ Bytes writeAnp3(const Package& package)
             for (const Key& k : b.keys) {
                 for (float v : k.rotation) i16(bones, v, 4096.0f);
                 i16(bones, k.time, 60.0f);
-                for (int i = 0; i < 3 && translated; ++i) i16(bones, k.translation[static_cast<std::size_t>(i)], 1024.0f);
+                for (int i = 0; i < 3 && translated; ++i)
+                    i16(bones, k.translation[static_cast<std::size_t>(i)], 1024.0f);
             }
             keyBytes += bones.size() - before;
         }

@@ -16,7 +16,10 @@ constexpr std::size_t kEntry = orvik::img::kEntrySize;
 constexpr std::size_t kNameSize = orvik::img::kNameSize;
 constexpr std::size_t kHeaderSize = orvik::img::kVer2HeaderSize;
 
-std::size_t sectorsFor(std::size_t bytes) { return (bytes + kSector - 1) / kSector; }
+std::size_t sectorsFor(std::size_t bytes)
+{
+    return (bytes + kSector - 1) / kSector;
+}
 
 void putU32(std::vector<unsigned char>& out, std::size_t at, std::uint32_t v)
 {

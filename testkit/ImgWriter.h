@@ -23,8 +23,8 @@ struct Member {
 
     std::string name;
     std::vector<unsigned char> bytes;
-    std::optional<std::uint32_t> offsetSectors;  // written instead of the true offset
-    std::optional<std::uint32_t> sizeSectors;    // written instead of the true size
+    std::optional<std::uint32_t> offsetSectors;   // written instead of the true offset
+    std::optional<std::uint32_t> sizeSectors;     // written instead of the true size
     std::optional<std::array<char, 24>> rawName;  // written instead of the NUL-padded name
     // Version 2: the size goes into the second size word (size in the
     // archive) with the streaming size 0, as some tools write it.

@@ -50,7 +50,10 @@ dffw::Chunk textureChunk(const Texture& t, std::uint32_t stamp)
     s.u32(t.platform).u8(t.filter).u8(t.addressing).u16(0);
     s.fixedString(t.name, 32).fixedString(t.mask, 32);
     s.u32(t.rasterFormat).u32(t.formatWord).u16(t.width).u16(t.height);
-    s.u8(t.depth).u8(t.levelCount.value_or(static_cast<std::uint8_t>(t.levels.size()))).u8(t.rasterType).u8(t.compression);
+    s.u8(t.depth)
+        .u8(t.levelCount.value_or(static_cast<std::uint8_t>(t.levels.size())))
+        .u8(t.rasterType)
+        .u8(t.compression);
     if (!t.palette.empty()) s.raw(t.palette);
     for (std::size_t i = 0; i < t.levels.size(); ++i) {
         const auto size = static_cast<std::uint32_t>(t.levels[i].size());

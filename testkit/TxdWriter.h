@@ -18,7 +18,7 @@ namespace txdw {
 struct Texture {
     std::uint32_t platform = txd::Platform::D3D9;  // or D3D8, PS2 (platform and names only)
     std::uint8_t filter = 6;
-    std::uint8_t addressing = 0x11;   // U low nibble, V high nibble
+    std::uint8_t addressing = 0x11;  // U low nibble, V high nibble
     std::string name = "texture";
     std::string mask{};
     std::uint32_t rasterFormat = txd::Raster::F8888;
@@ -27,8 +27,8 @@ struct Texture {
     std::uint16_t height = 4;
     std::uint8_t depth = 32;
     std::uint8_t rasterType = 4;
-    std::uint8_t compression = 0;     // Direct3D 8: DXTn; Direct3D 9: flags
-    std::vector<std::uint8_t> palette{};            // written when not empty
+    std::uint8_t compression = 0;                     // Direct3D 8: DXTn; Direct3D 9: flags
+    std::vector<std::uint8_t> palette{};              // written when not empty
     std::vector<std::vector<std::uint8_t>> levels{};  // each written after its size
     std::optional<std::uint8_t> levelCount{};         // written instead of levels.size()
     std::optional<std::uint32_t> firstLevelSize{};    // written instead of levels[0].size()

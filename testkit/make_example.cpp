@@ -10,7 +10,8 @@
 
 namespace {
 
-dffw::Clump exampleModel() {
+dffw::Clump exampleModel()
+{
     dffw::Clump clump;
 
     dffw::Frame root;
@@ -62,7 +63,8 @@ dffw::Clump exampleModel() {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     if (argc != 2) {
         std::fprintf(stderr, "usage: orvik_make_example OUT.dff\n");
         return 2;

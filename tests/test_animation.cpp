@@ -43,7 +43,8 @@ Matrix3 transform(const Quat& q, const Point3& t)
 INode* dummyNode(const char* name, INode* parent, const Matrix3& local, int boneId = -1)
 {
     Interface* ip = GetCOREInterface();
-    INode* n = ip->CreateObjectNode(static_cast<Object*>(ip->CreateInstance(HELPER_CLASS_ID, Class_ID(DUMMY_CLASS_ID, 0))));
+    INode* n =
+        ip->CreateObjectNode(static_cast<Object*>(ip->CreateInstance(HELPER_CLASS_ID, Class_ID(DUMMY_CLASS_ID, 0))));
     n->SetName(name);
     Matrix3 world = parent ? local * parent->GetNodeTM(0) : local;
     n->SetNodeTM(0, world);
@@ -76,8 +77,8 @@ TEST(HostAnimation, KeysInterpolateAndCarryChildren)
         double degrees;  // the parent's turn
         float height;
     };
-    for (const Case c : {Case{-100, 0, 0}, Case{0, 0, 0}, Case{2400, 45, 1}, Case{1200, 22.5, 0.5f},
-                         Case{4800, 90, 2}, Case{9000, 90, 2}}) {
+    for (const Case c : {Case{-100, 0, 0}, Case{0, 0, 0}, Case{2400, 45, 1}, Case{1200, 22.5, 0.5f}, Case{4800, 90, 2},
+                         Case{9000, 90, 2}}) {
         SCOPED_TRACE(c.t);
         const Matrix3 p = parent->GetNodeTM(c.t);
         EXPECT_NEAR(angleBetween(Quat(p), aboutZ(c.degrees)), 0.0, 0.1);
@@ -117,8 +118,8 @@ Skeleton makeSkeleton()
 int importPackage(const std::vector<std::uint8_t>& bytes, const char* animation = "")
 {
     const std::string path = ::testing::TempDir() + "orvik-test.ifp";
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                 static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     auto* options = static_cast<IfpImportOptions*>(GetIfpImportDesc()->GetInterface(IFP_IMPORT_OPTIONS_ID));
     options->SetAnimationName(animation);
     const int result = runImport(*GetIfpImportDesc(), path).result;
@@ -146,14 +147,20 @@ TEST(IfpImport, KeysTheSkeletonAsTheDumpSays)
         const Skeleton s = makeSkeleton();
         ifpw::Package p;
         p.layout = layout;
-        p.animations = {ifpw::Animation{"other", {}},
-                        ifpw::Animation{"Walk", {
-                            {"hips", -1, ifp::KeyType::RTS, {turnKey(layout, 0, 45, {0.5f, 0, 0.25f}, {2, 1, 1}), turnKey(layout, 1, 90, {0, 0, 0.25f})}},
-                            {"Head", 2, ifp::KeyType::R, {turnKey(layout, 0, 0), turnKey(layout, 0.5f, 30)}},
-                            {"HEAD", -1, ifp::KeyType::R, {turnKey(layout, 0, 0), turnKey(layout, 1, 60)}},
-                            {"Tail", 9, ifp::KeyType::R, {turnKey(layout, 0, 0)}},
-                            {"Wing", -1, ifp::KeyType::R, {turnKey(layout, 0, 0)}},
-                        }}};
+        p.animations = {
+            ifpw::Animation{"other", {}},
+            ifpw::Animation{"Walk",
+                            {
+                                {"hips",
+                                 -1,
+                                 ifp::KeyType::RTS,
+                                 {turnKey(layout, 0, 45, {0.5f, 0, 0.25f}, {2, 1, 1}),
+                                  turnKey(layout, 1, 90, {0, 0, 0.25f})}},
+                                {"Head", 2, ifp::KeyType::R, {turnKey(layout, 0, 0), turnKey(layout, 0.5f, 30)}},
+                                {"HEAD", -1, ifp::KeyType::R, {turnKey(layout, 0, 0), turnKey(layout, 1, 60)}},
+                                {"Tail", 9, ifp::KeyType::R, {turnKey(layout, 0, 0)}},
+                                {"Wing", -1, ifp::KeyType::R, {turnKey(layout, 0, 0)}},
+                            }}};
         EXPECT_EQ(importPackage(ifpw::write(p), "walk"), 1);
         // The top bone's keys are relative to where the model stands, in the
         // scene's axes: the model root's turn does not turn it again.
@@ -201,8 +208,8 @@ TEST(IfpImport, PackageKeptWhileTheFileStaysTheSame)
     const std::string path = ::testing::TempDir() + "orvik-kept.ifp";
     const auto load = [&](const ifpw::Package& p, const std::vector<std::string>& names, bool damaged) {
         const std::vector<std::uint8_t> bytes = ifpw::write(p);
-        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                     static_cast<std::streamsize>(bytes.size()));
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         ASSERT_TRUE(options->LoadPackage(path.c_str()));
         std::vector<std::string> held;
         for (int i = 0; i <= options->GetAnimationCount(); ++i) {
@@ -212,7 +219,8 @@ TEST(IfpImport, PackageKeptWhileTheFileStaysTheSame)
         EXPECT_EQ(std::string(options->GetPackageMessage()).empty(), !damaged) << options->GetPackageMessage();
     };
     ifpw::Package p;
-    p.animations = {ifpw::Animation{"Idle", {ifpw::Bone{"Hips", -1, ifp::KeyType::R, {turnKey(ifp::Layout::Anpk, 0, 10)}}}}};
+    p.animations = {
+        ifpw::Animation{"Idle", {ifpw::Bone{"Hips", -1, ifp::KeyType::R, {turnKey(ifp::Layout::Anpk, 0, 10)}}}}};
     p.animationCount = 2;  // claims one more than it holds
     load(p, {"Idle"}, true);
     p.animationCount.reset();
@@ -225,8 +233,8 @@ TEST(IfpImport, PackageKeptWhileTheFileStaysTheSame)
     const auto stamp = std::filesystem::last_write_time(path);
     p.animations[0].name = "Walk";
     const std::vector<std::uint8_t> bytes = ifpw::write(p);
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                 static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     std::filesystem::last_write_time(path, stamp);
     options->SetAnimationName("Idle");
     for (const int expected : {1, 0}) {

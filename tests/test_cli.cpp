@@ -39,7 +39,10 @@ const std::string kOrvik = std::string(ORVIK_BIN_DIR) + "/orvik";
 const std::string kExample = std::string(ORVIK_SOURCE_DIR) + "/examples/example.dff";
 const std::string kNothingBuilt = "the file held no model that could be read";
 
-std::string pluginPath(const std::string& name) { return std::string(ORVIK_BIN_DIR) + "/" + name + ".dli"; }
+std::string pluginPath(const std::string& name)
+{
+    return std::string(ORVIK_BIN_DIR) + "/" + name + ".dli";
+}
 
 std::vector<std::string> builtLibraries()
 {
@@ -54,7 +57,10 @@ std::vector<std::string> builtLibraries()
     return out;
 }
 
-bool isX86(const std::string& library) { return library.find("x86") != std::string::npos; }
+bool isX86(const std::string& library)
+{
+    return library.find("x86") != std::string::npos;
+}
 
 // Empty where the 32-bit builds run on this machine, else the line said
 // instead of running them (found once, by running orvik_x86).
@@ -115,7 +121,8 @@ void expectNearlyEqual(const json& a, const json& b, const std::string& where)
     if (a.is_number_float() || b.is_number_float()) {
         ASSERT_TRUE(a.is_number() && b.is_number()) << where;
         const double x = a.get<double>(), y = b.get<double>();
-        EXPECT_LE(std::fabs(x - y), 1e-5 * std::max({1.0, std::fabs(x), std::fabs(y)})) << where << ": " << x << " vs " << y;
+        EXPECT_LE(std::fabs(x - y), 1e-5 * std::max({1.0, std::fabs(x), std::fabs(y)}))
+            << where << ": " << x << " vs " << y;
         return;
     }
     ASSERT_EQ(a.type(), b.type()) << where;
@@ -201,7 +208,8 @@ TEST_F(Cli, BitmapPathFindsTexturesNamedCaseInsensitively)
     fs::create_directory(dir / "empty");
     file("maps/" + fileName, "image");
 
-    const json d = dumpOf({"--bitmap-path", (dir / "empty").string(), "--bitmap-path", (dir / "maps").string(), kExample});
+    const json d =
+        dumpOf({"--bitmap-path", (dir / "empty").string(), "--bitmap-path", (dir / "maps").string(), kExample});
     ASSERT_FALSE(d["textures"].empty());
     EXPECT_TRUE(d["textures"][0]["found"].get<bool>()) << d["textures"][0].dump();
     EXPECT_EQ(d["textures"][0]["mapName"], (dir / "maps" / fileName).string());
@@ -281,8 +289,8 @@ TEST_F(Cli, UnusableModelFilesAreRefusedBeforeTheImport)
 
 TEST_F(Cli, FilesHoldingNoModelImportNothing)
 {
-    for (const std::string& bytes : {std::string(), std::string("junk"), std::string(64, '\0'),
-                                     readFile(kExample).substr(0, 12)}) {
+    for (const std::string& bytes :
+         {std::string(), std::string("junk"), std::string(64, '\0'), readFile(kExample).substr(0, 12)}) {
         const fs::path p = file("nothing.dff", bytes);
         const ProgramRun r = run({"import", "--no-progress", p.string()});
         expectOneLineFailure(r, 3, p.string(), kNothingBuilt);
@@ -340,20 +348,22 @@ TEST_F(Cli, OutputsAreReplacedOnlyWhenTheirsToReplace)
 {
     const std::string m = kExample;
     ASSERT_EQ(run({"import", "--no-progress", m, "--gltf", "p.gltf"}, kOrvik, dir.string()).status, 0);
-    const ProgramRun again = run({"import", "--no-progress", m, "--gltf", "p.gltf", "--json", "p.json"}, kOrvik, dir.string());
+    const ProgramRun again =
+        run({"import", "--no-progress", m, "--gltf", "p.gltf", "--json", "p.json"}, kOrvik, dir.string());
     ASSERT_EQ(again.status, 0) << again;
 
     const std::string before = readFile(dir / "p.json") + readFile(dir / "p.gltf") + readFile(dir / "p.bin");
     file("nothing.dff", "junk");
-    const ProgramRun nothing = run({"import", "--no-progress", "nothing.dff", "--gltf", "p.gltf", "--json", "p.json"},
-                                kOrvik, dir.string());
+    const ProgramRun nothing =
+        run({"import", "--no-progress", "nothing.dff", "--gltf", "p.gltf", "--json", "p.json"}, kOrvik, dir.string());
     EXPECT_EQ(nothing.status, 3) << nothing;
     EXPECT_NE(nothing.err.find("nothing.dff: " + kNothingBuilt + "; no file written"), std::string::npos) << nothing;
     EXPECT_EQ(readFile(dir / "p.json") + readFile(dir / "p.gltf") + readFile(dir / "p.bin"), before);
 
     // Once p.gltf refers to another buffer file, p.bin is no longer its own.
     fs::create_directory(dir / "sub");
-    const ProgramRun named = run({"import", "--no-progress", m, "--gltf", "p.gltf", "--bin", "sub/q.bin"}, kOrvik, dir.string());
+    const ProgramRun named =
+        run({"import", "--no-progress", m, "--gltf", "p.gltf", "--bin", "sub/q.bin"}, kOrvik, dir.string());
     ASSERT_EQ(named.status, 0) << named;
     EXPECT_EQ(json::parse(readFile(dir / "p.gltf"))["buffers"][0]["uri"], "sub/q.bin");
     EXPECT_EQ(readFile(dir / "sub/q.bin"), readFile(dir / "p.bin"));
@@ -398,7 +408,8 @@ TEST_F(Cli, ModelPathThatIsNotUtf8IsShownByteForByte)
 // file left is whole.
 TEST_F(Cli, ConcurrentImportsToTheSameNamesLeaveWholeFiles)
 {
-    const std::vector<std::string> args = {kOrvik, "import", "--no-progress", kExample, "--json", "same.json", "--gltf", "same.glb"};
+    const std::vector<std::string> args = {kOrvik,   "import",    "--no-progress", kExample,
+                                           "--json", "same.json", "--gltf",        "same.glb"};
     std::vector<char*> cargs;
     for (const std::string& a : args) cargs.push_back(const_cast<char*>(a.c_str()));
     cargs.push_back(nullptr);
@@ -545,7 +556,8 @@ TEST_F(Cli, GameViewIsAskedOfAGltfExportWithUpToFourPaintColours)
         {{"import", kExample, "--gltf", glb, "--game-view", "--paint", "#000000,#000000,#000000,#000000,#000000"},
          "at most four"},
         {{"import", kExample, "--gltf", glb, "--wheels", kExample}, "--game-view"},
-        {{"import", kExample, "--gltf", glb, "--game-view", "--wheels", (dir / "none.dff").string()}, "--wheels: no such file"},
+        {{"import", kExample, "--gltf", glb, "--game-view", "--wheels", (dir / "none.dff").string()},
+         "--wheels: no such file"},
     };
     for (const auto& c : cases) {
         const ProgramRun r = run(c.args);
@@ -555,12 +567,14 @@ TEST_F(Cli, GameViewIsAskedOfAGltfExportWithUpToFourPaintColours)
         EXPECT_FALSE(fs::exists(glb)) << r;
     }
     ORVIK_REQUIRE_SAMPLES();
-    const ProgramRun r = run({"import", "--no-progress", (fs::path(samplesFolder()) / "car1.dff").string(), "--gltf", glb,
-                              "--game-view", "--paint", "#8B1E2D,#FFFFFF"});
+    const ProgramRun r = run({"import", "--no-progress", (fs::path(samplesFolder()) / "car1.dff").string(), "--gltf",
+                              glb, "--game-view", "--paint", "#8B1E2D,#FFFFFF"});
     ASSERT_TRUE(r.exited && r.status == 0) << r;
-    EXPECT_NE(r.out.find("\ngame view: 3 wheels placed, 21 materials painted, 4 lamps unlit, 10 nodes left out (_dam, _vlo), 22 "
-                         "collision nodes left out\n"),
-              std::string::npos)
+    EXPECT_NE(
+        r.out.find(
+            "\ngame view: 3 wheels placed, 21 materials painted, 4 lamps unlit, 10 nodes left out (_dam, _vlo), 22 "
+            "collision nodes left out\n"),
+        std::string::npos)
         << r;
     EXPECT_EQ(r.out.find("left out by --skip-parts"), std::string::npos) << r;
 }
@@ -579,11 +593,14 @@ TEST_F(Cli, GameViewGivesAWheelToModelsThatStoreNone)
         const char* line;  // the game view's line, or the error
     } cases[] = {
         {{"import", kuruma, "--gltf", glb, "--game-view"}, 0, "\ngame view: 4 wheels placed (generated), "},
-        {{"import", kuruma, "--gltf", glb, "--game-view", "--wheels", car1}, 0,
+        {{"import", kuruma, "--gltf", glb, "--game-view", "--wheels", car1},
+         0,
          "\ngame view: 4 wheels placed (taken from {samples}/car1.dff), "},
-        {{"import", car1, "--gltf", glb, "--game-view", "--wheels", kuruma}, 2,
+        {{"import", car1, "--gltf", glb, "--game-view", "--wheels", kuruma},
+         2,
          "{samples}/ucl-kuruma.dff: --wheels: its wheel dummies hold no wheel"},
-        {{"convert", car1, kuruma, (samples / "car5.dff").string(), "--out", out, "--game-view", "--wheels", car1}, 0,
+        {{"convert", car1, kuruma, (samples / "car5.dff").string(), "--out", out, "--game-view", "--wheels", car1},
+         0,
          "\ngame view: 13 wheels placed (10 taken from {samples}/car1.dff), "},
     };
     for (const auto& c : cases) {
@@ -593,7 +610,8 @@ TEST_F(Cli, GameViewGivesAWheelToModelsThatStoreNone)
         ASSERT_TRUE(r.exited) << r;
         EXPECT_EQ(r.status, c.status) << r;
         std::string line = c.line;
-        if (const std::size_t at = line.find("{samples}"); at != std::string::npos) line.replace(at, 9, samples.string());
+        if (const std::size_t at = line.find("{samples}"); at != std::string::npos)
+            line.replace(at, 9, samples.string());
         EXPECT_NE((c.status == 0 ? r.out : r.err).find(line), std::string::npos) << r;
     }
 }

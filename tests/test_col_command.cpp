@@ -84,14 +84,15 @@ TEST_F(ColCommand, ConvertAddsTheCollisionOfTheSameName)
 {
     putBytes("models/crate.dff", dffw::write(dffw::makeBox("crate", 1.0f, "crate")));
     putBytes("models/own.dff", dffw::write(corpus::boxWithExtras("own")));
-    putBytes("models/props.col", colw::writeFile({corpus::collisionEntry(2, "CRATE"), corpus::collisionEntry(2, "own")}));
+    putBytes("models/props.col",
+             colw::writeFile({corpus::collisionEntry(2, "CRATE"), corpus::collisionEntry(2, "own")}));
     putBytes("other/lone.dff", dffw::write(dffw::makeBox("lone", 1.0f, "lone")));
     const std::vector<std::uint8_t> boxBytes = dffw::write(dffw::makeBox("barrel", 1.0f, "barrel"));
     const std::vector<std::uint8_t> colBytes = colw::writeFile({corpus::collisionEntry(3, "barrel")});
     put("pack.img", [&] {
-        const std::vector<unsigned char> img = imgw::writeV2(
-            {{"barrel.dff", std::vector<unsigned char>(boxBytes.begin(), boxBytes.end())},
-             {"barrel.col", std::vector<unsigned char>(colBytes.begin(), colBytes.end())}});
+        const std::vector<unsigned char> img =
+            imgw::writeV2({{"barrel.dff", std::vector<unsigned char>(boxBytes.begin(), boxBytes.end())},
+                           {"barrel.col", std::vector<unsigned char>(colBytes.begin(), colBytes.end())}});
         return std::string(img.begin(), img.end());
     }());
     const ProgramRun r = run({"convert", "models", "other", "pack.img", "--out", "out", "--json", "-j", "1"});
@@ -122,7 +123,8 @@ TEST_F(ColCommand, SamplesListTheirEntries)
     json listed;
     for (const fs::directory_entry& e : fs::directory_iterator(samplesFolder())) {
         const std::string name = e.path().filename().string();
-        const bool vehicle = e.path().extension() == ".dff" && (name.rfind("car", 0) == 0 || name.rfind("bike", 0) == 0);
+        const bool vehicle =
+            e.path().extension() == ".dff" && (name.rfind("car", 0) == 0 || name.rfind("bike", 0) == 0);
         if (e.path().extension() != ".col" && !vehicle) continue;
         const ProgramRun r = run({"col", "list", e.path().string(), "--json"});
         ASSERT_EQ(r.status, 0) << r;

@@ -22,7 +22,10 @@ namespace col = orvik::col;
 using Bytes = std::vector<std::uint8_t>;
 using Json = nlohmann::ordered_json;
 
-Json vec(const col::Vec3& v) { return {v.x, v.y, v.z}; }
+Json vec(const col::Vec3& v)
+{
+    return {v.x, v.y, v.z};
+}
 
 Json faces(const std::vector<col::Face>& faces)
 {
@@ -41,11 +44,19 @@ Json modelJson(const col::Model& m)
     for (const col::Vec3& v : m.vertices) vertices.push_back(vec(v));
     for (const col::FaceGroup& g : m.faceGroups) groups.push_back({vec(g.min), vec(g.max), g.firstFace, g.lastFace});
     for (const col::Vec3& v : m.shadowVertices) shadow.push_back(vec(v));
-    return {{"tag", col::versionTag(m.version)}, {"name", m.name}, {"modelId", m.modelId},
-            {"offset", m.offset}, {"size", m.size},
+    return {{"tag", col::versionTag(m.version)},
+            {"name", m.name},
+            {"modelId", m.modelId},
+            {"offset", m.offset},
+            {"size", m.size},
             {"bounds", {vec(m.bounds.min), vec(m.bounds.max), vec(m.bounds.center), m.bounds.radius}},
-            {"spheres", spheres}, {"boxes", boxes}, {"vertices", vertices}, {"faces", faces(m.faces)},
-            {"faceGroups", groups}, {"shadowVertices", shadow}, {"shadowFaces", faces(m.shadowFaces)}};
+            {"spheres", spheres},
+            {"boxes", boxes},
+            {"vertices", vertices},
+            {"faces", faces(m.faces)},
+            {"faceGroups", groups},
+            {"shadowVertices", shadow},
+            {"shadowFaces", faces(m.shadowFaces)}};
 }
 
 // An entry of every version, bounds and model ids apart; the COL3 entry has
@@ -80,7 +91,8 @@ TEST(CollisionReader, DamagedEntryKeepsTheOnesBefore)
     const std::vector<Damage> cases = {
         {"size past the end", [](auto& es) { es[1].size = 100000; }, 1,
          "entry 1 (\"b\", COL3) at 0x174 declares 100,000 bytes"},
-        {"COLL sphere count", [](auto& es) { es[1].version = 1, es[1].sphereCount = 5000; }, 1, "declares 5,000 spheres"},
+        {"COLL sphere count", [](auto& es) { es[1].version = 1, es[1].sphereCount = 5000; }, 1,
+         "declares 5,000 spheres"},
         {"COLL face naming a missing vertex", [](auto& es) { es[0].version = 1, es[0].faces[2].c = 8; }, 0,
          "has face 2 naming vertex 8 of 8"},
         {"COLL vertex count", [](auto& es) { es[2].version = 1, es[2].vertexCount = 0x7FFFFFFF; }, 2,
@@ -144,10 +156,17 @@ TEST(EffectsReader, EachKindWithItsValues)
         Json values = Json::object();
         for (const col::EffectValue& v : e.values) {
             using Kind = col::EffectValue::Kind;
-            values[v.key] = v.kind == Kind::Int ? Json(v.intValue) : v.kind == Kind::Float ? Json(v.floatValue) : Json(v.text);
+            values[v.key] = v.kind == Kind::Int     ? Json(v.intValue)
+                            : v.kind == Kind::Float ? Json(v.floatValue)
+                                                    : Json(v.text);
         }
-        doc.push_back({{"kind", e.kind}, {"type", e.type}, {"dataSize", e.dataSize}, {"position", vec(e.position)},
-                       {"colour", {e.colour[0], e.colour[1], e.colour[2]}}, {"range", e.range}, {"values", values}});
+        doc.push_back({{"kind", e.kind},
+                       {"type", e.type},
+                       {"dataSize", e.dataSize},
+                       {"position", vec(e.position)},
+                       {"colour", {e.colour[0], e.colour[1], e.colour[2]}},
+                       {"range", e.range},
+                       {"values", values}});
     }
     expectGolden("col/effects.json", doc.dump(1) + "\n");
 }
@@ -165,7 +184,8 @@ TEST(EffectsReader, DamageKeepsTheEntriesBefore)
     };
     const std::vector<Case> cases = {
         {"count beyond the body", effectsBody({glare}, 0x10000000), 0, "declares 268,435,456 entries"},
-        {"data size beyond the body", effectsBody({glare, lying}), 1, "entry 1 (particle) at 0x18 declares 5,000 bytes"},
+        {"data size beyond the body", effectsBody({glare, lying}), 1,
+         "entry 1 (particle) at 0x18 declares 5,000 bytes"},
         {"count one more than the entries", effectsBody({glare, glare}, 3), 0, "declares 3 entries"},
         {"no count", Bytes{1, 2}, 0, "holds no entry count"},
     };

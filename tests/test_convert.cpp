@@ -90,16 +90,30 @@ TEST_F(Batch, convertsAFolderAndArchivesOfBothVersions)
     imgw::Member junk{"junk.dff", std::vector<unsigned char>(100, 0x55)};
     put("sa.img", imgw::writeV2({sample("box-small.dff"), far, evil, junk, sample("box-big.dff", "readme.txt")}));
 
-    const ProgramRun r = run({"convert", "models", "gta3.img", "sa.img", "--out", "out", "--json", "-j", "2",
-                           "--report", "report.json"});
+    const ProgramRun r = run(
+        {"convert", "models", "gta3.img", "sa.img", "--out", "out", "--json", "-j", "2", "--report", "report.json"});
     EXPECT_EQ(r.status, 4) << r;
 
-    const std::vector<std::string> expected = {
-        "gta3.dir", "gta3.img", "models/box-big.dff", "models/notes.txt", "models/sub/PROP.DFF",
-        "models/sub/prop.txd", "out/box-big.glb", "out/box-big.json", "out/gta3/BOX.glb", "out/gta3/BOX.json",
-        "out/gta3/cbl-slhandbf.glb", "out/gta3/cbl-slhandbf.json", "out/gta3/prop.glb", "out/gta3/prop.json",
-        "out/sa/box-small.glb", "out/sa/box-small.json",
-        "out/sub/PROP.glb", "out/sub/PROP.json", "report.json", "sa.img"};
+    const std::vector<std::string> expected = {"gta3.dir",
+                                               "gta3.img",
+                                               "models/box-big.dff",
+                                               "models/notes.txt",
+                                               "models/sub/PROP.DFF",
+                                               "models/sub/prop.txd",
+                                               "out/box-big.glb",
+                                               "out/box-big.json",
+                                               "out/gta3/BOX.glb",
+                                               "out/gta3/BOX.json",
+                                               "out/gta3/cbl-slhandbf.glb",
+                                               "out/gta3/cbl-slhandbf.json",
+                                               "out/gta3/prop.glb",
+                                               "out/gta3/prop.json",
+                                               "out/sa/box-small.glb",
+                                               "out/sa/box-small.json",
+                                               "out/sub/PROP.glb",
+                                               "out/sub/PROP.json",
+                                               "report.json",
+                                               "sa.img"};
     EXPECT_EQ(files(), expected) << r;
 
     // One line per failure, naming the member and why; entries pointing
@@ -170,7 +184,8 @@ TEST_F(Batch, animationsGoToEverySkinnedModel)
     put("m/figure.dff", dffw::write(figure::model()));
     put("m/box.dff", dffw::write(dffw::makeBox()));
     put("figure.ifp", ifpw::write(figure::package(ifp::Layout::Anpk)));
-    ProgramRun r = run({"convert", "m", "--out", "out", "--ifp", "figure.ifp", "--animation", "wave", "--report", "r.json"});
+    ProgramRun r =
+        run({"convert", "m", "--out", "out", "--ifp", "figure.ifp", "--animation", "wave", "--report", "r.json"});
     ASSERT_EQ(r.status, 0) << r;
     EXPECT_NE(r.out.find("without skeleton           1\n"), std::string::npos) << r.out;
     const auto report = nlohmann::json::parse(readFile(dir / "r.json"));
@@ -251,8 +266,8 @@ TEST_F(Batch, aWorkerMakesEachSharedTextureOnce)
         const json report = json::parse(readFile(dir / "r.json"));
         ASSERT_EQ(report["results"].size(), c.models);
         const json& first = report["results"][0];
-        const std::size_t perModel = first["textureImages"]["made"].get<std::size_t>() +
-                                     first["textureImages"]["read"].get<std::size_t>();
+        const std::size_t perModel =
+            first["textureImages"]["made"].get<std::size_t>() + first["textureImages"]["read"].get<std::size_t>();
         EXPECT_EQ(first["textureImages"]["fromCache"], 0);
         ASSERT_GT(perModel, 0u) << report.dump();
         for (std::size_t i = 1; i < c.models; ++i) {
@@ -265,7 +280,8 @@ TEST_F(Batch, aWorkerMakesEachSharedTextureOnce)
         EXPECT_EQ(report["textureImages"]["made"], first["textureImages"]["made"]);
         EXPECT_EQ(report["textureImages"]["read"], first["textureImages"]["read"]);
         const json& ws = report["workerSeconds"];
-        EXPECT_LE(ws["texturesDecode"].get<double>() + ws["texturesEncode"].get<double>(), ws["textures"].get<double>());
+        EXPECT_LE(ws["texturesDecode"].get<double>() + ws["texturesEncode"].get<double>(),
+                  ws["textures"].get<double>());
         EXPECT_NE(r.out.find(" from the cache)"), std::string::npos) << r;
     }
 }
@@ -314,8 +330,10 @@ TEST_F(Batch, whatIsNoRegularFileEndsTheCommandAtOnce)
 TEST_F(Batch, imgListAndExtract)
 {
     ORVIK_REQUIRE_SAMPLES();
-    const auto v1 = imgw::writeV1({sample("box-big.dff"), sample("box-small.dff", "Box.DFF"),
-                                   {"far.dff", {1}, 9999u}, sample("prop.dff", "../up.dff"),
+    const auto v1 = imgw::writeV1({sample("box-big.dff"),
+                                   sample("box-small.dff", "Box.DFF"),
+                                   {"far.dff", {1}, 9999u},
+                                   sample("prop.dff", "../up.dff"),
                                    sample("box-small.dff", "box.dff")});
     put("a.img", v1.img);
     put("a.dir", v1.dir);
@@ -385,8 +403,7 @@ TEST_F(Batch, everyOutputIsCheckedBeforeTheFirstModelConverts)
         const ProgramRun r = run(args);
         EXPECT_EQ(r.status, c.status) << r;
         EXPECT_NE(r.err.find(c.message), std::string::npos) << r;
-        EXPECT_EQ(fs::is_regular_file(dir / "o/car.glb") || fs::is_regular_file(dir / "o/car.gltf"), c.converted)
-            << r;
+        EXPECT_EQ(fs::is_regular_file(dir / "o/car.glb") || fs::is_regular_file(dir / "o/car.gltf"), c.converted) << r;
         if (c.prepare == "fifo") {
             EXPECT_TRUE(fs::is_fifo(made));
         }
@@ -489,8 +506,9 @@ TEST_F(Batch, bigIndexesCostASmallConstantPerEntry)
         outside.push_back({"o" + std::to_string(i) + ".dff", {}, static_cast<std::uint32_t>(100000 + i), 1u});
         empty.push_back({"e" + std::to_string(i) + ".dff", {}});
     }
-    const std::vector<std::pair<std::string, imgw::V1Archive>> archives = {
-        {"one", one}, {"outside", imgw::writeV1(outside)}, {"empty", imgw::writeV1(empty)}};
+    const std::vector<std::pair<std::string, imgw::V1Archive>> archives = {{"one", one},
+                                                                           {"outside", imgw::writeV1(outside)},
+                                                                           {"empty", imgw::writeV1(empty)}};
     for (const auto& [name, archive] : archives) {
         put(name + ".img", archive.img);
         put(name + ".dir", archive.dir);
@@ -509,10 +527,16 @@ TEST_F(Batch, bigIndexesCostASmallConstantPerEntry)
         {"outside", {"img", "extract", "A", "x"}, 4, outsideLine, {"x/box.dff"}},
         {"empty", {"img", "extract", "A", "x"}, 0, emptyLine, {"x/box.dff"}},
         {"empty", {"img", "extract", "A", "x", "E7.dff"}, 0, "empty.img: 1 member is empty; passed over\n", {}},
-        {"outside", {"convert", "A", "--out", "o", "-j", "1", "--report", "r.json"}, 4, outsideLine,
+        {"outside",
+         {"convert", "A", "--out", "o", "-j", "1", "--report", "r.json"},
+         4,
+         outsideLine,
          {"o/outside/box.glb"}},
-        {"empty", {"convert", "A", "--out", "o", "-j", "1", "--report", "r.json"}, 0,
-         "empty.img: 250000 .dff members are empty; passed over\n", {"o/empty/box.glb"}},
+        {"empty",
+         {"convert", "A", "--out", "o", "-j", "1", "--report", "r.json"},
+         0,
+         "empty.img: 250000 .dff members are empty; passed over\n",
+         {"o/empty/box.glb"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.archive + ": " + c.args[0] + " " + c.args[1]);
@@ -553,15 +577,27 @@ TEST_F(Batch, bigIndexesCostASmallConstantPerEntry)
 TEST_F(Batch, pathsAreUtf8Once)
 {
     ORVIK_REQUIRE_SAMPLES();
-    put("donn\xC3\xA9" "es/caf\xC3\xA9.dff", imgw::readFile(samplePath("box-big.dff")));
-    put("donn\xC3\xA9" "es/cass\xC3\xA9.dff", {1, 2, 3});
-    const ProgramRun r = run({"convert", "donn\xC3\xA9" "es", "--out", "sortie_\xC3\xA9", "--report", "r.json"});
+    put("donn\xC3\xA9"
+        "es/caf\xC3\xA9.dff",
+        imgw::readFile(samplePath("box-big.dff")));
+    put("donn\xC3\xA9"
+        "es/cass\xC3\xA9.dff",
+        {1, 2, 3});
+    const ProgramRun r = run({"convert",
+                              "donn\xC3\xA9"
+                              "es",
+                              "--out", "sortie_\xC3\xA9", "--report", "r.json"});
     EXPECT_EQ(r.status, 4) << r;
     EXPECT_TRUE(fs::exists(dir / "sortie_\xC3\xA9/caf\xC3\xA9.glb"));
-    EXPECT_NE(r.err.find("orvik: donn\xC3\xA9" "es/cass\xC3\xA9.dff: "), std::string::npos) << r;
+    EXPECT_NE(r.err.find("orvik: donn\xC3\xA9"
+                         "es/cass\xC3\xA9.dff: "),
+              std::string::npos)
+        << r;
     const auto report = json::parse(readFile(dir / "r.json"));
     EXPECT_EQ(report["out"], "sortie_\xC3\xA9");
-    EXPECT_EQ(report["results"][0]["input"], "donn\xC3\xA9" "es/caf\xC3\xA9.dff");
+    EXPECT_EQ(report["results"][0]["input"],
+              "donn\xC3\xA9"
+              "es/caf\xC3\xA9.dff");
     EXPECT_EQ(report["results"][0]["outputs"][0], "sortie_\xC3\xA9/caf\xC3\xA9.glb");
 
     put("caf\xC3\xA9.txd", imgw::readFile(samplePath("prop.txd")));
@@ -578,10 +614,11 @@ TEST_F(Batch, aFullStandardOutputFailsEveryCommand)
     put("p.txd", imgw::readFile(samplePath("prop.txd")));
     const auto v2 = imgw::writeV2({sample("box-big.dff")});
     put("a.img", v2);
-    for (const std::string command : {"img list a.img", "img extract a.img x", "txd list p.txd",
-                                      "txd extract p.txd t", "txd list p.txd --json -", "convert m --out o"}) {
+    for (const std::string command : {"img list a.img", "img extract a.img x", "txd list p.txd", "txd extract p.txd t",
+                                      "txd list p.txd --json -", "convert m --out o"}) {
         SCOPED_TRACE(command);
-        const ProgramRun r = runProgram({"/bin/sh", "-c", "exec '" + kOrvik + "' " + command + " >/dev/full"}, dir, dir);
+        const ProgramRun r =
+            runProgram({"/bin/sh", "-c", "exec '" + kOrvik + "' " + command + " >/dev/full"}, dir, dir);
         EXPECT_EQ(r.status, 2) << r;
         EXPECT_EQ(r.err.rfind("orvik: standard output: cannot be written", 0), 0u) << r;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r;

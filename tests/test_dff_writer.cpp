@@ -13,14 +13,16 @@ using namespace dffw;
 
 namespace {
 
-uint32_t u32At(const std::vector<uint8_t>& b, size_t at) {
+uint32_t u32At(const std::vector<uint8_t>& b, size_t at)
+{
     EXPECT_LE(at + 4, b.size());
     if (at + 4 > b.size()) return 0;
     return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 | uint32_t(b[at + 3]) << 24;
 }
 
 // Positions (in `b`) where the bytes of two equally long outputs differ.
-std::vector<size_t> differences(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+std::vector<size_t> differences(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b)
+{
     EXPECT_EQ(a.size(), b.size());
     std::vector<size_t> at;
     for (size_t i = 0; i < std::min(a.size(), b.size()); ++i)
@@ -28,28 +30,39 @@ std::vector<size_t> differences(const std::vector<uint8_t>& a, const std::vector
     return at;
 }
 
-bool isContainer(uint32_t type) {
+bool isContainer(uint32_t type)
+{
     switch (type) {
-        case ChunkType::Clump: case ChunkType::FrameList: case ChunkType::GeometryList:
-        case ChunkType::Geometry: case ChunkType::MaterialList: case ChunkType::Material:
-        case ChunkType::Texture: case ChunkType::Extension: case ChunkType::Atomic:
-        case ChunkType::Light: case ChunkType::Camera: case ChunkType::UvAnimDictionary:
-        case ChunkType::UvAnimation:
-            return true;
-        default:
-            return false;
+    case ChunkType::Clump:
+    case ChunkType::FrameList:
+    case ChunkType::GeometryList:
+    case ChunkType::Geometry:
+    case ChunkType::MaterialList:
+    case ChunkType::Material:
+    case ChunkType::Texture:
+    case ChunkType::Extension:
+    case ChunkType::Atomic:
+    case ChunkType::Light:
+    case ChunkType::Camera:
+    case ChunkType::UvAnimDictionary:
+    case ChunkType::UvAnimation:
+        return true;
+    default:
+        return false;
     }
 }
 
 // The chunks of [begin, end) as text: a line per header (type, size, stamp),
 // a container's children indented below it, any other body in hex. A header
 // or body past its parent's end is named where it starts.
-void listChunks(const std::vector<uint8_t>& b, size_t begin, size_t end, int depth, std::ostringstream& out) {
+void listChunks(const std::vector<uint8_t>& b, size_t begin, size_t end, int depth, std::ostringstream& out)
+{
     const std::string indent(2 * static_cast<size_t>(depth), ' ');
     auto hexLines = [&](size_t from, size_t to) {
         for (size_t at = from; at < to; at += 16) {
             out << indent << "  ";
-            for (size_t i = at; i < std::min(to, at + 16); ++i) out << std::hex << std::setw(2) << std::setfill('0') << int(b[i]);
+            for (size_t i = at; i < std::min(to, at + 16); ++i)
+                out << std::hex << std::setw(2) << std::setfill('0') << int(b[i]);
             out << std::dec << "\n";
         }
     };
@@ -66,13 +79,16 @@ void listChunks(const std::vector<uint8_t>& b, size_t begin, size_t end, int dep
             out << indent << "  past its parent's end\n";
             return;
         }
-        if (isContainer(type)) listChunks(b, at, at + size, depth + 1, out);
-        else hexLines(at, at + size);
+        if (isContainer(type))
+            listChunks(b, at, at + size, depth + 1, out);
+        else
+            hexLines(at, at + size);
         at += size;
     }
 }
 
-std::string listing(const std::vector<uint8_t>& b) {
+std::string listing(const std::vector<uint8_t>& b)
+{
     std::ostringstream out;
     listChunks(b, 0, b.size(), 0, out);
     return out.str();
@@ -80,7 +96,8 @@ std::string listing(const std::vector<uint8_t>& b) {
 
 }  // namespace
 
-TEST(DffWriterChunk, SizesOffsetsAndSizeOverride) {
+TEST(DffWriterChunk, SizesOffsetsAndSizeOverride)
+{
     Chunk parent(ChunkType::Clump);
     parent.u32(7).add(Chunk(ChunkType::Struct).u16(1).u8(2)).u8(9);
     std::vector<ChunkOffset> offsets;
@@ -103,7 +120,8 @@ TEST(DffWriterChunk, SizesOffsetsAndSizeOverride) {
     EXPECT_EQ(differences(b, lied), (std::vector<size_t>{20, 21, 22, 23}));
 }
 
-TEST(DffWriterChunk, StringsPadTerminateOrNot) {
+TEST(DffWriterChunk, StringsPadTerminateOrNot)
+{
     EXPECT_EQ(stringChunk("abc").bodySize(), 4u);
     EXPECT_EQ(stringChunk("abcd").bodySize(), 8u);
     EXPECT_EQ(stringChunk("").bodySize(), 4u);
@@ -115,7 +133,8 @@ TEST(DffWriterChunk, StringsPadTerminateOrNot) {
     EXPECT_EQ(std::string(fixed.begin() + 12, fixed.end()), std::string("abcdx\0\0", 7));
 }
 
-TEST(DffWriterGeometry, FormatWordFollowsContentUnlessOverridden) {
+TEST(DffWriterGeometry, FormatWordFollowsContentUnlessOverridden)
+{
     Geometry g;
     g.positions = {{0, 0, 0}};
     EXPECT_EQ(g.format(), 0x02u);
@@ -127,7 +146,8 @@ TEST(DffWriterGeometry, FormatWordFollowsContentUnlessOverridden) {
     EXPECT_EQ(g.format(), 0x04u);
 }
 
-TEST(DffWriterOverrides, EachChangesExactlyItsField) {
+TEST(DffWriterOverrides, EachChangesExactlyItsField)
+{
     const Clump base = makeBox();
     const auto ref = write(base);
     std::vector<ChunkOffset> offsets;
@@ -157,7 +177,8 @@ TEST(DffWriterOverrides, EachChangesExactlyItsField) {
     EXPECT_EQ(differences(ref, write(c)), (std::vector<size_t>{textureExt + 8}));
 }
 
-TEST(DffWriterConveniences, CubeFacesPointOutAndBinMeshCoversThem) {
+TEST(DffWriterConveniences, CubeFacesPointOutAndBinMeshCoversThem)
+{
     const Geometry g = makeCube(2.0f);
     ASSERT_EQ(g.positions.size(), 24u);
     ASSERT_EQ(g.triangles.size(), 12u);
@@ -178,7 +199,8 @@ TEST(DffWriterConveniences, CubeFacesPointOutAndBinMeshCoversThem) {
     EXPECT_EQ(bm.splits[1].indices, (std::vector<uint32_t>{0, 1, 2, 6, 7, 8}));
 }
 
-TEST(DffWriterFile, EveryFeatureLaidOutAsFixed) {
+TEST(DffWriterFile, EveryFeatureLaidOutAsFixed)
+{
     UvAnimDictionary dictionary;
     dictionary.animations.push_back({.name = "a", .keyFrames = {{0.0f}, {0.5f}, {1.5f, {1, 2, 3, 4, 5, 6}, 1}}});
     dictionary.animations.push_back({.name = "b", .keyFrames = {{}}});
@@ -200,7 +222,8 @@ TEST(DffWriterFile, EveryFeatureLaidOutAsFixed) {
                          SpecularMaterial{.texture = "short", .shortForm = true},
                          ReflectionMaterial{.colour = {0.1f, 0.2f, 0.3f, 0.5f}, .intensity = 0.75f}};
     cube.extension.items.push_back(ExtraVertexColours{.colours = std::vector<Rgba>(24, Rgba{1, 2, 3, 4})});
-    Skin skin{.usedBones = {0, 1}, .boneIndices = std::vector<std::array<uint8_t, 4>>(24, {0, 1, 0, 0}),
+    Skin skin{.usedBones = {0, 1},
+              .boneIndices = std::vector<std::array<uint8_t, 4>>(24, {0, 1, 0, 0}),
               .weights = std::vector<std::array<float, 4>>(24, {0.5f, 0.5f, 0, 0}),
               .inverseMatrices = std::vector<std::array<float, 16>>(2)};
     cube.extension.items.push_back(skin);

@@ -25,7 +25,6 @@ T* create(SClass_ID super, Class_ID cls)
     return static_cast<T*>(GetCOREInterface()->CreateInstance(super, cls));
 }
 
-
 // UTF-8 text back to the bytes it was made from, each character below 256 one byte.
 std::string latin1(const std::string& utf8)
 {
@@ -67,8 +66,8 @@ TEST(Dump, FloatsReadBackExactlyAndNonFiniteValuesAreNull)
     Mesh& mesh = tri->mesh;
     mesh.setNumVerts(static_cast<int>(values.size()) + 1);
     for (std::size_t i = 0; i < values.size(); ++i) mesh.verts[i] = Point3(values[i], -values[i], values[i] * 0.5f);
-    mesh.verts[values.size()] = Point3(std::numeric_limits<float>::quiet_NaN(),
-                                       std::numeric_limits<float>::infinity(), 1.0f);
+    mesh.verts[values.size()] =
+        Point3(std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(), 1.0f);
 
     const json j = dumpJson(currentScene());
     const json& verts = j["meshes"][0]["vertices"];

@@ -68,7 +68,10 @@ ProgramRun runHere(const std::vector<std::string>& argv)
     return runProgram(argv, fs::path(outputPath("x")).parent_path());
 }
 
-std::string validatorDir() { return (fs::path(ORVIK_BIN_DIR).parent_path() / "gltf-validator").string(); }
+std::string validatorDir()
+{
+    return (fs::path(ORVIK_BIN_DIR).parent_path() / "gltf-validator").string();
+}
 
 // Installs the validator into the build tree once per test process.
 bool validatorReady(std::string& why)
@@ -78,8 +81,8 @@ bool validatorReady(std::string& why)
     static std::string reason;
     std::call_once(once, [] {
         const std::string log = outputPath("validator-install.log");
-        const ProgramRun r =
-            runHere({"/bin/bash", std::string(ORVIK_SOURCE_DIR) + "/scripts/install-gltf-validator.sh", validatorDir()});
+        const ProgramRun r = runHere(
+            {"/bin/bash", std::string(ORVIK_SOURCE_DIR) + "/scripts/install-gltf-validator.sh", validatorDir()});
         std::ofstream(log) << r.out << r.err;
         ready = r.exited && r.status == 0;
         if (!ready) reason = "the glTF validator could not be installed (see " + log + ")";
@@ -90,16 +93,16 @@ bool validatorReady(std::string& why)
 
 // At the top of a test that runs the validator: fails when it is missing and
 // CI is set, else skips.
-#define ORVIK_REQUIRE_VALIDATOR()                                  \
-    do {                                                           \
-        std::string why_;                                          \
-        if (!validatorReady(why_)) {                               \
-            if (std::getenv("CI")) {                               \
-                FAIL() << why_ << " (CI is set)";                  \
-            } else {                                               \
-                GTEST_SKIP() << why_;                              \
-            }                                                      \
-        }                                                          \
+#define ORVIK_REQUIRE_VALIDATOR()                 \
+    do {                                          \
+        std::string why_;                         \
+        if (!validatorReady(why_)) {              \
+            if (std::getenv("CI")) {              \
+                FAIL() << why_ << " (CI is set)"; \
+            } else {                              \
+                GTEST_SKIP() << why_;             \
+            }                                     \
+        }                                         \
     } while (0)
 
 struct Validation {
@@ -110,8 +113,8 @@ struct Validation {
 
 std::map<std::string, Validation> validate(const std::vector<std::string>& files)
 {
-    std::vector<std::string> argv = {"/usr/bin/env", "node", std::string(ORVIK_SOURCE_DIR) + "/scripts/gltf-validate.js",
-                                     validatorDir()};
+    std::vector<std::string> argv = {"/usr/bin/env", "node",
+                                     std::string(ORVIK_SOURCE_DIR) + "/scripts/gltf-validate.js", validatorDir()};
     argv.insert(argv.end(), files.begin(), files.end());
     std::istringstream lines(runHere(argv).out);
     std::map<std::string, Validation> out;
@@ -152,8 +155,8 @@ struct Exported {
     tinygltf::Model model;
 };
 
-bool keepImageBytes(tinygltf::Image* image, const int, std::string*, std::string*, int, int,
-                    const unsigned char* bytes, int size, void*)
+bool keepImageBytes(tinygltf::Image* image, const int, std::string*, std::string*, int, int, const unsigned char* bytes,
+                    int size, void*)
 {
     image->image.assign(bytes, bytes + size);
     return true;
@@ -172,8 +175,7 @@ Exported exportAndLoad(const Scene& scene, const std::string& name, std::vector<
     orvik::FileImageSource images(folders);
     std::vector<orvik::OutputFile> files;
     std::string error;
-    if (!orvik::exportGltf(scene, images, options, e.report, files, error) ||
-        !orvik::commitOutputs(files, error)) {
+    if (!orvik::exportGltf(scene, images, options, e.report, files, error) || !orvik::commitOutputs(files, error)) {
         ADD_FAILURE() << "export failed: " << error;
         return e;
     }
@@ -224,14 +226,18 @@ std::vector<std::uint32_t> integersOf(const tinygltf::Model& m, int accessor)
     std::vector<std::uint32_t> out(n);
     for (std::size_t i = 0; i < n; ++i) {
         switch (a.componentType) {
-            case TINYGLTF_COMPONENT_TYPE_UNSIGNED_BYTE: out[i] = p[i]; break;
-            case TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT: {
-                std::uint16_t x;
-                std::memcpy(&x, p + 2 * i, 2);
-                out[i] = x;
-                break;
-            }
-            default: std::memcpy(&out[i], p + 4 * i, 4); break;
+        case TINYGLTF_COMPONENT_TYPE_UNSIGNED_BYTE:
+            out[i] = p[i];
+            break;
+        case TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT: {
+            std::uint16_t x;
+            std::memcpy(&x, p + 2 * i, 2);
+            out[i] = x;
+            break;
+        }
+        default:
+            std::memcpy(&out[i], p + 4 * i, 4);
+            break;
         }
     }
     return out;
@@ -240,7 +246,10 @@ std::vector<std::uint32_t> integersOf(const tinygltf::Model& m, int accessor)
 // glTF transforms: column-major 4x4, column vectors.
 using Mat4 = std::array<double, 16>;
 
-Mat4 identity4() { return {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1}; }
+Mat4 identity4()
+{
+    return {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+}
 
 Mat4 mul(const Mat4& a, const Mat4& b)
 {
@@ -248,7 +257,8 @@ Mat4 mul(const Mat4& a, const Mat4& b)
     for (int c = 0; c < 4; ++c) {
         for (int r = 0; r < 4; ++r) {
             double v = 0;
-            for (int k = 0; k < 4; ++k) v += a[static_cast<std::size_t>(k * 4 + r)] * b[static_cast<std::size_t>(c * 4 + k)];
+            for (int k = 0; k < 4; ++k)
+                v += a[static_cast<std::size_t>(k * 4 + r)] * b[static_cast<std::size_t>(c * 4 + k)];
             out[static_cast<std::size_t>(c * 4 + r)] = v;
         }
     }
@@ -266,10 +276,22 @@ Mat4 localOf(const tinygltf::Node& n)
     if (n.translation.size() == 3) t[12] = n.translation[0], t[13] = n.translation[1], t[14] = n.translation[2];
     if (n.rotation.size() == 4) {
         const double x = n.rotation[0], y = n.rotation[1], z = n.rotation[2], w = n.rotation[3];
-        r = {1 - 2 * (y * y + z * z), 2 * (x * y + z * w), 2 * (x * z - y * w), 0,
-             2 * (x * y - z * w), 1 - 2 * (x * x + z * z), 2 * (y * z + x * w), 0,
-             2 * (x * z + y * w), 2 * (y * z - x * w), 1 - 2 * (x * x + y * y), 0,
-             0, 0, 0, 1};
+        r = {1 - 2 * (y * y + z * z),
+             2 * (x * y + z * w),
+             2 * (x * z - y * w),
+             0,
+             2 * (x * y - z * w),
+             1 - 2 * (x * x + z * z),
+             2 * (y * z + x * w),
+             0,
+             2 * (x * z + y * w),
+             2 * (y * z - x * w),
+             1 - 2 * (x * x + y * y),
+             0,
+             0,
+             0,
+             0,
+             1};
     }
     if (n.scale.size() == 3) s[0] = n.scale[0], s[5] = n.scale[1], s[10] = n.scale[2];
     return mul(t, mul(r, s));
@@ -284,7 +306,8 @@ std::vector<Mat4> worldMatrices(const tinygltf::Model& m)
     std::vector<Mat4> world(m.nodes.size());
     for (std::size_t i = 0; i < m.nodes.size(); ++i) {
         Mat4 w = localOf(m.nodes[i]);
-        for (int p = parent[i]; p >= 0; p = parent[static_cast<std::size_t>(p)]) w = mul(localOf(m.nodes[static_cast<std::size_t>(p)]), w);
+        for (int p = parent[i]; p >= 0; p = parent[static_cast<std::size_t>(p)])
+            w = mul(localOf(m.nodes[static_cast<std::size_t>(p)]), w);
         world[i] = w;
     }
     return world;
@@ -302,7 +325,10 @@ std::vector<std::array<double, 3>> skinnedPositions(const tinygltf::Model& m, co
                                                     const tinygltf::Primitive& prim);
 
 // A host (Z-up) point as glTF (Y-up) sees it.
-std::array<double, 3> yUp(const Point3& p) { return {p.x, p.z, -p.y}; }
+std::array<double, 3> yUp(const Point3& p)
+{
+    return {p.x, p.z, -p.y};
+}
 
 void expectNear3(const std::array<double, 3>& a, const std::array<double, 3>& b, double tol, const std::string& what)
 {
@@ -338,7 +364,10 @@ std::vector<std::array<double, 3>> skinnedPositions(const tinygltf::Model& m, co
 // ---------------------------------------------------------------------------
 // Scenes through the host API
 
-Interface* host() { return GetCOREInterface(); }
+Interface* host()
+{
+    return GetCOREInterface();
+}
 
 INode* dummyNode(const char* name, Matrix3 tm, INode* parent = nullptr)
 {
@@ -350,7 +379,10 @@ INode* dummyNode(const char* name, Matrix3 tm, INode* parent = nullptr)
     return node;
 }
 
-Matrix3 rows(Point3 a, Point3 b, Point3 c, Point3 t) { return Matrix3(a, b, c, t); }
+Matrix3 rows(Point3 a, Point3 b, Point3 c, Point3 t)
+{
+    return Matrix3(a, b, c, t);
+}
 
 GameMtl* gameMaterial(Point3 colour, int alpha)
 {
@@ -373,8 +405,8 @@ std::vector<unsigned char> onePixelPng()
 std::string writeFile(const std::string& name, const std::vector<unsigned char>& bytes)
 {
     const std::string path = outputPath(name);
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     return path;
 }
 
@@ -491,8 +523,9 @@ void expectMatchesScene(const Scene& scene, const tinygltf::Model& m, const std:
         const Mat4& gw = world[static_cast<std::size_t>(holder)];
         if (mesh.getNumVerts() > 0) {
             const Point3 v = mesh.verts[0];
-            expectNear3(apply(gw, {v.x, v.y, v.z}), yUp(v * hw), 1e-3 * (1.0 + std::abs(hw.GetTrans().x) +
-                                                                          std::abs(hw.GetTrans().y) + std::abs(hw.GetTrans().z)),
+            expectNear3(apply(gw, {v.x, v.y, v.z}), yUp(v * hw),
+                        1e-3 *
+                            (1.0 + std::abs(hw.GetTrans().x) + std::abs(hw.GetTrans().y) + std::abs(hw.GetTrans().z)),
                         "first vertex of node " + std::to_string(i));
         }
     }
@@ -514,12 +547,14 @@ void expectMatchesScene(const Scene& scene, const tinygltf::Model& m, const std:
         for (std::size_t b = 0; b < gs.joints.size(); ++b) {
             EXPECT_EQ(gs.joints[b], scene.indexOfNode(skin->Bones()[b].node) + 1);
             Mat4 inv{};
-            std::copy(ibm.begin() + static_cast<long>(b * 16), ibm.begin() + static_cast<long>(b * 16 + 16), inv.begin());
+            std::copy(ibm.begin() + static_cast<long>(b * 16), ibm.begin() + static_cast<long>(b * 16 + 16),
+                      inv.begin());
             Matrix3 boneBind;
             ASSERT_EQ(skin->GetBoneInitTM(skin->Bones()[b].node, boneBind, false), SKIN_OK);
             for (const Point3& p : {Point3(0, 0, 0), Point3(1, 0, 0), Point3(0, 1, 0), Point3(0, 0, 1)}) {
                 const std::array<double, 3> q = apply(inv, {p.x, p.y, p.z});
-                const Point3 bound = Point3(static_cast<float>(q[0]), static_cast<float>(q[1]), static_cast<float>(q[2])) * boneBind;
+                const Point3 bound =
+                    Point3(static_cast<float>(q[0]), static_cast<float>(q[1]), static_cast<float>(q[2])) * boneBind;
                 const Point3 expected = p * meshBind;
                 expectNear3({bound.x, bound.y, bound.z}, {expected.x, expected.y, expected.z},
                             1e-4 * (1.0 + std::abs(expected.x) + std::abs(expected.y) + std::abs(expected.z)),
@@ -542,7 +577,8 @@ TEST(GltfTransforms, LocalTransformsUnderTheYUpRoot)
     turned.SetTrans(Point3(1, 2, 3));
     INode* parent = dummyNode("parent", turned);
     INode* child = dummyNode("child", rows({0, 1, 0}, {-1, 0, 0}, {0, 0, 1}, {4, 5, 6}) * turned, parent);
-    INode* mirrored = dummyNode("mirrored", rows({-2, 0, 0}, {0, 1, 0}, {0, 0, 1}, {0, 0, 1}) * child->GetNodeTM(0), child);
+    INode* mirrored =
+        dummyNode("mirrored", rows({-2, 0, 0}, {0, 1, 0}, {0, 0, 1}, {0, 0, 1}) * child->GetNodeTM(0), child);
     INode* sheared = dummyNode("sheared", rows({1, 0, 0}, {0.5f, 1, 0}, {0, 0, 1}, {7, 0, 0}));
     sheared->SetUserPropString("FrameName", "sheared\xE9");
     sheared->SetUserPropInt("BoneId", 7);
@@ -753,7 +789,8 @@ TEST(GltfMaterials, ColourAlphaTexturesSamplersAndExtras)
     for (bool uv : {true, false}) {
         TriObject* tri = newMesh(3, 3);
         tri->mesh.verts[1] = {1, 0, 0}, tri->mesh.verts[2] = {0, 1, 0};
-        for (int f = 0; f < 3; ++f) tri->mesh.faces[f].setVerts(0, 1, 2), tri->mesh.faces[f].setMatID(static_cast<MtlID>(f));
+        for (int f = 0; f < 3; ++f)
+            tri->mesh.faces[f].setVerts(0, 1, 2), tri->mesh.faces[f].setMatID(static_cast<MtlID>(f));
         if (uv) {
             tri->mesh.setMapSupport(1);
             tri->mesh.setNumMapVerts(1, 3);
@@ -840,8 +877,8 @@ TEST(GltfImages, OnlyFilesInsideTheModelsFoldersAreEmbedded)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.texture);
         const std::vector<std::uint8_t> bytes = dffw::write(dffw::makeBox(c.texture));
-        std::ofstream(model, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                     static_cast<std::streamsize>(bytes.size()));
+        std::ofstream(model, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         HostOptions options;
         options.bitmapPaths = c.bitmapPaths;
         const Scene& scene = importFile(model, options);
@@ -941,11 +978,11 @@ TEST(GltfSkin, JointsWeightsAndInverseBindMatrices)
         ASSERT_TRUE(skin->AddWeights(body, v, nodes, weights));
     };
     give(0, {{b1, 0.5f}, {b2, 0.5f}});
-    give(1, {{root, 0.25f}, {b1, 0.0f}, {b2, 0.25f}});             // a zero pair, sum 0.5
+    give(1, {{root, 0.25f}, {b1, 0.0f}, {b2, 0.25f}});            // a zero pair, sum 0.5
     give(2, {{root, 0.1f}, {b1, 0.2f}, {b2, 0.3f}, {b1, 0.4f}});  // b1 twice
     give(3, {{b2, 1.0f}, {root, 0.0f}, {b1, 0.0f}, {root, 0.0f}, {b1, 0.0f}});
     // vertex 4: no weights at all
-    give(5, {{b1, 0.0f}, {b2, 0.0f}, {b1, -1.0f}});          // no usable weight: spread over b1 and b2
+    give(5, {{b1, 0.0f}, {b2, 0.0f}, {b1, -1.0f}});         // no usable weight: spread over b1 and b2
     give(6, {{root, std::nanf("")}, {b2, std::nanf("")}});  // weights that are not numbers
     // Moved after binding: the inverse bind matrices keep the bind pose.
     Matrix3 moved = b2->GetNodeTM(0);
@@ -991,7 +1028,10 @@ TEST(GltfSkin, InfluencesOfOneVertex)
         {"sorted by weight", {{0, 0.25f}, {1, 0.75f}}, {{1, 0.75f}, {0, 0.25f}}, Influence::Kept},
         {"a zero pair is not a change", {{0, 1.0f}, {1, 0.0f}}, {{0, 1.0f}}, Influence::Kept},
         {"scaled to sum 1", {{0, 0.5f}, {1, 0.25f}}, {{0, 2.0f / 3}, {1, 1.0f / 3}}, Influence::Changed},
-        {"a bone given twice adds up", {{1, 0.5f}, {0, 0.25f}, {1, 0.25f}}, {{1, 0.75f}, {0, 0.25f}}, Influence::Changed},
+        {"a bone given twice adds up",
+         {{1, 0.5f}, {0, 0.25f}, {1, 0.25f}},
+         {{1, 0.75f}, {0, 0.25f}},
+         Influence::Changed},
         {"the four largest, the first among equals",
          {{0, 0.1f}, {1, 0.3f}, {3, 0.2f}, {4, 0.3f}, {5, 0.1f}},
          {{1, 1.0f / 3}, {3, 1.0f / 3}, {2, 2.0f / 9}, {0, 1.0f / 9}},
@@ -1044,7 +1084,8 @@ TEST(GltfSkin, PosedSkinDeformsAsItsFramesGive)
     skin.boneIndices = {{0, 0, 0, 0}, {1, 0, 0, 0}, {0, 1, 0, 0}, {1, 0, 0, 0}};
     skin.weights = {{1, 0, 0, 0}, {1, 0, 0, 0}, {0.25f, 0.75f, 0, 0}, {1, 0, 0, 0}};
     // Bound with b0 at (0,0,1) and b1 at (1,0,1) of the mesh, unturned.
-    skin.inverseMatrices = {{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, -1, 1}, {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, -1, 0, -1, 1}};
+    skin.inverseMatrices = {{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, -1, 1},
+                            {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, -1, 0, -1, 1}};
     quad.extension.items.push_back(skin);
     clump.geometries = {quad};
     clump.atomics = {dffw::Atomic{}};
@@ -1064,7 +1105,8 @@ TEST(GltfSkin, PosedSkinDeformsAsItsFramesGive)
             const auto& m = skin.inverseMatrices[skin.boneIndices[v][k]];
             const Matrix3 inverseBind(Point3(m[0], m[1], m[2]), Point3(m[4], m[5], m[6]), Point3(m[8], m[9], m[10]),
                                       Point3(m[12], m[13], m[14]));
-            posed = posed + (p * inverseBind * hostSkin.GetBone(skin.boneIndices[v][k])->GetNodeTM(0)) * skin.weights[v][k];
+            posed =
+                posed + (p * inverseBind * hostSkin.GetBone(skin.boneIndices[v][k])->GetNodeTM(0)) * skin.weights[v][k];
         }
         expected[{p.x, p.y, p.z}] = posed;
     }
@@ -1240,7 +1282,8 @@ std::vector<Mat4> animatedWorlds(const tinygltf::Model& m, const tinygltf::Anima
 
 // The writer's figure and its packages, as files.
 struct FigureFiles {
-    std::string model = outputPath("figure.dff"), anpk = outputPath("figure-anpk.ifp"), anp3 = outputPath("figure-anp3.ifp");
+    std::string model = outputPath("figure.dff"), anpk = outputPath("figure-anpk.ifp"),
+                anp3 = outputPath("figure-anp3.ifp");
 };
 
 const FigureFiles& figureFiles()
@@ -1311,7 +1354,8 @@ TEST(GltfAnimation, NodesFollowTheHostAtEveryTime)
                 const int input = a.samplers.at(static_cast<std::size_t>(ch.sampler)).input;
                 const std::vector<float> times = floatsOf(m, input);
                 EXPECT_EQ(times.front(), 0.0f);
-                EXPECT_EQ(static_cast<float>(m.accessors.at(static_cast<std::size_t>(input)).maxValues.at(0)), times.back());
+                EXPECT_EQ(static_cast<float>(m.accessors.at(static_cast<std::size_t>(input)).maxValues.at(0)),
+                          times.back());
                 if (ch.target_path == "translation") translated.insert(ch.target_node);
             }
             EXPECT_EQ(translated, a.name == "Walk" ? std::set<int>{2} : std::set<int>{}) << "the top bone only";
@@ -1455,7 +1499,8 @@ TEST(GltfGameView, WriterVehicleOnFourWheelsInItsPaint)
         const auto wheel = static_cast<std::size_t>(children[0]);
         EXPECT_EQ(m.nodes[wheel].mesh, wheelMesh) << w.dummy << ": the same glTF mesh, not a copy";
         const std::array<double, 3> hub = apply(world[wheel], {0, 0, 0}), axis = apply(world[wheel], {1, 0, 0});
-        EXPECT_NEAR(hub[0] - apply(world[static_cast<std::size_t>(dummy)], {0, 0, 0})[0], 0.1 * w.outward, 1e-6) << w.dummy;
+        EXPECT_NEAR(hub[0] - apply(world[static_cast<std::size_t>(dummy)], {0, 0, 0})[0], 0.1 * w.outward, 1e-6)
+            << w.dummy;
         expectNear3({axis[0] - hub[0], axis[1] - hub[1], axis[2] - hub[2]}, {w.outward, 0, 0}, 1e-6, w.dummy);
         // Turned, not mirrored: its forward axis (host y, glTF -z) turns too.
         EXPECT_NEAR(apply(world[wheel], {0, 1, 0})[2] - hub[2], -w.outward, 1e-6) << w.dummy;
@@ -1478,7 +1523,8 @@ TEST(GltfGameView, WriterVehicleOnFourWheelsInItsPaint)
         const int node = nodeNamed(c.node);
         ASSERT_GE(node, 0) << c.node;
         const int mesh = m.nodes[static_cast<std::size_t>(node)].mesh;
-        const auto material = static_cast<std::size_t>(m.meshes.at(static_cast<std::size_t>(mesh)).primitives.at(0).material);
+        const auto material =
+            static_cast<std::size_t>(m.meshes.at(static_cast<std::size_t>(mesh)).primitives.at(0).material);
         const std::vector<double>& base = m.materials.at(material).pbrMetallicRoughness.baseColorFactor;
         for (std::size_t i = 0; i < 3; ++i) EXPECT_NEAR(base[i], c.colour[i], 1e-6) << c.node << " channel " << i;
         const ojson extras = extrasOf(e.path, "/materials/" + std::to_string(material));
@@ -1487,7 +1533,8 @@ TEST(GltfGameView, WriterVehicleOnFourWheelsInItsPaint)
             continue;
         }
         EXPECT_EQ(extras["gameView"][c.kind], true) << c.node;
-        EXPECT_EQ(extras["gameView"]["fileColour"], (ojson{c.fileColour[0], c.fileColour[1], c.fileColour[2]})) << c.node;
+        EXPECT_EQ(extras["gameView"]["fileColour"], (ojson{c.fileColour[0], c.fileColour[1], c.fileColour[2]}))
+            << c.node;
     }
     EXPECT_EQ(e.report.wheelsPlaced, 3u);
     EXPECT_EQ(e.report.materialsPainted, 2u);
@@ -1567,7 +1614,8 @@ TEST(GltfGameView, AVehicleThatStoresNoWheelGetsOneAtEveryDummy)
             std::array<double, 3> lo{1e9, 1e9, 1e9}, hi{-1e9, -1e9, -1e9};
             for (const tinygltf::Primitive& p : mesh.primitives) {
                 const tinygltf::Accessor& a = m.accessors.at(static_cast<std::size_t>(p.attributes.at("POSITION")));
-                for (std::size_t k = 0; k < 3; ++k) lo[k] = std::min(lo[k], a.minValues[k]), hi[k] = std::max(hi[k], a.maxValues[k]);
+                for (std::size_t k = 0; k < 3; ++k)
+                    lo[k] = std::min(lo[k], a.minValues[k]), hi[k] = std::max(hi[k], a.maxValues[k]);
             }
             EXPECT_NEAR(hi[1] - lo[1], orvik::kGeneratedWheelDiameter, 1e-3);
             EXPECT_NEAR(hi[2] - lo[2], orvik::kGeneratedWheelDiameter, 1e-3);
@@ -1591,7 +1639,8 @@ TEST(GltfGameView, SampleVehiclesStandOnEveryWheelWithoutPlaceholders)
         const Scene& scene = importFile(file);
         std::vector<INode*> dummies;
         for (INode* n : scene.nodes) {
-            if (orvik::asciiLower(n->GetName()).starts_with("wheel_") && orvik::asciiLower(n->GetName()).ends_with("_dummy")) {
+            if (orvik::asciiLower(n->GetName()).starts_with("wheel_") &&
+                orvik::asciiLower(n->GetName()).ends_with("_dummy")) {
                 dummies.push_back(n);
             }
         }
@@ -1641,7 +1690,8 @@ TEST(GltfGameView, SampleVehiclesStandOnEveryWheelWithoutPlaceholders)
         }
         for (const tinygltf::Material& mat : m.materials) {
             const std::vector<double>& base = mat.pbrMetallicRoughness.baseColorFactor;
-            const std::vector<int> rgb{static_cast<int>(std::lround(base[0] * 255)), static_cast<int>(std::lround(base[1] * 255)),
+            const std::vector<int> rgb{static_cast<int>(std::lround(base[0] * 255)),
+                                       static_cast<int>(std::lround(base[1] * 255)),
                                        static_cast<int>(std::lround(base[2] * 255))};
             EXPECT_EQ(placeholders.count(rgb), 0u) << mat.name << " keeps a placeholder colour";
         }
@@ -1678,7 +1728,8 @@ TEST(GltfSamples, PosedPedestriansStandWithTheirSkeletons)
         const std::vector<Mat4> world = worldMatrices(m);
         for (int j : m.skins[0].joints) {
             const Mat4& w = world[static_cast<std::size_t>(j)];
-            for (std::size_t i = 0; i < 3; ++i) jlo[i] = std::min(jlo[i], w[12 + i]), jhi[i] = std::max(jhi[i], w[12 + i]);
+            for (std::size_t i = 0; i < 3; ++i)
+                jlo[i] = std::min(jlo[i], w[12 + i]), jhi[i] = std::max(jhi[i], w[12 + i]);
         }
         for (const tinygltf::Node& n : m.nodes) {
             if (n.skin < 0 || n.mesh < 0) continue;

@@ -206,8 +206,8 @@ TEST(MeshNormals, OneNormalPerVertexAndSmoothingGroupNumberedInCornerOrder)
     // Four faces round vertex 0: faces 0 and 1 share group 1, face 2 has
     // group 2, face 3 has none.
     Mesh mesh;
-    fill(mesh, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {-1, 0, 0}, {0, -1, 0}},
-         {{0, 1, 2}, {0, 2, 3}, {0, 3, 4}, {0, 4, 1}}, {1, 1, 2, 0});
+    fill(mesh, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {-1, 0, 0}, {0, -1, 0}}, {{0, 1, 2}, {0, 2, 3}, {0, 3, 4}, {0, 4, 1}},
+         {1, 1, 2, 0});
     mesh.SpecifyNormals();
     MeshNormalSpec& spec = *mesh.GetSpecifiedNormals();
     spec.BuildNormals();
@@ -229,8 +229,7 @@ TEST(MeshNormals, FacesLinkedThroughSharedBitsShareOneNormal)
     // At vertex 0: face 0 has bit 1, face 1 bit 2, face 2 bits 1|2: once face
     // 2 is met, all three are smoothed together.
     Mesh mesh;
-    fill(mesh, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {-1, 0, 0}, {0, -1, 0}}, {{0, 1, 2}, {0, 3, 4}, {0, 2, 3}},
-         {1, 2, 3});
+    fill(mesh, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {-1, 0, 0}, {0, -1, 0}}, {{0, 1, 2}, {0, 3, 4}, {0, 2, 3}}, {1, 2, 3});
     mesh.SpecifyNormals();
     MeshNormalSpec& spec = *mesh.GetSpecifiedNormals();
     spec.BuildNormals();

@@ -13,10 +13,16 @@
 
 namespace {
 
-Matrix3 transform(Point3 r0, Point3 r1, Point3 r2, Point3 t) { return Matrix3(r0, r1, r2, t); }
+Matrix3 transform(Point3 r0, Point3 r1, Point3 r2, Point3 t)
+{
+    return Matrix3(r0, r1, r2, t);
+}
 
 // A rotation about Z by a quarter turn, scaled by 2, moved to t.
-Matrix3 turned(const Point3& t) { return transform({0, 2, 0}, {-2, 0, 0}, {0, 0, 2}, t); }
+Matrix3 turned(const Point3& t)
+{
+    return transform({0, 2, 0}, {-2, 0, 0}, {0, 0, 2}, t);
+}
 
 class HostScene : public testing::Test {
 protected:

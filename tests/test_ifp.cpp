@@ -24,7 +24,10 @@ using ifp::KeyType;
 using ifp::Layout;
 using Bytes = std::vector<std::uint8_t>;
 
-ifp::Package readBytes(const Bytes& bytes) { return ifp::readPackage(bytes.data(), bytes.size()); }
+ifp::Package readBytes(const Bytes& bytes)
+{
+    return ifp::readPackage(bytes.data(), bytes.size());
+}
 
 // Every key type (ANP3 keeps RTS bones as RT), a name with a leading space,
 // a bone without id, an animation without bones; ANP3 also a time below 0
@@ -37,11 +40,11 @@ ifpw::Package everyKeyType(Layout layout)
     const ifpw::Key k{0.0f, {0.25f, -0.5f, 0.125f, 0.75f}, {0.5f, -1.25f, 2.0f}, {2, 3, 4}};
     const ifpw::Key late{0.5f, {0, 0, 0, 1}, {0, 0, 0}, {1, 1, 1}};
     const ifpw::Key early{layout == Layout::Anp3 ? -0.5f : 0.0f, {0, 0, 0, 1}, {0, 0, 0}, {1, 1, 1}};
-    p.animations = {ifpw::Animation{"walk_civi", {{" Spine", 2, KeyType::R, {k, late}},
-                                                  {"Root", 0, KeyType::RT, {k, late, late}},
-                                                  {"Thumb", -1, KeyType::RTS, {k}}}},
-                    ifpw::Animation{"idle", {{"Head", 5, KeyType::R, {early, late}}}},
-                    ifpw::Animation{"empty", {}}};
+    p.animations = {ifpw::Animation{"walk_civi",
+                                    {{" Spine", 2, KeyType::R, {k, late}},
+                                     {"Root", 0, KeyType::RT, {k, late, late}},
+                                     {"Thumb", -1, KeyType::RTS, {k}}}},
+                    ifpw::Animation{"idle", {{"Head", 5, KeyType::R, {early, late}}}}, ifpw::Animation{"empty", {}}};
     p.padding = layout == Layout::Anp3 ? 2048 : 0;
     return p;
 }
@@ -59,8 +62,8 @@ TEST(IfpReader, RotationConventionAndUnitsOfEachLayout)
         ASSERT_EQ(p.damage, "");
         const ifp::Bone& rts = p.animations[0].bones[2];
         const float expected[] = {c.sign * 0.25f, c.sign * -0.5f, c.sign * 0.125f, 0.75f, 0.5f, -1.25f, 2.0f};
-        const float read[] = {rts.keys[0].rotation[0],    rts.keys[0].rotation[1],    rts.keys[0].rotation[2],
-                              rts.keys[0].rotation[3],    rts.keys[0].translation[0], rts.keys[0].translation[1],
+        const float read[] = {rts.keys[0].rotation[0],   rts.keys[0].rotation[1],    rts.keys[0].rotation[2],
+                              rts.keys[0].rotation[3],   rts.keys[0].translation[0], rts.keys[0].translation[1],
                               rts.keys[0].translation[2]};
         for (std::size_t i = 0; i < std::size(read); ++i) EXPECT_NEAR(read[i], expected[i], c.tolerance) << i;
         EXPECT_NEAR(p.animations[0].bones[0].keys[1].time, 0.5f, 1.0f / 120);
@@ -79,7 +82,8 @@ TEST(IfpReader, DamageKeepsTheAnimationsBeforeIt)
         const char* says;
     };
     const Case cases[] = {
-        {Layout::Anpk, [](ifpw::Package& p) { p.animationCount = 0x40000000; }, 0, "package declares 1073741824 animations"},
+        {Layout::Anpk, [](ifpw::Package& p) { p.animationCount = 0x40000000; }, 0,
+         "package declares 1073741824 animations"},
         {Layout::Anpk, [](ifpw::Package& p) { p.animations[1].boneCount = 0x7FFFFFFF; }, 1,
          "animation 1 \"second\" declares 2147483647 bones"},
         {Layout::Anpk, [](ifpw::Package& p) { p.animations[1].bones[0].keyCount = 1000; }, 1, "declares 1000 keys"},
@@ -170,9 +174,12 @@ TEST_F(IfpList, ExitStatusesAndDamage)
              {"ifp list model.dff", 2, "", "orvik: model.dff: not an animation package\n"},
              {"ifp list damaged.ifp --json damaged.ifp", 2, "",
               "orvik: damaged.ifp: would overwrite the animation package damaged.ifp\n"},
-             {"ifp list damaged.ifp", 0, "damaged.ifp: ANPK package \"peds\", 1 animation\nwalk_civi: 0.500 s, 3 bones\n",
-              "damaged.ifp: offset 0x238: animation 1 \"idle\" bone 0 \"Head\" declares 1000 keys, 40 bytes are left\n"},
-             {"ifp list nothing.ifp --json", 3, "{\n  \"format\": \"ANPK\",\n  \"name\": \"peds\",\n  \"animations\": []\n}\n",
+             {"ifp list damaged.ifp", 0,
+              "damaged.ifp: ANPK package \"peds\", 1 animation\nwalk_civi: 0.500 s, 3 bones\n",
+              "damaged.ifp: offset 0x238: animation 1 \"idle\" bone 0 \"Head\" declares 1000 keys, 40 bytes are "
+              "left\n"},
+             {"ifp list nothing.ifp --json", 3,
+              "{\n  \"format\": \"ANPK\",\n  \"name\": \"peds\",\n  \"animations\": []\n}\n",
               "nothing.ifp: offset 0x1C: package declares 1000 animations, 620 bytes are left\n"},
          }) {
         SCOPED_TRACE(c.args);
@@ -184,8 +191,9 @@ TEST_F(IfpList, ExitStatusesAndDamage)
     // A JSON file gets what standard output would; a full standard output fails in one line.
     EXPECT_EQ(orvik("ifp list damaged.ifp --json listing.json").status, 0);
     EXPECT_EQ(readFile(dir / "listing.json"), orvik("ifp list damaged.ifp --json -").out);
-    const ProgramRun full = runProgram(
-        {"/bin/sh", "-c", "exec '" + std::string(ORVIK_BIN_DIR) + "/orvik' ifp list damaged.ifp >/dev/full"}, dir, dir);
+    const ProgramRun full =
+        runProgram({"/bin/sh", "-c", "exec '" + std::string(ORVIK_BIN_DIR) + "/orvik' ifp list damaged.ifp >/dev/full"},
+                   dir, dir);
     EXPECT_EQ(full.status, 2);
     EXPECT_EQ(full.err.rfind("orvik: standard output: cannot be written", 0), 0u) << full.err;
 }
@@ -201,7 +209,8 @@ struct Tally {
 void walkAnpk(const Bytes& b, std::size_t pos, std::size_t end, std::vector<Tally>& out)
 {
     while (pos + 8 <= end) {
-        const std::string tag(b.begin() + static_cast<std::ptrdiff_t>(pos), b.begin() + static_cast<std::ptrdiff_t>(pos + 4));
+        const std::string tag(b.begin() + static_cast<std::ptrdiff_t>(pos),
+                              b.begin() + static_cast<std::ptrdiff_t>(pos + 4));
         const std::size_t size = loadU32(&b[pos + 4]), body = pos + 8;
         if (tag == "DGAN") out.emplace_back();
         if (tag == "CPAN") ++out.back().bones;

@@ -167,19 +167,21 @@ TEST_F(Img, membersAreCopiedInBoundedPieces)
     ASSERT_TRUE(a.open(put("p.img", imgw::writeV2({{"p.bin", payload}})), error)) << error;
     std::vector<unsigned char> copied;
     std::size_t pieces = 0;
-    ASSERT_TRUE(a.copy(a.index().entries[0],
-                       [&](const unsigned char* piece, std::size_t n) {
-                           EXPECT_LE(n, orvik::img::kCopyPiece);
-                           copied.insert(copied.end(), piece, piece + n);
-                           return ++pieces < 100;
-                       },
-                       error))
+    ASSERT_TRUE(a.copy(
+        a.index().entries[0],
+        [&](const unsigned char* piece, std::size_t n) {
+            EXPECT_LE(n, orvik::img::kCopyPiece);
+            copied.insert(copied.end(), piece, piece + n);
+            return ++pieces < 100;
+        },
+        error))
         << error;
     EXPECT_EQ(pieces, 3u);
     ASSERT_EQ(copied.size(), a.index().entries[0].size);
     EXPECT_TRUE(std::equal(payload.begin(), payload.end(), copied.begin()));
     // A sink that stops ends the copy.
-    EXPECT_FALSE(a.copy(a.index().entries[0], [](const unsigned char*, std::size_t) { return false; }, error));
+    EXPECT_FALSE(a.copy(
+        a.index().entries[0], [](const unsigned char*, std::size_t) { return false; }, error));
 }
 
 TEST_F(Img, lastMemberCutShortWithinItsSectorIsRead)
@@ -217,8 +219,8 @@ TEST_F(Img, sizeInTheArchiveWordAndTrailingIndexBytes)
 TEST(ImgNames, namesThatCannotNameAFile)
 {
     const std::vector<std::pair<std::string, bool>> cases = {
-        {"car.dff", true}, {"CAR 2.DFF", true}, {"", false},       {".", false},
-        {"..", false},     {"../x.dff", false}, {"a\\b.dff", false}, {std::string("a\x01.dff"), false},
+        {"car.dff", true}, {"CAR 2.DFF", true},     {"", false},         {".", false},
+        {"..", false},     {"../x.dff", false},     {"a\\b.dff", false}, {std::string("a\x01.dff"), false},
         {"a\x7f", false},  {"\xe9t\xe9.dff", true},
     };
     for (const auto& [name, usable] : cases) {

@@ -200,7 +200,8 @@ TEST(ImportLoop, EveryPrefixOfAModelStaysInTheBuffer)
     const auto firstSize = dffw::write(dffw::makeBox("t", 1.0f, "first")).size();
     // Every length through the first box, then a stride through the second.
     for (std::size_t length = 0; length <= bytes.size(); length += length < firstSize + 16 ? 1 : 5) {
-        const Scene& scene = importBytes(std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + static_cast<long>(length)));
+        const Scene& scene =
+            importBytes(std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + static_cast<long>(length)));
         ASSERT_EQ(scene.import.result, 1);
         ASSERT_TRUE(scene.progress.closed);
         // The first box is built once it lies wholly in the file.
@@ -264,30 +265,41 @@ TEST(ImportLoop, WhyTheImportEndedIsLogged)
     const std::vector<EndCase> cases = {
         {"a clean file", quad, {}},
         {"zero padding after the model", concat(quad, std::vector<std::uint8_t>(2048 - quad.size(), 0)), {}},
-        {"an empty file", {}, {"warning: the import ended at 0x0: a chunk header at 0x0 needs 12 bytes, 0 are left; no clump imported"}},
-        {"a file cut short", std::vector<std::uint8_t>(quad.begin(), quad.begin() + 200),
+        {"an empty file",
+         {},
+         {"warning: the import ended at 0x0: a chunk header at 0x0 needs 12 bytes, 0 are left; no clump imported"}},
+        {"a file cut short",
+         std::vector<std::uint8_t>(quad.begin(), quad.begin() + 200),
          {"warning: the import ended at 0x0: the clump declares 544 bytes, 188 are left; 0 of 1 clumps imported"}},
-        {"a vertex count past the file", dffw::write(manyVertices),
+        {"a vertex count past the file",
+         dffw::write(manyVertices),
          {"warning: the import ended at 0xD8: geometry 0 at 0xB0 needs 32,000 bytes for its texture coordinates, "
           "340 are left; 0 of 1 clumps imported"}},
-        {"a frame count past the file", dffw::write(manyFrames),
+        {"a frame count past the file",
+         dffw::write(manyFrames),
          {"warning: the import ended at 0x40: the frame list at 0x24 declares 1,000,000 frames, 492 bytes are left; "
           "0 of 1 clumps imported"}},
-        {"no frame list", dffw::write(noFrameList),
+        {"no frame list",
+         dffw::write(noFrameList),
          {"warning: the import ended at 0x24: clump 0 has no frame list: chunk 0xD with stamp 0x1803FFFF stands in "
           "its place; 0 of 1 clumps imported"}},
-        {"an extension past the file", dffw::write(longExtension),
+        {"an extension past the file",
+         dffw::write(longExtension),
          {"warning: the import ended at 0x1E0: the extension of geometry 0 at 0x1E0 declares 65,536 bytes, 64 are "
           "left; 0 of 1 clumps imported"}},
-        {"a face naming a missing vertex", dffw::write(missingVertex),
+        {"a face naming a missing vertex",
+         dffw::write(missingVertex),
          {"info: 1 face naming a vertex the mesh lacks left out"}},
-        {"the second clump damaged", dffw::write(twoClumps),
+        {"the second clump damaged",
+         dffw::write(twoClumps),
          {"warning: the import ended at 0x304: geometry 0 at 0x2DC needs 32,000 bytes for its texture coordinates, "
           "340 are left; 1 of 2 clumps imported"}},
-        {"a chunk after the model", dffw::write(trailing),
+        {"a chunk after the model",
+         dffw::write(trailing),
          {"info: the rest of the file from 0x22C is not read: chunk 0x253F2F3 with stamp 0x1803FFFF is no clump and "
           "no UV animation dictionary"}},
-        {"no clump", dffw::write(notAClump),
+        {"no clump",
+         dffw::write(notAClump),
          {"warning: the import ended at 0x0: chunk 0x253F2F3 with stamp 0x1803FFFF is no clump and no UV animation "
           "dictionary; no clump imported"}},
     };

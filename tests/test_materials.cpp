@@ -18,10 +18,10 @@
 namespace {
 
 namespace fs = std::filesystem;
-using nlohmann::json;
 using dffw::Material;
-using dffw::Texture;
 using dffw::namedTexture;
+using dffw::Texture;
+using nlohmann::json;
 
 dffw::Clump clumpWith(const std::vector<std::vector<Material>>& perGeometry)
 {
@@ -74,7 +74,10 @@ json slot(const json& dump, std::size_t i, std::size_t g = 0)
     return dump["materials"][multis[g]["subMaterials"][i].get<std::size_t>()];
 }
 
-json params(const json& dump, std::size_t i, std::size_t g = 0) { return slot(dump, i, g)["params"]; }
+json params(const json& dump, std::size_t i, std::size_t g = 0)
+{
+    return slot(dump, i, g)["params"];
+}
 
 // The texture a texture parameter names.
 json textureParam(const json& dump, const json& p, const std::string& id)
@@ -125,8 +128,9 @@ TEST(Materials, EveryFieldAsFixed)
     m.push_back(withExtension({dffw::MaterialEffects{.firstEffect = 1}}));
     m.push_back(withExtension({dffw::SpecularMaterial{.level = 0.25f}}));
     m.push_back(withExtension({dffw::SpecularMaterial{.level = 0.5f, .texture = "spec"}}));
-    m.push_back(withExtension({dffw::SpecularMaterial{.level = 0.125f, .texture = "ABCDEFGHIJKLMNOP", .shortForm = true},
-                               dffw::ReflectionMaterial{}}));
+    m.push_back(
+        withExtension({dffw::SpecularMaterial{.level = 0.125f, .texture = "ABCDEFGHIJKLMNOP", .shortForm = true},
+                       dffw::ReflectionMaterial{}}));
     m.push_back(withExtension({dffw::ReflectionMaterial{.colour = {0.1f, 0.2f, 0.3f, 0.5f}, .intensity = 0.75f}}));
     m.push_back(withExtension({dffw::ReflectionMaterial{.colour = {1, 1, 1, 1}}}));
 
@@ -143,11 +147,10 @@ TEST(Materials, EveryFieldAsFixed)
     EXPECT_FALSE(scene.animateMode) << "the keys were set in animate mode, and it was left as it was";
     EXPECT_TRUE(scene.animateSaved.empty());
     const nlohmann::ordered_json dump = dumpOrderedJson(scene);
-    expectGolden("dump/materials.json",
-                 nlohmann::ordered_json{{"materials", dump["materials"]},
-                                        {"textures", dump["textures"]},
-                                        {"controllers", dump["controllers"]}}
-                     .dump(1));
+    expectGolden("dump/materials.json", nlohmann::ordered_json{{"materials", dump["materials"]},
+                                                               {"textures", dump["textures"]},
+                                                               {"controllers", dump["controllers"]}}
+                                            .dump(1));
 }
 
 TEST(Materials, EmptyListGivesAnEmptyMultiMaterial)
@@ -195,9 +198,9 @@ TEST_F(TextureSearch, ExtensionsAreTriedInOrderBesideTheModel)
     const fs::path rim = touch("model", "rim.DDS");
     touch("model", "cap.png");
     const fs::path hub = touch("model", "HUB.PNG.jpg");
-    const json dump = import({textured({namedTexture("wheel")}), textured({namedTexture("rim")}),
-                              textured({namedTexture("none")}), textured({namedTexture("cap.png")}),
-                              textured({namedTexture("hub.png")})});
+    const json dump =
+        import({textured({namedTexture("wheel")}), textured({namedTexture("rim")}), textured({namedTexture("none")}),
+                textured({namedTexture("cap.png")}), textured({namedTexture("hub.png")})});
     EXPECT_EQ(mapOf(dump, 0, "4"), json::array({wheelTga.string(), true}));
     EXPECT_EQ(mapOf(dump, 1, "4"), json::array({rim.string(), true}));
     EXPECT_EQ(mapOf(dump, 2, "4"), json::array({"none.TGA", false}));
@@ -317,10 +320,12 @@ TEST(MaterialBounds, EveryCutThroughTheMaterialsStaysInTheBuffer)
     ASSERT_NE(list, offsets.end());
 
     // Files cut anywhere from the material list's header to the geometry's extension header.
-    const std::size_t from = list->offset, to = std::min<std::size_t>(bytes.size(), list->offset + 12 + list->size + 12);
+    const std::size_t from = list->offset,
+                      to = std::min<std::size_t>(bytes.size(), list->offset + 12 + list->size + 12);
     for (std::size_t n = from; n <= to; ++n) {
         SCOPED_TRACE(n);
-        const json dump = dumpJson(importBytes(std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(n))));
+        const json dump =
+            dumpJson(importBytes(std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(n))));
         ASSERT_EQ(dump["import"]["result"], 1);
         // Whatever was made refers only to objects that exist.
         for (const json& m : dump["materials"]) {

@@ -137,8 +137,8 @@ void expectPoint(const Point3& actual, float x, float y, float z, const std::str
 TEST(MeshFromRecords, CornersMaterialsEdgesAndSmoothing)
 {
     // The record (5, 6, 2, 7) holds the second corner first: corners (6, 5, 7), material 2.
-    const Mesh* mesh = importMesh(recordGeometry(
-        8, {Triangle::corners(0, 1, 2, 0), Triangle::corners(2, 3, 4, 1), Triangle{5, 6, 2, 7}}));
+    const Mesh* mesh = importMesh(
+        recordGeometry(8, {Triangle::corners(0, 1, 2, 0), Triangle::corners(2, 3, 4, 1), Triangle{5, 6, 2, 7}}));
     ASSERT_NE(mesh, nullptr);
     ASSERT_EQ(mesh->numVerts, 8);
     ASSERT_EQ(mesh->numFaces, 3);
@@ -253,8 +253,8 @@ TEST(BinMeshStrips, WindowsKeepTheirOrderAndSkipDegenerates)
     // (5,6,7,8): two faces, the second not reversed; a split of two gives no
     // face and the next split is read right behind it; (1,2,2,3,4) gives only
     // (2,3,4). Material index 0x10002 is material 2.
-    const Mesh* mesh = importMesh(binMeshGeometry(
-        10, strips({{0x10002, {5, 6, 7, 8}}, {1, {0, 9}}, {3, {1, 2, 2, 3, 4}}})));
+    const Mesh* mesh =
+        importMesh(binMeshGeometry(10, strips({{0x10002, {5, 6, 7, 8}}, {1, {0, 9}}, {3, {1, 2, 2, 3, 4}}})));
     ASSERT_NE(mesh, nullptr);
     EXPECT_EQ(allFileCorners(*mesh), (std::vector<Corners>{{5, 6, 7}, {6, 7, 8}, {2, 3, 4}}));
     EXPECT_EQ(materialIds(*mesh), (std::vector<int>{2, 2, 3}));
@@ -279,8 +279,7 @@ TEST(BinMeshStrips, SingleSplitOfOneTriangleCutsTheReservedFaces)
 
 TEST(BinMeshStrips, SplitsOfFewerThanThreeIndicesAreSteppedOver)
 {
-    const Mesh* mesh =
-        importMesh(binMeshGeometry(5, strips({{1, {}}, {1, {4}}, {5, {0, 1, 2, 3}}, {1, {3, 4}}})));
+    const Mesh* mesh = importMesh(binMeshGeometry(5, strips({{1, {}}, {1, {4}}, {5, {0, 1, 2, 3}}, {1, {3, 4}}})));
     ASSERT_NE(mesh, nullptr);
     EXPECT_EQ(allFileCorners(*mesh), (std::vector<Corners>{{0, 1, 2}, {1, 2, 3}}));
     EXPECT_EQ(materialIds(*mesh), (std::vector<int>{5, 5}));
@@ -291,8 +290,9 @@ TEST(BinMeshLists, CompleteTriplesBecomeFaces)
     // Six indices give two faces; a triple with two equal indices is still a
     // face; a split of seven indices gives two faces and the next split is
     // read behind all seven.
-    Geometry g = binMeshGeometry(
-        8, lists({{1, {0, 1, 2, 2, 3, 4}}, {2, {1, 1, 3}}, {4, {0, 2, 4, 1, 3, 4, 5}}, {6, {5, 6, 7}}}));
+    Geometry g =
+        binMeshGeometry(8,
+                        lists({{1, {0, 1, 2, 2, 3, 4}}, {2, {1, 1, 3}}, {4, {0, 2, 4, 1, 3, 4, 5}}, {6, {5, 6, 7}}}));
     g.prelit.assign(8, {9, 9, 9, 9});
     const Mesh* mesh = importMesh(std::move(g));
     ASSERT_NE(mesh, nullptr);
@@ -355,8 +355,7 @@ TEST(BinMeshBounds, HugeTotalInATinyChunkSizesNothingHuge)
 TEST(BinMeshExtraColours, ChunkAfterTheBinMeshMapsEveryFace)
 {
     Geometry g = binMeshGeometry(5, strips({{0, {0, 1, 2, 3, 4}}}));
-    g.extension.items.push_back(
-        dffw::ExtraVertexColours{.colours = std::vector<dffw::Rgba>(5, {255, 0, 0, 255})});
+    g.extension.items.push_back(dffw::ExtraVertexColours{.colours = std::vector<dffw::Rgba>(5, {255, 0, 0, 255})});
     const Mesh* mesh = importMesh(std::move(g));
     ASSERT_NE(mesh, nullptr);
     ASSERT_EQ(mesh->numFaces, 3);
@@ -421,8 +420,8 @@ void expectCornerNormalsFromFile(const Mesh& mesh)
 
 TEST(MeshNormals, CornersShowTheFileNormalOfTheirVertex)
 {
-    Geometry g = recordGeometry(
-        5, {Triangle::corners(0, 1, 2), Triangle::corners(2, 1, 3), Triangle::corners(3, 4, 2)});
+    Geometry g =
+        recordGeometry(5, {Triangle::corners(0, 1, 2), Triangle::corners(2, 1, 3), Triangle::corners(3, 4, 2)});
     g.normals = fileNormals(5);
     const Mesh* mesh = importMesh(std::move(g));
     ASSERT_NE(mesh, nullptr);
@@ -483,8 +482,7 @@ TEST(BinMeshMaterials, FacesFromRecordsTakeTheirSplitsMaterial)
     const Mesh* mesh = importMesh(std::move(g));
     ASSERT_NE(mesh, nullptr);
     ASSERT_EQ(mesh->numFaces, 5);
-    EXPECT_EQ(allFileCorners(*mesh),
-              (std::vector<Corners>{{1, 2, 0}, {0, 2, 1}, {3, 1, 2}, {2, 3, 4}, {4, 5, 3}}));
+    EXPECT_EQ(allFileCorners(*mesh), (std::vector<Corners>{{1, 2, 0}, {0, 2, 1}, {3, 1, 2}, {2, 3, 4}, {4, 5, 3}}));
     EXPECT_EQ(materialIds(*mesh), (std::vector<int>{1, 2, 3, 5, 4}));
 }
 
@@ -492,8 +490,8 @@ TEST(BinMeshMaterials, StripWindowsAtOddPositionsWindTheOtherWay)
 {
     // Strip (0,1,2,3) holds (0,1,2) and, at an odd position, (2,1,3); strip
     // (1,2,3) holds (1,2,3), the other side of that triangle.
-    Geometry g = recordGeometry(
-        4, {Triangle::corners(0, 1, 2), Triangle::corners(2, 1, 3), Triangle::corners(1, 2, 3)});
+    Geometry g =
+        recordGeometry(4, {Triangle::corners(0, 1, 2), Triangle::corners(2, 1, 3), Triangle::corners(1, 2, 3)});
     g.extension.items.push_back(strips({{7, {0, 1, 2, 3}}, {8, {1, 2, 3}}}));
     const Mesh* mesh = importMesh(std::move(g));
     ASSERT_NE(mesh, nullptr);

@@ -82,8 +82,13 @@ TEST(ModelExtras, DamagedChunkLogsOneWarningAndKeepsTheEntriesBefore)
         std::vector<const char*> warning;
     };
     const std::vector<Case> cases = {
-        {colw::collisionChunk(badEntry), false, {}, {"the collision at 0x", "declares 65,535 faces", "; 0 entries before it imported"}},
-        {colw::effectsChunk({colw::rawEffect({0, 0, 0}, 4), lying}), true, {"sun glare"},
+        {colw::collisionChunk(badEntry),
+         false,
+         {},
+         {"the collision at 0x", "declares 65,535 faces", "; 0 entries before it imported"}},
+        {colw::effectsChunk({colw::rawEffect({0, 0, 0}, 4), lying}),
+         true,
+         {"sun glare"},
          {"the 2d effects of geometry 0 at 0x", "; 1 of 2 entries imported"}},
     };
     for (const Case& c : cases) {
@@ -133,7 +138,8 @@ TEST(SkippedChunks, OneInformationEntryPerKind)
          {"3 chunks (type 0x7777, 6 bytes) not imported"}},
         {"material: an unknown kind beside the known ones",
          [](dffw::Clump& c) {
-             c.geometries[0].materials[0].extension.items.push_back(dffw::rawChunk(0x253F2F3, std::vector<uint8_t>(4, 0)));
+             c.geometries[0].materials[0].extension.items.push_back(
+                 dffw::rawChunk(0x253F2F3, std::vector<uint8_t>(4, 0)));
          },
          {"1 pipeline set chunk (type 0x253F2F3, 4 bytes) not imported"}},
     };

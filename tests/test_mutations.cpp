@@ -112,7 +112,7 @@ struct NodeSignature {
     std::string name;
     int parent = -1;
     std::array<std::uint32_t, 12> local{};  // the bits of the four rows
-    int vertices = -1;                       // -1: not a mesh node
+    int vertices = -1;                      // -1: not a mesh node
     int faces = -1;
 
     bool operator==(const NodeSignature&) const = default;
@@ -153,8 +153,8 @@ struct Reference {
     Bytes bytes;
     std::vector<Span> spans;
     std::vector<NodeSignature> nodes;
-    std::vector<std::uint32_t> clumpEnds;   // end offsets of the top-level clumps
-    std::vector<std::size_t> nodesBefore;   // [k]: nodes of the first k clumps
+    std::vector<std::uint32_t> clumpEnds;  // end offsets of the top-level clumps
+    std::vector<std::size_t> nodesBefore;  // [k]: nodes of the first k clumps
 };
 
 int importCount = 0;
@@ -219,8 +219,8 @@ bool checkDamaged(const Reference& ref, const Bytes& bytes, std::size_t length, 
     if (intact == 0) return true;
     const std::vector<NodeSignature> got = signatureOf(currentScene());
     if (got.size() < intact) {
-        ADD_FAILURE() << ref.name << ", " << what << ": " << got.size() << " nodes, the whole clumps before the damage make "
-                      << intact;
+        ADD_FAILURE() << ref.name << ", " << what << ": " << got.size()
+                      << " nodes, the whole clumps before the damage make " << intact;
         return false;
     }
     for (std::size_t i = 0; i < intact; ++i) {
@@ -362,7 +362,8 @@ void checkMutants(const Reference& ref, int count, std::uint32_t seed)
     int failures = 0;
     for (int i = 0; i < count && failures < 5; ++i) {
         const Mutant m = mutate(ref, rng);
-        if (!checkDamaged(ref, m.bytes, m.bytes.size(), m.firstDamaged, "mutant " + std::to_string(i) + " (" + m.what + ")"))
+        if (!checkDamaged(ref, m.bytes, m.bytes.size(), m.firstDamaged,
+                          "mutant " + std::to_string(i) + " (" + m.what + ")"))
             ++failures;
     }
 }
@@ -450,7 +451,8 @@ void mutateIndex(std::vector<unsigned char>& index, std::size_t first, std::size
         break;
     default:  // a name without its NUL
         std::fill(index.begin() + static_cast<std::ptrdiff_t>(entry + 8),
-                  index.begin() + static_cast<std::ptrdiff_t>(entry + 32), static_cast<unsigned char>('a' + rng() % 26));
+                  index.begin() + static_cast<std::ptrdiff_t>(entry + 32),
+                  static_cast<unsigned char>('a' + rng() % 26));
         break;
     }
 }
@@ -527,7 +529,8 @@ TEST(MutationSamples, CutShort)
     ORVIK_REQUIRE_SAMPLES();
     const std::vector<std::string> files = sampleDffFiles();
     ASSERT_FALSE(files.empty());
-    for (const std::string& path : files) checkTruncations(makeReference(fs::path(path).filename().string(), readFile(path)));
+    for (const std::string& path : files)
+        checkTruncations(makeReference(fs::path(path).filename().string(), readFile(path)));
 }
 
 TEST(MutationSamples, Mutated)
@@ -581,8 +584,7 @@ void checkCollisionRead(const Bytes& bytes, std::size_t damageAt, const orvik::c
     const orvik::col::ReadResult r = orvik::col::readCollision(bytes);
     for (const orvik::col::Model& m : r.models) {
         ASSERT_LE(m.offset + m.size, bytes.size()) << what;
-        for (const orvik::col::Face& f : m.faces)
-            ASSERT_LT(std::max({f.a, f.b, f.c}), m.vertices.size()) << what;
+        for (const orvik::col::Face& f : m.faces) ASSERT_LT(std::max({f.a, f.b, f.c}), m.vertices.size()) << what;
         for (const orvik::col::Face& f : m.shadowFaces)
             ASSERT_LT(std::max({f.a, f.b, f.c}), m.shadowVertices.size()) << what;
     }
@@ -691,8 +693,8 @@ Bytes writerDictionary()
 struct DictionaryReference {
     std::string name;
     Bytes bytes;
-    std::vector<std::string> names;       // textures in order
-    std::vector<std::uint32_t> ends;      // where each texture's chunk ends
+    std::vector<std::string> names;   // textures in order
+    std::vector<std::uint32_t> ends;  // where each texture's chunk ends
 };
 
 DictionaryReference dictionaryReference(const std::string& name, Bytes bytes)
@@ -701,12 +703,14 @@ DictionaryReference dictionaryReference(const std::string& name, Bytes bytes)
     const txd::Dictionary d = txd::readDictionary(ref.bytes);
     for (const txd::Texture& t : d.textures) {
         ref.names.push_back(t.name);
-        ref.ends.push_back(static_cast<std::uint32_t>(t.offset + 12 + load32(ref.bytes, static_cast<std::uint32_t>(t.offset + 4))));
+        ref.ends.push_back(
+            static_cast<std::uint32_t>(t.offset + 12 + load32(ref.bytes, static_cast<std::uint32_t>(t.offset + 4))));
     }
     return ref;
 }
 
-void checkDictionary(const DictionaryReference& ref, const Bytes& bytes, std::uint32_t firstDamaged, const std::string& what)
+void checkDictionary(const DictionaryReference& ref, const Bytes& bytes, std::uint32_t firstDamaged,
+                     const std::string& what)
 {
     const txd::Dictionary d = txd::readDictionary(bytes);
     for (const txd::Texture& t : d.textures) {
@@ -736,7 +740,8 @@ TEST(MutationDictionaries, CutShortAndMutated)
         for (const std::uint32_t end : ref.ends) cuts.insert({end - 1, end, end + 1});
         for (const std::uint32_t cut : cuts) {
             if (cut > ref.bytes.size()) continue;
-            checkDictionary(ref, Bytes(ref.bytes.begin(), ref.bytes.begin() + cut), cut, "cut at " + std::to_string(cut));
+            checkDictionary(ref, Bytes(ref.bytes.begin(), ref.bytes.begin() + cut), cut,
+                            "cut at " + std::to_string(cut));
         }
         std::mt19937 rng(seedOf(ref.name));
         auto pick = [&](std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(rng); };
@@ -826,8 +831,9 @@ TEST(MutationPackages, WriterAndSamplePackagesCutShortAndMutated)
         p.layout = layout;
         const ifpw::Key moved{0.5f, {0, 0, 0.6f, 0.8f}, {1, 2, 3}, {1, 1, 1}};
         for (int a = 0; a < 4; ++a) {
-            p.animations.push_back(ifpw::Animation("anim" + std::to_string(a),
-                                                   {ifpw::Bone(), ifpw::Bone("Root", 0, ifp::KeyType::RT, {{}, moved})}));
+            p.animations.push_back(
+                ifpw::Animation("anim" + std::to_string(a),
+                                {ifpw::Bone(), ifpw::Bone("Root", 0, ifp::KeyType::RT, {{}, moved})}));
         }
         checkPackageDamage(ifp::layoutName(layout), ifpw::write(p), kWriterMutants);
     }

@@ -31,7 +31,10 @@ namespace fs = std::filesystem;
 using orvik::commitOutputs;
 using orvik::OutputFile;
 
-void writeFile(const fs::path& p, const std::string& text) { std::ofstream(p, std::ios::binary) << text; }
+void writeFile(const fs::path& p, const std::string& text)
+{
+    std::ofstream(p, std::ios::binary) << text;
+}
 
 class Output : public ScratchFolder {
 protected:
@@ -122,13 +125,15 @@ TEST_F(Output, WriteErrorsCarryTheirReason)
     EXPECT_EQ(names(), std::set<std::string>{"dump.json"});
 
     const int full = inChild([&] {
-        if (geteuid() != 0 || unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        if (geteuid() != 0 || unshare(CLONE_NEWNS) != 0 ||
+            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
             mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=64k") != 0) {
             return 77;
         }
         writeFile(target, "old");
         std::string error;
-        const bool ok = commitOutputs({{target.string(), {}, [](std::ostream& o) { o << std::string(1 << 20, 'z'); }}}, error);
+        const bool ok =
+            commitOutputs({{target.string(), {}, [](std::ostream& o) { o << std::string(1 << 20, 'z'); }}}, error);
         const bool kept = readFile(target) == "old" && std::distance(fs::directory_iterator(dir), {}) == 1;
         return !ok && kept && error == target.string() + ": cannot be written: no space left on device" ? 0 : 1;
     });
@@ -144,7 +149,9 @@ TEST_F(Output, KilledWriterLeavesTheOldFile)
     writeFile(target, "old");
     inChild([&] {
         std::string error;
-        commitOutputs({{target.string(), {}, [](std::ostream& o) {
+        commitOutputs({{target.string(),
+                        {},
+                        [](std::ostream& o) {
                             o << std::string(200000, 'p') << std::flush;
                             raise(SIGKILL);
                         }}},
@@ -166,7 +173,9 @@ TEST_F(Output, InterruptedCommitEndsWithWholeFiles)
     const int status = inChild([&] {
         std::string error;
         commitOutputs({{a.string(), "new", {}},
-                       {b.string(), {}, [](std::ostream& o) {
+                       {b.string(),
+                        {},
+                        [](std::ostream& o) {
                             o << "{";
                             raise(SIGINT);
                             o << "}";
@@ -286,13 +295,11 @@ TEST_F(Output, SiblingsAreFoundInAnyCaseFoldersApart)
     const struct {
         std::string path, extension, found;
     } cases[] = {
-        {d + "a.img", ".dir", ""},
-        {d + "b.img", ".dir", d + "b.dir"},   // the spelling asked for
-        {d + "c.IMG", ".dir", d + "c.DIR"},   // sorted: upper case first
-        {d + "d.img", ".dir", ""},            // a folder is no index
-        {d + "e.f.img", ".dir", ""},          // only the last extension goes
-        {d + "B.DIR", ".img", d + "b.img"},
-        {d + "f.img", ".dir", d + "f.DIR"},
+        {d + "a.img", ".dir", ""},          {d + "b.img", ".dir", d + "b.dir"},  // the spelling asked for
+        {d + "c.IMG", ".dir", d + "c.DIR"},                                      // sorted: upper case first
+        {d + "d.img", ".dir", ""},                                               // a folder is no index
+        {d + "e.f.img", ".dir", ""},                                             // only the last extension goes
+        {d + "B.DIR", ".img", d + "b.img"}, {d + "f.img", ".dir", d + "f.DIR"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(orvik::siblingWithExtension(c.path, c.extension), c.found) << c.path;
@@ -305,8 +312,8 @@ TEST(Paths, StemsAndExtensionsOfFileNames)
     const struct {
         std::string path, stem, extension;
     } cases[] = {
-        {"car.DFF", "car", ".dff"},        {"a.b.dff", "a.b", ".dff"}, {".dff", ".dff", ""},
-        {"dir.x/model", "dir.x/model", ""}, {"noext", "noext", ""},    {"x.", "x", "."},
+        {"car.DFF", "car", ".dff"},         {"a.b.dff", "a.b", ".dff"}, {".dff", ".dff", ""},
+        {"dir.x/model", "dir.x/model", ""}, {"noext", "noext", ""},     {"x.", "x", "."},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(orvik::stemOf(c.path), c.stem) << c.path;

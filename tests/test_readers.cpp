@@ -71,7 +71,7 @@ TEST(ClumpReader, LightsCamerasAndTheClumpEnd)
 {
     dffw::Clump clump = clumpWithFrames({namedFrame("root"), namedFrame("lamp", 0), namedFrame("spare", 0)});
     clump.lights.push_back(dffw::Light{.frameIndex = 1, .radius = 5.0f});
-    clump.lights.back().extension.present = false;  // next light's struct follows directly
+    clump.lights.back().extension.present = false;         // next light's struct follows directly
     clump.lights.push_back(dffw::Light{.frameIndex = 7});  // no such frame: marks nothing
     clump.lights.push_back(dffw::Light{.frameIndex = 2});
     clump.cameras.resize(2);
@@ -245,16 +245,15 @@ TEST(GeometryReader, TextureSetsFromTheFlagsWhenTheCountByteIsZero)
         std::uint32_t countByte;  // bits 16 to 23
         std::size_t sets;         // sets written and expected
     };
-    for (const Case c : {Case{0x04, 0, 1}, Case{0x80, 0, 2}, Case{0x84, 0, 2}, Case{0, 0, 0}, Case{0x80, 1, 1},
-                         Case{0x04, 2, 2}}) {
+    for (const Case c :
+         {Case{0x04, 0, 1}, Case{0x80, 0, 2}, Case{0x84, 0, 2}, Case{0, 0, 0}, Case{0x80, 1, 1}, Case{0x04, 2, 2}}) {
         SCOPED_TRACE(testing::Message() << "flags " << c.flags << " byte " << c.countByte);
         dffw::Clump clump = clumpWithFrames({namedFrame("root")});
         clump.stamp = 0x310;
         dffw::Geometry quad = dffw::makeQuad();
         quad.texCoords.assign(c.sets, {});
         for (std::size_t s = 0; s < c.sets; ++s)
-            for (int k = 0; k < 4; ++k)
-                quad.texCoords[s].push_back({0.125f * float(k), 0.5f + 0.25f * float(s)});
+            for (int k = 0; k < 4; ++k) quad.texCoords[s].push_back({0.125f * float(k), 0.5f + 0.25f * float(s)});
         quad.formatOverride = (quad.format() & ~0x00FF0084u) | c.flags | (c.countByte << 16);
         clump.geometries.push_back(quad);
         clump.atomics.push_back(dffw::Atomic{});
@@ -365,7 +364,7 @@ TEST(AtomicReader, LinksAndTrailingExtensions)
     clump.atomics.push_back(dffw::Atomic{.frameIndex = 1, .geometryIndex = 1});  // later wins
     clump.atomics.push_back(dffw::Atomic{.frameIndex = 9, .geometryIndex = 0});  // no such frame
     clump.atomics.push_back(dffw::Atomic{.frameIndex = 0, .geometryIndex = 5});  // no such geometry
-    clump.atomics.back().extension.head.stamp = 0x1234;  // not an accepted stamp: left in place
+    clump.atomics.back().extension.head.stamp = 0x1234;                          // not an accepted stamp: left in place
     LoadedImporter loaded(dffw::write(clump));
     loaded->readClump();
     ASSERT_FALSE(loaded->readFailed);

@@ -45,9 +45,15 @@ std::vector<LibraryVariant> builtLibraries()
 }
 
 // Test names show the library, not the bytes of the parameter.
-void PrintTo(const LibraryVariant& v, std::ostream* os) { *os << v.name; }
+void PrintTo(const LibraryVariant& v, std::ostream* os)
+{
+    *os << v.name;
+}
 
-std::string variantName(const testing::TestParamInfo<LibraryVariant>& info) { return info.param.name; }
+std::string variantName(const testing::TestParamInfo<LibraryVariant>& info)
+{
+    return info.param.name;
+}
 
 // What a library file records for the dynamic linker.
 struct ElfFacts {
@@ -188,8 +194,15 @@ TEST_P(EveryLibrary, ExportsExactlyTheHostEntryPointsUnderOneModuleName)
     EXPECT_EQ(facts.machine, v.x86 ? EM_386 : EM_X86_64);
     EXPECT_EQ(facts.soname, "Orvik_2010x86.dli");
     const std::set<std::string> expected = {
-        "LibDescription", "LibNumberClasses", "LibClassDesc", "LibVersion", "CanAutoDefer", "LibInitialize",
-        "LibShutdown",    "_ZN20VertexNormalsControlC1Ev",  "_ZN20VertexNormalsControlC2Ev",
+        "LibDescription",
+        "LibNumberClasses",
+        "LibClassDesc",
+        "LibVersion",
+        "CanAutoDefer",
+        "LibInitialize",
+        "LibShutdown",
+        "_ZN20VertexNormalsControlC1Ev",
+        "_ZN20VertexNormalsControlC2Ev",
     };
     EXPECT_EQ(facts.definedDynamicSymbols, expected);
 }

@@ -82,12 +82,30 @@ void* countedOrThrow(std::size_t n, std::size_t align)
 
 }  // namespace
 
-void* operator new(std::size_t n) { return countedOrThrow(n, kFront); }
-void* operator new[](std::size_t n) { return countedOrThrow(n, kFront); }
-void* operator new(std::size_t n, const std::nothrow_t&) noexcept { return countedAllocate(n, kFront); }
-void* operator new[](std::size_t n, const std::nothrow_t&) noexcept { return countedAllocate(n, kFront); }
-void* operator new(std::size_t n, std::align_val_t a) { return countedOrThrow(n, static_cast<std::size_t>(a)); }
-void* operator new[](std::size_t n, std::align_val_t a) { return countedOrThrow(n, static_cast<std::size_t>(a)); }
+void* operator new(std::size_t n)
+{
+    return countedOrThrow(n, kFront);
+}
+void* operator new[](std::size_t n)
+{
+    return countedOrThrow(n, kFront);
+}
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept
+{
+    return countedAllocate(n, kFront);
+}
+void* operator new[](std::size_t n, const std::nothrow_t&) noexcept
+{
+    return countedAllocate(n, kFront);
+}
+void* operator new(std::size_t n, std::align_val_t a)
+{
+    return countedOrThrow(n, static_cast<std::size_t>(a));
+}
+void* operator new[](std::size_t n, std::align_val_t a)
+{
+    return countedOrThrow(n, static_cast<std::size_t>(a));
+}
 void* operator new(std::size_t n, std::align_val_t a, const std::nothrow_t&) noexcept
 {
     return countedAllocate(n, static_cast<std::size_t>(a));
@@ -96,18 +114,54 @@ void* operator new[](std::size_t n, std::align_val_t a, const std::nothrow_t&) n
 {
     return countedAllocate(n, static_cast<std::size_t>(a));
 }
-void operator delete(void* p) noexcept { countedFree(p); }
-void operator delete[](void* p) noexcept { countedFree(p); }
-void operator delete(void* p, std::size_t) noexcept { countedFree(p); }
-void operator delete[](void* p, std::size_t) noexcept { countedFree(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { countedFree(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { countedFree(p); }
-void operator delete(void* p, std::align_val_t) noexcept { countedFree(p); }
-void operator delete[](void* p, std::align_val_t) noexcept { countedFree(p); }
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept { countedFree(p); }
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { countedFree(p); }
-void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept { countedFree(p); }
-void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcept { countedFree(p); }
+void operator delete(void* p) noexcept
+{
+    countedFree(p);
+}
+void operator delete[](void* p) noexcept
+{
+    countedFree(p);
+}
+void operator delete(void* p, std::size_t) noexcept
+{
+    countedFree(p);
+}
+void operator delete[](void* p, std::size_t) noexcept
+{
+    countedFree(p);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept
+{
+    countedFree(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept
+{
+    countedFree(p);
+}
+void operator delete(void* p, std::align_val_t) noexcept
+{
+    countedFree(p);
+}
+void operator delete[](void* p, std::align_val_t) noexcept
+{
+    countedFree(p);
+}
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept
+{
+    countedFree(p);
+}
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept
+{
+    countedFree(p);
+}
+void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept
+{
+    countedFree(p);
+}
+void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcept
+{
+    countedFree(p);
+}
 
 namespace {
 
@@ -318,9 +372,11 @@ TEST(ResourceBounds, CollisionShapesAndSharedEffects)
     shapes.extension.items.push_back(colw::collisionChunk(entry));
     const Bytes shapeBytes = dffw::write(shapes);
     expectBounded(shapeBytes, "8000 collision spheres and boxes");
-    EXPECT_LE(static_cast<std::size_t>(meshNodeCount(currentScene())), 1 + shapeBytes.size() / Orvik::kCollisionShapeBytes);
+    EXPECT_LE(static_cast<std::size_t>(meshNodeCount(currentScene())),
+              1 + shapeBytes.size() / Orvik::kCollisionShapeBytes);
     bool noted = false;
-    for (const LogRecord& e : currentScene().log) noted = noted || e.text.find("spheres and boxes beyond") != std::string::npos;
+    for (const LogRecord& e : currentScene().log)
+        noted = noted || e.text.find("spheres and boxes beyond") != std::string::npos;
     EXPECT_TRUE(noted);
 
     // One quad with 2000 effects, shown on each of 2000 frames.
@@ -329,7 +385,8 @@ TEST(ResourceBounds, CollisionShapesAndSharedEffects)
     dffw::Geometry quad = dffw::makeQuad();
     quad.extension.items.push_back(colw::effectsChunk(std::vector<colw::Effect>(2000, colw::rawEffect({0, 0, 0}, 4))));
     shared.geometries.push_back(std::move(quad));
-    for (std::uint32_t f = 0; f < 2000; ++f) shared.atomics.push_back(dffw::Atomic{.frameIndex = f, .geometryIndex = 0});
+    for (std::uint32_t f = 0; f < 2000; ++f)
+        shared.atomics.push_back(dffw::Atomic{.frameIndex = f, .geometryIndex = 0});
     const Bytes sharedBytes = dffw::write(shared);
     expectBounded(sharedBytes, "2000 effects on a geometry of 2000 atomics");
     EXPECT_LE(currentScene().nodes.size(), 2000 + sharedBytes.size() / 20);
@@ -414,7 +471,8 @@ TEST(ResourceBounds, PackagesWhoseCountsClaimGigabytes)
             EXPECT_TRUE(outcome.ran);
             EXPECT_LE(peak, kBytesPerFileByte * bytes.size() + kFixedBytes) << peak;
             bool damageLogged = false;
-            for (const LogRecord& e : currentScene().log) damageLogged = damageLogged || e.text.find("declares") != std::string::npos;
+            for (const LogRecord& e : currentScene().log)
+                damageLogged = damageLogged || e.text.find("declares") != std::string::npos;
             EXPECT_TRUE(damageLogged);
         }
     }

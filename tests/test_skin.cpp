@@ -25,7 +25,10 @@ struct SkinnedMesh {
     SkinModifier* skin = nullptr;
 };
 
-INode* newMeshNode(int vertexCount) { return GetCOREInterface()->CreateObjectNode(newMesh(vertexCount)); }
+INode* newMeshNode(int vertexCount)
+{
+    return GetCOREInterface()->CreateObjectNode(newMesh(vertexCount));
+}
 
 SkinnedMesh newSkinnedMesh(int vertexCount)
 {
@@ -39,8 +42,8 @@ SkinnedMesh newSkinnedMesh(int vertexCount)
 INode* newBoneNode()
 {
     Interface* ip = GetCOREInterface();
-    return ip->CreateObjectNode(static_cast<Object*>(static_cast<DummyObject*>(
-        ip->CreateInstance(HELPER_CLASS_ID, Class_ID(DUMMY_CLASS_ID, 0)))));
+    return ip->CreateObjectNode(static_cast<Object*>(
+        static_cast<DummyObject*>(ip->CreateInstance(HELPER_CLASS_ID, Class_ID(DUMMY_CLASS_ID, 0)))));
 }
 
 template <class T>
@@ -343,14 +346,14 @@ TEST(MaxScriptHost, ErrorsAreRecordedAndChangeNothing)
     bindLeSkin(m);
     const SkinModifier::Envelope before = m.skin->Bones()[0].envelope;
     const std::vector<std::string> bad = {
-        "skinops.SetStartPoint leSkin 0 [0,0,0]",   // bones count from 1
-        "skinops.SetEndPoint leSkin 2 [0,0,0]",     // one bone only
-        "skinops.SetInnerRadius leSkin 1 3 0",      // two cross sections
+        "skinops.SetStartPoint leSkin 0 [0,0,0]",  // bones count from 1
+        "skinops.SetEndPoint leSkin 2 [0,0,0]",    // one bone only
+        "skinops.SetInnerRadius leSkin 1 3 0",     // two cross sections
         "skinops.SetOuterRadius leSkin 1 0 0",
-        "skinops.SetStartPoint nobody 1 [0,0,0]",   // never bound
-        "skinops.SetStartPoint leSkin 1 [0,0]",     // malformed
+        "skinops.SetStartPoint nobody 1 [0,0,0]",  // never bound
+        "skinops.SetStartPoint leSkin 1 [0,0]",    // malformed
         "skinops.SetInnerRadius leSkin 1 1 0 extra",
-        "skinops.SetBoneName leSkin 1 \"x\"",       // not a statement the host knows
+        "skinops.SetBoneName leSkin 1 \"x\"",  // not a statement the host knows
         "print 3",
         "",
     };
@@ -381,8 +384,7 @@ TEST(MaxScriptHost, ErrorsArePrintedUnlessQuietOrSwitchedOff)
     resetScene();
     testing::internal::CaptureStderr();
     ExecuteMAXScriptScript("skinops.SetStartPoint leSkin 1 [0,0,0]", FALSE);
-    EXPECT_NE(testing::internal::GetCapturedStderr().find("skinops.SetStartPoint leSkin 1 [0,0,0]"),
-              std::string::npos);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("skinops.SetStartPoint leSkin 1 [0,0,0]"), std::string::npos);
 
     testing::internal::CaptureStderr();
     ExecuteMAXScriptScript("skinops.SetStartPoint leSkin 1 [0,0,0]", TRUE);
@@ -402,8 +404,7 @@ TEST(MaxScriptHost, ErrorsArePrintedUnlessQuietOrSwitchedOff)
 TEST(SkinnedBuild, BonesFollowTheHAnimArrayNotTheFrameOrder)
 {
     // Frames list the bones 30, 10, 20; the HAnim array lists 10, 20, 30.
-    dffw::Clump clump = skeleton({{"c", 30, 0}, {"a", 10, 0}, {"b", 20, 0}},
-                                 {{10, 0, 2}, {20, 1, 0}, {30, 2, 1}});
+    dffw::Clump clump = skeleton({{"c", 30, 0}, {"a", 10, 0}, {"b", 20, 0}}, {{10, 0, 2}, {20, 1, 0}, {30, 2, 1}});
     clump.geometries = {skinnedQuad({{0, 1, 2, 0}, {1, 0, 0, 0}, {2, 0, 0, 0}, {0, 0, 0, 0}},
                                     {{0.5f, 0.25f, 0.25f, 0}, {1, 0, 0, 0}, {1, 0, 0, 0}, {1, 0, 0, 0}}, 3, 3)};
     clump.atomics = {atomic(0, 0)};
@@ -639,7 +640,8 @@ TEST(SkinnedBuild, EachMeshBindsItsOwnSkin)
     EXPECT_EQ(scene.modifiers[1]->Weights()[0], (Pairs{{1, 1.0f}, {0, 0.0f}, {0, 0.0f}, {0, 0.0f}}));
 
     // One binding and both bones' flattening per skinned mesh.
-    EXPECT_EQ(statementsStarting(scene, "leSkin="), (std::vector<std::string>(2, "leSkin= modPanel.GetCurrentObject()")));
+    EXPECT_EQ(statementsStarting(scene, "leSkin="),
+              (std::vector<std::string>(2, "leSkin= modPanel.GetCurrentObject()")));
     EXPECT_EQ(scene.script.size(), 2u * (1u + 2u * 8u));
     EXPECT_EQ(scene.selection, (std::vector<INode*>{secondMesh}));
     EXPECT_EQ(scene.undo, (std::vector<std::string>{"Selection", "Selection"}));
@@ -654,11 +656,11 @@ TEST(SkinnedBuild, ShortOrUnmappedHAnimEntriesAreSkipped)
 {
     // Four bones; the HAnim array has three entries, the second naming an ID
     // no frame carries. The per-vertex indices name entries 0 to 3.
-    dffw::Clump clump = skeleton({{"a", 1, 0}, {"b", 2, 0}, {"c", 3, 0}, {"d", 4, 0}},
-                                 {{1, 0, 0}, {99, 1, 0}, {3, 2, 0}});
+    dffw::Clump clump =
+        skeleton({{"a", 1, 0}, {"b", 2, 0}, {"c", 3, 0}, {"d", 4, 0}}, {{1, 0, 0}, {99, 1, 0}, {3, 2, 0}});
     clump.geometries = {skinnedQuad({{0, 1, 2, 3}, {2, 0, 0, 0}, {3, 1, 0, 0}, {0, 0, 0, 0}},
-                                    {{0.25f, 0.25f, 0.25f, 0.25f}, {1, 0, 0, 0}, {0.5f, 0.5f, 0, 0}, {1, 0, 0, 0}},
-                                    4, 4)};
+                                    {{0.25f, 0.25f, 0.25f, 0.25f}, {1, 0, 0, 0}, {0.5f, 0.5f, 0, 0}, {1, 0, 0, 0}}, 4,
+                                    4)};
     clump.atomics = {atomic(0, 0)};
     const Scene& scene = importBytes(dffw::write(clump), quietHost());
 
@@ -831,14 +833,12 @@ TEST(SkinnedSamples, RealFilesImportWithTheirMends)
         std::size_t rigidParts;
         bool nonFiniteWeights;
     };
-    for (const Expectation& e : {Expectation{"ucl-kuruma.dff", true, false, 0, false},
-                                 Expectation{"aday-bankvault.dff", true, false, 0, false},
-                                 Expectation{"ped1.dff", false, true, 0, false},
-                                 Expectation{"ped3.dff", false, true, 0, false},
-                                 Expectation{"alp-skin-105.dff", false, true, 0, false},
-                                 Expectation{"ped-c02.dff", false, false, 3, false},
-                                 Expectation{"cbl-slhandbf.dff", false, false, 0, true},
-                                 Expectation{"ped2.dff", false, true, 0, false}}) {  // its root bone only
+    for (const Expectation& e :
+         {Expectation{"ucl-kuruma.dff", true, false, 0, false},
+          Expectation{"aday-bankvault.dff", true, false, 0, false}, Expectation{"ped1.dff", false, true, 0, false},
+          Expectation{"ped3.dff", false, true, 0, false}, Expectation{"alp-skin-105.dff", false, true, 0, false},
+          Expectation{"ped-c02.dff", false, false, 3, false}, Expectation{"cbl-slhandbf.dff", false, false, 0, true},
+          Expectation{"ped2.dff", false, true, 0, false}}) {  // its root bone only
         SCOPED_TRACE(e.file);
         const Scene& scene = importFile(samplePath(e.file), quietHost());
         ASSERT_FALSE(scene.meshes.empty());

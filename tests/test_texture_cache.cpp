@@ -44,14 +44,26 @@ TEST(TextureCache, HoldsAtMostItsBoundDroppingTheLeastRecentlyUsed)
     };
     const Case cases[] = {
         {"fits", {{"a", 39, nullptr, {"a"}}, {"b", 59, nullptr, {"a", "b"}}}, 0},
-        {"oldest dropped", {{"a", 39, nullptr, {"a"}}, {"b", 39, nullptr, {"a", "b"}}, {"c", 39, nullptr, {"b", "c"}}}, 1},
-        {"a find keeps it", {{"a", 39, nullptr, {"a"}}, {"b", 39, nullptr, {"a", "b"}}, {nullptr, 0, "a", {"a", "b"}},
-                              {"c", 39, nullptr, {"a", "c"}}}, 1},
-        {"several dropped", {{"a", 29, nullptr, {"a"}}, {"b", 29, nullptr, {"a", "b"}}, {"c", 29, nullptr, {"a", "b", "c"}},
-                              {"d", 79, nullptr, {"d"}}}, 3},
+        {"oldest dropped",
+         {{"a", 39, nullptr, {"a"}}, {"b", 39, nullptr, {"a", "b"}}, {"c", 39, nullptr, {"b", "c"}}},
+         1},
+        {"a find keeps it",
+         {{"a", 39, nullptr, {"a"}},
+          {"b", 39, nullptr, {"a", "b"}},
+          {nullptr, 0, "a", {"a", "b"}},
+          {"c", 39, nullptr, {"a", "c"}}},
+         1},
+        {"several dropped",
+         {{"a", 29, nullptr, {"a"}},
+          {"b", 29, nullptr, {"a", "b"}},
+          {"c", 29, nullptr, {"a", "b", "c"}},
+          {"d", 79, nullptr, {"d"}}},
+         3},
         {"larger than the bound not kept", {{"a", 39, nullptr, {"a"}}, {"b", 100, nullptr, {"a"}}}, 0},
         {"exactly the bound", {{"a", 39, nullptr, {"a"}}, {"b", 99, nullptr, {"b"}}}, 1},
-        {"kept again replaces", {{"a", 39, nullptr, {"a"}}, {"a", 59, nullptr, {"a"}}, {"b", 39, nullptr, {"a", "b"}}}, 0},
+        {"kept again replaces",
+         {{"a", 39, nullptr, {"a"}}, {"a", 59, nullptr, {"a"}}, {"b", 39, nullptr, {"a", "b"}}},
+         0},
     };
     for (const Case& c : cases) {
         orvik::TextureCache cache(100);

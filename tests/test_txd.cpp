@@ -31,7 +31,10 @@ using Rgba = std::array<int, 4>;
 namespace {
 
 // n-bit value scaled to 0..255 (rounded).
-int scale(unsigned v, unsigned bits) { return static_cast<int>(std::lround(v * 255.0 / ((1u << bits) - 1))); }
+int scale(unsigned v, unsigned bits)
+{
+    return static_cast<int>(std::lround(v * 255.0 / ((1u << bits) - 1)));
+}
 
 txd::Dictionary readOne(const std::vector<std::uint8_t>& bytes)
 {
@@ -94,27 +97,66 @@ TEST(TxdDecode, PlainFormatsGiveTheirChannels)
         {"d3d8 8888", 8, 0x0500, 1, 32, {10, 20, 30, 40, 1, 2, 3, 255}, {{30, 20, 10, 40}, {3, 2, 1, 255}}, "8888"},
         {"d3d8 888", 8, 0x0600, 0, 32, {10, 20, 30, 0, 1, 2, 3, 7}, {{30, 20, 10, 255}, {3, 2, 1, 255}}, "888"},
         {"d3d8 888 24-bit", 8, 0x0600, 0, 24, {10, 20, 30, 1, 2, 3}, {{30, 20, 10, 255}, {3, 2, 1, 255}}, "888"},
-        {"d3d8 565", 8, 0x0200, 0, 16, {0x00, 0xF8, 0xE0, 0x07},
-         {{255, 0, 0, 255}, {0, 255, 0, 255}}, "565"},
-        {"d3d8 1555", 8, 0x0100, 1, 16, {0x1F, 0x80, 0x00, 0x7C},
-         {{0, 0, 255, 255}, {255, 0, 0, 0}}, "1555"},
-        {"d3d8 555", 8, 0x0A00, 0, 16, {0x10, 0x02, 0x00, 0x00},
-         {{0, scale(16, 5), scale(16, 5), 255}, {0, 0, 0, 255}}, "555"},
-        {"d3d8 4444", 8, 0x0300, 1, 16, {0x21, 0x43, 0xF0, 0x0F},
-         {{scale(3, 4), scale(2, 4), scale(1, 4), scale(4, 4)}, {255, 255, 0, 0}}, "4444"},
+        {"d3d8 565", 8, 0x0200, 0, 16, {0x00, 0xF8, 0xE0, 0x07}, {{255, 0, 0, 255}, {0, 255, 0, 255}}, "565"},
+        {"d3d8 1555", 8, 0x0100, 1, 16, {0x1F, 0x80, 0x00, 0x7C}, {{0, 0, 255, 255}, {255, 0, 0, 0}}, "1555"},
+        {"d3d8 555",
+         8,
+         0x0A00,
+         0,
+         16,
+         {0x10, 0x02, 0x00, 0x00},
+         {{0, scale(16, 5), scale(16, 5), 255}, {0, 0, 0, 255}},
+         "555"},
+        {"d3d8 4444",
+         8,
+         0x0300,
+         1,
+         16,
+         {0x21, 0x43, 0xF0, 0x0F},
+         {{scale(3, 4), scale(2, 4), scale(1, 4), scale(4, 4)}, {255, 255, 0, 0}},
+         "4444"},
         {"d3d8 LUM8", 8, 0x0400, 0, 8, {0, 200}, {{0, 0, 0, 255}, {200, 200, 200, 255}}, "LUM8"},
-        {"d3d9 A8R8G8B8", 9, 0x0500, 21, 32, {10, 20, 30, 40, 1, 2, 3, 255}, {{30, 20, 10, 40}, {3, 2, 1, 255}},
+        {"d3d9 A8R8G8B8",
+         9,
+         0x0500,
+         21,
+         32,
+         {10, 20, 30, 40, 1, 2, 3, 255},
+         {{30, 20, 10, 40}, {3, 2, 1, 255}},
          "A8R8G8B8"},
-        {"d3d9 X8R8G8B8", 9, 0x0600, 22, 32, {10, 20, 30, 0, 1, 2, 3, 9}, {{30, 20, 10, 255}, {3, 2, 1, 255}},
+        {"d3d9 X8R8G8B8",
+         9,
+         0x0600,
+         22,
+         32,
+         {10, 20, 30, 0, 1, 2, 3, 9},
+         {{30, 20, 10, 255}, {3, 2, 1, 255}},
          "X8R8G8B8"},
-        {"d3d9 A8B8G8R8", 9, 0x0500, 32, 32, {10, 20, 30, 40, 1, 2, 3, 4}, {{10, 20, 30, 40}, {1, 2, 3, 4}},
+        {"d3d9 A8B8G8R8",
+         9,
+         0x0500,
+         32,
+         32,
+         {10, 20, 30, 40, 1, 2, 3, 4},
+         {{10, 20, 30, 40}, {1, 2, 3, 4}},
          "A8B8G8R8"},
-        {"d3d9 R5G6B5", 9, 0x0200, 23, 16, {0x1F, 0x00, 0x20, 0x00},
-         {{0, 0, 255, 255}, {0, scale(1, 6), 0, 255}}, "R5G6B5"},
-        {"d3d9 A1R5G5B5", 9, 0x0100, 25, 16, {0xE0, 0x83, 0x00, 0x00},
-         {{0, 255, 0, 255}, {0, 0, 0, 0}}, "A1R5G5B5"},
-        {"d3d9 A4R4G4B4", 9, 0x0300, 26, 16, {0x00, 0x80, 0xFF, 0x0F},
-         {{0, 0, 0, scale(8, 4)}, {255, 255, 255, 0}}, "A4R4G4B4"},
+        {"d3d9 R5G6B5",
+         9,
+         0x0200,
+         23,
+         16,
+         {0x1F, 0x00, 0x20, 0x00},
+         {{0, 0, 255, 255}, {0, scale(1, 6), 0, 255}},
+         "R5G6B5"},
+        {"d3d9 A1R5G5B5", 9, 0x0100, 25, 16, {0xE0, 0x83, 0x00, 0x00}, {{0, 255, 0, 255}, {0, 0, 0, 0}}, "A1R5G5B5"},
+        {"d3d9 A4R4G4B4",
+         9,
+         0x0300,
+         26,
+         16,
+         {0x00, 0x80, 0xFF, 0x0F},
+         {{0, 0, 0, scale(8, 4)}, {255, 255, 255, 0}},
+         "A4R4G4B4"},
         {"d3d9 L8", 9, 0x0400, 50, 8, {7, 255}, {{7, 7, 7, 255}, {255, 255, 255, 255}}, "L8"},
         {"d3d9 A8L8", 9, 0x0400, 51, 16, {7, 100, 255, 0}, {{7, 7, 7, 100}, {255, 255, 255, 0}}, "A8L8"},
         {"d3d9 A8", 9, 0x0500, 28, 8, {0, 99}, {{0, 0, 0, 0}, {0, 0, 0, 99}}, "A8"},
@@ -147,7 +189,8 @@ TEST(TxdDecode, PalettesMapIndicesToEntries)
         t.depth = four ? 4 : 8;
         const int entries = four ? 32 : 256;
         for (int i = 0; i < entries; ++i) {
-            t.palette.insert(t.palette.end(), {std::uint8_t(i), std::uint8_t(255 - i), std::uint8_t(i / 2), std::uint8_t(i * 3)});
+            t.palette.insert(t.palette.end(),
+                             {std::uint8_t(i), std::uint8_t(255 - i), std::uint8_t(i / 2), std::uint8_t(i * 3)});
         }
         t.width = 4, t.height = 1;
         const std::uint8_t last = four ? 15 : 255;
@@ -195,12 +238,26 @@ TEST(TxdDecode, DxtBlocksFollowTheColourRules)
     const std::vector<Case> cases = {
         {"dxt1 four colours (d3d8)", 8, 0, 1, colours, {r, b, third, twoThirds}},
         {"dxt1 four colours (d3d9)", 9, 0x31545844, 8, colours, {r, b, third, twoThirds}},
-        {"dxt1 three colours", 9, 0x31545844, 9, txdw::dxt1Block(blue, red, indices),
+        {"dxt1 three colours",
+         9,
+         0x31545844,
+         9,
+         txdw::dxt1Block(blue, red, indices),
          {b, r, mix(b, r, 1, 1), {0, 0, 0, 0}}},
-        {"dxt3", 9, 0x33545844, 9, dxt3,
+        {"dxt3",
+         9,
+         0x33545844,
+         9,
+         dxt3,
          {r, {0, 0, 255, 0}, {third[0], third[1], third[2], 255}, {twoThirds[0], twoThirds[1], twoThirds[2], 136}}},
-        {"dxt5", 8, 0, 5, dxt5,
-         {{255, 0, 0, 200}, {0, 0, 255, 100}, {third[0], third[1], third[2], (6 * 200 + 100) / 7},
+        {"dxt5",
+         8,
+         0,
+         5,
+         dxt5,
+         {{255, 0, 0, 200},
+          {0, 0, 255, 100},
+          {third[0], third[1], third[2], (6 * 200 + 100) / 7},
           {twoThirds[0], twoThirds[1], twoThirds[2], (200 + 6 * 100) / 7}}},
     };
     for (const Case& c : cases) {
@@ -225,7 +282,8 @@ TEST(TxdRead, ListsEveryFieldAndLevel)
     t.addressing = 0x32;
     t.width = 8, t.height = 4;
     t.rasterFormat = 0x8500;
-    t.levels = {std::vector<std::uint8_t>(8 * 4 * 4), std::vector<std::uint8_t>(4 * 2 * 4), std::vector<std::uint8_t>(2 * 1 * 4)};
+    t.levels = {std::vector<std::uint8_t>(8 * 4 * 4), std::vector<std::uint8_t>(4 * 2 * 4),
+                std::vector<std::uint8_t>(2 * 1 * 4)};
     txdw::Dictionary d;
     d.stamp = 0x0401FFFF;
     d.textures = {t};
@@ -383,8 +441,11 @@ std::vector<std::pair<std::string, std::size_t>> pngChunks(const std::vector<std
 {
     std::vector<std::pair<std::string, std::size_t>> chunks;
     for (std::size_t at = 8; at + 12 <= png.size();) {
-        const std::size_t length = std::size_t{png[at]} << 24 | std::size_t{png[at + 1]} << 16 | std::size_t{png[at + 2]} << 8 | png[at + 3];
-        chunks.emplace_back(std::string(png.begin() + static_cast<std::ptrdiff_t>(at + 4), png.begin() + static_cast<std::ptrdiff_t>(at + 8)), length);
+        const std::size_t length =
+            std::size_t{png[at]} << 24 | std::size_t{png[at + 1]} << 16 | std::size_t{png[at + 2]} << 8 | png[at + 3];
+        chunks.emplace_back(std::string(png.begin() + static_cast<std::ptrdiff_t>(at + 4),
+                                        png.begin() + static_cast<std::ptrdiff_t>(at + 8)),
+                            length);
         at += 12 + length;
     }
     return chunks;
@@ -406,8 +467,11 @@ TEST(TxdPng, WrittenImagesReadBackEqual)
         {"one pixel", makeImage(1, 1, noisePixel)},
         {"one row", makeImage(37, 1, smoothPixel)},
         {"one column", makeImage(1, 37, smoothPixel)},
-        {"3 x 2 alpha", makeImage(3, 2, [](std::uint32_t x, std::uint32_t y) { const int i = static_cast<int>(y * 3 + x);
-                                        return Rgba{i * 40, 255 - i, 7, i * 50}; })},
+        {"3 x 2 alpha", makeImage(3, 2,
+                                  [](std::uint32_t x, std::uint32_t y) {
+                                      const int i = static_cast<int>(y * 3 + x);
+                                      return Rgba{i * 40, 255 - i, 7, i * 50};
+                                  })},
         {"blocky", makeImage(64, 48, blockyPixel)},
         {"smooth", makeImage(100, 61, smoothPixel)},
         {"noise", makeImage(33, 70, noisePixel)},
@@ -415,7 +479,8 @@ TEST(TxdPng, WrittenImagesReadBackEqual)
     for (const Case& c : cases) {
         for (const txd::PngRows rows : {txd::PngRows::Unfiltered, txd::PngRows::SubOrUp}) {
             for (const int level : {0, 1, 6, 12}) {
-                const std::string what = std::string(c.name) + ", rows " + std::to_string(static_cast<int>(rows)) + ", level " + std::to_string(level);
+                const std::string what = std::string(c.name) + ", rows " + std::to_string(static_cast<int>(rows)) +
+                                         ", level " + std::to_string(level);
                 std::vector<std::uint8_t> png;
                 std::string why;
                 ASSERT_TRUE(txd::encodePng(c.image, rows, png, why, level)) << what << ": " << why;
@@ -516,10 +581,12 @@ TEST(TxdSamples, EveryTextureDecodes)
             txd::Image image;
             std::string why;
             ASSERT_TRUE(txd::decodeLevel0(t, image, why)) << file << " " << t.name << ": " << why;
-            if (t.encoding == txd::Encoding::Dxt1 || t.encoding == txd::Encoding::Dxt3 || t.encoding == txd::Encoding::Dxt5) {
+            if (t.encoding == txd::Encoding::Dxt1 || t.encoding == txd::Encoding::Dxt3 ||
+                t.encoding == txd::Encoding::Dxt5) {
                 std::vector<std::uint8_t> reference(image.rgba.size());
-                const int flags = t.encoding == txd::Encoding::Dxt1 ? squish::kDxt1
-                                  : t.encoding == txd::Encoding::Dxt3 ? squish::kDxt3 : squish::kDxt5;
+                const int flags = t.encoding == txd::Encoding::Dxt1   ? squish::kDxt1
+                                  : t.encoding == txd::Encoding::Dxt3 ? squish::kDxt3
+                                                                      : squish::kDxt5;
                 squish::DecompressImage(reference.data(), t.width, t.height, t.levels[0].bytes.data(), flags);
                 EXPECT_EQ(image.rgba, reference) << file << " " << t.name;
             }
@@ -636,7 +703,8 @@ TEST_F(TxdCli, ExitStatuses)
              {"txd extract ps2.txd out", 3, "wheels: PlayStation 2 texture, not supported\n"},
              {"txd list", 2, ""},
              {"txd extract Body.png .", 2, "orvik: ./Body.png: would overwrite the texture dictionary Body.png\n"},
-             {"txd list Body.png --json Body.png", 2, "orvik: Body.png: would overwrite the texture dictionary Body.png\n"},
+             {"txd list Body.png --json Body.png", 2,
+              "orvik: Body.png: would overwrite the texture dictionary Body.png\n"},
          }) {
         const ProgramRun r = orvik(c.args);
         EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.err;
@@ -687,7 +755,7 @@ TEST_F(TxdCli, GltfTakesMissingTexturesFromDictionaries)
     }
     save("car.dff", dffw::write(clump));
     txdw::Dictionary named, beside;
-    named.textures = {solid("BODY", 200, 0)};                             // named first: wins over the one beside
+    named.textures = {solid("BODY", 200, 0)};  // named first: wins over the one beside
     beside.textures = {solid("body", 10, 255), solid("Glass", 50, 128), solid("tyre", 90, 255)};
     save("extra.txd", txdw::write(named));
     save("CAR.TXD", txdw::write(beside));
@@ -709,5 +777,7 @@ TEST_F(TxdCli, GltfTakesMissingTexturesFromDictionaries)
         const int image = j["textures"][texture]["source"];
         modes[j["images"][image]["name"]] = m.value("alphaMode", "OPAQUE");
     }
-    EXPECT_EQ(modes, (std::map<std::string, std::string>{{"BODY.png", "BLEND"}, {"Glass.png", "BLEND"}, {"tyre.png", "OPAQUE"}}));
+    EXPECT_EQ(modes, (std::map<std::string, std::string>{{"BODY.png", "BLEND"},
+                                                         {"Glass.png", "BLEND"},
+                                                         {"tyre.png", "OPAQUE"}}));
 }

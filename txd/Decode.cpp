@@ -7,9 +7,18 @@
 namespace txd {
 namespace {
 
-constexpr std::uint8_t expand5(std::uint32_t v) { return static_cast<std::uint8_t>((v << 3) | (v >> 2)); }
-constexpr std::uint8_t expand6(std::uint32_t v) { return static_cast<std::uint8_t>((v << 2) | (v >> 4)); }
-constexpr std::uint8_t expand4(std::uint32_t v) { return static_cast<std::uint8_t>(v * 17); }
+constexpr std::uint8_t expand5(std::uint32_t v)
+{
+    return static_cast<std::uint8_t>((v << 3) | (v >> 2));
+}
+constexpr std::uint8_t expand6(std::uint32_t v)
+{
+    return static_cast<std::uint8_t>((v << 2) | (v >> 4));
+}
+constexpr std::uint8_t expand4(std::uint32_t v)
+{
+    return static_cast<std::uint8_t>(v * 17);
+}
 
 void put(std::uint8_t* out, std::uint32_t r, std::uint32_t g, std::uint32_t b, std::uint32_t a)
 {
@@ -26,23 +35,49 @@ inline void decodePixel(const std::uint8_t* in, std::uint8_t* out)
         w |= static_cast<std::uint32_t>(in[1]) << 8;
     }
     switch (e) {
-    case Encoding::Bgra8888: put(out, in[2], in[1], in[0], in[3]); break;
+    case Encoding::Bgra8888:
+        put(out, in[2], in[1], in[0], in[3]);
+        break;
     case Encoding::Bgrx8888:
-    case Encoding::Bgr888: put(out, in[2], in[1], in[0], 255); break;
-    case Encoding::Rgba8888: put(out, in[0], in[1], in[2], in[3]); break;
-    case Encoding::Rgbx8888: put(out, in[0], in[1], in[2], 255); break;
-    case Encoding::R5G6B5: put(out, expand5(w >> 11), expand6((w >> 5) & 0x3F), expand5(w & 0x1F), 255); break;
+    case Encoding::Bgr888:
+        put(out, in[2], in[1], in[0], 255);
+        break;
+    case Encoding::Rgba8888:
+        put(out, in[0], in[1], in[2], in[3]);
+        break;
+    case Encoding::Rgbx8888:
+        put(out, in[0], in[1], in[2], 255);
+        break;
+    case Encoding::R5G6B5:
+        put(out, expand5(w >> 11), expand6((w >> 5) & 0x3F), expand5(w & 0x1F), 255);
+        break;
     case Encoding::A1R5G5B5:
         put(out, expand5((w >> 10) & 0x1F), expand5((w >> 5) & 0x1F), expand5(w & 0x1F), (w & 0x8000) ? 255 : 0);
         break;
-    case Encoding::X1R5G5B5: put(out, expand5((w >> 10) & 0x1F), expand5((w >> 5) & 0x1F), expand5(w & 0x1F), 255); break;
-    case Encoding::A4R4G4B4: put(out, expand4((w >> 8) & 0xF), expand4((w >> 4) & 0xF), expand4(w & 0xF), expand4(w >> 12)); break;
-    case Encoding::X4R4G4B4: put(out, expand4((w >> 8) & 0xF), expand4((w >> 4) & 0xF), expand4(w & 0xF), 255); break;
-    case Encoding::L8: put(out, in[0], in[0], in[0], 255); break;
-    case Encoding::A8L8: put(out, in[0], in[0], in[0], in[1]); break;
-    case Encoding::A4L4: put(out, expand4(in[0] & 0xF), expand4(in[0] & 0xF), expand4(in[0] & 0xF), expand4(in[0] >> 4)); break;
-    case Encoding::A8: put(out, 0, 0, 0, in[0]); break;
-    default: put(out, 0, 0, 0, 0); break;
+    case Encoding::X1R5G5B5:
+        put(out, expand5((w >> 10) & 0x1F), expand5((w >> 5) & 0x1F), expand5(w & 0x1F), 255);
+        break;
+    case Encoding::A4R4G4B4:
+        put(out, expand4((w >> 8) & 0xF), expand4((w >> 4) & 0xF), expand4(w & 0xF), expand4(w >> 12));
+        break;
+    case Encoding::X4R4G4B4:
+        put(out, expand4((w >> 8) & 0xF), expand4((w >> 4) & 0xF), expand4(w & 0xF), 255);
+        break;
+    case Encoding::L8:
+        put(out, in[0], in[0], in[0], 255);
+        break;
+    case Encoding::A8L8:
+        put(out, in[0], in[0], in[0], in[1]);
+        break;
+    case Encoding::A4L4:
+        put(out, expand4(in[0] & 0xF), expand4(in[0] & 0xF), expand4(in[0] & 0xF), expand4(in[0] >> 4));
+        break;
+    case Encoding::A8:
+        put(out, 0, 0, 0, in[0]);
+        break;
+    default:
+        put(out, 0, 0, 0, 0);
+        break;
     }
 }
 
@@ -170,15 +205,18 @@ bool decodeLevel0(const Texture& t, Image& image, std::string& why)
     default: {
         const std::uint32_t step = bytesPerPixel(t.encoding);
         switch (t.encoding) {
-#define ORVIK_TXD_PLAIN(E) \
-    case Encoding::E: decodePixels<Encoding::E>(in, out, pixels, step); break;
-            ORVIK_TXD_PLAIN(Bgra8888) ORVIK_TXD_PLAIN(Bgrx8888) ORVIK_TXD_PLAIN(Bgr888)
-            ORVIK_TXD_PLAIN(Rgba8888) ORVIK_TXD_PLAIN(Rgbx8888) ORVIK_TXD_PLAIN(R5G6B5)
-            ORVIK_TXD_PLAIN(A1R5G5B5) ORVIK_TXD_PLAIN(X1R5G5B5) ORVIK_TXD_PLAIN(A4R4G4B4)
-            ORVIK_TXD_PLAIN(X4R4G4B4) ORVIK_TXD_PLAIN(L8) ORVIK_TXD_PLAIN(A8L8)
-            ORVIK_TXD_PLAIN(A4L4) ORVIK_TXD_PLAIN(A8)
+#define ORVIK_TXD_PLAIN(E)                                \
+    case Encoding::E:                                     \
+        decodePixels<Encoding::E>(in, out, pixels, step); \
+        break;
+            ORVIK_TXD_PLAIN(Bgra8888)
+            ORVIK_TXD_PLAIN(Bgrx8888) ORVIK_TXD_PLAIN(Bgr888) ORVIK_TXD_PLAIN(Rgba8888) ORVIK_TXD_PLAIN(Rgbx8888)
+                ORVIK_TXD_PLAIN(R5G6B5) ORVIK_TXD_PLAIN(A1R5G5B5) ORVIK_TXD_PLAIN(X1R5G5B5) ORVIK_TXD_PLAIN(A4R4G4B4)
+                    ORVIK_TXD_PLAIN(X4R4G4B4) ORVIK_TXD_PLAIN(L8) ORVIK_TXD_PLAIN(A8L8) ORVIK_TXD_PLAIN(A4L4)
+                        ORVIK_TXD_PLAIN(A8)
 #undef ORVIK_TXD_PLAIN
-        default: why = "not supported"; return false;
+                            default : why = "not supported";
+            return false;
         }
         return true;
     }

@@ -9,16 +9,24 @@
 namespace txd {
 namespace {
 
-std::string hex(std::size_t v) { return orvik::hexNumber(v); }
+std::string hex(std::size_t v)
+{
+    return orvik::hexNumber(v);
+}
 
 std::string platformText(std::uint32_t platform)
 {
     switch (platform) {
-    case Platform::PS2: return "PlayStation 2 texture";
-    case Platform::Xbox: return "Xbox texture";
-    case Platform::GameCube: return "GameCube texture";
-    case Platform::PSP: return "PSP texture";
-    default: return "texture of platform " + hex(platform);
+    case Platform::PS2:
+        return "PlayStation 2 texture";
+    case Platform::Xbox:
+        return "Xbox texture";
+    case Platform::GameCube:
+        return "GameCube texture";
+    case Platform::PSP:
+        return "PSP texture";
+    default:
+        return "texture of platform " + hex(platform);
     }
 }
 
@@ -27,25 +35,38 @@ std::string platformText(std::uint32_t platform)
 Encoding d3d8Encoding(const Texture& t)
 {
     switch (t.compression) {
-    case 0: break;
-    case 1: return Encoding::Dxt1;
+    case 0:
+        break;
+    case 1:
+        return Encoding::Dxt1;
     case 2:
-    case 3: return Encoding::Dxt3;
+    case 3:
+        return Encoding::Dxt3;
     case 4:
-    case 5: return Encoding::Dxt5;
-    default: return Encoding::None;
+    case 5:
+        return Encoding::Dxt5;
+    default:
+        return Encoding::None;
     }
     if (t.rasterFormat & Raster::Pal8) return Encoding::Pal8;
     if (t.rasterFormat & Raster::Pal4) return Encoding::Pal4;
     switch (t.rasterFormat & Raster::PixelMask) {
-    case Raster::F1555: return Encoding::A1R5G5B5;
-    case Raster::F565: return Encoding::R5G6B5;
-    case Raster::F4444: return Encoding::A4R4G4B4;
-    case Raster::Lum8: return Encoding::L8;
-    case Raster::F8888: return Encoding::Bgra8888;
-    case Raster::F888: return t.depth == 24 ? Encoding::Bgr888 : Encoding::Bgrx8888;
-    case Raster::F555: return Encoding::X1R5G5B5;
-    default: return Encoding::None;
+    case Raster::F1555:
+        return Encoding::A1R5G5B5;
+    case Raster::F565:
+        return Encoding::R5G6B5;
+    case Raster::F4444:
+        return Encoding::A4R4G4B4;
+    case Raster::Lum8:
+        return Encoding::L8;
+    case Raster::F8888:
+        return Encoding::Bgra8888;
+    case Raster::F888:
+        return t.depth == 24 ? Encoding::Bgr888 : Encoding::Bgrx8888;
+    case Raster::F555:
+        return Encoding::X1R5G5B5;
+    default:
+        return Encoding::None;
     }
 }
 
@@ -58,31 +79,49 @@ Encoding d3d9Encoding(const Texture& t)
         return (t.rasterFormat & Raster::Pal8) ? Encoding::Pal8 : Encoding::Pal4;
     }
     switch (t.formatWord) {
-    case Dxt1: return Encoding::Dxt1;
+    case Dxt1:
+        return Encoding::Dxt1;
     case Dxt2:
-    case Dxt3: return Encoding::Dxt3;
+    case Dxt3:
+        return Encoding::Dxt3;
     case Dxt4:
-    case Dxt5: return Encoding::Dxt5;
-    case R8G8B8: return Encoding::Bgr888;
-    case A8R8G8B8: return Encoding::Bgra8888;
-    case X8R8G8B8: return Encoding::Bgrx8888;
-    case R5G6B5: return Encoding::R5G6B5;
-    case X1R5G5B5: return Encoding::X1R5G5B5;
-    case A1R5G5B5: return Encoding::A1R5G5B5;
-    case A4R4G4B4: return Encoding::A4R4G4B4;
-    case X4R4G4B4: return Encoding::X4R4G4B4;
-    case A8: return Encoding::A8;
-    case A8B8G8R8: return Encoding::Rgba8888;
-    case X8B8G8R8: return Encoding::Rgbx8888;
-    case L8: return Encoding::L8;
-    case A8L8: return Encoding::A8L8;
-    case A4L4: return Encoding::A4L4;
+    case Dxt5:
+        return Encoding::Dxt5;
+    case R8G8B8:
+        return Encoding::Bgr888;
+    case A8R8G8B8:
+        return Encoding::Bgra8888;
+    case X8R8G8B8:
+        return Encoding::Bgrx8888;
+    case R5G6B5:
+        return Encoding::R5G6B5;
+    case X1R5G5B5:
+        return Encoding::X1R5G5B5;
+    case A1R5G5B5:
+        return Encoding::A1R5G5B5;
+    case A4R4G4B4:
+        return Encoding::A4R4G4B4;
+    case X4R4G4B4:
+        return Encoding::X4R4G4B4;
+    case A8:
+        return Encoding::A8;
+    case A8B8G8R8:
+        return Encoding::Rgba8888;
+    case X8B8G8R8:
+        return Encoding::Rgbx8888;
+    case L8:
+        return Encoding::L8;
+    case A8L8:
+        return Encoding::A8L8;
+    case A4L4:
+        return Encoding::A4L4;
     case 0: {
         Texture plain = t;
         plain.compression = 0;
         return d3d8Encoding(plain);
     }
-    default: return Encoding::None;
+    default:
+        return Encoding::None;
     }
 }
 
@@ -94,20 +133,25 @@ std::uint32_t bytesPerPixel(Encoding e)
     case Encoding::Bgra8888:
     case Encoding::Bgrx8888:
     case Encoding::Rgba8888:
-    case Encoding::Rgbx8888: return 4;
-    case Encoding::Bgr888: return 3;
+    case Encoding::Rgbx8888:
+        return 4;
+    case Encoding::Bgr888:
+        return 3;
     case Encoding::R5G6B5:
     case Encoding::A1R5G5B5:
     case Encoding::X1R5G5B5:
     case Encoding::A4R4G4B4:
     case Encoding::X4R4G4B4:
-    case Encoding::A8L8: return 2;
+    case Encoding::A8L8:
+        return 2;
     case Encoding::L8:
     case Encoding::A4L4:
     case Encoding::A8:
     case Encoding::Pal8:
-    case Encoding::Pal4: return 1;
-    default: return 0;
+    case Encoding::Pal4:
+        return 1;
+    default:
+        return 0;
     }
 }
 
@@ -229,7 +273,8 @@ private:
         if (t.platform != Platform::D3D8 && t.platform != Platform::D3D9) {
             t.unsupported = platformText(t.platform) + ", not supported";
             if (t.platform == Platform::PS2) {
-                nameFromStringChunk(native.part(kChunkHeaderSize + std::uint64_t{s.size}, native.size(), "a string"), t);
+                nameFromStringChunk(native.part(kChunkHeaderSize + std::uint64_t{s.size}, native.size(), "a string"),
+                                    t);
             } else if (st.holds(4, 4) && st.left(8) >= 2 * kNameSize) {
                 t.name = st.textWithin(8, kNameSize), t.maskName = st.textWithin(8 + kNameSize, kNameSize);
             }
@@ -262,8 +307,8 @@ private:
         if (t.encoding == Encoding::Pal8 || t.encoding == Encoding::Pal4) {
             const std::size_t paletteBytes = (t.encoding == Encoding::Pal8 ? 256 : 32) * 4;
             if (!st.holds(pos, paletteBytes)) {
-                return "its palette needs " + std::to_string(paletteBytes) + " bytes, " +
-                       std::to_string(st.left(pos)) + " are left";
+                return "its palette needs " + std::to_string(paletteBytes) + " bytes, " + std::to_string(st.left(pos)) +
+                       " are left";
             }
             t.palette = st.span(pos, paletteBytes);
             pos += paletteBytes;
@@ -327,10 +372,13 @@ std::uint64_t levelBytesNeeded(Encoding encoding, std::uint32_t width, std::uint
 {
     const std::uint64_t blocks = std::uint64_t{(width + 3) / 4} * ((height + 3) / 4);
     switch (encoding) {
-    case Encoding::Dxt1: return blocks * 8;
+    case Encoding::Dxt1:
+        return blocks * 8;
     case Encoding::Dxt3:
-    case Encoding::Dxt5: return blocks * 16;
-    default: return std::uint64_t{width} * height * bytesPerPixel(encoding);
+    case Encoding::Dxt5:
+        return blocks * 16;
+    default:
+        return std::uint64_t{width} * height * bytesPerPixel(encoding);
     }
 }
 
@@ -341,40 +389,77 @@ std::string formatName(const Texture& t)
     }
     std::string pixel;
     switch (t.rasterFormat & Raster::PixelMask) {
-    case Raster::F1555: pixel = "1555"; break;
-    case Raster::F565: pixel = "565"; break;
-    case Raster::F4444: pixel = "4444"; break;
-    case Raster::Lum8: pixel = "LUM8"; break;
-    case Raster::F8888: pixel = "8888"; break;
-    case Raster::F888: pixel = "888"; break;
-    case Raster::F555: pixel = "555"; break;
-    default: pixel = "format " + hex(t.rasterFormat & Raster::PixelMask); break;
+    case Raster::F1555:
+        pixel = "1555";
+        break;
+    case Raster::F565:
+        pixel = "565";
+        break;
+    case Raster::F4444:
+        pixel = "4444";
+        break;
+    case Raster::Lum8:
+        pixel = "LUM8";
+        break;
+    case Raster::F8888:
+        pixel = "8888";
+        break;
+    case Raster::F888:
+        pixel = "888";
+        break;
+    case Raster::F555:
+        pixel = "555";
+        break;
+    default:
+        pixel = "format " + hex(t.rasterFormat & Raster::PixelMask);
+        break;
     }
     switch (t.encoding) {
-    case Encoding::Dxt1: return "DXT1";
-    case Encoding::Dxt3: return (t.compression == 2 || t.formatWord == D3dFormat::Dxt2) ? "DXT2" : "DXT3";
-    case Encoding::Dxt5: return (t.compression == 4 || t.formatWord == D3dFormat::Dxt4) ? "DXT4" : "DXT5";
-    case Encoding::Pal8: return "PAL8 " + pixel;
-    case Encoding::Pal4: return "PAL4 " + pixel;
-    default: break;
+    case Encoding::Dxt1:
+        return "DXT1";
+    case Encoding::Dxt3:
+        return (t.compression == 2 || t.formatWord == D3dFormat::Dxt2) ? "DXT2" : "DXT3";
+    case Encoding::Dxt5:
+        return (t.compression == 4 || t.formatWord == D3dFormat::Dxt4) ? "DXT4" : "DXT5";
+    case Encoding::Pal8:
+        return "PAL8 " + pixel;
+    case Encoding::Pal4:
+        return "PAL4 " + pixel;
+    default:
+        break;
     }
     if (t.platform == Platform::D3D9 && t.formatWord != 0) {
         switch (t.formatWord) {
-        case D3dFormat::R8G8B8: return "R8G8B8";
-        case D3dFormat::A8R8G8B8: return "A8R8G8B8";
-        case D3dFormat::X8R8G8B8: return "X8R8G8B8";
-        case D3dFormat::R5G6B5: return "R5G6B5";
-        case D3dFormat::X1R5G5B5: return "X1R5G5B5";
-        case D3dFormat::A1R5G5B5: return "A1R5G5B5";
-        case D3dFormat::A4R4G4B4: return "A4R4G4B4";
-        case D3dFormat::X4R4G4B4: return "X4R4G4B4";
-        case D3dFormat::A8: return "A8";
-        case D3dFormat::A8B8G8R8: return "A8B8G8R8";
-        case D3dFormat::X8B8G8R8: return "X8B8G8R8";
-        case D3dFormat::L8: return "L8";
-        case D3dFormat::A8L8: return "A8L8";
-        case D3dFormat::A4L4: return "A4L4";
-        default: break;
+        case D3dFormat::R8G8B8:
+            return "R8G8B8";
+        case D3dFormat::A8R8G8B8:
+            return "A8R8G8B8";
+        case D3dFormat::X8R8G8B8:
+            return "X8R8G8B8";
+        case D3dFormat::R5G6B5:
+            return "R5G6B5";
+        case D3dFormat::X1R5G5B5:
+            return "X1R5G5B5";
+        case D3dFormat::A1R5G5B5:
+            return "A1R5G5B5";
+        case D3dFormat::A4R4G4B4:
+            return "A4R4G4B4";
+        case D3dFormat::X4R4G4B4:
+            return "X4R4G4B4";
+        case D3dFormat::A8:
+            return "A8";
+        case D3dFormat::A8B8G8R8:
+            return "A8B8G8R8";
+        case D3dFormat::X8B8G8R8:
+            return "X8B8G8R8";
+        case D3dFormat::L8:
+            return "L8";
+        case D3dFormat::A8L8:
+            return "A8L8";
+        case D3dFormat::A4L4:
+            return "A4L4";
+        default:
+            break;
         }
     }
     return pixel;

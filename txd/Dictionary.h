@@ -77,7 +77,7 @@ constexpr std::uint32_t Dxt5 = 0x35545844;
 // How the pixels of a level are stored. Byte orders are as in memory on a
 // little-endian machine (Direct3D's A8R8G8B8 is B, G, R, A).
 enum class Encoding {
-    None,      // not decodable (see Texture::unsupported)
+    None,  // not decodable (see Texture::unsupported)
     Bgra8888,
     Bgrx8888,
     Bgr888,    // three bytes per pixel

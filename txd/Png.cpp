@@ -70,7 +70,8 @@ void filterRows(const Image& image, PngRows rows, std::uint32_t first, std::uint
             std::memcpy(out, row, n);
         } else if (type == kFilterSub) {
             for (std::size_t i = 0; i < kPixelBytes; ++i) out[i] = row[i];
-            for (std::size_t i = kPixelBytes; i < n; ++i) out[i] = static_cast<std::uint8_t>(row[i] - row[i - kPixelBytes]);
+            for (std::size_t i = kPixelBytes; i < n; ++i)
+                out[i] = static_cast<std::uint8_t>(row[i] - row[i - kPixelBytes]);
         } else {
             const std::uint8_t* above = row - n;
             for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<std::uint8_t>(row[i] - above[i]);
@@ -109,7 +110,8 @@ void putChunk(std::vector<std::uint8_t>& png, const char (&type)[5], const std::
 
 bool validImage(const Image& image, std::string& why)
 {
-    if (image.width == 0 || image.height == 0 || image.rgba.size() != std::size_t{image.width} * image.height * kPixelBytes) {
+    if (image.width == 0 || image.height == 0 ||
+        image.rgba.size() != std::size_t{image.width} * image.height * kPixelBytes) {
         why = "PNG: the image has no pixels or the wrong number of bytes";
         return false;
     }
@@ -124,7 +126,8 @@ bool validImage(const Image& image, std::string& why)
 
 PngRows choosePngRows(const Image& image, int level)
 {
-    if (image.width == 0 || image.height == 0 || image.rgba.size() != std::size_t{image.width} * image.height * kPixelBytes) {
+    if (image.width == 0 || image.height == 0 ||
+        image.rgba.size() != std::size_t{image.width} * image.height * kPixelBytes) {
         return PngRows::Unfiltered;
     }
     constexpr std::uint32_t kBands = 4;
@@ -137,7 +140,8 @@ PngRows choosePngRows(const Image& image, int level)
         std::uint8_t* out = sample.get();
         for (std::uint32_t band = 0; band < kBands; ++band) {
             // Bands centred on the eighths 1, 3, 5 and 7 of the image.
-            const std::uint32_t first = static_cast<std::uint32_t>(std::uint64_t{image.height} * (2 * band + 1) / (2 * kBands));
+            const std::uint32_t first =
+                static_cast<std::uint32_t>(std::uint64_t{image.height} * (2 * band + 1) / (2 * kBands));
             const std::uint32_t start = std::min(first, image.height - bandRows);
             filterRows(image, rows, start, start + bandRows, out);
             out += bandRows * rowBytes;
@@ -146,7 +150,8 @@ PngRows choosePngRows(const Image& image, int level)
     }
     // Filtering costs about twice the time to compress: taken when it saves
     // at least an eighth on the sample.
-    return compressed[1] != 0 && compressed[1] < compressed[0] - compressed[0] / 8 ? PngRows::SubOrUp : PngRows::Unfiltered;
+    return compressed[1] != 0 && compressed[1] < compressed[0] - compressed[0] / 8 ? PngRows::SubOrUp
+                                                                                   : PngRows::Unfiltered;
 }
 
 bool encodePng(const Image& image, std::vector<std::uint8_t>& png, std::string& why, int level)

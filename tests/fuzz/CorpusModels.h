@@ -137,7 +137,8 @@ inline dffw::Clump sceneClump(const std::string& prefix, std::uint32_t stamp = d
     cube.extension.items.push_back(dffw::binMeshFromTriangles(cube.triangles));
     dffw::ExtraVertexColours extra;
     for (std::size_t k = 0; k < cube.positions.size(); ++k)
-        extra.colours.push_back({static_cast<std::uint8_t>(10 * k), 20, 30, static_cast<std::uint8_t>(k % 2 ? 255 : 100)});
+        extra.colours.push_back(
+            {static_cast<std::uint8_t>(10 * k), 20, 30, static_cast<std::uint8_t>(k % 2 ? 255 : 100)});
     cube.extension.items.push_back(extra);
     c.geometries.push_back(std::move(cube));
 

@@ -34,7 +34,8 @@ bool readFile(const fs::path& path, std::vector<std::uint8_t>& out)
 bool isSeedFile(const fs::path& path)
 {
     std::string ext = path.extension().string();
-    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    std::transform(ext.begin(), ext.end(), ext.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return ext == ".dff" || ext == ".txd" || ext == ".ifp" || ext == ".col";
 }
 
@@ -74,7 +75,8 @@ int main(int argc, char** argv)
         ++written;
     }
     std::vector<imgw::Member> members;
-    for (std::size_t i = 0; i < models.size() && i < 3; ++i) members.push_back({models[i].name + ".dff", models[i].bytes});
+    for (std::size_t i = 0; i < models.size() && i < 3; ++i)
+        members.push_back({models[i].name + ".dff", models[i].bytes});
     ok = imgw::writeFile((out / "writer-archive.img").string(), imgw::writeV2(members)) && ok;
     ++written;
     // A collision file of every version.
@@ -89,10 +91,12 @@ int main(int argc, char** argv)
         ifpw::Package package;
         package.layout = layout;
         package.animations[0].bones[0].name = "Swaist";
-        ifpw::Bone moved("Smid", 1, ifp::KeyType::RT, {ifpw::Key{}, ifpw::Key{0.5f, {0, 0, 0.5f, 0.5f}, {1, 2, 3}, {1, 1, 1}}});
+        ifpw::Bone moved("Smid", 1, ifp::KeyType::RT,
+                         {ifpw::Key{}, ifpw::Key{0.5f, {0, 0, 0.5f, 0.5f}, {1, 2, 3}, {1, 1, 1}}});
         package.animations[0].bones.push_back(moved);
         if (layout == ifp::Layout::Anpk) {
-            package.animations.push_back(ifpw::Animation("scaled", {ifpw::Bone("Swaist", 4, ifp::KeyType::RTS, {ifpw::Key{}})}));
+            package.animations.push_back(
+                ifpw::Animation("scaled", {ifpw::Bone("Swaist", 4, ifp::KeyType::RTS, {ifpw::Key{}})}));
         }
         const std::string name = std::string("writer-") + ifp::layoutName(layout) + ".ifp";
         ok = imgw::writeFile((out / name).string(), ifpw::write(package)) && ok;
@@ -106,7 +110,8 @@ int main(int argc, char** argv)
         for (const fs::directory_entry& entry : fs::directory_iterator(dir, ec))
             if (entry.is_regular_file(ec) && isSeedFile(entry.path())) files.push_back(entry.path());
         std::sort(files.begin(), files.end());
-        const std::string prefix = dir.filename().empty() ? dir.parent_path().filename().string() : dir.filename().string();
+        const std::string prefix =
+            dir.filename().empty() ? dir.parent_path().filename().string() : dir.filename().string();
         for (const fs::path& file : files) {
             ok = copyInto(file, out / (prefix + "-" + file.filename().string())) && ok;
             ++written;

@@ -75,10 +75,21 @@ struct ImporterClass {
     std::uint32_t classIdA;
     std::uint32_t classIdB;
 };
-constexpr ImporterClass kModelImporter{"dff", "GTA 3 series DFF files", "Grand Theft Auto DFF", 1, "Orvik plugin",
-                                       "Game model file importer", 0x4F52272A, 0x2CDF01E5};
-constexpr ImporterClass kAnimationImporter{"ifp", "GTA 3 series IFP animation packages", "Grand Theft Auto IFP", 0,
-                                           "Orvik IFP animation", "Game animation importer", 0x4F52272B,
+constexpr ImporterClass kModelImporter{"dff",
+                                       "GTA 3 series DFF files",
+                                       "Grand Theft Auto DFF",
+                                       1,
+                                       "Orvik plugin",
+                                       "Game model file importer",
+                                       0x4F52272A,
+                                       0x2CDF01E5};
+constexpr ImporterClass kAnimationImporter{"ifp",
+                                           "GTA 3 series IFP animation packages",
+                                           "Grand Theft Auto IFP",
+                                           0,
+                                           "Orvik IFP animation",
+                                           "Game animation importer",
+                                           0x4F52272B,
                                            0x2CDF01E6};
 
 // The importer's fixed answers.
@@ -95,8 +106,8 @@ inline void checkImporter(SceneImport& imp, const Reporter& report, const Import
     report(textIs(imp.OtherMessage1(), ""), "OtherMessage1() is empty, got " + quoted(imp.OtherMessage1()));
     report(textIs(imp.OtherMessage2(), ""), "OtherMessage2() is empty, got " + quoted(imp.OtherMessage2()));
     report(imp.Version() == 100, "Version() is 100, got " + std::to_string(imp.Version()));
-    report(imp.ZoomExtents() == c.zoomExtents, "ZoomExtents() is " + std::to_string(c.zoomExtents) + ", got " +
-                                                   std::to_string(imp.ZoomExtents()));
+    report(imp.ZoomExtents() == c.zoomExtents,
+           "ZoomExtents() is " + std::to_string(c.zoomExtents) + ", got " + std::to_string(imp.ZoomExtents()));
     imp.ShowAbout(nullptr);  // no about box: must simply return
 }
 
@@ -105,7 +116,8 @@ inline void checkDescriptor(ClassDesc& desc, const Reporter& report, const Impor
     report(desc.IsPublic() == 1, "IsPublic() is 1");
     report(textIs(desc.ClassName(), c.className), "ClassName(), got " + quoted(desc.ClassName()));
     report(textIs(desc.Category(), c.category), "Category(), got " + quoted(desc.Category()));
-    report(desc.SuperClassID() == SCENE_IMPORT_CLASS_ID, "SuperClassID() is 0x00000A10, got " + hex(desc.SuperClassID()));
+    report(desc.SuperClassID() == SCENE_IMPORT_CLASS_ID,
+           "SuperClassID() is 0x00000A10, got " + hex(desc.SuperClassID()));
     const Class_ID id = desc.ClassID();
     report(id.PartA() == c.classIdA, "ClassID() first half is " + hex(c.classIdA) + ", got " + hex(id.PartA()));
     report(id.PartB() == c.classIdB, "ClassID() second half is " + hex(c.classIdB) + ", got " + hex(id.PartB()));
@@ -204,8 +216,8 @@ inline void checkLibrary(const std::string& path, int release, const Reporter& r
             checkDescriptor(*d0, report, c);
             // The animation importer's options: which animation to take.
             FPInterface* options = d0->GetInterface(Interface_ID(0x4F524946, 0x504F5054));
-            report(model == (options == nullptr), std::string("GetInterface(options) is ") +
-                                                      (model ? "null" : "the options"));
+            report(model == (options == nullptr),
+                   std::string("GetInterface(options) is ") + (model ? "null" : "the options"));
             if (options != nullptr) {
                 report(options->GetID() == Interface_ID(0x4F524946, 0x504F5054), "the options answer their id");
             }

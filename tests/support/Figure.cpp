@@ -43,7 +43,9 @@ ifpw::Package package(ifp::Layout layout)
     p.layout = layout;
     p.animations = {
         ifpw::Animation{"Walk",
-                        {ifpw::Bone{"pelvis", id(1), ifp::KeyType::RT,
+                        {ifpw::Bone{"pelvis",
+                                    id(1),
+                                    ifp::KeyType::RT,
                                     {turn(0, 0, false, {0, 0, 1}), turn(0.5f, 20, false, {0, 0.25f, 1}),
                                      turn(1, 0, false, {0, 0.5f, 1})}},
                          ifpw::Bone{"Spine", id(2), ifp::KeyType::R, {turn(0, 0, true), turn(1, 45, true)}},
@@ -51,7 +53,8 @@ ifpw::Package package(ifp::Layout layout)
         ifpw::Animation{"Wave", {ifpw::Bone{"Arm", id(3), ifp::KeyType::R, {turn(0, 0, true), turn(0.25f, 60, true)}}}},
     };
     if (layout == ifp::Layout::Anp3) {
-        p.animations.push_back(ifpw::Animation{"Early", {ifpw::Bone{"Arm", 3, ifp::KeyType::R, {turn(-1.0f / 6, 0), turn(0.5f, 30)}}}});
+        p.animations.push_back(
+            ifpw::Animation{"Early", {ifpw::Bone{"Arm", 3, ifp::KeyType::R, {turn(-1.0f / 6, 0), turn(0.5f, 30)}}}});
     }
     return p;
 }

@@ -82,9 +82,15 @@ Scene& importBytes(const std::vector<std::uint8_t>& bytes, const HostOptions& op
     return importFile(file.string(), options);
 }
 
-const ImportOutcome& lastImportOutcome() { return outcomeSlot(); }
+const ImportOutcome& lastImportOutcome()
+{
+    return outcomeSlot();
+}
 
-std::string tempFolder() { return tempFolderSlot().current().string(); }
+std::string tempFolder()
+{
+    return tempFolderSlot().current().string();
+}
 
 std::string dumpText(const Scene& scene)
 {
@@ -93,9 +99,15 @@ std::string dumpText(const Scene& scene)
     return out.str();
 }
 
-nlohmann::json dumpJson(const Scene& scene) { return nlohmann::json::parse(dumpText(scene)); }
+nlohmann::json dumpJson(const Scene& scene)
+{
+    return nlohmann::json::parse(dumpText(scene));
+}
 
-nlohmann::ordered_json dumpOrderedJson(const Scene& scene) { return nlohmann::ordered_json::parse(dumpText(scene)); }
+nlohmann::ordered_json dumpOrderedJson(const Scene& scene)
+{
+    return nlohmann::ordered_json::parse(dumpText(scene));
+}
 
 std::string samplesFolder()
 {
@@ -110,7 +122,10 @@ bool samplesAvailable()
     return fs::is_directory(samplesFolder(), ec);
 }
 
-std::string samplePath(const std::string& name) { return (fs::path(samplesFolder()) / name).string(); }
+std::string samplePath(const std::string& name)
+{
+    return (fs::path(samplesFolder()) / name).string();
+}
 
 std::vector<std::string> sampleDffFiles()
 {

@@ -43,13 +43,13 @@ std::vector<std::string> sampleDffFiles();
 
 // At the top of a test that needs the samples: fails when they are missing
 // and CI is set, else skips.
-#define ORVIK_REQUIRE_SAMPLES()                                                         \
-    do {                                                                                \
-        if (!samplesAvailable()) {                                                      \
-            if (std::getenv("CI")) {                                                    \
-                FAIL() << "sample models missing (CI is set): " << samplesFolder();    \
-            } else {                                                                    \
-                GTEST_SKIP() << "sample models missing: " << samplesFolder();          \
-            }                                                                           \
-        }                                                                               \
+#define ORVIK_REQUIRE_SAMPLES()                                                     \
+    do {                                                                            \
+        if (!samplesAvailable()) {                                                  \
+            if (std::getenv("CI")) {                                                \
+                FAIL() << "sample models missing (CI is set): " << samplesFolder(); \
+            } else {                                                                \
+                GTEST_SKIP() << "sample models missing: " << samplesFolder();       \
+            }                                                                       \
+        }                                                                           \
     } while (0)

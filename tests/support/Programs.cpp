@@ -21,7 +21,9 @@ std::string readFile(const fs::path& path)
 std::ostream& operator<<(std::ostream& os, const ProgramRun& r)
 {
     return os << (r.exited ? "exit " + std::to_string(r.status) : "signal " + std::to_string(r.signal))
-              << "\n--- stderr:\n" << r.err << "--- stdout (first 2000 bytes):\n" << r.out.substr(0, 2000);
+              << "\n--- stderr:\n"
+              << r.err << "--- stdout (first 2000 bytes):\n"
+              << r.out.substr(0, 2000);
 }
 
 ProgramRun runProgram(const std::vector<std::string>& argv, const fs::path& scratch, const fs::path& cwd,

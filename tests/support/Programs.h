@@ -15,8 +15,8 @@ std::string readFile(const std::filesystem::path& path);
 // How a program run ended and what it printed.
 struct ProgramRun {
     bool exited = false;
-    int status = -1;  // exit status when exited
-    int signal = 0;   // the signal that ended it, otherwise
+    int status = -1;         // exit status when exited
+    int signal = 0;          // the signal that ended it, otherwise
     long peakKilobytes = 0;  // runMeasured: its largest resident set, its own processes' included
     std::string out;
     std::string err;
