@@ -369,6 +369,7 @@ Json Converter::reportJson(double seconds, unsigned workers, bool records) const
     j["texturesMissing"] = missing;
     j["entriesOutside"] = plan.entriesOutside;
     j["emptyMembers"] = plan.emptyMembers;
+    j["membersOverlapping"] = plan.overlapping.size();
     if (animations != nullptr) {
         std::size_t withoutSkeleton = 0;
         for (const Result& r : results) withoutSkeleton += r.ok && r.noSkeleton ? 1 : 0;
@@ -445,8 +446,7 @@ int Converter::run()
         return kExitUsage;
     }
     if (models.empty()) {
-        for (const std::string& line : collectionProblems) err << "orvik: " << printablePath(line) << "\n";
-        for (const std::string& line : plan.notes) err << "orvik: " << printablePath(line) << "\n";
+        plan.writePassedOver(err);
         err << "orvik: no .dff models found in the inputs\n";
         return kExitUsage;
     }
@@ -468,8 +468,7 @@ int Converter::run()
         return kExitUsage;
     }
     results.assign(models.size(), Result{});
-    for (const std::string& line : collectionProblems) err << "orvik: " << printablePath(line) << "\n";
-    for (const std::string& line : plan.notes) err << "orvik: " << printablePath(line) << "\n";
+    plan.writePassedOver(err);
 
     unsigned workers = opt.workers;
     if (workers == 0) {
@@ -500,7 +499,7 @@ int Converter::run()
     }
     printTable(seconds, workers);
     if (!standardOutputWritten(out, err)) return kExitUsage;
-    return failed == 0 && collectionProblems.empty() ? kExitOk : kExitSomeFailed;
+    return failed == 0 && collectionProblems.empty() && plan.overlapping.empty() ? kExitOk : kExitSomeFailed;
 }
 
 }  // namespace

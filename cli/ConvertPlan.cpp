@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <ostream>
 
 #include "cli/ModelJob.h"
 #include "support/Output.h"
@@ -117,6 +118,10 @@ bool ConvertPlan::addArchive(const std::string& path, std::string& why)
         if (!endsWithNoCase(name, ".dff")) continue;
         if (e.empty()) {
             ++empty;  // no bytes, no model: counted in one line
+            continue;
+        }
+        if (e.problem == img::Problem::overlap) {
+            overlapping.push_back({static_cast<std::uint32_t>(archiveNumber), static_cast<std::uint32_t>(i)});
             continue;
         }
         Model m;
@@ -267,6 +272,18 @@ std::string ConvertPlan::checkReport() const
         }
     }
     return {};
+}
+
+void ConvertPlan::writePassedOver(std::ostream& err) const
+{
+    for (const std::string& line : problems) err << "orvik: " << printablePath(line) << "\n";
+    for (const Overlap& o : overlapping) {
+        const img::Archive& a = *archives[o.archive];
+        const img::Entry& e = a.index().entries[o.entry];
+        err << "orvik: " << printablePath(a.dataPath() + "/" + std::string(e.name())) << ": "
+            << printablePath(a.index().problemText(e)) << "\n";
+    }
+    for (const std::string& line : notes) err << "orvik: " << printablePath(line) << "\n";
 }
 
 }  // namespace orvik

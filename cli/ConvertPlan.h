@@ -5,7 +5,9 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
+#include <iosfwd>
 #include <map>
 #include <memory>
 #include <set>
@@ -72,6 +74,18 @@ public:
     std::size_t entriesOutside = 0;     // archive entries pointing outside their archive
     std::vector<std::string> notes;     // empty members passed over (no failure)
     std::size_t emptyMembers = 0;       // .dff members of no bytes, passed over
+    // .dff members whose bytes overlap an earlier member's: passed over with
+    // a line each, made when shown, and counted in the report. Two numbers
+    // each, so that an index of overlapping entries holds no model each.
+    struct Overlap {
+        std::uint32_t archive;
+        std::uint32_t entry;
+    };
+    std::vector<Overlap> overlapping;
+
+    // Everything passed over while collecting, one line each, to err: the
+    // problems, the overlapping members and the notes.
+    void writePassedOver(std::ostream& err) const;
 
 private:
     bool addFolder(const std::string& folder, std::string& why);

@@ -98,11 +98,17 @@ V valueAt(const std::vector<INode::Key<V>>& keys, TimeValue t, const V& fallback
 
 void INode::setKeys(TimeValue t, const Matrix3& localTm)
 {
-    // Scale keys begin with the first scale that is not 1.
+    // Scale keys begin with the first scale that is not 1. That first one
+    // keys the unit scale at every time keyed before, so that the scale is
+    // 1 up to there and grows from the key before it, not held from before
+    // the animation starts.
     const Parts parts = decompose(localTm);
+    if (scaleKeys.empty() && !isUnitScale(parts.scale)) {
+        for (const auto& k : positionKeys) scaleKeys.push_back({k.time, Point3(1, 1, 1)});
+    }
     putKey(positionKeys, t, parts.position);
     putKey(rotationKeys, t, parts.rotation);
-    if (!isUnitScale(parts.scale) || !scaleKeys.empty()) putKey(scaleKeys, t, parts.scale);
+    if (!scaleKeys.empty() || !isUnitScale(parts.scale)) putKey(scaleKeys, t, parts.scale);
 }
 
 void INode::SetNodeTM(TimeValue t, Matrix3& tm)

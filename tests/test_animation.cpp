@@ -88,6 +88,17 @@ TEST(HostAnimation, KeysInterpolateAndCarryChildren)
         expectNear(child->GetNodeTM(c.t).GetTrans(), float(std::cos(a)), float(std::sin(a)), c.height, 1e-5f);
     }
 
+    // A scale keyed first at 4800 is 1 before it and grows from the key at 0.
+    AnimateOn();
+    Matrix3 grown = last;
+    for (int i = 0; i < 3; ++i) grown.SetRow(i, grown.GetRow(i) * 2.0f);
+    parent->SetNodeTM(4800, grown);
+    AnimateOff();
+    for (const auto& [t, scale] : {std::pair{-100, 1.0f}, {0, 1.0f}, {2400, 1.5f}, {4800, 2.0f}}) {
+        const Point3 x = parent->GetNodeTM(t).GetRow(0);
+        EXPECT_NEAR(std::sqrt(x.x * x.x + x.y * x.y + x.z * x.z), scale, 1e-5f) << t;
+    }
+
     // Outside animate mode a transform holds for all times and drops the keys.
     Matrix3 fixed = transform(Quat(), Point3(5, 0, 0));
     parent->SetNodeTM(2400, fixed);

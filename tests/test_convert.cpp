@@ -478,9 +478,11 @@ TEST_F(Batch, archivesNeverMultiplyTheirBytes)
     EXPECT_EQ(r.status, 4) << r.err.substr(0, 400);
     EXPECT_NE(r.err.find("a.img: 301 entries point outside the archive; passed over"), std::string::npos);
     const auto report = json::parse(readFile(dir / "r.json"));
+    EXPECT_NE(r.err.find("a.img/c399.dff: its bytes overlap those of box.dff"), std::string::npos);
     EXPECT_EQ(report["entriesOutside"], 301);
+    EXPECT_EQ(report["membersOverlapping"], 400);
     EXPECT_EQ(report["converted"], 2);
-    EXPECT_EQ(report["results"].size(), 402u);
+    EXPECT_EQ(report["results"].size(), 2u);  // overlapping members are counted, not recorded
 }
 
 // An index costs a small constant per entry, measured through the program:
@@ -501,14 +503,17 @@ TEST_F(Batch, bigIndexesCostASmallConstantPerEntry)
 #endif
     std::vector<imgw::Member> outside = {sample("box-big.dff", "box.dff")};
     std::vector<imgw::Member> empty = outside;
+    std::vector<imgw::Member> overlapping = outside;
     const auto one = imgw::writeV1(outside);
     for (std::size_t i = 0; i < kEntries; ++i) {
         outside.push_back({"o" + std::to_string(i) + ".dff", {}, static_cast<std::uint32_t>(100000 + i), 1u});
         empty.push_back({"e" + std::to_string(i) + ".dff", {}});
+        overlapping.push_back({"c" + std::to_string(i) + ".dff", {}, 0u, 1u});
     }
     const std::vector<std::pair<std::string, imgw::V1Archive>> archives = {{"one", one},
                                                                            {"outside", imgw::writeV1(outside)},
-                                                                           {"empty", imgw::writeV1(empty)}};
+                                                                           {"empty", imgw::writeV1(empty)},
+                                                                           {"overlapping", imgw::writeV1(overlapping)}};
     for (const auto& [name, archive] : archives) {
         put(name + ".img", archive.img);
         put(name + ".dir", archive.dir);
@@ -537,6 +542,12 @@ TEST_F(Batch, bigIndexesCostASmallConstantPerEntry)
          0,
          "empty.img: 250000 .dff members are empty; passed over\n",
          {"o/empty/box.glb"}},
+        // One line each, checked by its first and its count.
+        {"overlapping",
+         {"convert", "A", "--out", "o", "-j", "1", "--report", "r.json"},
+         4,
+         "overlapping.img/c0.dff: its bytes overlap those of box.dff (entry 1); passed over\n",
+         {"o/overlapping/box.glb"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.archive + ": " + c.args[0] + " " + c.args[1]);
@@ -552,7 +563,12 @@ TEST_F(Batch, bigIndexesCostASmallConstantPerEntry)
         const ProgramRun r = runOn(c.archive);
         ASSERT_GT(base.peakKilobytes, 0) << "no peak measured";
         EXPECT_EQ(r.status, c.status) << r.err.substr(0, 400);
-        EXPECT_EQ(r.err, c.err.empty() ? "" : "orvik: " + c.err);
+        if (c.archive == "overlapping") {
+            EXPECT_EQ(r.err.substr(0, c.err.size() + 7), "orvik: " + c.err);
+            EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), long{kEntries});
+        } else {
+            EXPECT_EQ(r.err, c.err.empty() ? "" : "orvik: " + c.err);
+        }
         EXPECT_LE((r.peakKilobytes - base.peakKilobytes) * 1024, kBytesPerEntry * long{kEntries})
             << r.peakKilobytes << " KB at the peak, " << base.peakKilobytes << " KB for the one member";
         std::vector<std::string> made;
@@ -568,6 +584,7 @@ TEST_F(Batch, bigIndexesCostASmallConstantPerEntry)
             EXPECT_EQ(report["results"].size(), 1u);
             EXPECT_EQ(report["entriesOutside"], c.archive == "outside" ? kEntries : 0);
             EXPECT_EQ(report["emptyMembers"], c.archive == "empty" ? kEntries : 0);
+            EXPECT_EQ(report["membersOverlapping"], c.archive == "overlapping" ? kEntries : 0);
         }
     }
 }
