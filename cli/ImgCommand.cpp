@@ -80,14 +80,7 @@ public:
 private:
     struct Hash {
         const std::vector<img::Entry>* entries;
-        std::size_t operator()(std::uint32_t i) const
-        {
-            std::uint64_t h = 14695981039346656037ull;
-            for (const char c : (*entries)[i].name()) {
-                h = (h ^ static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c)) * 1099511628211ull;
-            }
-            return static_cast<std::size_t>(h ^ (h >> 32));
-        }
+        std::size_t operator()(std::uint32_t i) const { return img::nameHash((*entries)[i].name()); }
     };
     struct Same {
         const std::vector<img::Entry>* entries;

@@ -165,11 +165,27 @@ std::string nameProblem(std::string_view name)
     return {};
 }
 
+namespace {
+
+char lowerAscii(char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+}  // namespace
+
 bool sameName(std::string_view a, std::string_view b)
 {
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
     return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return lowerAscii(x) == lowerAscii(y); });
+}
+
+std::size_t nameHash(std::string_view name)
+{
+    // FNV-1a over the lower-cased bytes, folded to size_t on 32-bit builds.
+    std::uint64_t h = 14695981039346656037ull;
+    for (const char c : name) h = (h ^ static_cast<unsigned char>(lowerAscii(c))) * 1099511628211ull;
+    return static_cast<std::size_t>(h ^ (h >> 32));
 }
 
 bool Archive::open(const std::string& path, std::string& error)

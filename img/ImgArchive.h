@@ -92,6 +92,8 @@ std::string nameProblem(std::string_view name);
 
 // Whether two names are the same to the games (ASCII case-insensitive).
 bool sameName(std::string_view a, std::string_view b);
+// A hash that is the same for names the games take as the same (sameName).
+std::size_t nameHash(std::string_view name);
 
 // An archive opened for reading by offsets. Opening reads only the index;
 // members are read one at a time with pread.

@@ -238,6 +238,8 @@ TEST(ImgNames, namesThatCannotNameAFile)
     EXPECT_EQ(index.entries[0].name(), std::string(24, 'x'));
     EXPECT_TRUE(orvik::img::sameName("Car.DFF", "car.dff"));
     EXPECT_FALSE(orvik::img::sameName("car.dff", "car.dfx"));
+    EXPECT_EQ(orvik::img::nameHash("Car.DFF"), orvik::img::nameHash("car.dff"));
+    EXPECT_NE(orvik::img::nameHash("car.dff"), orvik::img::nameHash("car.dfx"));
 }
 
 }  // namespace
