@@ -227,10 +227,13 @@ namespace {
 // that another program keeps changing must not be listed at every look-up.
 const Scene::FolderListing& listingOf(const fs::path& folder)
 {
-    const fs::path where = folder.empty() ? fs::path(".") : folder;
-    auto [slot, fresh] = currentScene().folderListings.try_emplace(where.string());
-    Scene::FolderListing& listing = slot->second;
-    if (!fresh) return listing;
+    // Looked up by the folder's own text, without copying the path: a car's
+    // textures ask for the listing of the same folder a few hundred times.
+    static const std::string kHere = ".";
+    const std::string& where = folder.empty() ? kHere : folder.native();
+    auto& listings = currentScene().folderListings;
+    if (const auto known = listings.find(where); known != listings.end()) return known->second;
+    Scene::FolderListing& listing = listings[where];
     // Listed with the system's directory calls: no path object per entry.
     DIR* dir = opendir(where.c_str());
     if (dir == nullptr) return listing;  // not listed: the exact spelling only
