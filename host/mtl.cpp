@@ -195,7 +195,18 @@ void BitmapTex::SetMapName(const MCHAR* file, bool isUIAction)
     }
     mapName = file;
     hasMapName = true;
-    found = !mapName.empty() && isRegularFile(fs::path(mapName));
+    if (mapName.empty()) {
+        found = false;
+        return;
+    }
+    Scene::FileTests& tests = currentScene().mapFileTests;
+    if (!tests.importing) {
+        found = isRegularFile(fs::path(mapName));
+        return;
+    }
+    const auto [slot, fresh] = tests.regular.try_emplace(mapName, false);
+    if (fresh) slot->second = isRegularFile(fs::path(mapName));
+    found = slot->second;
 }
 
 BitmapTex* NewDefaultBitmapTex()
