@@ -73,6 +73,7 @@ void runImporter(SceneImport* imp, const std::string& file, const std::string& k
     Scene& scene = currentScene();
     scene.importFile = knownAs;
     scene.folderListings.clear();  // folders may have changed since the last import
+    scene.bitmapSearch.listings.clear();
     scene.mapFileTests.regular.clear();
     scene.mapFileTests.importing = true;
     scene.import = ImportRecord{knownAs, 0, false};

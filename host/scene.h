@@ -104,6 +104,9 @@ public:
         std::string importFile;
         std::vector<std::string> bitmapPaths;
         std::vector<std::filesystem::path> folders;
+        // Each folder's listing in folderListings, found at its first use in
+        // an import (null until then; cleared with folderListings).
+        std::vector<const FolderListing*> listings;
     };
     BitmapSearch bitmapSearch;
     bool animateMode = false;
