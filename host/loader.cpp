@@ -73,9 +73,14 @@ void runImporter(SceneImport* imp, const std::string& file, const std::string& k
     Scene& scene = currentScene();
     scene.importFile = knownAs;
     scene.folderListings.clear();  // folders may have changed since the last import
+    scene.bitmapSearch.listings.clear();
+    scene.mapFileTests.regular.clear();
+    scene.mapFileTests.importing = true;
     scene.import = ImportRecord{knownAs, 0, false};
     outcome.ran = true;
     outcome.result = imp->DoImport(file.c_str(), &impInterface, GetCOREInterface(), FALSE);
+    scene.mapFileTests.importing = false;
+    scene.mapFileTests.regular.clear();
     scene.import.result = outcome.result;
     scene.import.zoomExtents = imp->ZoomExtents() == 1;
     delete imp;

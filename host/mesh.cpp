@@ -213,12 +213,16 @@ void Mesh::BuildStripsAndEdges()
 {
     // Each undirected edge is filed under its lower vertex, in a few slots
     // per vertex (most vertices have no more higher neighbours than that);
-    // edges beyond a vertex's slots are collected and told apart by sorting.
-    // One pass over the faces, and vertex-sized tables only.
+    // edges beyond a vertex's slots, and edges whose ends lie too far apart
+    // in the vertex list for a slot, are collected and told apart by sorting.
+    // A slot holds the distance from the lower to the higher end in 16 bits:
+    // the table is half the size of a 32-bit table with the same slots, and its
+    // pages are the ones a small model's import pays for most. One pass over
+    // the faces, and vertex-sized tables only.
     constexpr std::size_t kSlots = 4;
-    constexpr DWORD kFree = 0xFFFFFFFFu;
+    constexpr std::uint16_t kFree = 0xFFFFu;
     const std::size_t nv = vertStore.size();
-    std::vector<DWORD> slots(nv * kSlots, kFree);
+    std::vector<std::uint16_t> slots(nv * kSlots, kFree);
     std::vector<std::uint64_t> overflow;
     std::size_t edges = 0;
     for (const Face& f : faceStore) {
@@ -229,20 +233,27 @@ void Mesh::BuildStripsAndEdges()
             const DWORD hi = std::max(a, b);
             // Edges touching a vertex index out of range are not part of the mesh.
             if (hi >= nv) continue;
-            DWORD* s = slots.data() + std::size_t{lo} * kSlots;
+            const DWORD span = hi - lo;
+            std::uint16_t* s = slots.data() + std::size_t{lo} * kSlots;
             std::size_t i = 0;
-            while (i < kSlots && s[i] != kFree && s[i] != hi) ++i;
-            if (i == kSlots) {
-                overflow.push_back((std::uint64_t{lo} << 32) | hi);
-            } else if (s[i] == kFree) {
-                s[i] = hi;
-                ++edges;
+            if (span < kFree) {
+                const auto d = static_cast<std::uint16_t>(span);
+                while (i < kSlots && s[i] != kFree && s[i] != d) ++i;
+                if (i < kSlots) {
+                    if (s[i] == kFree) {
+                        s[i] = d;
+                        ++edges;
+                    }
+                    continue;
+                }
             }
+            overflow.push_back((std::uint64_t{lo} << 32) | hi);
         }
     }
     release(slots);
-    // A vertex's slots never free up, so an edge that overflowed once always
-    // overflows: the overflow holds whole edges, each possibly repeated.
+    // A vertex's slots never free up and a span never changes, so an edge
+    // that went to the overflow once always goes there: the overflow holds
+    // whole edges, each possibly repeated.
     std::sort(overflow.begin(), overflow.end());
     edges += static_cast<std::size_t>(std::unique(overflow.begin(), overflow.end()) - overflow.begin());
     numEdges = static_cast<int>(std::min<std::size_t>(edges, INT_MAX));

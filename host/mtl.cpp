@@ -195,7 +195,18 @@ void BitmapTex::SetMapName(const MCHAR* file, bool isUIAction)
     }
     mapName = file;
     hasMapName = true;
-    found = !mapName.empty() && isRegularFile(fs::path(mapName));
+    if (mapName.empty()) {
+        found = false;
+        return;
+    }
+    Scene::FileTests& tests = currentScene().mapFileTests;
+    if (!tests.importing) {
+        found = isRegularFile(fs::path(mapName));
+        return;
+    }
+    const auto [slot, fresh] = tests.regular.try_emplace(mapName, false);
+    if (fresh) slot->second = isRegularFile(fs::path(mapName));
+    found = slot->second;
 }
 
 BitmapTex* NewDefaultBitmapTex()
@@ -227,10 +238,13 @@ namespace {
 // that another program keeps changing must not be listed at every look-up.
 const Scene::FolderListing& listingOf(const fs::path& folder)
 {
-    const fs::path where = folder.empty() ? fs::path(".") : folder;
-    auto [slot, fresh] = currentScene().folderListings.try_emplace(where.string());
-    Scene::FolderListing& listing = slot->second;
-    if (!fresh) return listing;
+    // Looked up by the folder's own text, without copying the path: a car's
+    // textures ask for the listing of the same folder a few hundred times.
+    static const std::string kHere = ".";
+    const std::string& where = folder.empty() ? kHere : folder.native();
+    auto& listings = currentScene().folderListings;
+    if (const auto known = listings.find(where); known != listings.end()) return known->second;
+    Scene::FolderListing& listing = listings[where];
     // Listed with the system's directory calls: no path object per entry.
     DIR* dir = opendir(where.c_str());
     if (dir == nullptr) return listing;  // not listed: the exact spelling only
@@ -337,6 +351,7 @@ const std::vector<fs::path>& searchFolders(Scene& scene)
     search.importFile = scene.importFile;
     search.bitmapPaths = scene.options.bitmapPaths;
     search.folders.clear();
+    search.listings.clear();
     if (!scene.importFile.empty()) {
         fs::path folder = fs::path(scene.importFile).parent_path();
         search.folders.push_back(folder.empty() ? fs::path(".") : folder);
@@ -347,12 +362,23 @@ const std::vector<fs::path>& searchFolders(Scene& scene)
     return search.folders;
 }
 
-// True when the listing of folder tells that a name of one component (no
-// separator, not "." or "..") is not there in any spelling, without any path
-// being made: most candidate names of a texture are not there.
-bool listedAsAbsent(const fs::path& folder, const std::string& lowered)
+// The listing of the search's folder i, found in the scene's listings once
+// per import: every candidate name of every texture asks for it.
+const Scene::FolderListing& searchListing(Scene& scene, std::size_t i)
 {
-    const Scene::FolderListing& listing = listingOf(folder);
+    Scene::BitmapSearch& search = scene.bitmapSearch;
+    if (search.listings.size() != search.folders.size()) search.listings.assign(search.folders.size(), nullptr);
+    if (search.listings[i] == nullptr) search.listings[i] = &listingOf(search.folders[i]);
+    return *search.listings[i];
+}
+
+// True when the listing of the search's folder i tells that a name of one
+// component (no separator, not "." or "..") is not there in any spelling,
+// without any path being made: most candidate names of a texture are not
+// there.
+bool listedAsAbsent(Scene& scene, std::size_t i, std::string_view lowered)
+{
+    const Scene::FolderListing& listing = searchListing(scene, i);
     return listing.listed && listing.spellingOf(lowered).empty();
 }
 
@@ -373,10 +399,20 @@ BOOL BMMGetFullFilename(const MCHAR* file, MCHAR* path)
 
     const std::string_view text(file);
     const bool oneComponent = text.find('/') == std::string_view::npos && text != "." && text != "..";
-    const std::string lowered = oneComponent ? asciiLowered(file) : std::string();
-    for (const fs::path& folder : searchFolders(scene)) {
-        if (oneComponent && listedAsAbsent(folder, lowered)) continue;
-        if (auto found = resolveIn(folder, fs::path(file)); found && writeFullPath(*found, path)) return TRUE;
+    // The lower-case form in a buffer of the call's own: no string made.
+    char lowerText[MAX_PATH];
+    const bool lowerable = oneComponent && text.size() <= sizeof lowerText;
+    if (lowerable) {
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            const char c = text[i];
+            lowerText[i] = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+        }
+    }
+    const std::string_view lowered(lowerText, lowerable ? text.size() : 0);
+    const std::vector<fs::path>& folders = searchFolders(scene);
+    for (std::size_t i = 0; i < folders.size(); ++i) {
+        if (lowerable && listedAsAbsent(scene, i, lowered)) continue;
+        if (auto found = resolveIn(folders[i], fs::path(file)); found && writeFullPath(*found, path)) return TRUE;
     }
     return FALSE;
 }

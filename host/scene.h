@@ -88,6 +88,14 @@ public:
         std::string_view spellingOf(std::string_view lowered) const;
     };
     std::unordered_map<std::string, FolderListing> folderListings;
+    // Whether each bitmap name given to SetMapName names a regular file, as
+    // found once per import (kept only while an import runs): a model's
+    // materials name the same few textures over and over.
+    struct FileTests {
+        bool importing = false;
+        std::unordered_map<std::string, bool> regular;
+    };
+    FileTests mapFileTests;
     Interval animRange{0, 100 * (TIME_TICKSPERSEC / kFrameRate)};  // frames 0 to 100
     // The folders of the bitmap search, as made for this import file and
     // these bitmap paths.
@@ -96,6 +104,9 @@ public:
         std::string importFile;
         std::vector<std::string> bitmapPaths;
         std::vector<std::filesystem::path> folders;
+        // Each folder's listing in folderListings, found at its first use in
+        // an import (null until then; cleared with folderListings).
+        std::vector<const FolderListing*> listings;
     };
     BitmapSearch bitmapSearch;
     bool animateMode = false;

@@ -72,7 +72,12 @@ namespace {
 bool loadWholeFile(const char* path, std::unique_ptr<std::uint8_t[]>& out, std::int64_t& size)
 {
     if (path == nullptr) return false;
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    // Unbuffered: the header and then the rest go straight into their
+    // buffers, without a stream buffer of the file's first kilobytes to fill
+    // and copy from (set before the file is opened, or it has no effect).
+    std::ifstream in;
+    in.rdbuf()->pubsetbuf(nullptr, 0);
+    in.open(path, std::ios::binary | std::ios::ate);
     if (!in) return false;
     const std::streamoff end = in.tellg();
     if (end < 0 || static_cast<std::uint64_t>(end) > 0xFFFFFFFFull) return false;

@@ -169,8 +169,12 @@ void Orvik::findTextureFile(BitmapTex* texture)
 {
     if (texture == nullptr) return;
     const std::string name = texture->GetName();
+    // Each candidate is the name with an extension put after it in one
+    // reused text: no string is made per candidate.
+    std::string candidate;
+    candidate.reserve(name.size() + 4);
     for (const char* extension : kTextureExtensions) {
-        const std::string candidate = name + extension;
+        candidate.assign(name).append(extension);
         MCHAR path[MAX_PATH] = {};
         if (BMMGetFullFilename(candidate.c_str(), path)) {
             texture->SetMapName(path, false);

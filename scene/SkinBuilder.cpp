@@ -29,12 +29,24 @@ void runScript(const std::string& statement)
 void flattenEnvelope(int b)
 {
     const std::string bone = std::to_string(b);
+    // The statements are written into one reused text, not made as new
+    // strings piece by piece.
+    std::string statement;
+    statement.reserve(48 + bone.size());
     for (int c = 1; c <= 2; ++c) {
-        const std::string section = std::to_string(c);
-        runScript("skinops.SetStartPoint leSkin " + bone + " [0,0,0]");
-        runScript("skinops.SetEndPoint leSkin " + bone + " [0,0,0]");
-        runScript("skinops.SetInnerRadius leSkin " + bone + " " + section + " 0");
-        runScript("skinops.SetOuterRadius leSkin " + bone + " " + section + " 0");
+        const char section = static_cast<char>('0' + c);
+        runScript(statement.assign("skinops.SetStartPoint leSkin ").append(bone).append(" [0,0,0]"));
+        runScript(statement.assign("skinops.SetEndPoint leSkin ").append(bone).append(" [0,0,0]"));
+        runScript(statement.assign("skinops.SetInnerRadius leSkin ")
+                      .append(bone)
+                      .append(1, ' ')
+                      .append(1, section)
+                      .append(" 0"));
+        runScript(statement.assign("skinops.SetOuterRadius leSkin ")
+                      .append(bone)
+                      .append(1, ' ')
+                      .append(1, section)
+                      .append(" 0"));
     }
 }
 

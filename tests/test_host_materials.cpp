@@ -3,11 +3,17 @@
 // float controllers with the animate mode.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <string>
+#include <vector>
 
+#include "host/loader.h"
 #include "host/max.h"
 #include "host/scene.h"
+#include "importer/Orvik.h"
+#include "testkit/DffWriter.h"
 #include "support/Programs.h"
 
 namespace {
@@ -204,6 +210,30 @@ TEST_F(HostMaterials, BitmapSearchListsEachFolderOncePerImport)
     fs::remove(upper);
     resetScene().importFile = dff;
     EXPECT_EQ(lookUp("Tyre.Tga"), lower.string());
+}
+
+// Whether a bitmap file is there is found once per name and import: the
+// next import of the same model, and a texture named outside any import,
+// see the file as it is then.
+TEST_F(HostMaterials, MapFileTestsLastOneImport)
+{
+    const fs::path f = folder("mapfile");
+    const std::string model = (f / "box.dff").string();
+    const std::vector<std::uint8_t> bytes = dffw::write(dffw::makeBox((f / "paint").string()));
+    std::ofstream(model, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    Scene& scene = resetScene();
+    ASSERT_EQ(runImport(*GetOrvikDesc(), model).result, 1);
+    ASSERT_FALSE(scene.textures.empty());
+    EXPECT_FALSE(scene.textures.back()->MapFileFound());
+    const fs::path file = touch(f, "paint.TGA");
+    ASSERT_EQ(runImport(*GetOrvikDesc(), model).result, 1);
+    EXPECT_TRUE(scene.textures.back()->MapFileFound());
+    EXPECT_EQ(std::string(scene.textures.back()->GetMapName()), file.string());
+    fs::remove(file);
+    BitmapTex outside;
+    outside.SetMapName(file.string().c_str());
+    EXPECT_FALSE(outside.MapFileFound());
 }
 
 // The working folder of the command-line host is not the host's: a relative

@@ -149,6 +149,21 @@ TEST(MeshOperations, EdgeCountMatchesTheDistinctVertexPairs)
     for (int i = 0; i < rim; ++i) fan.faces[i].setVerts(0, 1 + i, 1 + (i + 1) % rim);
     fan.BuildStripsAndEdges();
     EXPECT_EQ(fan.getNumEdges(), 2 * rim);
+
+    // Ends far apart in the vertex list, around the widest span a slot
+    // holds (65534): each triangle named twice, once per winding, has its
+    // three edges counted once.
+    Mesh far;
+    far.setNumVerts(70000);
+    const int corners[][3] = {{0, 65534, 65535}, {1, 65536, 65537}, {2, 69999, 3}};
+    far.setNumFaces(6);
+    for (int t = 0; t < 3; ++t) {
+        const int* c = corners[t];
+        far.faces[2 * t].setVerts(c[0], c[1], c[2]);
+        far.faces[2 * t + 1].setVerts(c[2], c[1], c[0]);
+    }
+    far.BuildStripsAndEdges();
+    EXPECT_EQ(far.getNumEdges(), 9);
 }
 
 TEST(MeshOperations, UnusedVerticesGoAndFacesFollowTheirVertices)
