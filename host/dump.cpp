@@ -574,9 +574,7 @@ static std::size_t utf8SequenceLength(const unsigned char* s, std::size_t n)
 
 std::string asciiLowered(std::string text)
 {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
+    for (char& c : text) c = asciiLowered(c);
     return text;
 }
 

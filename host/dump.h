@@ -19,3 +19,8 @@ std::string pathAsUtf8(const std::string& path);
 // compares file names and extensions (and the command-line host, through
 // support/, every name).
 std::string asciiLowered(std::string text);
+// The same for one byte.
+inline char asciiLowered(char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}

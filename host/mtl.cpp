@@ -403,10 +403,7 @@ BOOL BMMGetFullFilename(const MCHAR* file, MCHAR* path)
     char lowerText[MAX_PATH];
     const bool lowerable = oneComponent && text.size() <= sizeof lowerText;
     if (lowerable) {
-        for (std::size_t i = 0; i < text.size(); ++i) {
-            const char c = text[i];
-            lowerText[i] = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-        }
+        for (std::size_t i = 0; i < text.size(); ++i) lowerText[i] = asciiLowered(text[i]);
     }
     const std::string_view lowered(lowerText, lowerable ? text.size() : 0);
     const std::vector<fs::path>& folders = searchFolders(scene);

@@ -25,28 +25,19 @@ void runScript(const std::string& statement)
 
 // Flattens bone b's envelope (b counts from 1 in the modifier's bone list):
 // start and end at the origin, both cross sections of radius 0. The
-// statements are joined as text, without a stream per statement.
+// statements are written into one reused text.
 void flattenEnvelope(int b)
 {
     const std::string bone = std::to_string(b);
-    // The statements are written into one reused text, not made as new
-    // strings piece by piece.
     std::string statement;
-    statement.reserve(48 + bone.size());
-    for (int c = 1; c <= 2; ++c) {
-        const char section = static_cast<char>('0' + c);
-        runScript(statement.assign("skinops.SetStartPoint leSkin ").append(bone).append(" [0,0,0]"));
-        runScript(statement.assign("skinops.SetEndPoint leSkin ").append(bone).append(" [0,0,0]"));
-        runScript(statement.assign("skinops.SetInnerRadius leSkin ")
-                      .append(bone)
-                      .append(1, ' ')
-                      .append(1, section)
-                      .append(" 0"));
-        runScript(statement.assign("skinops.SetOuterRadius leSkin ")
-                      .append(bone)
-                      .append(1, ' ')
-                      .append(1, section)
-                      .append(" 0"));
+    const auto run = [&](const char* command, const char* tail) {
+        runScript(statement.assign("skinops.").append(command).append(" leSkin ").append(bone).append(tail));
+    };
+    for (const char* section : {" 1 0", " 2 0"}) {
+        run("SetStartPoint", " [0,0,0]");
+        run("SetEndPoint", " [0,0,0]");
+        run("SetInnerRadius", section);
+        run("SetOuterRadius", section);
     }
 }
 
