@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +18,7 @@
 
 #include "txd/Decode.h"
 #include "txd/Dictionary.h"
+#include "testkit/TxdWriter.h"
 #include "txd/Png.h"
 
 namespace fs = std::filesystem;
@@ -181,6 +183,106 @@ void registerTextureBenchmarks(const std::string& samples, const std::string& sc
         ->UseManualTime()
         ->Iterations(5)
         ->Unit(benchmark::kMillisecond);
+}
+
+}  // namespace bench
+
+namespace bench {
+namespace {
+
+// A small, fast generator of reproducible noise.
+std::uint32_t mix32(std::uint32_t x)
+{
+    x ^= x >> 16;
+    x *= 0x7FEB352Du;
+    x ^= x >> 15;
+    x *= 0x846CA68Bu;
+    x ^= x >> 16;
+    return x;
+}
+
+// One colour channel of a smooth image at (x, y) in [0, 1): a few waves of
+// random phase and direction, 0 to 255.
+double channel(double x, double y, std::uint32_t seed)
+{
+    double v = 0.5;
+    for (int wave = 0; wave < 4; ++wave) {
+        const std::uint32_t h = mix32(seed * 16 + static_cast<std::uint32_t>(wave));
+        const double fx = 1 + (h & 7), fy = 1 + ((h >> 3) & 7), phase = (h >> 6) % 628 / 100.0;
+        v += 0.12 * std::sin(6.2832 * (fx * x + fy * y) + phase);
+    }
+    return std::clamp(v, 0.0, 1.0) * 255;
+}
+
+std::uint16_t to565(double r, double g, double b)
+{
+    const auto q = [](double v, int bits) {
+        return static_cast<unsigned>(std::clamp(v, 0.0, 255.0) * ((1 << bits) - 1) / 255 + 0.5);
+    };
+    return txdw::pack565(q(r, 5), q(g, 6), q(b, 5));
+}
+
+}  // namespace
+
+int writeLargeDictionary(const std::string& path, int size, const std::vector<std::string>& names)
+{
+    size = std::max(4, size / 4 * 4);
+    txdw::Dictionary dictionary;
+    for (std::size_t n = 0; n < names.size(); ++n) {
+        const bool alpha = n % 3 == 2;
+        const std::uint32_t seed = mix32(static_cast<std::uint32_t>(n) + 1) ^ static_cast<std::uint32_t>(size);
+        txdw::Texture t;
+        t.name = names[n];
+        t.platform = txd::Platform::D3D9;
+        t.formatWord = alpha ? txd::D3dFormat::Dxt5 : txd::D3dFormat::Dxt1;
+        t.compression = alpha ? 9 : 8;
+        t.rasterFormat = alpha ? 0x0300 : 0x0200;
+        t.depth = 16;
+        t.width = t.height = static_cast<std::uint16_t>(size);
+        std::vector<std::uint8_t> level;
+        const int blocks = size / 4;
+        level.reserve(static_cast<std::size_t>(blocks) * blocks * (alpha ? 16 : 8));
+        for (int by = 0; by < blocks; ++by) {
+            for (int bx = 0; bx < blocks; ++bx) {
+                const double x = (bx + 0.5) / blocks, y = (by + 0.5) / blocks;
+                const std::uint32_t h = mix32(seed ^ static_cast<std::uint32_t>(by * blocks + bx));
+                // The block's mean colour, and a spread between its end colours.
+                const double r = channel(x, y, seed), g = channel(x, y, seed + 1), b = channel(x, y, seed + 2);
+                const double spread = 4 + (h & 31);
+                std::uint16_t c0 = to565(r + spread, g + spread, b + spread);
+                std::uint16_t c1 = to565(r - spread, g - spread, b - spread);
+                if (c0 < c1) std::swap(c0, c1);
+                if (c0 == c1) c1 = static_cast<std::uint16_t>(c0 == 0 ? 0 : c0 - 1);
+                // Indices along the block's gradient, with noise.
+                std::uint32_t indices = 0;
+                for (int p = 0; p < 16; ++p) {
+                    const int along = (p & 3) + (p >> 2) + static_cast<int>((mix32(h + static_cast<std::uint32_t>(p)) & 3)) - 2;
+                    static constexpr std::uint32_t order[4] = {0, 2, 3, 1};  // c0, 2/3 c0, 1/3 c0, c1
+                    indices |= order[std::clamp(along / 2, 0, 3)] << (2 * p);
+                }
+                if (alpha) {
+                    const double a = channel(x, y, seed + 3);
+                    level.push_back(static_cast<std::uint8_t>(std::min(255.0, a + 8)));
+                    level.push_back(static_cast<std::uint8_t>(std::max(0.0, a - 8)));
+                    const std::uint64_t bits = static_cast<std::uint64_t>(mix32(h * 3)) << 16 | mix32(h * 5);
+                    for (int i = 0; i < 6; ++i) level.push_back(static_cast<std::uint8_t>(bits >> (8 * i) & 0x49));
+                }
+                const std::vector<std::uint8_t> block = txdw::dxt1Block(c0, c1, indices);
+                level.insert(level.end(), block.begin(), block.end());
+            }
+        }
+        t.levels = {std::move(level)};
+        dictionary.textures.push_back(std::move(t));
+    }
+    const std::vector<std::uint8_t> bytes = txdw::write(dictionary);
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    if (!out) {
+        std::fprintf(stderr, "orvik_bench: cannot write %s\n", path.c_str());
+        return 2;
+    }
+    return 0;
 }
 
 }  // namespace bench

@@ -12,6 +12,7 @@
 //   orvik_bench --peak-memory FILE     (used by the benchmark itself)
 //   orvik_bench --import FILE COUNT    imports FILE COUNT times (for a profiler)
 //   orvik_bench --interleave SMALL LARGE COUNT  imports the two in turn, on threads "small" and "large"
+//   orvik_bench --large-dictionary OUT SIZE NAME...  writes a dictionary of SIZE x SIZE textures
 //   ORVIK_BENCH_MODELS=DIR orvik_bench  keeps the generated models in DIR
 #include <benchmark/benchmark.h>
 #include <malloc.h>
@@ -599,6 +600,8 @@ int main(int argc, char** argv)
 {
     if (argc == 3 && std::strcmp(argv[1], "--peak-memory") == 0) return peakMemoryChild(argv[2]);
     if (argc == 4 && std::strcmp(argv[1], "--import") == 0) return importRepeatedly(argv[2], std::atoi(argv[3]));
+    if (argc >= 4 && std::strcmp(argv[1], "--large-dictionary") == 0)
+        return bench::writeLargeDictionary(argv[2], std::atoi(argv[3]), std::vector<std::string>(argv + 4, argv + argc));
     if (argc == 5 && std::strcmp(argv[1], "--interleave") == 0)
         return importInTurn(argv[2], argv[3], std::atoi(argv[4]));
 

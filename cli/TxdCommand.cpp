@@ -204,7 +204,7 @@ TxdCommand addTxdCommand(CLI::App& app, TxdOptions& opt)
     c.list->add_option("FILE", opt.file, "The texture dictionary (.txd)")->required();
     c.list->add_option("--json", opt.json, "Also write the listing as JSON to FILE (- for standard output, instead)")
         ->type_name("FILE");
-    c.extract = c.txd->add_subcommand("extract", "Write each texture as an RGBA PNG file into DIR");
+    c.extract = c.txd->add_subcommand("extract", "Write each texture as a PNG file into DIR (RGB when opaque, else RGBA)");
     c.extract->add_option("FILE", opt.file, "The texture dictionary (.txd)")->required();
     c.extract->add_option("DIR", opt.folder, "The folder the PNG files go to (made when missing)")->required();
     return c;

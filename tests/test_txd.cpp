@@ -456,7 +456,8 @@ std::vector<std::pair<std::string, std::size_t>> pngChunks(const std::vector<std
 // The PNG written reads back (libpng, which checks every CRC and the zlib
 // checksum) to the same pixels, alpha included, with either row filtering and
 // at every level, on shapes that reach the edges of the filters (one row, one
-// column, one pixel).
+// column, one pixel). Opaque images are written as RGB (colour type 2), the
+// others as RGBA (6).
 TEST(TxdPng, WrittenImagesReadBackEqual)
 {
     struct Case {
@@ -489,10 +490,13 @@ TEST(TxdPng, WrittenImagesReadBackEqual)
                 EXPECT_EQ(back.width, c.image.width) << what;
                 EXPECT_EQ(back.height, c.image.height) << what;
                 EXPECT_EQ(back.rgba, c.image.rgba) << what;
+                ASSERT_GT(png.size(), 25u);
+                EXPECT_EQ(png[25], txd::alphaUse(c.image) == txd::AlphaUse::Opaque ? 2 : 6) << what;
             }
         }
     }
     EXPECT_EQ(txd::alphaUse(cases[3].image), txd::AlphaUse::Blend);
+    EXPECT_EQ(txd::alphaUse(cases[1].image), txd::AlphaUse::Opaque);
 }
 
 // Images whose pixels repeat stay unfiltered, smooth ones are filtered; the

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstring>
 #include <memory>
+#include <new>
 
 namespace txd {
 namespace {
@@ -32,13 +33,25 @@ libdeflate_compressor* compressor(int level)
     return held.get();
 }
 
+// Channels written per pixel: RGB when every pixel is opaque (a quarter less
+// to compress, and the same pixels read back), RGBA otherwise.
+std::size_t channelsOf(const Image& image)
+{
+    const std::uint8_t* p = image.rgba.data();
+    const std::size_t n = image.rgba.size();
+    for (std::size_t i = 3; i < n; i += kPixelBytes) {
+        if (p[i] != 255) return 4;
+    }
+    return 3;
+}
+
 // Sum of the residues as signed bytes: the usual estimate of how well a
 // filtered row compresses.
-std::size_t subCost(const std::uint8_t* row, std::size_t n)
+std::size_t subCost(const std::uint8_t* row, std::size_t n, std::size_t bpp)
 {
     std::size_t sum = 0;
     for (std::size_t i = 0; i < n; ++i) {
-        const auto r = static_cast<std::int8_t>(i < kPixelBytes ? row[i] : row[i] - row[i - kPixelBytes]);
+        const auto r = static_cast<std::int8_t>(i < bpp ? row[i] : row[i] - row[i - bpp]);
         sum += static_cast<std::size_t>(r < 0 ? -r : r);
     }
     return sum;
@@ -53,30 +66,56 @@ std::size_t upCost(const std::uint8_t* row, const std::uint8_t* above, std::size
     return sum;
 }
 
-// Writes rows [first, end) of the image filtered, each as its filter type
-// byte and its residues, to `out`.
-void filterRows(const Image& image, PngRows rows, std::uint32_t first, std::uint32_t end, std::uint8_t* out)
+// Row y of the image as `bpp` bytes per pixel: the image's own row for RGBA,
+// else packed into `packed`.
+const std::uint8_t* rowOf(const Image& image, std::uint32_t y, std::size_t bpp, std::uint8_t* packed)
 {
-    const std::size_t n = std::size_t{image.width} * kPixelBytes;
+    const std::uint8_t* row = &image.rgba[std::size_t{y} * image.width * kPixelBytes];
+    if (bpp == kPixelBytes) return row;
+    for (std::uint32_t x = 0; x < image.width; ++x, row += kPixelBytes, packed += 3) {
+        packed[0] = row[0];
+        packed[1] = row[1];
+        packed[2] = row[2];
+    }
+    return packed - std::size_t{image.width} * 3;
+}
+
+// Writes rows [first, end) of the image with `bpp` bytes per pixel filtered,
+// each as its filter type byte and its residues, to `out`. The unfiltered
+// rows are written in place; a filtered row reads its pixels (and those
+// above) from packed copies when the alpha is left out.
+void filterRows(const Image& image, std::size_t bpp, PngRows rows, std::uint32_t first, std::uint32_t end,
+                std::uint8_t* out)
+{
+    const std::size_t n = std::size_t{image.width} * bpp;
+    std::vector<std::uint8_t> packed(bpp == kPixelBytes ? 0 : 2 * n);
+    std::uint8_t* const packedAt[2] = {packed.empty() ? nullptr : &packed[0], packed.empty() ? nullptr : &packed[n]};
+    const std::uint8_t* above =
+        rows == PngRows::SubOrUp && first > 0 ? rowOf(image, first - 1, bpp, packedAt[(first - 1) & 1]) : nullptr;
     for (std::uint32_t y = first; y < end; ++y) {
-        const std::uint8_t* row = &image.rgba[y * n];
-        std::uint8_t type = kFilterNone;
-        if (rows == PngRows::SubOrUp) {
-            // The first row has nothing above: Up would leave it as it is.
-            type = y == 0 || subCost(row, n) <= upCost(row, row - n, n) ? kFilterSub : kFilterUp;
+        std::uint8_t* at = out + 1;
+        if (rows == PngRows::Unfiltered) {
+            *out = kFilterNone;
+            if (bpp == kPixelBytes) {
+                std::memcpy(at, rowOf(image, y, bpp, nullptr), n);
+            } else {
+                rowOf(image, y, bpp, at);
+            }
+            out += n + 1;
+            continue;
         }
-        *out++ = type;
-        if (type == kFilterNone) {
-            std::memcpy(out, row, n);
-        } else if (type == kFilterSub) {
-            for (std::size_t i = 0; i < kPixelBytes; ++i) out[i] = row[i];
-            for (std::size_t i = kPixelBytes; i < n; ++i)
-                out[i] = static_cast<std::uint8_t>(row[i] - row[i - kPixelBytes]);
+        const std::uint8_t* row = rowOf(image, y, bpp, packedAt[y & 1]);
+        // The first row has nothing above: Up would leave it as it is.
+        const std::uint8_t type = y == 0 || subCost(row, n, bpp) <= upCost(row, above, n) ? kFilterSub : kFilterUp;
+        *out = type;
+        if (type == kFilterSub) {
+            for (std::size_t i = 0; i < bpp; ++i) at[i] = row[i];
+            for (std::size_t i = bpp; i < n; ++i) at[i] = static_cast<std::uint8_t>(row[i] - row[i - bpp]);
         } else {
-            const std::uint8_t* above = row - n;
-            for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<std::uint8_t>(row[i] - above[i]);
+            for (std::size_t i = 0; i < n; ++i) at[i] = static_cast<std::uint8_t>(row[i] - above[i]);
         }
-        out += n;
+        above = row;
+        out += n + 1;
     }
 }
 
@@ -122,61 +161,63 @@ bool validImage(const Image& image, std::string& why)
     return true;
 }
 
-}  // namespace
-
-PngRows choosePngRows(const Image& image, int level)
-{
-    if (image.width == 0 || image.height == 0 ||
-        image.rgba.size() != std::size_t{image.width} * image.height * kPixelBytes) {
-        return PngRows::Unfiltered;
-    }
-    constexpr std::uint32_t kBands = 4;
-    const std::uint32_t bandRows = std::min(image.height, std::max<std::uint32_t>(4, image.height / (32 * kBands)));
-    const std::size_t rowBytes = std::size_t{image.width} * kPixelBytes + 1;
-    const std::size_t size = std::size_t{kBands} * bandRows * rowBytes;
-    const auto sample = std::make_unique_for_overwrite<std::uint8_t[]>(size);
-    std::size_t compressed[2] = {};
-    for (const PngRows rows : {PngRows::Unfiltered, PngRows::SubOrUp}) {
-        std::uint8_t* out = sample.get();
-        for (std::uint32_t band = 0; band < kBands; ++band) {
-            // Bands centred on the eighths 1, 3, 5 and 7 of the image.
-            const std::uint32_t first =
-                static_cast<std::uint32_t>(std::uint64_t{image.height} * (2 * band + 1) / (2 * kBands));
-            const std::uint32_t start = std::min(first, image.height - bandRows);
-            filterRows(image, rows, start, start + bandRows, out);
-            out += bandRows * rowBytes;
+// A buffer kept per thread for the next image: the filtered rows and the
+// compressed stream of a 1024 x 1024 texture are about 4 MB each, and memory
+// taken fresh from the system costs a page fault per 4 KB on every image.
+// A buffer larger than kKeptScratch is released after its image.
+constexpr std::size_t kKeptScratch = std::size_t{16} << 20;
+class Scratch {
+public:
+    // At least n bytes, or null when out of memory.
+    std::uint8_t* get(std::size_t n)
+    {
+        if (n > size) {
+            data.reset();
+            size = 0;
+            data.reset(new (std::nothrow) std::uint8_t[n]);
+            if (data) size = n;
         }
-        compressed[rows == PngRows::SubOrUp] = deflateSize(sample.get(), size, level);
+        return data.get();
     }
-    // Filtering costs about twice the time to compress: taken when it saves
-    // at least an eighth on the sample.
-    return compressed[1] != 0 && compressed[1] < compressed[0] - compressed[0] / 8 ? PngRows::SubOrUp
-                                                                                   : PngRows::Unfiltered;
-}
+    void trim()
+    {
+        if (size > kKeptScratch) release();
+    }
+    void release()
+    {
+        data.reset();
+        size = 0;
+    }
 
-bool encodePng(const Image& image, std::vector<std::uint8_t>& png, std::string& why, int level)
-{
-    png.clear();
-    if (!validImage(image, why)) return false;
-    return encodePng(image, choosePngRows(image, level), png, why, level);
-}
+private:
+    std::unique_ptr<std::uint8_t[]> data;
+    std::size_t size = 0;
+};
 
-bool encodePng(const Image& image, PngRows rows, std::vector<std::uint8_t>& png, std::string& why, int level)
+bool encodeRows(const Image& image, std::size_t bpp, PngRows rows, std::vector<std::uint8_t>& png, std::string& why,
+                int level)
 {
-    png.clear();
-    if (!validImage(image, why)) return false;
     libdeflate_compressor* c = compressor(level);
     if (c == nullptr) {
         why = "PNG: no compressor at level " + std::to_string(level);
         return false;
     }
-    const std::size_t size = (std::size_t{image.width} * kPixelBytes + 1) * image.height;
-    const auto filtered = std::make_unique_for_overwrite<std::uint8_t[]>(size);
-    filterRows(image, rows, 0, image.height, filtered.get());
+    const std::size_t size = (std::size_t{image.width} * bpp + 1) * image.height;
+    thread_local Scratch filteredScratch, streamScratch;
+    std::uint8_t* const filtered = filteredScratch.get(size);
     const std::size_t bound = libdeflate_zlib_compress_bound(c, size);
-    const auto stream = std::make_unique_for_overwrite<std::uint8_t[]>(bound);
-    const std::size_t streamSize = libdeflate_zlib_compress(c, filtered.get(), size, stream.get(), bound);
+    std::uint8_t* const stream = streamScratch.get(bound);
+    if (filtered == nullptr || stream == nullptr) {
+        filteredScratch.release();
+        streamScratch.release();
+        why = "PNG: out of memory";
+        return false;
+    }
+    filterRows(image, bpp, rows, 0, image.height, filtered);
+    const std::size_t streamSize = libdeflate_zlib_compress(c, filtered, size, stream, bound);
+    filteredScratch.trim();
     if (streamSize == 0) {
+        streamScratch.trim();
         why = "PNG: the compressor failed";
         return false;
     }
@@ -187,14 +228,67 @@ bool encodePng(const Image& image, PngRows rows, std::vector<std::uint8_t>& png,
     std::vector<std::uint8_t> header;
     put32(header, image.width);
     put32(header, image.height);
-    // Bit depth 8, colour type 6 (RGBA), deflate, adaptive filtering, no interlace.
-    header.insert(header.end(), {8, 6, 0, 0, 0});
+    // Bit depth 8, colour type 2 (RGB) or 6 (RGBA), deflate, adaptive filtering, no interlace.
+    header.insert(header.end(), {8, static_cast<std::uint8_t>(bpp == 3 ? 2 : 6), 0, 0, 0});
     putChunk(png, "IHDR", header.data(), header.size());
     for (std::size_t done = 0; done < streamSize; done += kMaxIdatChunk) {
-        putChunk(png, "IDAT", stream.get() + done, std::min(kMaxIdatChunk, streamSize - done));
+        putChunk(png, "IDAT", stream + done, std::min(kMaxIdatChunk, streamSize - done));
     }
     putChunk(png, "IEND", nullptr, 0);
+    streamScratch.trim();
     return true;
+}
+
+PngRows chooseRows(const Image& image, std::size_t bpp, int level)
+{
+    constexpr std::uint32_t kBands = 4;
+    const std::uint32_t bandRows = std::min(image.height, std::max<std::uint32_t>(4, image.height / (32 * kBands)));
+    const std::size_t rowBytes = std::size_t{image.width} * bpp + 1;
+    const std::size_t size = std::size_t{kBands} * bandRows * rowBytes;
+    const auto sample = std::make_unique_for_overwrite<std::uint8_t[]>(size);
+    std::size_t compressed[2] = {};
+    for (const PngRows rows : {PngRows::Unfiltered, PngRows::SubOrUp}) {
+        std::uint8_t* out = sample.get();
+        for (std::uint32_t band = 0; band < kBands; ++band) {
+            // Bands centred on the eighths 1, 3, 5 and 7 of the image.
+            const std::uint32_t first =
+                static_cast<std::uint32_t>(std::uint64_t{image.height} * (2 * band + 1) / (2 * kBands));
+            const std::uint32_t start = std::min(first, image.height - bandRows);
+            filterRows(image, bpp, rows, start, start + bandRows, out);
+            out += bandRows * rowBytes;
+        }
+        compressed[rows == PngRows::SubOrUp] = deflateSize(sample.get(), size, level);
+    }
+    // Filtering costs about twice the time to compress: taken when it saves
+    // at least an eighth on the sample.
+    return compressed[1] != 0 && compressed[1] < compressed[0] - compressed[0] / 8 ? PngRows::SubOrUp
+                                                                                   : PngRows::Unfiltered;
+}
+
+}  // namespace
+
+PngRows choosePngRows(const Image& image, int level)
+{
+    if (image.width == 0 || image.height == 0 ||
+        image.rgba.size() != std::size_t{image.width} * image.height * kPixelBytes) {
+        return PngRows::Unfiltered;
+    }
+    return chooseRows(image, channelsOf(image), level);
+}
+
+bool encodePng(const Image& image, std::vector<std::uint8_t>& png, std::string& why, int level)
+{
+    png.clear();
+    if (!validImage(image, why)) return false;
+    const std::size_t bpp = channelsOf(image);
+    return encodeRows(image, bpp, chooseRows(image, bpp, level), png, why, level);
+}
+
+bool encodePng(const Image& image, PngRows rows, std::vector<std::uint8_t>& png, std::string& why, int level)
+{
+    png.clear();
+    if (!validImage(image, why)) return false;
+    return encodeRows(image, channelsOf(image), rows, png, why, level);
 }
 
 bool decodePng(const std::vector<std::uint8_t>& png, Image& image, std::string& why)
