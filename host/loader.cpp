@@ -75,12 +75,14 @@ void runImporter(SceneImport* imp, const std::string& file, const std::string& k
     scene.folderListings.clear();  // folders may have changed since the last import
     scene.bitmapSearch.listings.clear();
     scene.mapFileTests.regular.clear();
+    scene.bitmapLookups.clear();
     scene.mapFileTests.importing = true;
     scene.import = ImportRecord{knownAs, 0, false};
     outcome.ran = true;
     outcome.result = imp->DoImport(file.c_str(), &impInterface, GetCOREInterface(), FALSE);
     scene.mapFileTests.importing = false;
     scene.mapFileTests.regular.clear();
+    scene.bitmapLookups.clear();
     scene.import.result = outcome.result;
     scene.import.zoomExtents = imp->ZoomExtents() == 1;
     delete imp;

@@ -384,10 +384,10 @@ bool listedAsAbsent(Scene& scene, std::size_t i, std::string_view lowered)
 
 }  // namespace
 
-BOOL BMMGetFullFilename(const MCHAR* file, MCHAR* path)
+namespace {
+
+BOOL searchBitmap(Scene& scene, const MCHAR* file, MCHAR* path)
 {
-    if (!file || !path || file[0] == '\0') return FALSE;
-    Scene& scene = currentScene();
 
     // A full path is looked up as it stands and nowhere else. A relative name
     // is never resolved against the working folder of this process, which is
@@ -412,4 +412,23 @@ BOOL BMMGetFullFilename(const MCHAR* file, MCHAR* path)
         if (auto found = resolveIn(folders[i], fs::path(file)); found && writeFullPath(*found, path)) return TRUE;
     }
     return FALSE;
+}
+
+}  // namespace
+
+BOOL BMMGetFullFilename(const MCHAR* file, MCHAR* path)
+{
+    if (!file || !path || file[0] == '\0') return FALSE;
+    Scene& scene = currentScene();
+    if (!scene.mapFileTests.importing) return searchBitmap(scene, file, path);
+    // Looked up by the name's own text: no string is made for a name asked before.
+    auto known = scene.bitmapLookups.find(std::string_view(file));
+    if (known == scene.bitmapLookups.end()) {
+        const BOOL found = searchBitmap(scene, file, path);
+        scene.bitmapLookups.emplace(file, found ? std::string(path) : std::string());
+        return found;
+    }
+    if (known->second.empty()) return FALSE;
+    std::memcpy(path, known->second.c_str(), known->second.size() + 1);
+    return TRUE;
 }

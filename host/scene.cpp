@@ -30,23 +30,48 @@ void Scene::adopt(Animatable* obj)
 {
     if (!obj) return;
     owned.emplace_back(obj);
-    if (auto* tri = dynamic_cast<TriObject*>(obj)) {
-        meshes.push_back(tri);
-    } else if (auto* mtl = dynamic_cast<Mtl*>(obj)) {
-        mtl->SetSceneIndex(static_cast<int>(materials.size()));
-        materials.push_back(mtl);
-    } else if (auto* tex = dynamic_cast<BitmapTex*>(obj)) {
-        tex->SetSceneIndex(static_cast<int>(textures.size()));
-        textures.push_back(tex);
-    } else if (auto* ctrl = dynamic_cast<FloatController*>(obj)) {
-        ctrl->SetSceneIndex(static_cast<int>(controllers.size()));
-        controllers.push_back(ctrl);
-    } else if (auto* skin = dynamic_cast<SkinModifier*>(obj)) {
-        skin->SetSceneIndex(static_cast<int>(modifiers.size()));
-        modifiers.push_back(skin);
-    } else if (auto* other = dynamic_cast<Object*>(obj)) {
-        otherObjects.push_back(other);
+    // The super class tells which one list an object can belong to; one cast
+    // confirms it (a chain of casts cost each parameter block and UV
+    // generator six failed casts).
+    switch (obj->SuperClassID()) {
+    case GEOMOBJECT_CLASS_ID:
+        if (auto* tri = dynamic_cast<TriObject*>(obj)) {
+            meshes.push_back(tri);
+            return;
+        }
+        break;
+    case MATERIAL_CLASS_ID:
+        if (auto* mtl = dynamic_cast<Mtl*>(obj)) {
+            mtl->SetSceneIndex(static_cast<int>(materials.size()));
+            materials.push_back(mtl);
+            return;
+        }
+        break;
+    case TEXMAP_CLASS_ID:
+        if (auto* tex = dynamic_cast<BitmapTex*>(obj)) {
+            tex->SetSceneIndex(static_cast<int>(textures.size()));
+            textures.push_back(tex);
+            return;
+        }
+        break;
+    case CTRL_FLOAT_CLASS_ID:
+        if (auto* ctrl = dynamic_cast<FloatController*>(obj)) {
+            ctrl->SetSceneIndex(static_cast<int>(controllers.size()));
+            controllers.push_back(ctrl);
+            return;
+        }
+        break;
+    case OSM_CLASS_ID:
+        if (auto* skin = dynamic_cast<SkinModifier*>(obj)) {
+            skin->SetSceneIndex(static_cast<int>(modifiers.size()));
+            modifiers.push_back(skin);
+            return;
+        }
+        break;
+    default:
+        break;
     }
+    if (auto* other = dynamic_cast<Object*>(obj)) otherObjects.push_back(other);
 }
 
 INode* Scene::newNode(Object* obj)

@@ -3,7 +3,9 @@
 // the dump and the tests read it; the plug-in never includes this header.
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -96,6 +98,14 @@ public:
         std::unordered_map<std::string, bool> regular;
     };
     FileTests mapFileTests;
+    // BMMGetFullFilename's answer for each name asked, found once per import
+    // (kept only while an import runs, as mapFileTests): a model's materials
+    // ask for the same few texture names over and over. An empty path: not found.
+    struct TextHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+    };
+    std::unordered_map<std::string, std::string, TextHash, std::equal_to<>> bitmapLookups;
     Interval animRange{0, 100 * (TIME_TICKSPERSEC / kFrameRate)};  // frames 0 to 100
     // The folders of the bitmap search, as made for this import file and
     // these bitmap paths.

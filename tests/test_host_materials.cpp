@@ -212,9 +212,9 @@ TEST_F(HostMaterials, BitmapSearchListsEachFolderOncePerImport)
     EXPECT_EQ(lookUp("Tyre.Tga"), lower.string());
 }
 
-// Whether a bitmap file is there is found once per name and import: the
-// next import of the same model, and a texture named outside any import,
-// see the file as it is then.
+// Where the bitmap search finds a name, and whether a bitmap file is there,
+// are found once per name and import: the next import of the same model,
+// and a texture named outside any import, see the file as it is then.
 TEST_F(HostMaterials, MapFileTestsLastOneImport)
 {
     const fs::path f = folder("mapfile");
@@ -231,6 +231,8 @@ TEST_F(HostMaterials, MapFileTestsLastOneImport)
     EXPECT_TRUE(scene.textures.back()->MapFileFound());
     EXPECT_EQ(std::string(scene.textures.back()->GetMapName()), file.string());
     fs::remove(file);
+    ASSERT_EQ(runImport(*GetOrvikDesc(), model).result, 1);
+    EXPECT_FALSE(scene.textures.back()->MapFileFound());
     BitmapTex outside;
     outside.SetMapName(file.string().c_str());
     EXPECT_FALSE(outside.MapFileFound());
