@@ -3,6 +3,7 @@
 #include "host/mesh.h"
 
 #include <algorithm>
+#include <cstring>
 #include <cstdint>
 
 namespace {
@@ -164,7 +165,7 @@ namespace {
 // stay out of range. The use marks are one byte per element, a quarter of a
 // renumbering table, which is made only when something is removed.
 template <class Elem, class FaceT, class Corners>
-void deleteUnused(std::vector<Elem>& store, std::vector<FaceT>& faceList, Corners corners)
+bool deleteUnused(std::vector<Elem>& store, std::vector<FaceT>& faceList, Corners corners)
 {
     const std::size_t count = store.size();
     std::vector<std::uint8_t> used(count, 0);
@@ -174,7 +175,7 @@ void deleteUnused(std::vector<Elem>& store, std::vector<FaceT>& faceList, Corner
             if (c[k] < count) used[c[k]] = 1;
         }
     }
-    if (std::find(used.begin(), used.end(), std::uint8_t{0}) == used.end()) return;
+    if (std::find(used.begin(), used.end(), std::uint8_t{0}) == used.end()) return true;
 
     std::vector<DWORD> remap(count);
     DWORD next = 0;
@@ -190,6 +191,14 @@ void deleteUnused(std::vector<Elem>& store, std::vector<FaceT>& faceList, Corner
         for (int k = 0; k < 3; ++k) c[k] = c[k] < count ? remap[c[k]] : c[k] - removed;
     }
     store.resize(next);
+    return false;
+}
+
+// Whether two channels have as many map vertices and the same map faces.
+bool sameCorners(const MeshMap& a, const MeshMap& b)
+{
+    return a.tv.size() == b.tv.size() && a.tf.size() == b.tf.size() &&
+           (a.tf.empty() || std::memcmp(a.tf.data(), b.tf.data(), a.tf.size() * sizeof(TVFace)) == 0);
 }
 
 }  // namespace
@@ -202,8 +211,15 @@ void Mesh::DeleteIsoVerts()
 
 void Mesh::DeleteIsoMapVerts()
 {
-    auto pass = [](MeshMap& m) {
-        if (m.support) deleteUnused(m.tv, m.tf, [](TVFace& f) { return f.t; });
+    // A channel with the same map faces and as many map vertices as one that
+    // was found to use every map vertex uses every one too, and is passed
+    // over: the channels made from one table per vertex (coordinates,
+    // colours, alpha) share their faces.
+    const MeshMap* allUsed = nullptr;
+    auto pass = [&allUsed](MeshMap& m) {
+        if (!m.support) return;
+        if (allUsed != nullptr && sameCorners(*allUsed, m)) return;
+        allUsed = deleteUnused(m.tv, m.tf, [](TVFace& f) { return f.t; }) ? &m : nullptr;
     };
     for (MeshMap& m : maps) pass(m);
     for (MeshMap& m : hiddenMaps) pass(m);

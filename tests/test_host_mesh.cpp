@@ -187,6 +187,13 @@ TEST(MeshIsoVerts, MapVertsAreCompactedPerChannel)
     mesh.setNumMapVerts(MAP_SHADING, 3);
     mesh.mapFaces(MAP_SHADING)[0].setTVerts(0, 1, 2);
     mesh.setNumMapVerts(3, 2);  // channel 3 holds vertices but is not supported
+    // Channels 2 and 4 name the same corners as the shading channel; channel 4
+    // has one map vertex more, which no face uses.
+    for (const int channel : {2, 4}) {
+        mesh.setMapSupport(channel);
+        mesh.setNumMapVerts(channel, channel == 2 ? 3 : 4);
+        mesh.mapFaces(channel)[0].setTVerts(0, 1, 2);
+    }
 
     mesh.DeleteIsoMapVerts();
 
@@ -198,6 +205,8 @@ TEST(MeshIsoVerts, MapVertsAreCompactedPerChannel)
     EXPECT_EQ(mesh.mapFaces(1)[0].t[2], 1u);
     EXPECT_EQ(mesh.getNumMapVerts(MAP_SHADING), 3);
     EXPECT_EQ(mesh.getNumMapVerts(3), 2);
+    EXPECT_EQ(mesh.getNumMapVerts(2), 3);
+    EXPECT_EQ(mesh.getNumMapVerts(4), 3);
     EXPECT_EQ(mesh.numVerts, 3);
 }
 
