@@ -135,6 +135,12 @@ TEST_F(HostScene, CreatedObjectsAreOwnedByTheSceneAndListedByKind)
     auto* light = static_cast<Object*>(ip->CreateInstance(LIGHT_CLASS_ID, Class_ID(OMNI_LIGHT_CLASS_ID, 0)));
     auto* dummy = static_cast<Object*>(ip->CreateInstance(HELPER_CLASS_ID, Class_ID(DUMMY_CLASS_ID, 0)));
     auto* skin = static_cast<Modifier*>(ip->CreateInstance(OSM_CLASS_ID, SKIN_CLASSID));
+    // A texture's coordinate generator and a material's parameter block are
+    // owned but listed nowhere.
+    BitmapTex* texture = NewDefaultBitmapTex();
+    auto* controller = static_cast<FloatController*>(NewDefaultFloatController());
+    EXPECT_EQ(scene->textures, std::vector<BitmapTex*>{texture});
+    EXPECT_EQ(scene->controllers, std::vector<FloatController*>{controller});
     EXPECT_EQ(scene->meshes, std::vector<TriObject*>{mesh});
     EXPECT_EQ(scene->materials, (std::vector<Mtl*>{multi, game}));
     EXPECT_EQ(scene->indexOfMaterial(game), 1);

@@ -549,6 +549,26 @@ TEST(TxdPng, LongImageDataSplitIntoBoundedChunks)
     EXPECT_EQ(back.rgba, image.rgba);
 }
 
+// The buffers the writer keeps between images leave no trace: an image
+// written after a larger one, and after one whose buffers are over the kept
+// size and released, is the same file as when written first.
+TEST(TxdPng, KeptBuffersLeaveNoTrace)
+{
+    const txd::Image small = makeImage(37, 19, noisePixel);
+    const txd::Image larger[] = {makeImage(600, 600, smoothPixel), makeImage(2100, 2100, blockyPixel)};
+    std::vector<std::uint8_t> first, again, other;
+    std::string why;
+    ASSERT_TRUE(txd::encodePng(small, first, why)) << why;
+    for (const txd::Image& image : larger) {
+        ASSERT_TRUE(txd::encodePng(image, other, why)) << why;
+        txd::Image back;
+        ASSERT_TRUE(txd::decodePng(other, back, why)) << why;
+        EXPECT_EQ(back.rgba, image.rgba) << image.width;
+        ASSERT_TRUE(txd::encodePng(small, again, why)) << why;
+        EXPECT_EQ(again, first) << image.width;
+    }
+}
+
 // An image without pixels, or with fewer or more bytes than its size, is refused.
 TEST(TxdPng, InconsistentImagesAreRefused)
 {
