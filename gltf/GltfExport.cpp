@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <filesystem>
 #include <limits>
+#include <memory>
+#include <ostream>
 #include <set>
 #include <utility>
 
@@ -107,22 +109,30 @@ bool exportGltf(const Scene& scene, ImageSource& images, const GltfOptions& opti
             error = path + ": the scene is too large for a .glb file (4 GiB); write a .gltf instead";
             return false;
         }
-        std::string glb;
-        glb.reserve(total);
-        glb += "glTF";
-        putU32(glb, 2);
-        putU32(glb, static_cast<std::uint32_t>(total));
-        putU32(glb, static_cast<std::uint32_t>(jsonPadded));
-        putU32(glb, 0x4E4F534Au);  // JSON
-        glb += json;
-        glb.append(jsonPadded - json.size(), ' ');
-        if (!data.empty()) {
-            putU32(glb, static_cast<std::uint32_t>(binPadded));
-            putU32(glb, 0x004E4942u);  // BIN
-            glb += data;
-            glb.append(binPadded - data.size(), '\0');
+        // The header and the JSON chunk are made here; the binary chunk's
+        // bytes (the images of a model with large textures: tens of MB) are
+        // written from the builder's buffer as they are, not copied.
+        auto head = std::make_shared<std::string>();
+        head->reserve(12 + 8 + jsonPadded + 8);
+        *head += "glTF";
+        putU32(*head, 2);
+        putU32(*head, static_cast<std::uint32_t>(total));
+        putU32(*head, static_cast<std::uint32_t>(jsonPadded));
+        putU32(*head, 0x4E4F534Au);  // JSON
+        *head += json;
+        head->append(jsonPadded - json.size(), ' ');
+        if (data.empty()) {
+            files.push_back({path, std::move(*head), {}});
+            return true;
         }
-        files.push_back({path, std::move(glb), {}});
+        putU32(*head, static_cast<std::uint32_t>(binPadded));
+        putU32(*head, 0x004E4942u);  // BIN
+        auto body = std::make_shared<const std::string>(std::move(data));
+        files.push_back({path, {}, [head, body, padding = binPadded - body->size()](std::ostream& out) {
+                             out.write(head->data(), static_cast<std::streamsize>(head->size()));
+                             out.write(body->data(), static_cast<std::streamsize>(body->size()));
+                             out.write("\0\0\0", static_cast<std::streamsize>(padding));
+                         }});
         return true;
     } catch (const std::exception& e) {
         error = path + ": the glTF export failed: " + e.what();

@@ -386,9 +386,10 @@ bool listedAsAbsent(Scene& scene, std::size_t i, std::string_view lowered)
 
 namespace {
 
+// The bitmap search itself: a full path as it stands, a relative name in
+// each search folder in turn.
 BOOL searchBitmap(Scene& scene, const MCHAR* file, MCHAR* path)
 {
-
     // A full path is looked up as it stands and nowhere else. A relative name
     // is never resolved against the working folder of this process, which is
     // not the host's.

@@ -88,7 +88,8 @@ void filterRows(const Image& image, std::size_t bpp, PngRows rows, std::uint32_t
                 std::uint8_t* out)
 {
     const std::size_t n = std::size_t{image.width} * bpp;
-    std::vector<std::uint8_t> packed(bpp == kPixelBytes ? 0 : 2 * n);
+    // Packed copies of this row and the one above, for the filters.
+    std::vector<std::uint8_t> packed(bpp == kPixelBytes || rows == PngRows::Unfiltered ? 0 : 2 * n);
     std::uint8_t* const packedAt[2] = {packed.empty() ? nullptr : &packed[0], packed.empty() ? nullptr : &packed[n]};
     const std::uint8_t* above =
         rows == PngRows::SubOrUp && first > 0 ? rowOf(image, first - 1, bpp, packedAt[(first - 1) & 1]) : nullptr;
