@@ -3,6 +3,7 @@
 // ticks, the skeleton's top bone placed where the model stands, and the
 // first keys of a standing animation on a real ped.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cmath>
@@ -125,10 +126,23 @@ Skeleton makeSkeleton()
     return s;
 }
 
+// A folder of this test process's own for the package files it writes: the
+// tests run in parallel, and two of them writing one file name would read
+// each other's packages.
+const std::string& packageFolder()
+{
+    static const std::string folder = [] {
+        const std::string f = ::testing::TempDir() + "orvik-ifp-" + std::to_string(::getpid()) + "/";
+        std::filesystem::create_directories(f);
+        return f;
+    }();
+    return folder;
+}
+
 // Imports the package file's animation named (the first when "") onto the scene.
 int importPackage(const std::vector<std::uint8_t>& bytes, const char* animation = "")
 {
-    const std::string path = ::testing::TempDir() + "orvik-test.ifp";
+    const std::string path = packageFolder() + "orvik-test.ifp";
     std::ofstream(path, std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     auto* options = static_cast<IfpImportOptions*>(GetIfpImportDesc()->GetInterface(IFP_IMPORT_OPTIONS_ID));
@@ -180,7 +194,7 @@ TEST(IfpImport, KeysTheSkeletonAsTheDumpSays)
         expectNear(hips.GetTrans(), 0, 0, 1.25f, 1e-3f);
         GetCOREInterface()->SetAnimRange(Interval(10, 10));  // refused: empty
         expectGolden(std::string("anim/import-") + (layout == ifp::Layout::Anpk ? "anpk" : "anp3") + ".json",
-                     dumpText(currentScene()), {{::testing::TempDir(), "{tmp}/"}});
+                     dumpText(currentScene()), {{packageFolder(), "{tmp}/"}});
     }
 }
 
@@ -216,7 +230,7 @@ TEST(IfpImport, RefusesWhatItCannotApply)
 TEST(IfpImport, PackageKeptWhileTheFileStaysTheSame)
 {
     auto* options = static_cast<IfpImportOptions*>(GetIfpImportDesc()->GetInterface(IFP_IMPORT_OPTIONS_ID));
-    const std::string path = ::testing::TempDir() + "orvik-kept.ifp";
+    const std::string path = packageFolder() + "orvik-kept.ifp";
     const auto load = [&](const ifpw::Package& p, const std::vector<std::string>& names, bool damaged) {
         const std::vector<std::uint8_t> bytes = ifpw::write(p);
         std::ofstream(path, std::ios::binary)

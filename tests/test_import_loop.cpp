@@ -1,6 +1,7 @@
 // The import loop: which top-level units are read, where it stops, progress,
 // and that bad input never leaves the buffer.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -95,7 +96,8 @@ TEST(ImportLoop, TrailingBytesAfterTheLastClump)
     Orvik importer;
     resetScene();
     // Twelve bytes or fewer after a clump: the loop stops there.
-    std::filesystem::path dir = std::filesystem::temp_directory_path() / "orvik-loop-test";
+    std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("orvik-loop-test-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
     auto importWith = [&](const std::vector<std::uint8_t>& bytes) {
         const auto path = (dir / "m.dff").string();
