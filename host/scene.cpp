@@ -26,6 +26,22 @@ int checkedIndex(const std::vector<T*>& list, const U* p, int idx)
 
 Scene::~Scene() = default;
 
+namespace {
+
+// Lists obj in list, numbered by its place there, when it is a T; false when
+// it is not one.
+template <class T>
+bool listIndexed(Animatable* obj, std::vector<T*>& list)
+{
+    auto* item = dynamic_cast<T*>(obj);
+    if (item == nullptr) return false;
+    item->SetSceneIndex(static_cast<int>(list.size()));
+    list.push_back(item);
+    return true;
+}
+
+}  // namespace
+
 void Scene::adopt(Animatable* obj)
 {
     if (!obj) return;
@@ -33,44 +49,21 @@ void Scene::adopt(Animatable* obj)
     // The super class tells which one list an object can belong to; one cast
     // confirms it (a chain of casts cost each parameter block and UV
     // generator six failed casts).
+    bool listed = false;
     switch (obj->SuperClassID()) {
     case GEOMOBJECT_CLASS_ID:
         if (auto* tri = dynamic_cast<TriObject*>(obj)) {
             meshes.push_back(tri);
-            return;
+            listed = true;
         }
         break;
-    case MATERIAL_CLASS_ID:
-        if (auto* mtl = dynamic_cast<Mtl*>(obj)) {
-            mtl->SetSceneIndex(static_cast<int>(materials.size()));
-            materials.push_back(mtl);
-            return;
-        }
-        break;
-    case TEXMAP_CLASS_ID:
-        if (auto* tex = dynamic_cast<BitmapTex*>(obj)) {
-            tex->SetSceneIndex(static_cast<int>(textures.size()));
-            textures.push_back(tex);
-            return;
-        }
-        break;
-    case CTRL_FLOAT_CLASS_ID:
-        if (auto* ctrl = dynamic_cast<FloatController*>(obj)) {
-            ctrl->SetSceneIndex(static_cast<int>(controllers.size()));
-            controllers.push_back(ctrl);
-            return;
-        }
-        break;
-    case OSM_CLASS_ID:
-        if (auto* skin = dynamic_cast<SkinModifier*>(obj)) {
-            skin->SetSceneIndex(static_cast<int>(modifiers.size()));
-            modifiers.push_back(skin);
-            return;
-        }
-        break;
-    default:
-        break;
+    case MATERIAL_CLASS_ID: listed = listIndexed(obj, materials); break;
+    case TEXMAP_CLASS_ID: listed = listIndexed(obj, textures); break;
+    case CTRL_FLOAT_CLASS_ID: listed = listIndexed(obj, controllers); break;
+    case OSM_CLASS_ID: listed = listIndexed(obj, modifiers); break;
+    default: break;
     }
+    if (listed) return;
     if (auto* other = dynamic_cast<Object*>(obj)) otherObjects.push_back(other);
 }
 
