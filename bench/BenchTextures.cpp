@@ -138,7 +138,7 @@ void registerTextureBenchmarks(const std::string& samples, const std::string& sc
         ->UseManualTime()
         ->MinTime(1.0)
         ->Unit(benchmark::kMillisecond);
-    for (const int level : {1, 2, 6}) {
+    for (const int level : {1, 2, 3}) {
         benchmark::RegisterBenchmark("txd/png/level", pngBenchmark)
             ->Arg(level)
             ->UseManualTime()

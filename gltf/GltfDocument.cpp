@@ -61,10 +61,20 @@ Json& Builder::add(const char* array, Json value, int& index)
 
 int Builder::addView(const void* data, std::size_t bytes, int target)
 {
-    bin.append((4 - bin.size() % 4) % 4, '\0');
+    bin.align4();
     Json view = {{"buffer", 0}, {"byteOffset", bin.size()}, {"byteLength", bytes}};
     if (target != kNoTarget) view["target"] = target;
-    bin.append(static_cast<const char*>(data), bytes);
+    bin.append(data, bytes);
+    int index = 0;
+    add("bufferViews", std::move(view), index);
+    return index;
+}
+
+int Builder::addView(const ImageBytes& bytes)
+{
+    bin.align4();
+    Json view = {{"buffer", 0}, {"byteOffset", bin.size()}, {"byteLength", bytes.size()}};
+    bin.append(bytes);
     int index = 0;
     add("bufferViews", std::move(view), index);
     return index;

@@ -18,6 +18,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "gltf/BinBuffer.h"
 #include "gltf/GltfExport.h"
 #include "gltf/SkinInfluences.h"
 #include "host/scene.h"
@@ -122,7 +123,7 @@ public:
     void build();
 
     Json doc = Json::object();
-    std::string bin;  // the one buffer's bytes
+    BinBuffer bin;  // the one buffer's bytes
 
     // Used by the extras' descriptions (host/describe.h).
     void mesh(JsonBuilder& w, const Object* obj);
@@ -142,6 +143,7 @@ private:
     Json& add(const char* array, Json value, int& index);
     // Buffer views start on 4-byte boundaries; each accessor has its own.
     int addView(const void* data, std::size_t bytes, int target);
+    int addView(const ImageBytes& bytes);
     int addAccessor(const void* data, std::size_t bytes, int target, int componentType, const char* type,
                     std::size_t count);
 

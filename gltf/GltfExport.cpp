@@ -89,29 +89,30 @@ bool exportGltf(const Scene& scene, ImageSource& images, const GltfOptions& opti
     try {
         gltf::Builder builder(scene, images, options, report);
         builder.build();
-        std::string& data = builder.bin;
-        if (!binary && !data.empty()) {
+        const auto data = std::make_shared<const gltf::BinBuffer>(std::move(builder.bin));
+        if (!binary && !data->empty()) {
             report.binPath = options.binPath.empty() ? gltfBinPath(path) : options.binPath;
             builder.doc["buffers"][0]["uri"] = gltfBinUri(path, report.binPath);
         }
         const std::string json = builder.doc.dump(binary ? -1 : 2);
         if (!binary) {
-            if (!data.empty()) files.push_back({report.binPath, std::move(data), {}});
+            if (!data->empty()) files.push_back({report.binPath, {}, [data](std::ostream& out) { data->writeTo(out); }});
             files.push_back({path, json + "\n", {}});
             return true;
         }
         // The container: header, the JSON chunk padded with spaces, the
         // binary chunk padded with zeros.
         const std::size_t jsonPadded = (json.size() + 3) / 4 * 4;
-        const std::size_t binPadded = (data.size() + 3) / 4 * 4;
-        const std::size_t total = 12 + 8 + jsonPadded + (data.empty() ? 0 : 8 + binPadded);
+        const std::size_t binPadded = (data->size() + 3) / 4 * 4;
+        const std::size_t total = 12 + 8 + jsonPadded + (data->empty() ? 0 : 8 + binPadded);
         if (total > std::numeric_limits<std::uint32_t>::max()) {
             error = path + ": the scene is too large for a .glb file (4 GiB); write a .gltf instead";
             return false;
         }
         // The header and the JSON chunk are made here; the binary chunk's
         // bytes (the images of a model with large textures: tens of MB) are
-        // written from the builder's buffer as they are, not copied.
+        // written from the builder's buffer and the images' own bytes, not
+        // copied.
         auto head = std::make_shared<std::string>();
         head->reserve(12 + 8 + jsonPadded + 8);
         *head += "glTF";
@@ -121,16 +122,15 @@ bool exportGltf(const Scene& scene, ImageSource& images, const GltfOptions& opti
         putU32(*head, 0x4E4F534Au);  // JSON
         *head += json;
         head->append(jsonPadded - json.size(), ' ');
-        if (data.empty()) {
+        if (data->empty()) {
             files.push_back({path, std::move(*head), {}});
             return true;
         }
         putU32(*head, static_cast<std::uint32_t>(binPadded));
         putU32(*head, 0x004E4942u);  // BIN
-        auto body = std::make_shared<const std::string>(std::move(data));
-        files.push_back({path, {}, [head, body, padding = binPadded - body->size()](std::ostream& out) {
+        files.push_back({path, {}, [head, data, padding = binPadded - data->size()](std::ostream& out) {
                              out.write(head->data(), static_cast<std::streamsize>(head->size()));
-                             out.write(body->data(), static_cast<std::streamsize>(body->size()));
+                             data->writeTo(out);
                              out.write("\0\0\0", static_cast<std::streamsize>(padding));
                          }});
         return true;

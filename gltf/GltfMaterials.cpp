@@ -171,13 +171,13 @@ int Builder::textureFor(BitmapTex& tex, bool& hasAlpha)
             source = found->second;
         } else {
             std::string kind;
-            const std::string mime = mimeType(image.bytes, image.name, kind);
+            const std::string mime = mimeType(image.bytes.str(), image.name, kind);
             if (mime.empty()) {
                 image.problem = (image.origin.empty() ? std::string() : image.origin + ": ") +
                                 (kind.empty() ? std::string("not a PNG or JPEG image") : kind + " image") +
                                 ": glTF embeds PNG and JPEG images only";
             } else {
-                const int view = addView(image.bytes.data(), image.bytes.size(), kNoTarget);
+                const int view = addView(image.bytes);
                 add("images", {{"name", latin1ToUtf8(image.name)}, {"mimeType", mime}, {"bufferView", view}}, source);
                 images.emplace(key, source);
             }

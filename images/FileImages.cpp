@@ -70,10 +70,11 @@ TextureImage FileImageSource::imageFor(const BitmapTex& texture)
     } else if (kept) {
         image.bytes = kept->bytes;
         ++cacheHits;
-    } else if (++filesRead; !readRegularFile(key, maxBytes, image.bytes, image.problem)) {
+    } else if (std::string bytes; ++filesRead, !readRegularFile(key, maxBytes, bytes, image.problem)) {
         image.problem = key + ": " + image.problem;
-    } else if (!cacheKey.empty()) {
-        cache->keep(cacheKey, std::make_shared<CachedImage>(CachedImage{image.bytes, false, ""}));
+    } else {
+        image.bytes = std::move(bytes);
+        if (!cacheKey.empty()) cache->keep(cacheKey, std::make_shared<CachedImage>(CachedImage{image.bytes, false, ""}));
     }
     files.emplace(key, image);
     return image;

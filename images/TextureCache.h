@@ -12,6 +12,8 @@
 #include <string>
 #include <unordered_map>
 
+#include "gltf/ImageSource.h"
+
 namespace orvik {
 
 // What a batch worker keeps at most: images and their keys, in bytes.
@@ -19,7 +21,7 @@ inline constexpr std::size_t kTextureCacheBytes = std::size_t{64} << 20;
 
 // An image as made from its source, before it is named for one model.
 struct CachedImage {
-    std::string bytes;  // PNG or the image file's bytes; empty when it could not be made
+    ImageBytes bytes;  // PNG or the image file's bytes; empty when it could not be made
     bool hasAlpha = false;
     std::string problem;  // why it could not be made (decoding or encoding), without the source's name
 };

@@ -76,26 +76,24 @@ std::shared_ptr<const CachedImage> DictionaryImages::make(const LoadedDictionary
     auto image = std::make_shared<CachedImage>();
     using Clock = std::chrono::steady_clock;
     const auto t0 = Clock::now();
-    // The decoded pixels and the PNG are made in buffers the thread keeps for
-    // its next texture: a 1024 x 1024 texture's are 4 MB and 1 to 2 MB, and
-    // memory taken fresh from the system costs a page fault per 4 KB. Buffers
-    // over 16 MB are released after their texture.
+    // The decoded pixels are made in a buffer the thread keeps for its next
+    // texture: a 1024 x 1024 texture's are 4 MB, and memory taken fresh from
+    // the system costs a page fault per 4 KB. A buffer over 16 MB is released
+    // after its texture. The PNG is written straight into the bytes kept.
     constexpr std::size_t kKept = std::size_t{16} << 20;
     thread_local txd::Image rgba;
-    thread_local std::vector<std::uint8_t> png;
     std::string why;
     const bool decoded = txd::decodeLevel0(t, rgba, why);
     const auto t1 = Clock::now();
     counts.decodeSeconds += std::chrono::duration<double>(t1 - t0).count();
-    if (decoded && txd::encodePng(rgba, png, why)) {
-        image->bytes.assign(png.begin(), png.end());
+    if (std::string png; decoded && txd::encodePng(rgba, png, why)) {
+        image->bytes = std::move(png);
         image->hasAlpha = txd::alphaUse(rgba) != txd::AlphaUse::Opaque;
     } else {
         image->problem = why;
     }
     if (decoded) counts.encodeSeconds += std::chrono::duration<double>(Clock::now() - t1).count();
     if (rgba.rgba.capacity() > kKept) rgba.rgba = {};
-    if (png.capacity() > kKept) png = {};
     ++counts.made;
     if (!cacheKey.empty()) cache->keep(cacheKey, image);
     return image;

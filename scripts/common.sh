@@ -1,7 +1,7 @@
 # Helpers shared by setup.sh and test.sh (sourced, not run).
 
 # The Debian packages the build, the tests, the benchmarks and the fuzzer need.
-ORVIK_PACKAGES=(cmake g++ libgtest-dev libcli11-dev nlohmann-json3-dev libtinygltf-dev nodejs g++-multilib libbenchmark-dev clang libsquish-dev libpng-dev libdeflate-dev)
+ORVIK_PACKAGES=(cmake g++ libgtest-dev libcli11-dev nlohmann-json3-dev libtinygltf-dev nodejs g++-multilib libbenchmark-dev clang libsquish-dev libpng-dev libdeflate-dev libisal-dev)
 
 orvik_log() { printf '== %s\n' "$*"; }
 

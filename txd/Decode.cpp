@@ -180,7 +180,9 @@ bool decodeLevel0(const Texture& t, Image& image, std::string& why)
     image.width = t.width;
     image.height = t.height;
     const std::size_t pixels = std::size_t{t.width} * t.height;
-    image.rgba.assign(pixels * 4, 0);
+    // Every decoder below writes every pixel, so a buffer kept from an
+    // earlier image is not cleared first (4 MB for 1024 x 1024).
+    image.rgba.resize(pixels * 4);
     std::uint8_t* out = image.rgba.data();
     const std::uint8_t* in = level.bytes.data();
     switch (t.encoding) {
@@ -198,7 +200,9 @@ bool decodeLevel0(const Texture& t, Image& image, std::string& why)
             if (index < entries) {
                 const std::uint8_t* p = &t.palette[index * 4];
                 put(out, p[0], p[1], p[2], p[3]);
-            }  // else: an index past the palette stays transparent black
+            } else {
+                put(out, 0, 0, 0, 0);  // an index past the palette: transparent black
+            }
         }
         return true;
     }

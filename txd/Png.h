@@ -1,4 +1,4 @@
-// PNG writing (libdeflate behind this file's own framing and row filters) and
+// PNG writing (ISA-L's igzip behind this file's own framing and row filters) and
 // reading (libpng) of RGBA8 images.
 #pragma once
 
@@ -11,9 +11,9 @@
 
 namespace txd {
 
-// Compression level (libdeflate's, 0 to 12) the PNG writer uses unless told
+// Compression level (igzip's, 0 to 3) the PNG writer uses unless told
 // otherwise: chosen by measurement (BENCHMARKS.md, "PNG writing").
-constexpr int kDefaultPngLevel = 1;
+constexpr int kDefaultPngLevel = 2;
 
 // Largest IDAT chunk written; longer image data is split over several.
 constexpr std::size_t kMaxIdatChunk = std::size_t{1} << 20;
@@ -39,6 +39,8 @@ PngRows choosePngRows(const Image& image, int level = kDefaultPngLevel);
 // Returns false with the reason, and `png` empty, when it cannot (an empty or inconsistent
 // image, one too large for PNG, memory).
 bool encodePng(const Image& image, std::vector<std::uint8_t>& png, std::string& why, int level = kDefaultPngLevel);
+// The same into a string.
+bool encodePng(const Image& image, std::string& png, std::string& why, int level = kDefaultPngLevel);
 // The same with the rows' filtering given.
 bool encodePng(const Image& image, PngRows rows, std::vector<std::uint8_t>& png, std::string& why,
                int level = kDefaultPngLevel);
