@@ -480,6 +480,8 @@ TEST(TxdPng, WrittenImagesReadBackEqual)
         {"blocky", makeImage(64, 48, blockyPixel)},
         {"smooth", makeImage(100, 61, smoothPixel)},
         {"noise", makeImage(33, 70, noisePixel)},
+        // Incompressible and longer than one stored deflate block.
+        {"noise, 150 KB", makeImage(200, 190, noisePixel)},
     };
     for (const Case& c : cases) {
         for (const txd::PngRows rows : {txd::PngRows::Unfiltered, txd::PngRows::SubOrUp}) {
@@ -525,6 +527,11 @@ TEST(TxdPng, RowFilteringChosenByTheSmallerEncoding)
         ASSERT_TRUE(txd::encodePng(c.image, txd::PngRows::Unfiltered, unfiltered, why)) << why;
         ASSERT_TRUE(txd::encodePng(c.image, txd::PngRows::SubOrUp, filtered, why)) << why;
         EXPECT_EQ(chosen, c.expected == txd::PngRows::Unfiltered ? unfiltered : filtered) << c.name;
+        std::string asText;
+        ASSERT_TRUE(txd::encodePng(c.image, asText, why)) << why;
+        EXPECT_TRUE(std::equal(asText.begin(), asText.end(), chosen.begin(), chosen.end(),
+                               [](char a, std::uint8_t b) { return static_cast<std::uint8_t>(a) == b; }))
+            << c.name << ": written into a string";
         EXPECT_LE(chosen.size(), std::min(unfiltered.size(), filtered.size()) * 11 / 10) << c.name;
     }
 }
