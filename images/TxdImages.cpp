@@ -87,8 +87,9 @@ std::shared_ptr<const CachedImage> DictionaryImages::make(const LoadedDictionary
     const auto t1 = Clock::now();
     counts.decodeSeconds += std::chrono::duration<double>(t1 - t0).count();
     if (std::string png; decoded && txd::encodePng(rgba, png, why)) {
+        // The writer keeps the alpha channel exactly when some pixel is not opaque.
+        image->hasAlpha = txd::writtenWithAlpha(png);
         image->bytes = std::move(png);
-        image->hasAlpha = txd::alphaUse(rgba) != txd::AlphaUse::Opaque;
     } else {
         image->problem = why;
     }

@@ -188,7 +188,7 @@ TEST_F(Img, lastMemberCutShortWithinItsSectorIsRead)
 {
     // An unpadded last member: the archive ends inside its last sector.
     auto img = imgw::writeV2({{"a.dff", std::vector<unsigned char>(3000, 1)}});
-    img.resize(img.size() - 1000);
+    img.erase(img.end() - 1000, img.end());
     Archive a;
     std::string error;
     ASSERT_TRUE(a.open(put("cut.img", img), error)) << error;

@@ -498,9 +498,14 @@ TEST(TxdPng, WrittenImagesReadBackEqual)
                 EXPECT_EQ(back.rgba, c.image.rgba) << what;
                 ASSERT_GT(png.size(), 25u);
                 EXPECT_EQ(png[25], txd::alphaUse(c.image) == txd::AlphaUse::Opaque ? 2 : 6) << what;
+                EXPECT_EQ(txd::writtenWithAlpha(std::string(png.begin(), png.end())),
+                          txd::alphaUse(c.image) != txd::AlphaUse::Opaque)
+                    << what;
             }
         }
     }
+    EXPECT_FALSE(txd::writtenWithAlpha(""));
+    EXPECT_FALSE(txd::writtenWithAlpha(std::string(40, '\x06')));
     EXPECT_EQ(txd::alphaUse(cases[3].image), txd::AlphaUse::Blend);
     EXPECT_EQ(txd::alphaUse(cases[1].image), txd::AlphaUse::Opaque);
 }

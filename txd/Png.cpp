@@ -358,6 +358,17 @@ bool encodePng(const Image& image, std::string& png, std::string& why, int level
     return encodeRows(image, bpp, chooseRows(image, bpp, level), png, why, level);
 }
 
+bool writtenWithAlpha(std::string_view png)
+{
+    // Signature, the IHDR chunk's length and type, width, height, bit depth,
+    // then the colour type.
+    constexpr std::size_t kColourType = 8 + 8 + 4 + 4 + 1;
+    return png.size() > kColourType &&
+           std::equal(kSignature.begin(), kSignature.end(), png.begin(),
+                      [](std::uint8_t a, char b) { return a == static_cast<std::uint8_t>(b); }) &&
+           png.substr(12, 4) == "IHDR" && png[kColourType] == 6;
+}
+
 bool decodePng(const std::vector<std::uint8_t>& png, Image& image, std::string& why)
 {
     // libpng's simplified reading interface reports errors without a jump.

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "txd/Decode.h"
@@ -44,6 +45,11 @@ bool encodePng(const Image& image, std::string& png, std::string& why, int level
 // The same with the rows' filtering given.
 bool encodePng(const Image& image, PngRows rows, std::vector<std::uint8_t>& png, std::string& why,
                int level = kDefaultPngLevel);
+
+// Whether a PNG this writer made keeps an alpha channel (colour type 6),
+// that is whether some pixel of its image is not opaque; false for bytes
+// that do not begin with a PNG header.
+bool writtenWithAlpha(std::string_view png);
 
 // Decodes a PNG into RGBA8 (used to read back what was written).
 bool decodePng(const std::vector<std::uint8_t>& png, Image& image, std::string& why);
