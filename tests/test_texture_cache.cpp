@@ -135,6 +135,7 @@ TEST_F(CachedDictionaries, MadeOnceForSeveralModelsAndAfreshWhenTheFileChanges)
     EXPECT_EQ(other.made, 1u);
     ASSERT_FALSE(a.bytes.empty()) << a.problem;
     EXPECT_EQ(b.bytes, a.bytes);
+    EXPECT_EQ(b.bytes.data(), a.bytes.data()) << "the second model shares the first one's bytes";
     EXPECT_EQ(b.name, a.name);
     EXPECT_EQ(b.origin, a.origin);
     EXPECT_NE(w.bytes, a.bytes);

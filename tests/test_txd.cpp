@@ -3,6 +3,7 @@
 // the values written) and on the real sample dictionaries.
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <cstdint>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <libdeflate.h>
 #include <squish.h>
 
 #include "support/Golden.h"
@@ -455,7 +457,75 @@ std::vector<std::pair<std::string, std::size_t>> pngChunks(const std::vector<std
     return chunks;
 }
 
+// The rows of a written PNG as they were compressed: each row's filter type
+// and residues (the IDAT chunks' data inflated). Empty when they do not inflate.
+std::vector<std::uint8_t> filteredRows(const std::vector<std::uint8_t>& png, std::size_t size)
+{
+    std::vector<std::uint8_t> stream;
+    for (std::size_t at = 8; at + 12 <= png.size();) {
+        const std::size_t length =
+            std::size_t{png[at]} << 24 | std::size_t{png[at + 1]} << 16 | std::size_t{png[at + 2]} << 8 | png[at + 3];
+        if (std::equal(png.begin() + static_cast<std::ptrdiff_t>(at + 4),
+                       png.begin() + static_cast<std::ptrdiff_t>(at + 8), "IDAT")) {
+            stream.insert(stream.end(), png.begin() + static_cast<std::ptrdiff_t>(at + 8),
+                          png.begin() + static_cast<std::ptrdiff_t>(at + 8 + length));
+        }
+        at += 12 + length;
+    }
+    std::vector<std::uint8_t> rows(size);
+    libdeflate_decompressor* d = libdeflate_alloc_decompressor();
+    std::size_t got = 0;
+    const bool ok = libdeflate_zlib_decompress(d, stream.data(), stream.size(), rows.data(), size, &got) ==
+                    LIBDEFLATE_SUCCESS;
+    libdeflate_free_decompressor(d);
+    if (!ok || got != size) rows.clear();
+    return rows;
+}
+
+// Sum of |a[i] - b[i]| with each difference a signed byte, one byte at a time.
+std::size_t residues(const std::vector<int>& a, const std::vector<int>& b)
+{
+    std::size_t sum = 0;
+    for (std::size_t i = 0; i < a.size(); ++i) sum += static_cast<std::size_t>(std::abs(static_cast<std::int8_t>(a[i] - b[i])));
+    return sum;
+}
+
 }  // namespace
+
+// Filtered rows each take Sub or Up, whichever leaves the smaller sum of
+// residues (Sub on a tie and on the first row), at widths on either side of
+// the sixteen bytes the writer sums at a time, with and without alpha.
+TEST(TxdPng, EachFilteredRowTakesTheSmallerResidues)
+{
+    constexpr std::uint32_t kHeight = 12;
+    for (const std::uint32_t width : {1u, 5u, 6u, 16u, 17u, 43u}) {
+        for (const bool opaque : {true, false}) {
+            // Rows alternate between smooth (Sub wins) and noise repeating the row above (Up wins).
+            const txd::Image image = makeImage(width, kHeight, [&](std::uint32_t x, std::uint32_t y) {
+                Rgba p = y % 3 == 0 ? smoothPixel(x, y) : noisePixel(x, y / 3 * 3 + 1);
+                if (opaque) p[3] = 255;
+                return p;
+            });
+            const std::string what = std::to_string(width) + (opaque ? " RGB" : " RGBA");
+            std::vector<std::uint8_t> png;
+            std::string why;
+            ASSERT_TRUE(txd::encodePng(image, txd::PngRows::SubOrUp, png, why)) << what << ": " << why;
+            const std::size_t bpp = opaque ? 3 : 4, n = width * bpp;
+            const std::vector<std::uint8_t> rows = filteredRows(png, (n + 1) * kHeight);
+            ASSERT_FALSE(rows.empty()) << what;
+            std::vector<int> above(n), row(n), left(n);
+            for (std::uint32_t y = 0; y < kHeight; ++y) {
+                for (std::size_t i = 0; i < n; ++i) {
+                    row[i] = image.rgba[(std::size_t{y} * width + i / bpp) * 4 + i % bpp];
+                    left[i] = i < bpp ? 0 : row[i - bpp];
+                }
+                const int expected = y == 0 || residues(row, left) <= residues(row, above) ? 1 : 2;
+                EXPECT_EQ(rows[y * (n + 1)], expected) << what << ", row " << y;
+                above = row;
+            }
+        }
+    }
+}
 
 // The PNG written reads back (libpng, which checks every CRC and the zlib
 // checksum) to the same pixels, alpha included, with either row filtering and
