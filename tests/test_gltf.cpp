@@ -30,7 +30,6 @@
 #include <tiny_gltf.h>
 
 #include "anim/IfpImport.h"
-#include "gltf/BinBuffer.h"
 #include "fuzz/CorpusModels.h"
 #include "gltf/GltfExport.h"
 #include "gltf/SkinInfluences.h"
@@ -949,39 +948,6 @@ TEST(GltfImages, ImageFilesAreReadOnceAsRegularFilesOfBoundedSize)
     EXPECT_EQ(image.bytes.size(), size);
     writeFile("irregular/small.png", {1, 2, 3});
     EXPECT_EQ(source.imageFor(*third).bytes.size(), size) << "the file is read once";
-}
-
-// The buffer's bytes made by the export and the images' shared bytes are
-// written in the order they were added, each view starting on four bytes.
-TEST(GltfBuffer, MadeAndSharedBytesWrittenInOrder)
-{
-    const orvik::ImageBytes image(std::string("\x89PNG-bytes"));
-    orvik::gltf::BinBuffer bin;
-    std::string expected;
-    const auto made = [&](const std::string& bytes) {
-        bin.append(bytes.data(), bytes.size());
-        expected += bytes;
-    };
-    const auto shared = [&](const orvik::ImageBytes& bytes) {
-        bin.align4();
-        expected.append((4 - expected.size() % 4) % 4, '\0');
-        bin.append(bytes);
-        expected += bytes.str();
-    };
-    EXPECT_TRUE(bin.empty());
-    shared(image);
-    made("abc");
-    made("defgh");
-    shared(image);
-    shared(orvik::ImageBytes());
-    made("");
-    shared(image);
-    made("xy");
-    std::ostringstream out;
-    bin.writeTo(out);
-    EXPECT_EQ(out.str(), expected);
-    EXPECT_EQ(bin.size(), expected.size());
-    EXPECT_EQ(image.str(), "\x89PNG-bytes") << "the shared bytes are left as they were";
 }
 
 TEST(GltfSkin, JointsWeightsAndInverseBindMatrices)
