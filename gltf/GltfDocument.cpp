@@ -59,24 +59,27 @@ Json& Builder::add(const char* array, Json value, int& index)
     return list.back();
 }
 
-int Builder::addView(const void* data, std::size_t bytes, int target)
+int Builder::nextView(std::size_t bytes, int target)
 {
     bin.align4();
     Json view = {{"buffer", 0}, {"byteOffset", bin.size()}, {"byteLength", bytes}};
     if (target != kNoTarget) view["target"] = target;
-    bin.append(data, bytes);
     int index = 0;
     add("bufferViews", std::move(view), index);
     return index;
 }
 
+int Builder::addView(const void* data, std::size_t bytes, int target)
+{
+    const int index = nextView(bytes, target);
+    bin.append(data, bytes);
+    return index;
+}
+
 int Builder::addView(const ImageBytes& bytes)
 {
-    bin.align4();
-    Json view = {{"buffer", 0}, {"byteOffset", bin.size()}, {"byteLength", bytes.size()}};
+    const int index = nextView(bytes.size(), kNoTarget);
     bin.append(bytes);
-    int index = 0;
-    add("bufferViews", std::move(view), index);
     return index;
 }
 

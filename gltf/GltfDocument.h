@@ -144,6 +144,8 @@ private:
     // Buffer views start on 4-byte boundaries; each accessor has its own.
     int addView(const void* data, std::size_t bytes, int target);
     int addView(const ImageBytes& bytes);
+    // The view of the next `bytes` bytes, which the caller appends at once.
+    int nextView(std::size_t bytes, int target);
     int addAccessor(const void* data, std::size_t bytes, int target, int componentType, const char* type,
                     std::size_t count);
 

@@ -169,14 +169,6 @@ void filterRows(const Image& image, std::size_t bpp, PngRows rows, std::uint32_t
     }
 }
 
-// The size of `size` filtered bytes compressed as a zlib stream; 0 when it
-// cannot be compressed.
-std::size_t deflateSize(const std::uint8_t* data, std::size_t size, int level)
-{
-    const auto out = std::make_unique_for_overwrite<std::uint8_t[]>(zlibBound(size));
-    return zlibCompress(data, size, out.get(), level);
-}
-
 // The PNG is built in a byte vector or a string, whichever the caller keeps.
 template <class Bytes>
 void put32(Bytes& png, std::uint32_t v)
@@ -254,6 +246,8 @@ private:
     std::unique_ptr<std::uint8_t[]> data;
     std::size_t size = 0;
 };
+// The filtered rows (or a sample of them) and their compressed stream.
+thread_local Scratch filteredScratch, streamScratch;
 
 template <class Bytes>
 bool encodeRows(const Image& image, std::size_t bpp, PngRows rows, Bytes& png, std::string& why, int level)
@@ -263,7 +257,6 @@ bool encodeRows(const Image& image, std::size_t bpp, PngRows rows, Bytes& png, s
         return false;
     }
     const std::size_t size = (std::size_t{image.width} * bpp + 1) * image.height;
-    thread_local Scratch filteredScratch, streamScratch;
     std::uint8_t* const filtered = filteredScratch.get(size);
     std::uint8_t* const stream = streamScratch.get(zlibBound(size));
     if (filtered == nullptr || stream == nullptr) {
@@ -304,10 +297,13 @@ PngRows chooseRows(const Image& image, std::size_t bpp, int level)
     const std::uint32_t bandRows = std::min(image.height, std::max<std::uint32_t>(4, image.height / (32 * kBands)));
     const std::size_t rowBytes = std::size_t{image.width} * bpp + 1;
     const std::size_t size = std::size_t{kBands} * bandRows * rowBytes;
-    const auto sample = std::make_unique_for_overwrite<std::uint8_t[]>(size);
+    // The sample and its stream in the buffers the whole image takes next.
+    std::uint8_t* const sample = filteredScratch.get(size);
+    std::uint8_t* const stream = streamScratch.get(zlibBound(size));
+    if (sample == nullptr || stream == nullptr) return PngRows::Unfiltered;
     std::size_t compressed[2] = {};
     for (const PngRows rows : {PngRows::Unfiltered, PngRows::SubOrUp}) {
-        std::uint8_t* out = sample.get();
+        std::uint8_t* out = sample;
         for (std::uint32_t band = 0; band < kBands; ++band) {
             // Bands centred on the eighths 1, 3, 5 and 7 of the image.
             const std::uint32_t first =
@@ -316,12 +312,24 @@ PngRows chooseRows(const Image& image, std::size_t bpp, int level)
             filterRows(image, bpp, rows, start, start + bandRows, out);
             out += bandRows * rowBytes;
         }
-        compressed[rows == PngRows::SubOrUp] = deflateSize(sample.get(), size, level);
+        compressed[rows == PngRows::SubOrUp] = zlibCompress(sample, size, stream, level);
     }
+    filteredScratch.trim();
+    streamScratch.trim();
     // Filtering costs about twice the time to compress: taken when it saves
     // at least an eighth on the sample.
     return compressed[1] != 0 && compressed[1] < compressed[0] - compressed[0] / 8 ? PngRows::SubOrUp
                                                                                    : PngRows::Unfiltered;
+}
+
+// The image written with the rows' filtering the writer picks.
+template <class Bytes>
+bool encodeChosen(const Image& image, Bytes& png, std::string& why, int level)
+{
+    png.clear();
+    if (!validImage(image, why)) return false;
+    const std::size_t bpp = channelsOf(image);
+    return encodeRows(image, bpp, chooseRows(image, bpp, level), png, why, level);
 }
 
 }  // namespace
@@ -337,10 +345,7 @@ PngRows choosePngRows(const Image& image, int level)
 
 bool encodePng(const Image& image, std::vector<std::uint8_t>& png, std::string& why, int level)
 {
-    png.clear();
-    if (!validImage(image, why)) return false;
-    const std::size_t bpp = channelsOf(image);
-    return encodeRows(image, bpp, chooseRows(image, bpp, level), png, why, level);
+    return encodeChosen(image, png, why, level);
 }
 
 bool encodePng(const Image& image, PngRows rows, std::vector<std::uint8_t>& png, std::string& why, int level)
@@ -352,10 +357,7 @@ bool encodePng(const Image& image, PngRows rows, std::vector<std::uint8_t>& png,
 
 bool encodePng(const Image& image, std::string& png, std::string& why, int level)
 {
-    png.clear();
-    if (!validImage(image, why)) return false;
-    const std::size_t bpp = channelsOf(image);
-    return encodeRows(image, bpp, chooseRows(image, bpp, level), png, why, level);
+    return encodeChosen(image, png, why, level);
 }
 
 bool writtenWithAlpha(std::string_view png)
