@@ -81,6 +81,7 @@ struct Timing {
     double wall = 0.0;
     double cpu = 0.0;
     double system = 0.0;  // the part of cpu spent in the kernel (page faults, the file read)
+    long faults = 0;      // minor page faults: pages taken fresh from the system
 };
 
 double threadCpuSeconds()
@@ -90,25 +91,33 @@ double threadCpuSeconds()
     return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
 }
 
-double threadSystemSeconds()
+rusage threadUsage()
 {
     rusage u{};
     getrusage(RUSAGE_THREAD, &u);
+    return u;
+}
+
+double systemSeconds(const rusage& u)
+{
     return static_cast<double>(u.ru_stime.tv_sec) + 1e-6 * static_cast<double>(u.ru_stime.tv_usec);
 }
 
 class Stopwatch {
 public:
-    Stopwatch() : wall(Clock::now()), cpu(threadCpuSeconds()), system(threadSystemSeconds()) {}
+    Stopwatch() : wall(Clock::now()), cpu(threadCpuSeconds()), usage(threadUsage()) {}
     Timing elapsed() const
     {
-        return Timing{secondsSince(wall), threadCpuSeconds() - cpu, threadSystemSeconds() - system};
+        const double cpuNow = threadCpuSeconds();
+        const rusage now = threadUsage();
+        return Timing{secondsSince(wall), cpuNow - cpu, systemSeconds(now) - systemSeconds(usage),
+                      now.ru_minflt - usage.ru_minflt};
     }
 
 private:
     Clock::time_point wall;
     double cpu;
-    double system;
+    rusage usage;
 };
 
 // Every timed run starts as a host's first import does: the memory freed by
@@ -201,7 +210,7 @@ protected:
 void importBenchmark(benchmark::State& state, const std::string& name, const std::string& path)
 {
     const std::size_t file = fileBytes(path);
-    std::vector<double> importCpu, importSystem, floorCpu, ratios, wallRatios;
+    std::vector<double> importCpu, importSystem, floorCpu, ratios, wallRatios, importFaults, floorFaults;
     std::size_t scene = 0;
     for (auto _ : state) {
         const Timing import = timedImport(path);
@@ -212,6 +221,8 @@ void importBenchmark(benchmark::State& state, const std::string& name, const std
         importCpu.push_back(import.cpu);
         importSystem.push_back(import.system);
         floorCpu.push_back(floor.cpu);
+        importFaults.push_back(static_cast<double>(import.faults));
+        floorFaults.push_back(static_cast<double>(floor.faults));
         ratios.push_back(floor.cpu > 0 ? import.cpu / floor.cpu : 0.0);
         wallRatios.push_back(floor.wall > 0 ? import.wall / floor.wall : 0.0);
     }
@@ -224,6 +235,8 @@ void importBenchmark(benchmark::State& state, const std::string& name, const std
     state.counters["import_cpu_ms"] = 1e3 * importMedian;
     state.counters["import_sys_ms"] = 1e3 * median(importSystem);
     state.counters["floor_cpu_ms"] = 1e3 * median(floorCpu);
+    state.counters["import_faults"] = median(importFaults);
+    state.counters["floor_faults"] = median(floorFaults);
     state.counters["MB_per_cpu_s"] = importMedian > 0 ? static_cast<double>(file) / kMB / importMedian : 0.0;
     state.counters["ratio"] = ratio;
     state.counters["ratio_wall"] = median(wallRatios);
@@ -232,9 +245,12 @@ void importBenchmark(benchmark::State& state, const std::string& name, const std
     figures()["importMs/" + name] = 1e3 * importMedian;
     figures()["floorMs/" + name] = 1e3 * median(floorCpu);
     figures()["fileBytes/" + name] = static_cast<double>(file);
+    figures()["importFaults/" + name] = median(importFaults);
+    figures()["floorFaults/" + name] = median(floorFaults);
 }
 
-// Each sample's import against its floor (CPU ms, medians), and all of them
+// Each sample's import against its floor (CPU ms and page faults, medians),
+// and all of them
 // together; a sample under 100 KB should be within 0.1 ms of its floor, and
 // the samples' imports at most twice their floors together. False when
 // either is missed.
@@ -248,8 +264,9 @@ bool reportSamples()
         if (key.rfind("importMs/sample/", 0) != 0) continue;
         const std::string name = key.substr(9);
         if (!any)
-            std::printf("\nSamples against their floors (CPU ms, medians):\n  %-24s %9s %9s %9s %9s\n", "model", "KB",
-                        "import", "floor", "above");
+            std::printf("\nSamples against their floors (CPU ms and page faults, medians):\n"
+                        "  %-24s %9s %9s %9s %9s %8s %8s\n",
+                        "model", "KB", "import", "floor", "above", "faults", "floor's");
         any = true;
         const double floorMs = f.at("floorMs/" + name);
         const double kb = f.at("fileBytes/" + name) / 1000.0;
@@ -258,7 +275,8 @@ bool reportSamples()
         const bool small = kb < 100.0;
         const bool met = !small || importMs - floorMs <= 0.1;
         allMet = allMet && met;
-        std::printf("  %-24s %9.1f %9.3f %9.3f %9.3f%s\n", name.c_str(), kb, importMs, floorMs, importMs - floorMs,
+        std::printf("  %-24s %9.1f %9.3f %9.3f %9.3f %8.0f %8.0f%s\n", name.c_str(), kb, importMs, floorMs,
+                    importMs - floorMs, f.at("importFaults/" + name), f.at("floorFaults/" + name),
                     small ? (met ? "  within 0.1 ms: met" : "  within 0.1 ms: MISSED") : "");
     }
     if (!any) return true;
@@ -434,7 +452,10 @@ int peakMemoryChild(const std::string& path)
 // For a profiler: imports the file count times and prints the CPU time of each.
 int importRepeatedly(const std::string& path, int count)
 {
-    for (int i = 0; i < count; ++i) std::printf("%.1f ms\n", 1e3 * timedImport(path).cpu);
+    for (int i = 0; i < count; ++i) {
+        const Timing t = timedImport(path);
+        std::printf("%.3f ms %ld faults\n", 1e3 * t.cpu, t.faults);
+    }
     resetScene(quietHost());
     return 0;
 }
