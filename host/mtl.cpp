@@ -195,7 +195,7 @@ void BitmapTex::SetMapName(const MCHAR* file, bool isUIAction)
     }
     mapName = file;
     hasMapName = true;
-    if (mapName.empty()) {
+    if (mapName.empty() || !fs::path(mapName).is_absolute()) {
         found = false;
         return;
     }

@@ -171,6 +171,8 @@ public:
     virtual int GetFilterType() { return filterType; }
     virtual StdUVGen* GetUVGen() { return &uvGen; }
     // Whether the map name names a file that exists (checked when it is set).
+    // A relative name is not found: the bitmap search did not place it, and
+    // the working folder of the command-line host is not the host's.
     bool MapFileFound() const { return found; }
 
 private:

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "host/loader.h"
 #include "host/max.h"
 #include "host/scene.h"
@@ -141,6 +143,15 @@ TEST_F(HostMaterials, MapNameRecordsWhetherTheFileExists)
     EXPECT_FALSE(tex.MapFileFound());
     tex.SetMapName("surely-missing.TGA");
     EXPECT_FALSE(tex.MapFileFound());
+    // A relative name is not looked for in the working folder, even where a
+    // file of that name is there.
+    const std::string here = "mapname-" + std::to_string(::getpid()) + ".tga";
+    std::ofstream(here).put('x');
+    tex.SetMapName(here.c_str());
+    EXPECT_FALSE(tex.MapFileFound());
+    tex.SetMapName(fs::absolute(here).string().c_str());
+    EXPECT_TRUE(tex.MapFileFound());
+    fs::remove(here);
 }
 
 TEST_F(HostMaterials, BitmapSearchOrderAndCase)
