@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "dff/Chunk.h"
@@ -94,7 +95,10 @@ public:
     void readMaterial(std::uint32_t materialIndex, MultiMtl* multi);
     // False once the reading has failed.
     bool readTexture(Mtl* material);
-    static void findTextureFile(BitmapTex* texture);
+    // A new bitmap texture named name, its image file looked up; null when
+    // the host made none.
+    BitmapTex* newNamedTexture(const std::string& name);
+    void findTextureFile(BitmapTex* texture);
     void readMaterialExtension(Mtl* material);
 
     // Scene builds (scene/).
@@ -193,6 +197,10 @@ public:
     // every geometry of an import.
     std::vector<std::uint64_t> triangleKeys;
     std::vector<MtlID> triangleMaterials;
+
+    // Each texture name's map name, as the bitmap search gave it, for this
+    // import: a model's materials name the same few textures many times.
+    std::unordered_map<std::string, std::string> textureMapNames;
 
     // What is logged after the import: the clumps met and built, a clump
     // that runs past the file, a stop at an unexpected chunk.

@@ -35,16 +35,16 @@ void setAddressing(BitmapTex& texture, std::uint8_t addressing)
     uvGen->SetFlag(V_MIRROR, a & 0x20u);
 }
 
-BitmapTex* newNamedTexture(const std::string& name)
+}  // namespace TextureSetup
+
+BitmapTex* Orvik::newNamedTexture(const std::string& name)
 {
     BitmapTex* texture = NewDefaultBitmapTex();
     if (texture == nullptr) return nullptr;
     texture->SetName(CStr(name));
-    Orvik::findTextureFile(texture);
+    findTextureFile(texture);
     return texture;
 }
-
-}  // namespace TextureSetup
 
 void Orvik::readMaterialList(std::uint32_t geometryIndex)
 {
@@ -139,7 +139,7 @@ bool Orvik::readTexture(Mtl* material)
     // Textures of a material the host could not make are passed over.
     IParamBlock2* pb = material != nullptr ? material->GetParamBlock(0) : nullptr;
     if (pb != nullptr) {
-        BitmapTex* mainTexture = TextureSetup::newNamedTexture(name);
+        BitmapTex* mainTexture = newNamedTexture(name);
         if (mainTexture != nullptr) {
             mainTexture->SetFilterType(TextureSetup::filterTypeFor(filteringMode));
             TextureSetup::setAddressing(*mainTexture, addressing);
@@ -147,7 +147,7 @@ bool Orvik::readTexture(Mtl* material)
         pb->SetValue(GameMtlParam::MainTexture, 0, static_cast<Texmap*>(mainTexture), 0);
 
         if (!maskName.empty()) {
-            BitmapTex* mask = TextureSetup::newNamedTexture(maskName);
+            BitmapTex* mask = newNamedTexture(maskName);
             if (mask != nullptr) {
                 mask->SetFilterType(mainTexture != nullptr ? mainTexture->GetFilterType()
                                                            : TextureSetup::filterTypeFor(filteringMode));
@@ -169,17 +169,23 @@ void Orvik::findTextureFile(BitmapTex* texture)
 {
     if (texture == nullptr) return;
     const std::string name = texture->GetName();
-    // Each candidate is the name with an extension put after it in one
-    // reused text: no string is made per candidate.
-    std::string candidate;
-    candidate.reserve(name.size() + 4);
-    for (const char* extension : kTextureExtensions) {
-        candidate.assign(name).append(extension);
-        MCHAR path[MAX_PATH] = {};
-        if (BMMGetFullFilename(candidate.c_str(), path)) {
-            texture->SetMapName(path, false);
-            return;
+    // A name met before in this import takes the map name found then.
+    const auto [known, fresh] = textureMapNames.try_emplace(name);
+    std::string& mapName = known->second;
+    if (fresh) {
+        // Each candidate is the name with an extension put after it in one
+        // reused text: no string is made per candidate.
+        std::string candidate;
+        candidate.reserve(name.size() + 4);
+        for (const char* extension : kTextureExtensions) {
+            candidate.assign(name).append(extension);
+            MCHAR path[MAX_PATH] = {};
+            if (BMMGetFullFilename(candidate.c_str(), path)) {
+                mapName = path;
+                break;
+            }
         }
+        if (mapName.empty()) mapName = name + kTextureExtensions[0];
     }
-    texture->SetMapName((name + kTextureExtensions[0]).c_str(), false);
+    texture->SetMapName(mapName.c_str(), false);
 }

@@ -62,7 +62,7 @@ void Orvik::readMaterialExtension(Mtl* material)
             if (th.type != ChunkType::Texture || !isAcceptedStamp(th.stamp)) break;
             if (pb == nullptr) break;
             const std::string name = texture.textWithin(TextureLayout::Name, texture.u32(TextureLayout::NameSize));
-            BitmapTex* env = TextureSetup::newNamedTexture(name);
+            BitmapTex* env = newNamedTexture(name);
             if (env != nullptr) {
                 env->SetFilterType(TextureSetup::filterTypeFor(texture.u8(TextureLayout::Filter)));
                 TextureSetup::setAddressing(*env, texture.u8(TextureLayout::Addressing));
@@ -84,7 +84,7 @@ void Orvik::readMaterialExtension(Mtl* material)
             pb->SetValue(GameMtlParam::SpecularLevel, 0, body.f32(Level) * 100.0f, 0);
             const std::string name = body.textWithin(Name, NameSize);
             if (name.empty()) break;
-            BitmapTex* texture = TextureSetup::newNamedTexture(name);
+            BitmapTex* texture = newNamedTexture(name);
             pb->SetValue(GameMtlParam::SpecularTexture, 0, static_cast<Texmap*>(texture), 0);
             break;
         }

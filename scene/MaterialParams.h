@@ -39,7 +39,4 @@ int filterTypeFor(std::uint8_t filteringMode);
 // Sets the four tiling flags from the addressing byte (low four bits U mode,
 // high four bits V mode; a byte below 16 is taken as V mode 1).
 void setAddressing(BitmapTex& texture, std::uint8_t addressing);
-// A new bitmap texture named name, its image file looked up; null when the
-// host made none.
-BitmapTex* newNamedTexture(const std::string& name);
 }  // namespace TextureSetup
