@@ -538,6 +538,7 @@ int runConvertCommand(const Invocation& inv, ConvertOptions& options)
 {
     const std::string plugin = pluginToLoad(inv, options.shared.plugin);
     runMatchingHost(inv, plugin);
+    runWithHugePageHeaps(inv);
     PluginLibrary lib;
     openLibrary(lib, plugin);
     // The package is read here, once, before the workers start.

@@ -5,7 +5,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <iostream>
+#include <string_view>
 #include <vector>
 
 #include "host/loader.h"
@@ -76,6 +78,38 @@ void runMatchingHost(const Invocation& inv, const std::string& plugin)
     args.push_back(nullptr);
     ::execv(siblingPath.c_str(), args.data());
     fail(siblingPath, "cannot be run: " + errorText(errno));
+}
+
+std::string tunablesWithHugePageHeaps(const char* tunables)
+{
+    constexpr const char* kHugePageHeaps = "glibc.malloc.hugetlb=1";
+    if (tunables == nullptr || *tunables == '\0') return kHugePageHeaps;
+    if (std::string_view(tunables).find("glibc.malloc.hugetlb") != std::string_view::npos) return {};
+    return std::string(tunables) + ":" + kHugePageHeaps;
+}
+
+void runWithHugePageHeaps(const Invocation& inv)
+{
+    // Only where huge pages are given on request: with "always" every heap
+    // has them already, with "never" none can.
+    std::ifstream mode("/sys/kernel/mm/transparent_hugepage/enabled");
+    std::string modes;
+    if (!std::getline(mode, modes) || modes.find("[madvise]") == std::string::npos) return;
+    const char* given = std::getenv("GLIBC_TUNABLES");
+    const std::string before = given != nullptr ? given : "";
+    const std::string tunables = tunablesWithHugePageHeaps(given);
+    if (tunables.empty()) return;
+    std::fflush(stdout);
+    std::fflush(stderr);
+    ::setenv("GLIBC_TUNABLES", tunables.c_str(), 1);
+    std::vector<char*> args(inv.argv, inv.argv + inv.argc);
+    args.push_back(nullptr);
+    ::execv(inv.self.c_str(), args.data());
+    // Not run again: this process goes on as it is, its environment as given.
+    if (given != nullptr)
+        ::setenv("GLIBC_TUNABLES", before.c_str(), 1);
+    else
+        ::unsetenv("GLIBC_TUNABLES");
 }
 
 void openLibrary(PluginLibrary& lib, const std::string& plugin)

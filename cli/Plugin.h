@@ -37,6 +37,18 @@ std::string pluginToLoad(const Invocation& inv, const std::string& named);
 // Returns only when the library fits this process.
 void runMatchingHost(const Invocation& inv, const std::string& plugin);
 
+// The C library's tunables (GLIBC_TUNABLES as given, or null) with its heaps
+// backed by transparent huge pages; empty when they already say how, either
+// way.
+std::string tunablesWithHugePageHeaps(const char* tunables);
+
+// Fresh memory costs a page fault per 4 KB page, and on some virtual machines
+// each one costs microseconds; a batch conversion takes hundreds of megabytes
+// of it (images). Where the system gives huge pages on request, runs this
+// executable again, with the same arguments, with its heaps asking for them
+// (one fault per 2 MB). Returns when nothing is to change.
+void runWithHugePageHeaps(const Invocation& inv);
+
 // Opens the library; fails with the loader's reason.
 void openLibrary(PluginLibrary& lib, const std::string& plugin);
 

@@ -23,6 +23,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "cli/Plugin.h"
 #include "support/Figure.h"
 #include "support/WorkerPool.h"
 #include "testkit/DffWriter.h"
@@ -650,6 +651,21 @@ TEST_F(Batch, aFullStandardOutputFailsEveryCommand)
         EXPECT_EQ(r.err.rfind("orvik: standard output: cannot be written", 0), 0u) << r;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r;
     }
+}
+
+// The heaps' huge pages are added to the tunables the user gave, and a
+// choice the user made either way stays.
+TEST(HugePageHeaps, addedToTheGivenTunablesUnlessChosen)
+{
+    const std::vector<std::pair<const char*, std::string>> cases = {
+        {nullptr, "glibc.malloc.hugetlb=1"},
+        {"", "glibc.malloc.hugetlb=1"},
+        {"glibc.malloc.arena_max=2", "glibc.malloc.arena_max=2:glibc.malloc.hugetlb=1"},
+        {"glibc.malloc.hugetlb=0", ""},
+        {"glibc.malloc.arena_max=2:glibc.malloc.hugetlb=1", ""},
+    };
+    for (const auto& [given, expected] : cases)
+        EXPECT_EQ(orvik::tunablesWithHugePageHeaps(given), expected) << (given ? given : "(none)");
 }
 
 // A worker that dies mid-job fails that job only; a new worker takes the
