@@ -233,12 +233,23 @@ void Mesh::BuildStripsAndEdges()
     // in the vertex list for a slot, are collected and told apart by sorting.
     // A slot holds the distance from the lower to the higher end in 16 bits:
     // the table is half the size of a 32-bit table with the same slots, and its
-    // pages are the ones a small model's import pays for most. One pass over
-    // the faces, and vertex-sized tables only.
+    // pages are the ones a small model's import pays for most. A mesh of up to
+    // 4,096 vertices keeps its table on the stack, whose pages are already
+    // there: memory taken fresh costs a page fault per 4 KB. One pass over the
+    // faces, and vertex-sized tables only.
     constexpr std::size_t kSlots = 4;
     constexpr std::uint16_t kFree = 0xFFFFu;
+    constexpr std::size_t kStackSlots = 4096 * kSlots;
     const std::size_t nv = vertStore.size();
-    std::vector<std::uint16_t> slots(nv * kSlots, kFree);
+    std::uint16_t stackSlots[kStackSlots];
+    std::vector<std::uint16_t> heapSlots;
+    std::uint16_t* slots = stackSlots;
+    if (nv * kSlots <= kStackSlots) {
+        std::memset(stackSlots, 0xFF, nv * kSlots * sizeof(std::uint16_t));  // every slot kFree
+    } else {
+        heapSlots.assign(nv * kSlots, kFree);
+        slots = heapSlots.data();
+    }
     std::vector<std::uint64_t> overflow;
     std::size_t edges = 0;
     for (const Face& f : faceStore) {
@@ -250,7 +261,7 @@ void Mesh::BuildStripsAndEdges()
             // Edges touching a vertex index out of range are not part of the mesh.
             if (hi >= nv) continue;
             const DWORD span = hi - lo;
-            std::uint16_t* s = slots.data() + std::size_t{lo} * kSlots;
+            std::uint16_t* s = slots + std::size_t{lo} * kSlots;
             std::size_t i = 0;
             if (span < kFree) {
                 const auto d = static_cast<std::uint16_t>(span);
@@ -266,7 +277,7 @@ void Mesh::BuildStripsAndEdges()
             overflow.push_back((std::uint64_t{lo} << 32) | hi);
         }
     }
-    release(slots);
+    release(heapSlots);
     // A vertex's slots never free up and a span never changes, so an edge
     // that went to the overflow once always goes there: the overflow holds
     // whole edges, each possibly repeated.
