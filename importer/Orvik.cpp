@@ -185,8 +185,6 @@ int Orvik::DoImport(const MCHAR* name, ImpInterface* ii, Interface* i, BOOL supp
     }
 
     releaseClumpTables();
-    std::vector<std::uint64_t>().swap(triangleKeys);
-    std::vector<MtlID>().swap(triangleMaterials);
     textureMapNames.clear();
     clumpCollision.clear();
     geometryEffects.clear();

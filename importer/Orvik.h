@@ -193,11 +193,6 @@ public:
     bool& readFailed = failure.failed;  // a read would have left its bounds
     bool binMeshFacesBuilt = false;     // the current geometry's faces came from its bin mesh
 
-    // Storage of the table of bin-mesh triangles to materials, reused by
-    // every geometry of an import.
-    std::vector<std::uint64_t> triangleKeys;
-    std::vector<MtlID> triangleMaterials;
-
     // Each texture name's map name, as the bitmap search gave it, for this
     // import: a model's materials name the same few textures many times.
     std::unordered_map<std::string, std::string> textureMapNames;

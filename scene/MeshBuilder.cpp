@@ -26,9 +26,17 @@ std::uint32_t textureChannelCount(std::uint32_t format)
     return std::min(textureSetCount(format), kLastTextureChannel);
 }
 
+// value / 255 for every byte, made once: the same floats as dividing, without
+// a division per colour component (four per vertex of every colour channel).
+constexpr std::array<float, 256> kByteToUnit = [] {
+    std::array<float, 256> table{};
+    for (std::size_t v = 0; v < table.size(); ++v) table[v] = static_cast<float>(v) / 255.0f;
+    return table;
+}();
+
 float byteToUnit(std::uint8_t value)
 {
-    return static_cast<float>(value) / 255.0f;
+    return kByteToUnit[value];
 }
 
 // The alpha channels carry A/255 and, in the other two components, whether
@@ -174,29 +182,29 @@ void walkBinMesh(ChunkView& body, const BinMeshHeader& header, Emit&& emit)
 // (tagged with bit 48) is the sorted triple.
 constexpr std::uint64_t kUnorderedTag = std::uint64_t{1} << 48;
 
-std::uint64_t packTriple(std::uint32_t a, std::uint32_t b, std::uint32_t c)
+constexpr std::uint64_t packTriple(std::uint32_t a, std::uint32_t b, std::uint32_t c)
 {
     return (std::uint64_t{a} << 32) | (std::uint64_t{b} << 16) | std::uint64_t{c};
 }
 
-std::uint64_t orientedKey(std::uint32_t a, std::uint32_t b, std::uint32_t c)
-{
-    return std::min({packTriple(a, b, c), packTriple(b, c, a), packTriple(c, a, b)});
-}
+// Closures rather than functions, so that the walks they are handed to
+// inline them (one call per triangle and per face otherwise).
+constexpr auto orientedKey = [](std::uint32_t a, std::uint32_t b, std::uint32_t c) {
+    return std::min(packTriple(a, b, c), std::min(packTriple(b, c, a), packTriple(c, a, b)));
+};
 
-std::uint64_t unorderedKey(std::uint32_t a, std::uint32_t b, std::uint32_t c)
-{
+constexpr auto unorderedKey = [](std::uint32_t a, std::uint32_t b, std::uint32_t c) {
     if (a > b) std::swap(a, b);
     if (b > c) std::swap(b, c);
     if (a > b) std::swap(a, b);
     return kUnorderedTag | packTriple(a, b, c);
-}
+};
 
 // Triangle keys to split materials, the first material given for a key
 // kept: open addressing with linear probing over a power-of-two table kept at
-// most three quarters full. The storage is the importer's, reused by every geometry of
-// an import, so a geometry costs no allocation once an earlier one was as
-// large. Keys are at most 49 bits wide, so all ones marks a free slot.
+// most three quarters full, in storage the caller hands over (both tables of
+// one geometry share it). Keys are at most 49 bits wide, so all ones marks a
+// free slot.
 class TriangleMaterials {
 public:
     TriangleMaterials(std::vector<std::uint64_t>& keyStore, std::vector<MtlID>& materialStore, std::size_t expected)
@@ -413,9 +421,15 @@ void Orvik::applyBinMeshMaterials(Mesh& mesh, ChunkView body)
             table.insert(key(a, b, c), material);
         });
     };
+    // The tables' storage is this call's own: freed when it returns, its
+    // memory goes to the arrays made next (the extra colours' channels follow
+    // the bin mesh), where memory taken fresh costs more than the table's
+    // making.
+    std::vector<std::uint64_t> keys;
+    std::vector<MtlID> materials;
     std::vector<int> notFound;
     {
-        TriangleMaterials byWinding(triangleKeys, triangleMaterials, expected);
+        TriangleMaterials byWinding(keys, materials, expected);
         fill(byWinding, orientedKey);
         if (byWinding.empty()) return;
         // The faces came from triangle records: 16-bit corners the mesh has.
@@ -430,7 +444,7 @@ void Orvik::applyBinMeshMaterials(Mesh& mesh, ChunkView body)
         }
     }
     if (notFound.empty()) return;
-    TriangleMaterials anyOrder(triangleKeys, triangleMaterials, expected);
+    TriangleMaterials anyOrder(keys, materials, expected);
     fill(anyOrder, unorderedKey);
     for (const int f : notFound) {
         Face& face = mesh.faces[f];
