@@ -3,9 +3,13 @@
 #include "host/mtl.h"
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstddef>
+#include <cstring>
 
 #include <filesystem>
 #include <optional>
@@ -245,24 +249,35 @@ const Scene::FolderListing& listingOf(const fs::path& folder)
     auto& listings = currentScene().folderListings;
     if (const auto known = listings.find(where); known != listings.end()) return known->second;
     Scene::FolderListing& listing = listings[where];
-    // Listed with the system's directory calls: no path object per entry.
-    DIR* dir = opendir(where.c_str());
-    if (dir == nullptr) return listing;  // not listed: the exact spelling only
+    // Listed with the system's directory calls into a buffer on the stack: no
+    // path object per entry, and no directory stream, whose 32 KB buffer
+    // would be memory taken fresh at every import.
+    const int dir = ::open(where.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) return listing;  // not listed: the exact spelling only
     std::string& text = listing.text;
     std::vector<Scene::FolderListing::Entry>& entries = listing.entries;
-    errno = 0;
-    while (const dirent* entry = readdir(dir)) {
-        const std::string_view name(entry->d_name);
-        if (name == "." || name == "..") continue;
-        const std::size_t at = text.size();
-        text.append(name);
-        for (std::size_t i = at; i < text.size(); ++i)
-            if (text[i] >= 'A' && text[i] <= 'Z') text[i] = static_cast<char>(text[i] - 'A' + 'a');
-        text.append(name);
-        entries.push_back({at, name.size()});
+    alignas(dirent64) char buffer[8192];
+    ssize_t got = 0;
+    while ((got = ::getdents64(dir, buffer, sizeof buffer)) > 0) {
+        const auto end = static_cast<std::size_t>(got);
+        for (std::size_t at = 0; at + offsetof(dirent64, d_name) < end;) {
+            unsigned short length = 0;  // of the record, name and padding included
+            std::memcpy(&length, buffer + at + offsetof(dirent64, d_reclen), sizeof length);
+            const std::size_t recordEnd = length > 0 && at + length <= end ? at + length : end;
+            const char* nameAt = buffer + at + offsetof(dirent64, d_name);
+            const std::string_view name(nameAt, strnlen(nameAt, recordEnd - (at + offsetof(dirent64, d_name))));
+            at = recordEnd;
+            if (name == "." || name == "..") continue;
+            const std::size_t start = text.size();
+            text.append(name);
+            for (std::size_t i = start; i < text.size(); ++i)
+                if (text[i] >= 'A' && text[i] <= 'Z') text[i] = static_cast<char>(text[i] - 'A' + 'a');
+            text.append(name);
+            entries.push_back({start, name.size()});
+        }
     }
-    const bool complete = errno == 0;
-    closedir(dir);
+    const bool complete = got == 0;
+    ::close(dir);
     if (!complete) {  // listed in part: the exact spelling only
         text.clear();
         entries.clear();

@@ -221,6 +221,18 @@ TEST_F(HostMaterials, BitmapSearchListsEachFolderOncePerImport)
     fs::remove(upper);
     resetScene().importFile = dff;
     EXPECT_EQ(lookUp("Tyre.Tga"), lower.string());
+
+    // A folder whose listing takes several reads of the system's entries
+    // (about 40 bytes each, 8 KB a read): every name is found, none twice.
+    const fs::path many = folder("many");
+    for (int i = 0; i < 600; ++i) touch(many, "texture-number-" + std::to_string(i) + ".TGA");
+    resetScene().importFile = (many / "a.dff").string();
+    for (int i : {0, 299, 599}) {
+        const std::string name = "TEXTURE-NUMBER-" + std::to_string(i) + ".tga";
+        EXPECT_EQ(lookUp(name), (many / ("texture-number-" + std::to_string(i) + ".TGA")).string()) << name;
+    }
+    EXPECT_EQ(lookUp("texture-number-600.tga"), "<none>");
+    EXPECT_EQ(currentScene().folderListings.at(many.string()).entries.size(), 600u);
 }
 
 // Where the bitmap search finds a name, and whether a bitmap file is there,
