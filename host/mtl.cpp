@@ -199,7 +199,7 @@ void BitmapTex::SetMapName(const MCHAR* file, bool isUIAction)
     }
     mapName = file;
     hasMapName = true;
-    if (mapName.empty() || !fs::path(mapName).is_absolute()) {
+    if (mapName.empty() || mapName.front() != '/') {  // not an absolute path
         found = false;
         return;
     }
@@ -403,8 +403,9 @@ namespace {
 
 // The bitmap search itself: a full path as it stands, a relative name in
 // each search folder in turn.
-BOOL searchBitmap(Scene& scene, const MCHAR* file, MCHAR* path)
+BOOL searchBitmap(Scene& scene, const MCHAR* file, MCHAR* path, bool* listedAbsent = nullptr)
 {
+    if (listedAbsent != nullptr) *listedAbsent = false;
     // A full path is looked up as it stands and nowhere else. A relative name
     // is never resolved against the working folder of this process, which is
     // not the host's.
@@ -423,10 +424,13 @@ BOOL searchBitmap(Scene& scene, const MCHAR* file, MCHAR* path)
     }
     const std::string_view lowered(lowerText, lowerable ? text.size() : 0);
     const std::vector<fs::path>& folders = searchFolders(scene);
+    bool everyFolderListed = lowerable;
     for (std::size_t i = 0; i < folders.size(); ++i) {
         if (lowerable && listedAsAbsent(scene, i, lowered)) continue;
+        everyFolderListed = false;
         if (auto found = resolveIn(folders[i], fs::path(file)); found && writeFullPath(*found, path)) return TRUE;
     }
+    if (listedAbsent != nullptr) *listedAbsent = everyFolderListed;
     return FALSE;
 }
 
@@ -440,8 +444,11 @@ BOOL BMMGetFullFilename(const MCHAR* file, MCHAR* path)
     // Looked up by the name's own text: no string is made for a name asked before.
     auto known = scene.bitmapLookups.find(std::string_view(file));
     if (known == scene.bitmapLookups.end()) {
-        const BOOL found = searchBitmap(scene, file, path);
-        scene.bitmapLookups.emplace(file, found ? std::string(path) : std::string());
+        // A name every folder's listing lacks is not kept: the listings,
+        // kept for the import, give the same answer again as cheaply.
+        bool listedAbsent = false;
+        const BOOL found = searchBitmap(scene, file, path, &listedAbsent);
+        if (!listedAbsent) scene.bitmapLookups.emplace(file, found ? std::string(path) : std::string());
         return found;
     }
     if (known->second.empty()) return FALSE;

@@ -100,7 +100,8 @@ public:
     FileTests mapFileTests;
     // BMMGetFullFilename's answer for each name asked, found once per import
     // (kept only while an import runs, as mapFileTests): a model's materials
-    // ask for the same few texture names over and over. An empty path: not found.
+    // ask for the same few texture names over and over. An empty path: not
+    // found. A name every search folder's listing lacks is not kept.
     struct TextHash {
         using is_transparent = void;
         std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
