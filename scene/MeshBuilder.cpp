@@ -217,7 +217,8 @@ public:
 
     void insert(std::uint64_t key, MtlID material)
     {
-        if (4 * (count + 1) > 3 * capacity) grow();
+        if (4 * (count + 1) > 3 * capacity) [[unlikely]]
+            grow();
         std::size_t i = slotOf(key);
         while (keys[i] != kFree) {
             if (keys[i] == key) return;
@@ -251,9 +252,11 @@ private:
         mask = capacity - 1;
         shift = 64;
         for (std::size_t c = capacity; c > 1; c >>= 1) --shift;
-        if (keys.size() < capacity) keys.resize(capacity);
+        if (keys.size() < capacity)
+            keys.assign(capacity, kFree);
+        else
+            std::fill(keys.begin(), keys.begin() + static_cast<std::ptrdiff_t>(capacity), kFree);
         if (materials.size() < capacity) materials.resize(capacity);
-        std::fill(keys.begin(), keys.begin() + static_cast<std::ptrdiff_t>(capacity), kFree);
         count = 0;
     }
 
