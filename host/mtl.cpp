@@ -263,9 +263,10 @@ const Scene::FolderListing& listingOf(const fs::path& folder)
         for (std::size_t at = 0; at + offsetof(dirent64, d_name) < end;) {
             unsigned short length = 0;  // of the record, name and padding included
             std::memcpy(&length, buffer + at + offsetof(dirent64, d_reclen), sizeof length);
-            const std::size_t recordEnd = length > 0 && at + length <= end ? at + length : end;
-            const char* nameAt = buffer + at + offsetof(dirent64, d_name);
-            const std::string_view name(nameAt, strnlen(nameAt, recordEnd - (at + offsetof(dirent64, d_name))));
+            const std::size_t nameStart = at + offsetof(dirent64, d_name);
+            const std::size_t recordEnd = at + length > nameStart && at + length <= end ? at + length : end;
+            const char* nameAt = buffer + nameStart;
+            const std::string_view name(nameAt, strnlen(nameAt, recordEnd - nameStart));
             at = recordEnd;
             if (name == "." || name == "..") continue;
             const std::size_t start = text.size();
