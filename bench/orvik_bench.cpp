@@ -11,6 +11,7 @@
 //   orvik_bench [Google Benchmark flags]
 //   orvik_bench --peak-memory FILE     (used by the benchmark itself)
 //   orvik_bench --import FILE COUNT    imports FILE COUNT times (for a profiler)
+//   orvik_bench --floor FILE COUNT     takes FILE's floor COUNT times (the same, for the floor)
 //   orvik_bench --interleave SMALL LARGE COUNT  imports the two in turn, on threads "small" and "large"
 //   orvik_bench --large-dictionary OUT SIZE NAME...  writes a dictionary of SIZE x SIZE textures
 //   ORVIK_BENCH_MODELS=DIR orvik_bench  keeps the generated models in DIR
@@ -460,6 +461,19 @@ int importRepeatedly(const std::string& path, int count)
     return 0;
 }
 
+// The floor of FILE, COUNT times, for comparing its profile with the import's.
+int floorRepeatedly(const std::string& path, int count)
+{
+    timedImport(path);
+    const std::size_t scene = bench::sceneBytes(currentScene());
+    resetScene(quietHost());
+    for (int i = 0; i < count; ++i) {
+        const Timing t = timedFloor(path, scene);
+        std::printf("%.3f ms %ld faults\n", 1e3 * t.cpu, t.faults);
+    }
+    return 0;
+}
+
 // For a profiler: imports the two files in turn, each on a thread of its own
 // named "small" or "large", so that a profile sorted by thread name tells
 // the two apart.
@@ -621,6 +635,7 @@ int main(int argc, char** argv)
 {
     if (argc == 3 && std::strcmp(argv[1], "--peak-memory") == 0) return peakMemoryChild(argv[2]);
     if (argc == 4 && std::strcmp(argv[1], "--import") == 0) return importRepeatedly(argv[2], std::atoi(argv[3]));
+    if (argc == 4 && std::strcmp(argv[1], "--floor") == 0) return floorRepeatedly(argv[2], std::atoi(argv[3]));
     if (argc >= 4 && std::strcmp(argv[1], "--large-dictionary") == 0)
         return bench::writeLargeDictionary(argv[2], std::atoi(argv[3]), std::vector<std::string>(argv + 4, argv + argc));
     if (argc == 5 && std::strcmp(argv[1], "--interleave") == 0)
