@@ -89,13 +89,18 @@ public:
         if (faces == nullptr) return;
         targets[count++] = Target{faces, mesh.Map(channel).getNumFaces()};
     }
-    // Map face f of every channel gets the corners of mesh face f.
-    void copy(const Face& face, int f) const
+    // Map face f of every channel gets the corners of mesh face f, for the
+    // first faceCount faces: a channel at a time, a plain loop over faces.
+    void copy(const Face* faces, int faceCount) const
     {
         for (int i = 0; i < count; ++i) {
-            if (f >= targets[i].faceCount) continue;
-            DWORD* t = targets[i].faces[f].t;
-            t[0] = face.v[0], t[1] = face.v[1], t[2] = face.v[2];
+            TVFace* out = targets[i].faces;
+            const int n = std::min(faceCount, targets[i].faceCount);
+            for (int f = 0; f < n; ++f) {
+                const DWORD* v = faces[f].v;
+                DWORD* t = out[f].t;
+                t[0] = v[0], t[1] = v[1], t[2] = v[2];
+            }
         }
     }
 
@@ -217,8 +222,19 @@ public:
 
     void insert(std::uint64_t key, MtlID material)
     {
-        if (4 * (count + 1) > 3 * capacity) [[unlikely]]
+        if (!roomFor(1)) [[unlikely]]
             grow();
+        insertWithRoom(key, material);
+    }
+
+    // Whether n more keys fit without the table growing.
+    bool roomFor(std::size_t n) const { return 4 * (count + n) <= 3 * capacity; }
+
+    // insert for a table known to have room: no growth to provide for, so
+    // that the walks inline it.
+    void insertWithRoom(std::uint64_t key, MtlID material)
+    {
+        assert(roomFor(1));
         std::size_t i = slotOf(key);
         while (keys[i] != kFree) {
             if (keys[i] == key) return;
@@ -364,9 +380,9 @@ void Orvik::buildTriangleFaces(Mesh& mesh, const Records<Triangle>& triangles, s
             continue;
         }
         initFace(mesh.faces[made], a, b, c, t.material);
-        channels.copy(mesh.faces[made], made);
         ++made;
     }
+    channels.copy(mesh.faces, made);
     if (made != recordCount) mesh.setNumFaces(made, TRUE, TRUE);
 }
 
@@ -394,9 +410,9 @@ void Orvik::buildBinMeshFaces(Mesh& mesh, ChunkView body, std::uint32_t format)
             return;
         }
         initFace(mesh.faces[made], a, b, c, material);
-        channels.copy(mesh.faces[made], made);
         ++made;
     });
+    channels.copy(mesh.faces, made);
     mesh.setNumFaces(made, TRUE, TRUE);
 }
 
@@ -417,12 +433,23 @@ void Orvik::applyBinMeshMaterials(Mesh& mesh, ChunkView body)
     // keys is made only when some face is not found by its winding.
     const std::uint32_t faceIndexLimit = std::min<std::uint32_t>(static_cast<std::uint32_t>(mesh.numVerts), 0x10000);
     const std::size_t expected = std::min(header.totalIndices, static_cast<std::uint32_t>(mesh.numFaces));
+    // The most triangles the walk can give: a strip no more than its
+    // indices, a list a third of them. Most tables sized from the face count
+    // hold that many without growing, and are filled without the check.
+    const std::size_t mostTriangles =
+        header.mode != BinMeshLayout::ListMode ? header.totalIndices : header.totalIndices / 3;
     auto fill = [&](TriangleMaterials& table, auto key) {
-        walkBinMesh(body, header, [&](std::uint32_t a, std::uint32_t b, std::uint32_t c, MtlID material, bool odd) {
-            if (a >= faceIndexLimit || b >= faceIndexLimit || c >= faceIndexLimit) return;
-            if (odd) std::swap(a, b);
-            table.insert(key(a, b, c), material);
-        });
+        auto fillBy = [&](auto insert) {
+            walkBinMesh(body, header, [&](std::uint32_t a, std::uint32_t b, std::uint32_t c, MtlID material, bool odd) {
+                if (a >= faceIndexLimit || b >= faceIndexLimit || c >= faceIndexLimit) return;
+                if (odd) std::swap(a, b);
+                insert(key(a, b, c), material);
+            });
+        };
+        if (table.roomFor(mostTriangles))
+            fillBy([&](std::uint64_t k, MtlID m) { table.insertWithRoom(k, m); });
+        else
+            fillBy([&](std::uint64_t k, MtlID m) { table.insert(k, m); });
     };
     // The tables' storage is this call's own: freed when it returns, its
     // memory goes to the arrays made next (the extra colours' channels follow
@@ -484,7 +511,7 @@ void Orvik::applyExtraVertexColours(Mesh& mesh, ChunkView body)
     MapFaceTargets channels;
     channels.add(mesh, MAP_SHADING);
     channels.add(mesh, kExtraAlphaChannel);
-    for (int f = 0; f < mesh.numFaces; ++f) channels.copy(mesh.faces[f], f);
+    channels.copy(mesh.faces, mesh.numFaces);
 }
 
 void Orvik::applyVertexNormals(Mesh& mesh, const Records<Vector>& normals)
