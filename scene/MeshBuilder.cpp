@@ -11,6 +11,7 @@
 #include <array>
 #include <cassert>
 #include <climits>
+#include <cstring>
 
 #include "importer/Orvik.h"
 
@@ -96,11 +97,8 @@ public:
         for (int i = 0; i < count; ++i) {
             TVFace* out = targets[i].faces;
             const int n = std::min(faceCount, targets[i].faceCount);
-            for (int f = 0; f < n; ++f) {
-                const DWORD* v = faces[f].v;
-                DWORD* t = out[f].t;
-                t[0] = v[0], t[1] = v[1], t[2] = v[2];
-            }
+            static_assert(sizeof out->t == sizeof faces->v);
+            for (int f = 0; f < n; ++f) std::memcpy(out[f].t, faces[f].v, sizeof out[f].t);
         }
     }
 
