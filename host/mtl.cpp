@@ -151,6 +151,8 @@ std::vector<IParamBlock2::Param> gameMaterialParams()
         IParamBlock2::Param p;
         p.id = static_cast<ParamID>(id);
         p.type = kinds[id];
+        if (p.type == K::Float) p.f = 0.0f;
+        if (p.type == K::Int) p.i = 0;
         defs.push_back(p);
     }
     return defs;
