@@ -4,14 +4,17 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
+#include <ctime>
 
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -236,26 +239,15 @@ std::string_view Scene::FolderListing::spellingOf(std::string_view lowered) cons
 
 namespace {
 
-// The names of folder by their lower-case form, each to its smallest
-// spelling, so that the answer does not depend on the order the folder is
-// listed in. Each folder is listed once per import (the listings live in the
-// scene): a car's textures look up several candidate names each in the same
-// two or three folders, listing a folder is the expensive part, and a folder
-// that another program keeps changing must not be listed at every look-up.
-const Scene::FolderListing& listingOf(const fs::path& folder)
+// Lists folder into listing: the names by their lower-case form, each to
+// its smallest spelling, so that the answer does not depend on the order the
+// folder is listed in. Listed with the system's directory calls into a buffer
+// on the stack: no path object per entry, and no directory stream, whose
+// 32 KB buffer would be memory taken fresh at every listing.
+void listFolder(const std::string& where, Scene::FolderListing& listing)
 {
-    // Looked up by the folder's own text, without copying the path: a car's
-    // textures ask for the listing of the same folder a few hundred times.
-    static const std::string kHere = ".";
-    const std::string& where = folder.empty() ? kHere : folder.native();
-    auto& listings = currentScene().folderListings;
-    if (const auto known = listings.find(where); known != listings.end()) return known->second;
-    Scene::FolderListing& listing = listings[where];
-    // Listed with the system's directory calls into a buffer on the stack: no
-    // path object per entry, and no directory stream, whose 32 KB buffer
-    // would be memory taken fresh at every import.
     const int dir = ::open(where.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir < 0) return listing;  // not listed: the exact spelling only
+    if (dir < 0) return;  // not listed: the exact spelling only
     std::string& text = listing.text;
     std::vector<Scene::FolderListing::Entry>& entries = listing.entries;
     alignas(dirent64) char buffer[8192];
@@ -284,7 +276,7 @@ const Scene::FolderListing& listingOf(const fs::path& folder)
     if (!complete) {  // listed in part: the exact spelling only
         text.clear();
         entries.clear();
-        return listing;
+        return;
     }
     // By lower-case form, then spelling; the first of each form stays.
     const std::string_view all(text);
@@ -298,7 +290,91 @@ const Scene::FolderListing& listingOf(const fs::path& folder)
                               [&](const auto& a, const auto& b) { return lower(a) == lower(b); }),
                   entries.end());
     listing.listed = true;
+}
+
+// Listings kept from one import to the next, for the folders listed last: a
+// folder of thousands of models converted one by one would otherwise be
+// listed in full for every model. A kept listing is taken again only when
+// the folder is the same one with the same modification and change times
+// as when it was listed, and it is kept only when its modification time was
+// at least kSettledSeconds older than the listing: a folder changed within
+// the same tick of its clock as the listing (coarse on some file systems)
+// would show the same times without the change.
+struct KeptListing {
+    std::shared_ptr<const Scene::FolderListing> listing;
+    dev_t device = 0;
+    ino_t inode = 0;
+    timespec modified{};
+    timespec changed{};
+    std::uint64_t lastUse = 0;
+};
+constexpr std::size_t kKeptFolders = 16;
+constexpr std::time_t kSettledSeconds = 2;
+
+std::unordered_map<std::string, KeptListing>& keptListings()
+{
+    static std::unordered_map<std::string, KeptListing> kept;  // the host imports on one thread at a time
+    return kept;
+}
+
+std::size_t& foldersListed()
+{
+    static std::size_t count = 0;
+    return count;
+}
+
+bool sameTime(const timespec& a, const timespec& b)
+{
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+std::shared_ptr<const Scene::FolderListing> keptOrListed(const std::string& where)
+{
+    static std::uint64_t uses = 0;
+    ++uses;
+    auto& kept = keptListings();
+    struct stat st {};
+    const bool stamped = ::stat(where.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    const auto known = kept.find(where);
+    if (stamped && known != kept.end()) {
+        KeptListing& k = known->second;
+        if (k.device == st.st_dev && k.inode == st.st_ino && sameTime(k.modified, st.st_mtim) &&
+            sameTime(k.changed, st.st_ctim)) {
+            k.lastUse = uses;
+            return k.listing;
+        }
+    }
+    timespec listedAt{};
+    clock_gettime(CLOCK_REALTIME, &listedAt);
+    auto listing = std::make_shared<Scene::FolderListing>();
+    listFolder(where, *listing);
+    ++foldersListed();
+    if (!stamped || !listing->listed || listedAt.tv_sec - st.st_mtim.tv_sec <= kSettledSeconds) {
+        if (known != kept.end()) kept.erase(known);
+        return listing;
+    }
+    if (known == kept.end() && kept.size() >= kKeptFolders) {
+        kept.erase(std::min_element(kept.begin(), kept.end(), [](const auto& a, const auto& b) {
+            return a.second.lastUse < b.second.lastUse;
+        }));
+    }
+    kept[where] = KeptListing{listing, st.st_dev, st.st_ino, st.st_mtim, st.st_ctim, uses};
     return listing;
+}
+
+// The listing of folder for this import: the same one for every look-up of
+// the import (held in the scene), so that a folder another program keeps
+// changing gives one answer throughout, and taken from the kept listings or
+// listed once.
+const Scene::FolderListing& listingOf(const fs::path& folder)
+{
+    // Looked up by the folder's own text, without copying the path: a car's
+    // textures ask for the listing of the same folder a few hundred times.
+    static const std::string kHere = ".";
+    const std::string& where = folder.empty() ? kHere : folder.native();
+    auto& listings = currentScene().folderListings;
+    if (const auto known = listings.find(where); known != listings.end()) return *known->second;
+    return *(listings[where] = keptOrListed(where));
 }
 
 // The entry of folder whose name equals name, the exact spelling first, then
@@ -438,6 +514,11 @@ BOOL searchBitmap(Scene& scene, const MCHAR* file, MCHAR* path, bool* listedAbse
 }
 
 }  // namespace
+
+std::size_t bitmapFolderListings()
+{
+    return foldersListed();
+}
 
 BOOL BMMGetFullFilename(const MCHAR* file, MCHAR* path)
 {

@@ -1,6 +1,7 @@
 // Materials, parameter blocks, textures and their coordinate generators.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "host/animatable.h"
@@ -197,3 +198,6 @@ BitmapTex* NewDefaultBitmapTex();
 // imported, then along the bitmap paths, comparing names case-insensitively.
 // Writes the full path (at most MAX_PATH - 1 characters) and gives non-zero when found.
 BOOL BMMGetFullFilename(const MCHAR* file, MCHAR* path);
+// How many folder listings the bitmap search has made in this process (the
+// stand-in's own count, for tests and measurements).
+std::size_t bitmapFolderListings();

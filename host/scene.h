@@ -72,7 +72,8 @@ public:
     std::vector<LogRecord> log;  // system log entries, in order
     // MAXScript globals: name to the modifier bound, or null for undefined.
     std::map<std::string, SkinModifier*> globals;
-    // Folder listings of the bitmap search, made once per folder and import:
+    // Folder listings of the bitmap search, one per folder and import (listed
+    // for it or kept from an earlier import while the folder is unchanged):
     // per folder its names, lower case to the smallest spelling.
     struct FolderListing {
         bool listed = false;  // false: the folder could not be listed
@@ -89,7 +90,7 @@ public:
         // empty when the folder holds none.
         std::string_view spellingOf(std::string_view lowered) const;
     };
-    std::unordered_map<std::string, FolderListing> folderListings;
+    std::unordered_map<std::string, std::shared_ptr<const FolderListing>> folderListings;
     // Whether each bitmap name given to SetMapName names a regular file, as
     // found once per import (kept only while an import runs): a model's
     // materials name the same few textures over and over.

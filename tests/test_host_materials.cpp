@@ -3,6 +3,7 @@
 // float controllers with the animate mode.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -232,7 +233,52 @@ TEST_F(HostMaterials, BitmapSearchListsEachFolderOncePerImport)
         EXPECT_EQ(lookUp(name), (many / ("texture-number-" + std::to_string(i) + ".TGA")).string()) << name;
     }
     EXPECT_EQ(lookUp("texture-number-600.tga"), "<none>");
-    EXPECT_EQ(currentScene().folderListings.at(many.string()).entries.size(), 600u);
+    EXPECT_EQ(currentScene().folderListings.at(many.string())->entries.size(), 600u);
+}
+
+// A settled folder's listing is kept from one import to the next while the
+// folder is unchanged; a changed folder is listed anew, and kept again only
+// once its modification time is well behind the listing. At most 16 folders
+// are kept, the least recently used going first.
+TEST_F(HostMaterials, SettledFolderListingsKeptAcrossImports)
+{
+    const auto settle = [](const fs::path& f) {
+        fs::last_write_time(f, fs::file_time_type::clock::now() - std::chrono::hours(1));
+    };
+    const auto importFrom = [](const fs::path& f) { resetScene().importFile = (f / "a.dff").string(); };
+    const fs::path model = folder("kept");
+    const fs::path tyre = touch(model, "Tyre.tga");
+    settle(model);
+    const std::size_t start = bitmapFolderListings();
+    for (int i = 0; i < 3; ++i) {
+        importFrom(model);
+        EXPECT_EQ(lookUp("TYRE.TGA"), tyre.string());
+    }
+    EXPECT_EQ(bitmapFolderListings(), start + 1);
+
+    const fs::path rim = touch(model, "rim.tga");  // just changed: listed by each import
+    for (int i = 0; i < 2; ++i) {
+        importFrom(model);
+        EXPECT_EQ(lookUp("RIM.tga"), rim.string());
+    }
+    EXPECT_EQ(bitmapFolderListings(), start + 3);
+    settle(model);
+    for (int i = 0; i < 2; ++i) {
+        importFrom(model);
+        EXPECT_EQ(lookUp("RIM.tga"), rim.string());
+    }
+    EXPECT_EQ(bitmapFolderListings(), start + 4);
+
+    // 16 other settled folders listed after it: the first is listed again.
+    for (int i = 0; i < 16; ++i) {
+        const fs::path other = folder("other" + std::to_string(i));
+        settle(other);
+        importFrom(other);
+        EXPECT_EQ(lookUp("rim.tga"), "<none>");
+    }
+    importFrom(model);
+    EXPECT_EQ(lookUp("rim.tga"), rim.string());
+    EXPECT_EQ(bitmapFolderListings(), start + 4 + 16 + 1);
 }
 
 // Where the bitmap search finds a name, and whether a bitmap file is there,
