@@ -39,7 +39,7 @@ enum class ParamType : std::uint8_t { Float, Int, Color, Texmap };
 // a parameter the block does not hold, fails and changes nothing.
 class IParamBlock2 {
 public:
-    // 24 bytes: every game material holds 22 of them.
+    // 24 bytes in a 64-bit build: every game material holds 22 of them.
     struct Param {
         ParamID id = 0;
         ParamType type = ParamType::Float;

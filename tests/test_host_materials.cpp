@@ -279,6 +279,17 @@ TEST_F(HostMaterials, SettledFolderListingsKeptAcrossImports)
     importFrom(model);
     EXPECT_EQ(lookUp("rim.tga"), rim.string());
     EXPECT_EQ(bitmapFolderListings(), start + 4 + 16 + 1);
+
+    // Another folder put in its place with the same modification time: its
+    // own listing, told apart by the folder's identity.
+    const auto modified = fs::last_write_time(model);
+    fs::remove_all(model);
+    const fs::path hub = touch(folder("kept"), "hub.tga");
+    fs::last_write_time(model, modified);
+    importFrom(model);
+    EXPECT_EQ(lookUp("rim.tga"), "<none>");
+    EXPECT_EQ(lookUp("hub.tga"), hub.string());
+    EXPECT_EQ(bitmapFolderListings(), start + 4 + 16 + 2);
 }
 
 // Where the bitmap search finds a name, and whether a bitmap file is there,
